@@ -1,0 +1,90 @@
+// Deferred change notification. A table with a holder attached queues each changed
+// key here instead of announcing it; trigger() later announces every queued key
+// once, through the table's publisher, as an ordinary change notification. A key
+// queued several times before the trigger is held once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "corvane/framework/Errors.h"
+#include "corvane/framework/HashMap.h"
+#include "corvane/framework/Publisher.h"
+
+namespace Corvane {
+
+// The queue: pending keys per attribute. Keys of one attribute share one type.
+class CORVANE_API DelayedNotifDelegate {
+ public:
+  DelayedNotifDelegate();
+  DelayedNotifDelegate(DelayedNotifDelegate const&) = delete;
+  DelayedNotifDelegate& operator=(DelayedNotifDelegate const&) = delete;
+  ~DelayedNotifDelegate();
+
+  template <class K>
+  void enqueue(uint32_t attrId, K const& key) {
+    pendingFor<K>(attrId).keys.insert(key);
+  }
+  size_t pendingCount() const noexcept;
+  // Announces and forgets every queued key. Keys queued while announcing stay for
+  // the next trigger.
+  void trigger(Publisher& publisher);
+
+ private:
+  struct PendingBase {
+    virtual ~PendingBase() = default;
+    virtual void const* typeTag() const noexcept = 0;
+    virtual size_t size() const noexcept = 0;
+    virtual void announce(Publisher& p, uint32_t attrId) = 0;
+  };
+  template <class K>
+  struct Pending final : PendingBase {
+    static void const* tag() noexcept {
+      static char const t = 0;
+      return &t;
+    }
+    void const* typeTag() const noexcept override { return tag(); }
+    size_t size() const noexcept override { return keys.size(); }
+    void announce(Publisher& p, uint32_t attrId) override {
+      HashSet<K> now;
+      now.swap(keys);
+      for (K const& k : now) p.publishChange(attrId, &k);
+    }
+    HashSet<K> keys;
+  };
+
+  template <class K>
+  Pending<K>& pendingFor(uint32_t attrId) {
+    for (auto& [id, p] : pending_) {
+      if (id == attrId) {
+        if (p->typeTag() != Pending<K>::tag()) {
+          throw InternalError("DelayedNotifDelegate: key type differs for one attribute");
+        }
+        return static_cast<Pending<K>&>(*p);
+      }
+    }
+    pending_.emplace_back(attrId, std::make_unique<Pending<K>>());
+    return static_cast<Pending<K>&>(*pending_.back().second);
+  }
+
+  std::vector<std::pair<uint32_t, std::unique_ptr<PendingBase>>> pending_;
+};
+
+class CORVANE_API DelayedNotifHolder : public Node {
+  CORVANE_NODE_TYPE(DelayedNotifHolder)
+
+  static Ptr<DelayedNotifHolder> DelayedNotifHolderIs();
+  DelayedNotifHolder();
+  ~DelayedNotifHolder() override;
+
+  DelayedNotifDelegate* delayedNotifDelegatePtr() noexcept { return &delegate_; }
+  size_t pendingCount() const noexcept { return delegate_.pendingCount(); }
+  void trigger(Publisher& publisher) { delegate_.trigger(publisher); }
+
+ private:
+  DelayedNotifDelegate delegate_;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,132 @@
+// Change notification. An Entity publishes one notification per insert, replace or
+// delete of its attributes, to every subscriber, inside the call that made the
+// change and after the change is visible. Subscribing and unsubscribing while a
+// notification is being delivered is safe: a subscriber removed during delivery is
+// not called again, one added during delivery first hears the next change.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "corvane/framework/HashMap.h"
+#include "corvane/framework/Node.h"
+
+namespace Corvane {
+
+class CORVANE_API Subscriber {
+ public:
+  virtual ~Subscriber();
+  // attrId: the changed attribute's number in its entity; key: the changed key
+  // (of the attribute's key type), or null for a single-valued attribute.
+  virtual void dispatch(uint32_t attrId, void const* key) = 0;
+};
+
+class CORVANE_API Publisher {
+ public:
+  Publisher() = default;
+  Publisher(Publisher const&) = delete;
+  Publisher& operator=(Publisher const&) = delete;
+  ~Publisher();
+
+  // Adding a subscriber that is already there does nothing.
+  void subscriberAdd(Subscriber* s);
+  void subscriberRemove(Subscriber* s);
+  bool hasSubscribers() const noexcept { return live_ != 0; }
+  uint32_t subscriberCount() const noexcept { return live_; }
+
+  void publishChange(uint32_t attrId, void const* key) {
+    if (live_ != 0) deliver(attrId, key);
+  }
+
+ private:
+  void deliver(uint32_t attrId, void const* key);
+  void compact() noexcept;
+
+  std::vector<Subscriber*> subs_;  // null slots are subscribers removed during delivery
+  uint32_t live_ = 0;
+  uint16_t depth_ = 0;
+  bool holes_ = false;
+};
+
+// Base of every entity: a counted node with a publisher.
+class CORVANE_API Entity : public Node {
+  CORVANE_NODE_TYPE(Entity)
+
+  Entity() = default;
+  ~Entity() override;
+
+  void subscriberAdd(Subscriber* s) { publisher_.subscriberAdd(s); }
+  void subscriberRemove(Subscriber* s) { publisher_.subscriberRemove(s); }
+  bool hasSubscribers() const noexcept { return publisher_.hasSubscribers(); }
+  virtual Publisher* publisher() noexcept { return &publisher_; }
+
+ protected:
+  void publishChange(uint32_t attrId, void const* key) { publisher_.publishChange(attrId, key); }
+
+  // Collection operations with the notification rules every entity shares:
+  // a write that changes nothing is silent; a replaced or removed value is released
+  // only after the notification has run.
+  template <class C, class K, class V>
+  bool collSet(C& c, uint32_t attrId, K const& k, V&& v) {
+    std::remove_cvref_t<V> previous{};
+    if (c.assign(k, std::forward<V>(v), &previous) == AssignResult::unchanged) return false;
+    publishChange(attrId, &k);
+    return true;
+  }
+  template <class C, class K>
+  bool collSetAdd(C& c, uint32_t attrId, K const& k) {
+    if (!c.insert(k)) return false;
+    publishChange(attrId, &k);
+    return true;
+  }
+  template <class C, class K, class V>
+  bool collDel(C& c, uint32_t attrId, K const& k, V* removed) {
+    if (!c.erase(k, removed)) return false;
+    publishChange(attrId, &k);
+    return true;
+  }
+  template <class C, class K>
+  bool collDel(C& c, uint32_t attrId, K const& k) {
+    if (!c.erase(k)) return false;
+    publishChange(attrId, &k);
+    return true;
+  }
+  // Empties the collection; with subscribers each key is deleted and announced in turn.
+  template <class C>
+  void collDelAll(C& c, uint32_t attrId) {
+    if (!hasSubscribers()) {
+      c.clear();
+      return;
+    }
+    for (auto cur = c.cursor(); !cur.done(); cur.next()) {
+      auto const k = cur.key();
+      if constexpr (requires { typename C::mapped_type; }) {
+        typename C::mapped_type removed{};
+        collDel(c, attrId, k, &removed);
+      } else {
+        collDel(c, attrId, k);
+      }
+    }
+  }
+
+ private:
+  Publisher publisher_;
+};
+
+// An entity that carries a name for its whole life.
+class CORVANE_API NamedEntity : public Entity {
+  CORVANE_NODE_TYPE(NamedEntity)
+
+  explicit NamedEntity(std::string name) : name_(std::move(name)) {}
+  ~NamedEntity() override;
+  std::string const& name() const noexcept { return name_; }
+  std::string const& nameString() const noexcept { return name_; }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace Corvane

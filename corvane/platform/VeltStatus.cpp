@@ -1,0 +1,84 @@
+#include "corvane/platform/VeltStatus.h"
+
+#include <ostream>
+
+namespace Hardware::Velt {
+
+CORVANE_NODE_TYPE_DEFINE(Status, "Hardware::Velt::Status", Corvane::NamedEntity)
+
+Ptr<Status> Status::StatusIs(std::string const& name) { return Ptr<Status>(new Status(name)); }
+Status::Status(std::string name) : NamedEntity(std::move(name)) {}
+Status::~Status() = default;
+
+SystemTcamId Status::intfIdToSystemTcamId(IntfId i) const {
+  SystemTcamId const* t = intfIdToSystemTcamId_.find(i);
+  return t ? *t : SystemTcamId();
+}
+void Status::intfIdToSystemTcamIdIs(IntfId i, SystemTcamId t) {
+  collSet(intfIdToSystemTcamId_, attrIntfIdToSystemTcamId, i, t);
+}
+bool Status::intfIdToSystemTcamIdDel(IntfId i) {
+  return collDel(intfIdToSystemTcamId_, attrIntfIdToSystemTcamId, i);
+}
+void Status::intfIdToSystemTcamIdDelAll() { collDelAll(intfIdToSystemTcamId_, attrIntfIdToSystemTcamId); }
+
+std::ostream& operator<<(std::ostream& os, LagHwMemberInfo const& m) {
+  return os << "LagHwMemberInfo(index=" << m.memberIndex() << ", active=" << (m.active() ? "true" : "false")
+            << ")";
+}
+
+CORVANE_NODE_TYPE_DEFINE(LagHwConfig, "Hardware::Velt::LagHwConfig", Corvane::Entity)
+
+Ptr<LagHwConfig> LagHwConfig::LagHwConfigIs(IntfId lagIntfId) { return Ptr<LagHwConfig>(new LagHwConfig(lagIntfId)); }
+LagHwConfig::LagHwConfig(IntfId lagIntfId) : lagIntfId_(lagIntfId) {}
+LagHwConfig::~LagHwConfig() = default;
+
+LagHwMemberInfo LagHwConfig::memberInfo(IntfId member) const {
+  LagHwMemberInfo const* m = memberInfo_.find(member);
+  return m ? *m : LagHwMemberInfo();
+}
+void LagHwConfig::memberInfoIs(IntfId member, LagHwMemberInfo info) {
+  collSet(memberInfo_, attrMemberInfo, member, info);
+}
+bool LagHwConfig::memberInfoDel(IntfId member) { return collDel(memberInfo_, attrMemberInfo, member); }
+void LagHwConfig::memberInfoDelAll() { collDelAll(memberInfo_, attrMemberInfo); }
+
+}  // namespace Hardware::Velt
+
+namespace Hardware::VeltLag {
+
+CORVANE_NODE_TYPE_DEFINE(Status, "Hardware::VeltLag::Status", Corvane::NamedEntity)
+
+Ptr<Status> Status::StatusIs(std::string const& name) { return Ptr<Status>(new Status(name)); }
+Status::Status(std::string name) : NamedEntity(std::move(name)) {}
+Status::~Status() = default;
+
+Ptr<Velt::LagHwConfig> Status::lagHwConfig(IntfId lag) const {
+  Ptr<Velt::LagHwConfig> const* c = lagHwConfig_.find(lag);
+  return c ? *c : nullptr;
+}
+
+Ptr<Velt::LagHwConfig> Status::lagHwConfigIs(IntfId lag) {
+  if (Ptr<Velt::LagHwConfig> const* c = lagHwConfig_.find(lag)) return *c;
+  Ptr<Velt::LagHwConfig> c = Velt::LagHwConfig::LagHwConfigIs(lag);
+  collSet(lagHwConfig_, attrLagHwConfig, lag, c);
+  return c;
+}
+
+void Status::lagHwConfigIs(IntfId lag, Ptr<Velt::LagHwConfig> config) {
+  if (!config) {
+    lagHwConfigDel(lag);
+    return;
+  }
+  collSet(lagHwConfig_, attrLagHwConfig, lag, std::move(config));
+}
+
+Ptr<Velt::LagHwConfig> Status::lagHwConfigDel(IntfId lag) {
+  Ptr<Velt::LagHwConfig> removed;
+  collDel(lagHwConfig_, attrLagHwConfig, lag, &removed);
+  return removed;
+}
+
+void Status::lagHwConfigDelAll() { collDelAll(lagHwConfig_, attrLagHwConfig); }
+
+}  // namespace Hardware::VeltLag

@@ -1,0 +1,103 @@
+#include "corvane/platform/VeltTypes.h"
+
+#include <ostream>
+
+#include <fmt/format.h>
+
+namespace Hardware::Velt {
+
+namespace {
+
+// Decimal digits at text[pos...] into out (up to 32 bits); false when none or too long.
+bool readU32(std::string_view text, size_t& pos, uint64_t& out) {
+  size_t start = pos;
+  uint64_t v = 0;
+  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+    v = v * 10 + uint64_t(text[pos] - '0');
+    if (v > 0xffffffffULL) return false;
+    ++pos;
+  }
+  out = v;
+  return pos > start;
+}
+
+bool expect(std::string_view text, size_t& pos, std::string_view what) {
+  if (text.substr(pos, what.size()) != what) return false;
+  pos += what.size();
+  return true;
+}
+
+}  // namespace
+
+FapId::FapId(uint32_t v) {
+  if (v > null) {
+    throw Corvane::RangeError(
+        "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed");
+  }
+  value_ = static_cast<uint16_t>(v);
+}
+
+LocalCoreId::LocalCoreId(uint32_t v) {
+  if (v > null) {
+    throw Corvane::RangeError(
+        "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
+        "Hardware::Velt::LocalCoreId::null not allowed");
+  }
+  value_ = static_cast<uint16_t>(v);
+}
+
+size_t SystemTcamId::parsePrefix(std::string_view text, SystemTcamId& out) {
+  size_t pos = 0;
+  uint64_t v;
+  if (!readU32(text, pos, v)) return 0;
+  if (v > 0xffff) {
+    throw Corvane::RangeError(
+        "Hardware::Velt::SystemTcamId::value > Hardware::Velt::SystemTcamId::max not allowed");
+  }
+  out = SystemTcamId(static_cast<uint16_t>(v));
+  return pos;
+}
+
+SystemTcamId SystemTcamId::parse(std::string_view text) {
+  SystemTcamId v;
+  size_t used = parsePrefix(text, v);
+  if (used == 0 || used != text.size()) {
+    throw Corvane::ParseError("Hardware::Velt::SystemTcamId",
+                              fmt::format("Hardware::Velt::SystemTcamId: '{}' is not a number", text));
+  }
+  return v;
+}
+
+size_t PortMap::parsePrefix(std::string_view text, PortMap& out) {
+  size_t pos = 0;
+  uint64_t fap, port, core;
+  if (!expect(text, pos, "PortMap(fap=") || !readU32(text, pos, fap) || !expect(text, pos, ", port=") ||
+      !readU32(text, pos, port) || !expect(text, pos, ", core=") || !readU32(text, pos, core) ||
+      !expect(text, pos, ")")) {
+    return 0;
+  }
+  out = PortMap(FapId(uint32_t(fap)), FapPortId(uint32_t(port)), LocalCoreId(uint32_t(core)));
+  return pos;
+}
+
+PortMap PortMap::parse(std::string_view text) {
+  PortMap v;
+  size_t used = parsePrefix(text, v);
+  if (used == 0 || used != text.size()) {
+    throw Corvane::ParseError(
+        "Hardware::Velt::PortMap",
+        fmt::format("Hardware::Velt::PortMap: '{}' is not of the form PortMap(fap=F, port=P, core=C)", text));
+  }
+  return v;
+}
+
+std::ostream& operator<<(std::ostream& os, SystemTcamId const& v) { return os << v.value(); }
+std::ostream& operator<<(std::ostream& os, FapId const& v) { return os << v.value(); }
+std::ostream& operator<<(std::ostream& os, LocalCoreId const& v) { return os << v.value(); }
+std::ostream& operator<<(std::ostream& os, FapPortId const& v) { return os << v.value(); }
+std::ostream& operator<<(std::ostream& os, PortMap const& v) {
+  return os << "PortMap(fap=" << v.fapId().value() << ", port=" << v.fapPortId().value()
+            << ", core=" << v.localCoreId().value() << ")";
+}
+
+}  // namespace Hardware::Velt

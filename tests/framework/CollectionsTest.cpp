@@ -1,0 +1,212 @@
+// HashMap/HashSet/OrderedMap against a reference model: contents, the documented
+// iteration order, bookmarks and cursors under random inserts and deletes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "corvane/Corvane.h"
+
+using namespace Corvane;
+
+namespace {
+
+// A hash with many collisions, so ties in the hash order are exercised.
+struct CollidingHash {
+  uint64_t operator()(uint32_t k) const noexcept { return hashFinalize(k % 7); }
+};
+
+template <class H>
+std::vector<uint32_t> expectedOrder(std::set<uint32_t> const& keys) {
+  std::vector<uint32_t> v(keys.begin(), keys.end());
+  H h;
+  std::sort(v.begin(), v.end(), [&](uint32_t a, uint32_t b) {
+    return h(a) < h(b) || (h(a) == h(b) && a < b);
+  });
+  return v;
+}
+
+template <class H>
+void randomModelRun(uint32_t seed) {
+  HashMap<uint32_t, uint32_t, H> m;
+  std::map<uint32_t, uint32_t> ref;
+  std::mt19937 rng(seed);
+  for (int step = 0; step < 4000; ++step) {
+    uint32_t k = rng() % 300;
+    uint32_t v = rng() % 4;
+    uint64_t before = m.version();
+    switch (rng() % 3) {
+      case 0: {
+        AssignResult r = m.assign(k, v);
+        auto it = ref.find(k);
+        AssignResult want = it == ref.end() ? AssignResult::inserted
+                            : it->second == v ? AssignResult::unchanged
+                                              : AssignResult::replaced;
+        ASSERT_EQ(r, want);
+        ASSERT_EQ(m.version() != before, want != AssignResult::unchanged);
+        ref[k] = v;
+        break;
+      }
+      case 1:
+        ASSERT_EQ(m.erase(k), ref.erase(k) == 1);
+        break;
+      default:
+        ASSERT_EQ(m.find(k) != nullptr, ref.count(k) == 1);
+        if (m.find(k)) {
+          ASSERT_EQ(*m.find(k), ref[k]);
+        }
+        break;
+    }
+    ASSERT_EQ(m.size(), ref.size());
+  }
+  std::set<uint32_t> keys;
+  for (auto& [k, v] : ref) keys.insert(k);
+  std::vector<uint32_t> got;
+  for (auto const& [k, v] : m) {
+    got.push_back(k);
+    EXPECT_EQ(v, ref[k]);
+  }
+  EXPECT_EQ(got, expectedOrder<H>(keys));
+  // lowerBound of any key, present or not, is the first key not before it.
+  auto order = expectedOrder<H>(keys);
+  H h;
+  for (uint32_t probe = 0; probe < 310; ++probe) {
+    auto want = std::find_if(order.begin(), order.end(), [&](uint32_t k) {
+      return h(k) > h(probe) || (h(k) == h(probe) && k >= probe);
+    });
+    auto it = m.lowerBound(probe);
+    if (want == order.end()) {
+      EXPECT_TRUE(it == m.end());
+    } else {
+      ASSERT_FALSE(it == m.end());
+      EXPECT_EQ(it->first, *want);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(HashMap, MatchesReferenceModelAndHashOrder) {
+  for (uint32_t seed = 1; seed <= 5; ++seed) {
+    randomModelRun<Hasher<uint32_t>>(seed);
+    randomModelRun<CollidingHash>(seed);
+  }
+}
+
+TEST(HashMap, OrderDoesNotDependOnTableSize) {
+  // Same keys reached through different growth histories iterate identically.
+  HashMap<uint32_t, int> a, b;
+  for (uint32_t k = 0; k < 1000; ++k) a.assign(k, 1);
+  for (uint32_t k = 0; k < 5000; ++k) b.assign(k, 1);
+  for (uint32_t k = 1000; k < 5000; ++k) b.erase(k);
+  std::vector<uint32_t> ka, kb;
+  for (auto const& [k, v] : a) ka.push_back(k);
+  for (auto const& [k, v] : b) kb.push_back(k);
+  EXPECT_EQ(ka, kb);
+}
+
+TEST(HashMap, CursorSurvivesDeletionOfItsMemberAndChanges) {
+  HashMap<uint32_t, int> m;
+  for (uint32_t k = 0; k < 200; ++k) m.assign(k, int(k));
+  std::vector<uint32_t> order;
+  for (auto const& [k, v] : m) order.push_back(k);
+
+  // Delete the member under the cursor and its successor's successor on the way:
+  // the walk visits every surviving key once, in order.
+  std::vector<uint32_t> visited;
+  std::set<uint32_t> deletedAhead;
+  size_t i = 0;
+  for (auto c = m.cursor(); !c.done(); c.next(), ++i) {
+    uint32_t k = c.key();
+    ASSERT_NE(c.entry(), nullptr);
+    visited.push_back(k);
+    if (i % 3 == 0) {
+      m.erase(k);
+      EXPECT_EQ(c.entry(), nullptr);  // gone, but the cursor keeps its place
+    }
+    if (i % 5 == 0 && i + 2 < order.size()) {
+      m.erase(order[i + 2]);
+      deletedAhead.insert(order[i + 2]);
+    }
+  }
+  std::vector<uint32_t> want;
+  for (uint32_t k : order) {
+    if (!deletedAhead.count(k) || std::find(visited.begin(), visited.end(), k) != visited.end()) {
+      want.push_back(k);
+    }
+  }
+  EXPECT_EQ(visited, want);
+}
+
+TEST(HashMap, BookmarkResumesAfterInsertsAndDeletes) {
+  HashMap<uint32_t, int> m;
+  for (uint32_t k = 0; k < 100; ++k) m.assign(k, 0);
+  std::vector<uint32_t> order;
+  for (auto const& [k, v] : m) order.push_back(k);
+  // Walk half, remember the next key as bookmark, then change the table.
+  uint32_t bookmark = order[50];
+  m.erase(bookmark);    // the bookmark itself goes away
+  m.erase(order[70]);   // a key ahead goes away
+  for (uint32_t k = 1000; k < 1400; ++k) m.assign(k, 0);  // growth in between
+  std::vector<uint32_t> rest;
+  for (auto c = m.cursorAt(bookmark); !c.done(); c.next()) rest.push_back(c.key());
+  // Every old key after the bookmark except the deleted one is still ahead, in order.
+  std::vector<uint32_t> oldRest;
+  for (uint32_t k : rest) {
+    if (k < 1000) oldRest.push_back(k);
+  }
+  std::vector<uint32_t> want(order.begin() + 51, order.end());
+  want.erase(std::find(want.begin(), want.end(), order[70]));
+  EXPECT_EQ(oldRest, want);
+  // And nothing before the bookmark is revisited.
+  Hasher<uint32_t> h;
+  for (uint32_t k : rest) EXPECT_TRUE(h(k) > h(bookmark) || (h(k) == h(bookmark) && k > bookmark));
+}
+
+TEST(HashMap, PtrValuesAreReleasedOnEraseClearAndDestruction) {
+  int32_t before = RingTrace::typeDataStatic().liveCount();
+  {
+    HashMap<uint32_t, Ptr<RingTrace>> m;
+    for (uint32_t k = 0; k < 50; ++k) m.assign(k, RingTrace::RingTraceIs(1));
+    EXPECT_EQ(RingTrace::typeDataStatic().liveCount(), before + 50);
+    Ptr<RingTrace> out;
+    EXPECT_TRUE(m.erase(3, &out));
+    EXPECT_EQ(out->refCount(), 1u);
+    out.reset();
+    m.clear();
+    EXPECT_EQ(RingTrace::typeDataStatic().liveCount(), before);
+    for (uint32_t k = 0; k < 50; ++k) m.assign(k, RingTrace::RingTraceIs(1));
+  }
+  EXPECT_EQ(RingTrace::typeDataStatic().liveCount(), before);
+}
+
+TEST(HashSet, CopyKeepsContentAndOrder) {
+  HashSet<uint32_t> s;
+  for (uint32_t k = 0; k < 64; ++k) EXPECT_TRUE(s.insert(k * 3));
+  EXPECT_FALSE(s.insert(3));
+  HashSet<uint32_t> c(s);
+  std::vector<uint32_t> a(s.begin(), s.end()), b(c.begin(), c.end());
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(c.size(), 64u);
+}
+
+TEST(OrderedMap, CursorAndBookmarkFollowKeyOrder) {
+  OrderedMap<uint32_t, int> m;
+  for (uint32_t k = 0; k < 20; ++k) m.assign(k * 2, 0);
+  std::vector<uint32_t> seen;
+  for (auto c = m.cursorAt(7); !c.done(); c.next()) {
+    seen.push_back(c.key());
+    if (c.key() == 10) {
+      m.erase(10);
+      m.erase(12);
+      m.assign(13, 0);
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<uint32_t>{8, 10, 13, 14, 16, 18, 20, 22, 24, 26, 28, 30, 32, 34, 36, 38}));
+  uint64_t v = m.version();
+  EXPECT_EQ(m.assign(13, 0), AssignResult::unchanged);
+  EXPECT_EQ(m.version(), v);
+}

@@ -1,0 +1,129 @@
+// Publisher/subscriber behaviour that the state machines depend on: exactly one
+// notification per real change, delivered after the change is visible, and safe
+// (un)subscription while a notification is being delivered.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "corvane/Corvane.h"
+
+using namespace Corvane;
+using Hardware::Velt::SystemTcamId;
+
+namespace {
+
+struct Recorder : Subscriber {
+  std::vector<std::pair<uint32_t, IntfId>> seen;
+  std::function<void(uint32_t, void const*)> onDispatch;
+  void dispatch(uint32_t attrId, void const* key) override {
+    seen.emplace_back(attrId, key ? *static_cast<IntfId const*>(key) : IntfId());
+    if (onDispatch) onDispatch(attrId, key);
+  }
+};
+
+IntfId et(uint16_t n) { return IntfId::ethernet(n); }
+
+}  // namespace
+
+TEST(Notification, OncePerChangeNeverForNoOpWrites) {
+  auto status = Hardware::Velt::Status::StatusIs("hw");
+  Recorder r;
+  status->subscriberAdd(&r);
+  status->subscriberAdd(&r);  // a second add is ignored
+  // The new value is visible inside the notification.
+  SystemTcamId written;
+  r.onDispatch = [&](uint32_t, void const* key) {
+    IntfId i = *static_cast<IntfId const*>(key);
+    EXPECT_EQ(status->intfIdToSystemTcamId(i), written);
+  };
+  written = SystemTcamId(5);
+  status->intfIdToSystemTcamIdIs(et(1), written);
+  status->intfIdToSystemTcamIdIs(et(1), written);  // same value: silent
+  written = SystemTcamId(7);
+  status->intfIdToSystemTcamIdIs(et(1), written);  // replace
+  written = SystemTcamId();                        // deleted: the default again
+  EXPECT_FALSE(status->intfIdToSystemTcamIdDel(et(2)));   // absent: silent
+  EXPECT_TRUE(status->intfIdToSystemTcamIdDel(et(1)));
+  ASSERT_EQ(r.seen.size(), 3u);
+  for (auto& [attr, key] : r.seen) {
+    EXPECT_EQ(attr, Hardware::Velt::Status::attrIntfIdToSystemTcamId);
+    EXPECT_EQ(key, et(1));
+  }
+
+  // Delete-all announces each key when someone listens, and nothing when nobody does.
+  r.onDispatch = nullptr;
+  r.seen.clear();
+  for (uint16_t n = 1; n <= 5; ++n) status->intfIdToSystemTcamIdIs(et(n), SystemTcamId(n));
+  r.seen.clear();
+  status->intfIdToSystemTcamIdDelAll();
+  EXPECT_EQ(r.seen.size(), 5u);
+  EXPECT_TRUE(status->intfIdToSystemTcamId().empty());
+  status->subscriberRemove(&r);
+  for (uint16_t n = 1; n <= 5; ++n) status->intfIdToSystemTcamIdIs(et(n), SystemTcamId(n));
+  status->intfIdToSystemTcamIdDelAll();
+  EXPECT_EQ(r.seen.size(), 5u);
+}
+
+TEST(Notification, SubscribersChangingDuringDispatch) {
+  auto status = Hardware::Velt::Status::StatusIs("hw");
+  Recorder a, b, c, late;
+  status->subscriberAdd(&a);
+  status->subscriberAdd(&b);
+  status->subscriberAdd(&c);
+  // a removes b (not yet called) and itself, and adds `late`.
+  a.onDispatch = [&](uint32_t, void const*) {
+    status->subscriberRemove(&b);
+    status->subscriberRemove(&a);
+    status->subscriberAdd(&late);
+  };
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(1));
+  EXPECT_EQ(a.seen.size(), 1u);
+  EXPECT_EQ(b.seen.size(), 0u);     // removed before its turn
+  EXPECT_EQ(c.seen.size(), 1u);
+  EXPECT_EQ(late.seen.size(), 0u);  // added during delivery: hears the next change
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(2));
+  EXPECT_EQ(a.seen.size(), 1u);
+  EXPECT_EQ(c.seen.size(), 2u);
+  EXPECT_EQ(late.seen.size(), 1u);
+}
+
+TEST(Notification, ThrowingSubscriberLeavesListsIntact) {
+  auto status = Hardware::Velt::Status::StatusIs("hw");
+  Recorder thrower, other;
+  status->subscriberAdd(&thrower);
+  status->subscriberAdd(&other);
+  thrower.onDispatch = [&](uint32_t, void const*) {
+    status->subscriberRemove(&other);
+    throw RangeError("boom");
+  };
+  EXPECT_THROW(status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(1)), RangeError);
+  EXPECT_TRUE(status->intfIdToSystemTcamIdHas(et(1)));  // the change stays
+  thrower.onDispatch = nullptr;
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(2));
+  EXPECT_EQ(thrower.seen.size(), 2u);
+  EXPECT_EQ(other.seen.size(), 0u);
+}
+
+TEST(Notification, ReplacedElementReleasedAfterNotification) {
+  auto lag = Hardware::VeltLag::Status::StatusIs("lag");
+  IntfId po = IntfId::portChannel(1);
+  auto first = lag->lagHwConfigIs(po);
+  EXPECT_EQ(lag->lagHwConfigIs(po), first);  // existing element returned
+  Hardware::Velt::LagHwConfig* raw = first.get();
+  first.reset();
+  Recorder r;
+  r.onDispatch = [&](uint32_t, void const*) {
+    // The old element is still alive while subscribers run.
+    EXPECT_EQ(raw->lagIntfId(), po);
+  };
+  lag->subscriberAdd(&r);
+  auto second = Hardware::Velt::LagHwConfig::LagHwConfigIs(po);
+  lag->lagHwConfigIs(po, second);
+  lag->lagHwConfigIs(po, second);  // same object: silent
+  EXPECT_EQ(r.seen.size(), 1u);
+  EXPECT_EQ(lag->lagHwConfig(po), second);
+  EXPECT_EQ(lag->lagHwConfigDel(po), second);
+  EXPECT_EQ(lag->lagHwConfig(po), nullptr);
+  lag->subscriberRemove(&r);
+}

@@ -1,0 +1,132 @@
+// Platform value types: names and their round trips, orders, the range errors with
+// their exact texts, and port-map text forms.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "corvane/Corvane.h"
+
+using namespace Corvane;
+using namespace Hardware::Velt;
+
+TEST(IntfId, NamesParsePrintAndClassify) {
+  struct Case {
+    char const* name;
+    char const* shortName;
+    bool lag;
+  } cases[] = {{"Ethernet1", "Et1", false},        {"Ethernet3/1", "Et3/1", false},
+               {"Ethernet3/1/4", "Et3/1/4", false}, {"Port-Channel10", "Po10", true},
+               {"CpuTm0", "CpuTm0", false},          {"Intf0x99", "Intf0x99", false}};
+  for (auto const& c : cases) {
+    IntfId i(c.name);
+    EXPECT_EQ(i.stringValue(), c.name);
+    EXPECT_EQ(i.shortName(), c.shortName);
+    EXPECT_EQ(i.isPortChannelIntfId(), c.lag) << c.name;
+    EXPECT_EQ(fmt::format("{}", i), c.name);
+  }
+  EXPECT_NE(IntfId("Ethernet3"), IntfId("Ethernet3/0"));
+  EXPECT_EQ(IntfId("CpuTm2"), IntfId::cpuTm(2));
+  EXPECT_EQ(IntfId().value(), 0u);
+  for (char const* bad : {"", "Ethernet", "Ethernet1/", "Ethernet1x", "Port-Channel", "Eth1", "Ethernet70000",
+                          "CpuTm-1", "Intf0x", "Ethernet1/2/3/4"}) {
+    EXPECT_THROW(IntfId{std::string_view(bad)}, ParseError) << bad;
+  }
+  try {
+    IntfId("bogus");
+    FAIL();
+  } catch (ParseError const& e) {
+    EXPECT_EQ(e.attribute(), "Net::IntfId");
+  }
+}
+
+TEST(IntfId, AnyValuePrintsToTextThatParsesBack) {
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 5000; ++i) {
+    uint64_t v = rng();
+    if (i % 3 == 0) v = (v & 0x0003ffffffffffffULL) | (uint64_t(1 + i % 4) << 56);  // near-canonical kinds
+    IntfId id(v);
+    EXPECT_EQ(IntfId(id.stringValue()), id) << id.stringValue();
+  }
+}
+
+TEST(IntfId, OrdersAsUnsigned) {
+  IntfId high(0x8000000000000000ULL), low(0x7fffffffffffffffULL);
+  EXPECT_LT(low, high);
+  EXPECT_LT(IntfId("Ethernet9"), IntfId("Port-Channel1"));
+  EXPECT_LT(IntfId("Ethernet2"), IntfId("Ethernet10"));
+}
+
+TEST(VeltIds, RangesAndExactMessages) {
+  EXPECT_EQ(FapId(2048).value(), 2048);
+  EXPECT_TRUE(FapId().isNull());
+  EXPECT_TRUE(FapId(2046).isWildcard() && FapId(2047).isWildcard() && !FapId(2045).isWildcard());
+  try {
+    FapId(2049);
+    FAIL();
+  } catch (RangeError const& e) {
+    EXPECT_STREQ(e.what(),
+                 "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed");
+  }
+  EXPECT_EQ(LocalCoreId(6).value(), 6);
+  EXPECT_TRUE(LocalCoreId(4).isWildcard() && LocalCoreId(5).isWildcard() && !LocalCoreId(3).isWildcard());
+  try {
+    LocalCoreId(7);
+    FAIL();
+  } catch (RangeError const& e) {
+    EXPECT_STREQ(e.what(),
+                 "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
+                 "Hardware::Velt::LocalCoreId::null not allowed");
+  }
+  EXPECT_EQ(SystemTcamId().value(), 2048);
+  EXPECT_EQ(FapPortId().value(), 256u);
+  EXPECT_TRUE(FapPortId(0).isCpuTmPort() && FapPortId(7).isCpuTmPort());
+  EXPECT_FALSE(FapPortId(8).isCpuTmPort() || FapPortId().isCpuTmPort());
+  EXPECT_EQ(SystemTcamId::parse("17"), SystemTcamId(17));
+  EXPECT_THROW(SystemTcamId::parse("65536"), RangeError);
+  EXPECT_THROW(SystemTcamId::parse("17 "), ParseError);
+}
+
+TEST(PortMap, DefaultOrderHashAndText) {
+  PortMap d;
+  EXPECT_EQ(d.fapId().value(), 2048);
+  EXPECT_EQ(d.fapPortId().value(), 256u);
+  EXPECT_EQ(d.localCoreId().value(), 6);
+  PortMap a(FapId(3), FapPortId(17), LocalCoreId(1));
+  EXPECT_EQ(textForm(a), "PortMap(fap=3, port=17, core=1)");
+  EXPECT_EQ(PortMap::parse(textForm(a)), a);
+  EXPECT_EQ(PortMap::parse(textForm(d)), d);
+  // Field order decides: FAP, then port, then core.
+  EXPECT_LT(a, PortMap(FapId(4), FapPortId(0), LocalCoreId(0)));
+  EXPECT_LT(a, PortMap(FapId(3), FapPortId(18), LocalCoreId(0)));
+  EXPECT_LT(a, PortMap(FapId(3), FapPortId(17), LocalCoreId(2)));
+  EXPECT_EQ(a <=> a, std::strong_ordering::equal);
+  EXPECT_EQ(a.hash(5), PortMap(FapId(3), FapPortId(17), LocalCoreId(1)).hash(5));
+  EXPECT_NE(a.hash(0), a.hash(1));
+  EXPECT_THROW(PortMap::parse("PortMap(fap=2049, port=1, core=1)"), RangeError);
+  EXPECT_THROW(PortMap::parse("PortMap(fap=1, port=1, core=7)"), RangeError);
+  EXPECT_THROW(PortMap::parse("PortMap(fap=1, port=1, core=1)x"), ParseError);
+  EXPECT_THROW(PortMap::parse("PortMap(fap=1,port=1,core=1)"), ParseError);
+}
+
+TEST(LagConfig, LagReferenceNotifiesOnRealChangesOnly) {
+  struct Count : Subscriber {
+    int n = 0;
+    void dispatch(uint32_t attr, void const* key) override {
+      EXPECT_EQ(attr, Lag::EthPhyIntfLagConfig::attrLag);
+      EXPECT_EQ(key, nullptr);
+      ++n;
+    }
+  } c;
+  auto cfg = Lag::Config::ConfigIs("lag");
+  auto port = cfg->phyIntfIs(IntfId("Ethernet1"));
+  EXPECT_EQ(cfg->phyIntfIs(IntfId("Ethernet1")), port);
+  port->subscriberAdd(&c);
+  auto po1 = Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId("Port-Channel1"));
+  port->lagIs(po1);
+  port->lagIs(po1);
+  port->lagIs(nullptr);
+  port->lagIs(nullptr);
+  EXPECT_EQ(c.n, 2);
+  EXPECT_EQ(po1->refCount(), 1u);
+  port->subscriberRemove(&c);
+}

@@ -1,0 +1,2 @@
+// Shared helpers of the test suites.
+#pragma once
