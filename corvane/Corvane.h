@@ -2,6 +2,12 @@
 // and (as they are added) the state machines and value types of every folder.
 #pragma once
 
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmState.h"
+#include "corvane/engine/TraceText.h"
 #include "corvane/framework/DelayedNotif.h"
 #include "corvane/framework/Errors.h"
 #include "corvane/framework/Hash.h"
@@ -14,8 +20,14 @@
 #include "corvane/framework/TextForm.h"
 #include "corvane/framework/Trace.h"
 #include "corvane/framework/TypeRegistry.h"
+#include "corvane/model/FeatureConfigStatus.h"
+#include "corvane/model/IntfPortMapTypes.h"
+#include "corvane/model/IntfTcamTypes.h"
+#include "corvane/model/LagTypes.h"
+#include "corvane/model/PortMapIntfTypes.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/LagConfig.h"
 #include "corvane/platform/RedundancyStatus.h"
 #include "corvane/platform/VeltStatus.h"
 #include "corvane/platform/VeltTypes.h"
+#include "corvane/topology/LagHwConfigPortToLagSm.h"

@@ -58,8 +58,9 @@ class CORVANE_API Entity : public Node {
   Entity() = default;
   ~Entity() override;
 
-  void subscriberAdd(Subscriber* s) { publisher_.subscriberAdd(s); }
-  void subscriberRemove(Subscriber* s) { publisher_.subscriberRemove(s); }
+  // Subscribing does not change the entity: readers holding a const entity may do it.
+  void subscriberAdd(Subscriber* s) const { publisher_.subscriberAdd(s); }
+  void subscriberRemove(Subscriber* s) const { publisher_.subscriberRemove(s); }
   bool hasSubscribers() const noexcept { return publisher_.hasSubscribers(); }
   virtual Publisher* publisher() noexcept { return &publisher_; }
 
@@ -113,7 +114,7 @@ class CORVANE_API Entity : public Node {
   }
 
  private:
-  Publisher publisher_;
+  mutable Publisher publisher_;
 };
 
 // An entity that carries a name for its whole life.

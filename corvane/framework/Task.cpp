@@ -42,7 +42,7 @@ void Task::run() {
 }
 
 Ptr<TaskScheduler> TaskScheduler::TaskSchedulerIs() { return Ptr<TaskScheduler>(new TaskScheduler()); }
-TaskScheduler::TaskScheduler() = default;
+TaskScheduler::TaskScheduler() : sliceStart_(std::chrono::steady_clock::now()) {}
 TaskScheduler::~TaskScheduler() {
   // Tasks hold a reference to their scheduler, so none can be queued here now.
 }
@@ -100,6 +100,7 @@ bool TaskScheduler::runOne() {
     ~Restore() {
       s.current_ = outer;
       s.questions_ = 0;
+      s.sliceStart_ = std::chrono::steady_clock::now();
     }
   } restore{*this, outer};
   t->run();
@@ -115,7 +116,8 @@ uint64_t TaskScheduler::runUntilIdle() {
 bool TaskScheduler::taskShouldYield() {
   ++questions_;
   if (yieldEvery_ > 0) return questions_ % yieldEvery_ == 0;
-  if (!current_) return false;
+  // Outside a run the slice counts from the end of the last run, so work done
+  // inline (a scan started by a factory) also hands over to a task in time.
   // Reading the clock costs more than the work between most questions; look every 16.
   if ((questions_ & 15) != 0) return false;
   return std::chrono::steady_clock::now() - sliceStart_ >= slice_;

@@ -79,7 +79,8 @@ class CORVANE_API TaskScheduler : public Entity {
   // The yield question a running task asks between items of work.
   bool taskShouldYield();
   // n > 0: answer true on every n-th question since the current run began (outside
-  // a run, since the last run ended). n = 0: the time-slice policy.
+  // a run, since the last run ended). n = 0: the time-slice policy, true once the
+  // run (outside a run: the time since the last run ended) has used its slice.
   void yieldEveryIs(uint32_t n) noexcept;
   uint32_t yieldEvery() const noexcept { return yieldEvery_; }
   void timeSliceIs(std::chrono::microseconds slice) noexcept { slice_ = slice; }

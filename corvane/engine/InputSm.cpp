@@ -1,0 +1,179 @@
+#include "corvane/engine/InputSm.h"
+
+namespace Corvane {
+
+InputSm::InputSm(RootSm& root, InputSm* parent, char const* className)
+    : root_(root), parent_(parent), className_(className) {}
+
+InputSm::~InputSm() {
+  for (uint32_t i = 0; i < scanCount_; ++i) taskDelete(scans_[i]);
+}
+
+void InputSm::scanDeclare(uint8_t number, int32_t flag, char const* handlerName) {
+  Scan& s = scans_[scanCount_];
+  s.sm = this;
+  s.index = scanCount_;
+  s.flag = flag;
+  s.scanFn = "doInputScan" + std::to_string(number);
+  s.handlerFn = handlerName;
+  ++scanCount_;
+}
+
+void InputSm::initialize() {
+  doInitializeTask();
+  doInputScan();
+}
+
+void InputSm::doInitializeTask() {
+  // Nested SMs scan inside their parent's scan, on the parent's task.
+  if (synchronous() || parent_) return;
+  for (uint32_t i = 0; i < scanCount_; ++i) {
+    Scan& s = scans_[i];
+    std::string name = fmt::format("Corvane::{}-{}InputScanTask{}", root_.sourceName(), className_,
+                                   s.scanFn.substr(sizeof("doInputScan") - 1));
+    s.task = Task::TaskIs(root_.scheduler(), root_.stromControl().taskPriority(), std::move(name));
+    if (nodeFlag(flagNotificationActive)) {
+      s.task->subscriberAdd(&s);
+      s.subscribed = true;
+    }
+  }
+}
+
+void InputSm::taskDelete(Scan& s) noexcept {
+  if (!s.task) return;
+  if (s.subscribed) s.task->subscriberRemove(&s);
+  s.subscribed = false;
+  s.task->descheduleTask();
+  s.task = nullptr;
+}
+
+void InputSm::Scan::dispatch(uint32_t attrId, void const*) {
+  if (attrId != Task::attrRun || sm->nodeFlag(flagZombie)) return;
+  Ptr<InputSm> keep(sm);
+  sm->doInputScanN(index);
+}
+
+void InputSm::hasNotificationActiveIs(bool active) {
+  if (nodeFlag(flagNotificationActive) == active) return;
+  nodeFlagSet(flagNotificationActive, active);
+  if (!active) nodeFlagSet(flagZombie, true);
+  if (active) nodeFlagSet(flagZombie, false);
+  for (uint32_t i = 0; i < scanCount_; ++i) {
+    Scan& s = scans_[i];
+    if (!s.task || s.subscribed == active) continue;
+    if (active) {
+      s.task->subscriberAdd(&s);
+    } else {
+      s.task->subscriberRemove(&s);
+    }
+    s.subscribed = active;
+  }
+}
+
+void InputSm::doInputScan() {
+  if (!enabled_) return;
+  root_.trace(9, "doInputScan", className_, "");
+  for (uint32_t i = 0; i < scanCount_; ++i) {
+    Scan& s = scans_[i];
+    if (!synchronous() && s.task && s.task->taskWorkCount() != 0) {
+      s.task->scheduleTask();  // an earlier run of this scan yielded: continue in the task
+    } else {
+      doInputScanN(i);
+    }
+  }
+}
+
+bool InputSm::inputScanComplete(uint32_t scan) const noexcept {
+  uint8_t st = scans_[scan].state;
+  return st == scanComplete || (st == scanFirstPassComplete && !initialScanDone());
+}
+
+bool InputSm::inputScanComplete() const noexcept {
+  for (uint32_t i = 0; i < scanCount_; ++i) {
+    if (!inputScanComplete(i)) return false;
+  }
+  return true;
+}
+
+bool InputSm::scanBegin(uint32_t scan) {
+  if (!enabled_) return false;
+  Scan& s = scans_[scan];
+  char const* fn = s.scanFn.c_str();
+  root_.trace(9, fn, className_, "{}", "");
+  root_.trace(9, fn, className_, " scan complete: {} resumed: {} scan: {}", inputScanComplete(scan),
+              s.state == scanResuming, s.flag >= 0 && root_.inputSmScanState()->scan(uint32_t(s.flag)));
+  if (s.state == scanComplete || (s.state == scanFirstPassComplete && !initialScanDone())) return false;
+  return true;
+}
+
+void InputSm::checkEntity() const {
+  if (!watched()) {
+    fatalInternalError(
+        "en() && \"Sm args can only be null if marked as Optional in the SM type declaration\"");
+  }
+}
+
+void InputSm::checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const {
+  if (recorded != current) {
+    fatalInternalError(fmt::format(
+        "We missed notifications that happened to {} before the enclosing entity got deleted", attrName));
+  }
+}
+
+bool InputSm::inReactorChain() const noexcept {
+  for (InputSm const* sm = this; sm; sm = sm->parent_) {
+    if (sm->inReactor_) return true;
+  }
+  return false;
+}
+
+Task* InputSm::yieldTask() const noexcept {
+  InputSm const* top = this;
+  while (top->parent_) top = top->parent_;
+  return top->scanCount_ ? top->scans_[0].task.get() : nullptr;
+}
+
+bool InputSm::shouldYield(uint32_t scan) const {
+  Task* t = parent_ ? yieldTask() : scans_[scan].task.get();
+  return t && !inReactorChain() && t->taskShouldYield();
+}
+
+void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t total) {
+  Scan& s = scans_[scan];
+  root_.trace(8, s.scanFn.c_str(), className_, "{} {} yielding after {} iterations ({} total items)", "",
+              child ? "child" : "", iterations, total);
+  s.state = scanResuming;
+  Task* t = parent_ ? yieldTask() : s.task.get();
+  if (t) {
+    t->taskWorkCountInc(iterations);
+    t->taskWorkPendingIs(total);
+    t->scheduleTask();
+  }
+}
+
+void InputSm::scanFinish(uint32_t scan, ScanKind kind, size_t elements) {
+  Scan& s = scans_[scan];
+  std::string label = className_;
+  if (initialScanDone()) {
+    s.state = scanComplete;
+    taskDelete(s);
+  } else {
+    s.state = scanFirstPassComplete;
+    label += " initial";
+  }
+  char const* fn = s.scanFn.c_str();
+  switch (kind) {
+    case ScanKind::topLevel:
+      if (s.flag >= 0) root_.inputSmScanState()->scanIs(uint32_t(s.flag), true);
+      root_.trace(9, fn, className_, "{} scan, and parent scan, complete.", label);
+      break;
+    case ScanKind::nestedCollection:
+      root_.trace(9, fn, className_, "{} scan complete. Processed {} children. ", label, elements);
+      break;
+    case ScanKind::nestedSingle:
+      root_.trace(9, fn, className_, "{} scan complete. ", label);
+      break;
+  }
+}
+
+}  // namespace Corvane

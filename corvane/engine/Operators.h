@@ -1,0 +1,177 @@
+// Pipeline operators: cache attributes and their change pairs, group-by collections
+// in their three readings, filter and foreach traces, and integer ranges. An SM's
+// pipeline is ordinary C++ over these; each operator traces what it does with the
+// texts the SM gives it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "corvane/engine/Output.h"
+#include "corvane/engine/TraceText.h"
+#include "corvane/framework/Errors.h"
+#include "corvane/framework/HashMap.h"
+#include "corvane/framework/OrderedMap.h"
+
+namespace Corvane {
+
+// One element of a change pair: the value (absent: nothing to do) and whether it is
+// asserted (true) or retracted (false).
+template <class V>
+struct ChangeElement {
+  std::optional<V> value;
+  bool add;
+};
+
+template <class V>
+struct ChangePair {
+  ChangeElement<V> elements[2];
+  ChangeElement<V> const* begin() const noexcept { return elements; }
+  ChangeElement<V> const* end() const noexcept { return elements + 2; }
+};
+
+// Per-element trace of a flattening foreach.
+template <class T>
+void traceFlattening(Tr const& tr, T const& element) {
+  tr(9, "Flattening element: {}", element);
+}
+
+// filter(x): false (and the failure traced) when the element has no value.
+inline bool filterPass(Tr const& tr, bool present, char const* expression) {
+  if (!present) tr(6, "filter( {} ) failed, terminating pipeline", expression);
+  return present;
+}
+
+// cacheAttr<N>: the last value a pipeline saw per key.
+template <class K, class V>
+class Cache {
+ public:
+  std::optional<V> get(K const& k) const {
+    V const* v = map_.find(k);
+    return v ? std::optional<V>(*v) : std::nullopt;
+  }
+  size_t size() const noexcept { return map_.size(); }
+
+  // Stores the new value and returns the change pair (old if different, false),
+  // (new, true), tracing the cache and foreach lines with the program's text.
+  ChangePair<V> update(Tr const& tr, K const& k, std::optional<V> const& newValue, char const* foreachText) {
+    V* slot = map_.find(k);
+    std::optional<V> old = slot ? std::optional<V>(*slot) : std::nullopt;
+    tr(6, "Got value {} with key {} from cache", optText(old), k);
+    if (newValue) {
+      tr(6, "Inserting value {} with key {} into cache", *newValue, k);
+      if (slot) {
+        *slot = *newValue;
+      } else {
+        map_.assign(k, *newValue);
+      }
+    } else {
+      tr(6, "Deleting key {} from cache", k);
+      if (slot) map_.erase(k);
+    }
+    tr.text(6, foreachText, 2);
+    ChangePair<V> p{{{old != newValue ? old : std::nullopt, false}, {newValue, true}}};
+    return p;
+  }
+
+ private:
+  HashMap<K, V> map_;
+};
+
+template <class V>
+void traceFlattening(Tr const& tr, ChangeElement<V> const& e) {
+  if (tr.on(9)) tr(9, "Flattening element: {}", tupleText(optText(e.value), e.add));
+}
+
+namespace detail {
+template <class GK, class Coll>
+class GroupByBase {
+ public:
+  Coll const* group(GK const& gk) const { return groups_.find(gk); }
+  bool groupHas(GK const& gk) const { return groups_.contains(gk); }
+  size_t size() const noexcept { return groups_.size(); }
+
+ protected:
+  Coll& groupIs(GK const& gk) { return groups_.insert(gk).first->second; }
+  // Deletes the group when its last member has gone.
+  Coll const* groupSettle(GK const& gk, Coll& c) {
+    if (!c.empty()) return &c;
+    groups_.erase(gk);
+    return nullptr;
+  }
+  HashMap<GK, Coll> groups_;
+};
+}  // namespace detail
+
+// Group-by read as "does the group have members" (reference counting).
+template <class GK, class M>
+class GroupBySet : public detail::GroupByBase<GK, HashSet<M>> {
+ public:
+  // Returns whether the group has members afterwards.
+  bool add(Tr const& tr, GK const& gk, M const& m) {
+    auto& c = this->groupIs(gk);
+    tr(6, "Inserting value {} with key {} into groupby collection with key {}", true, m, gk);
+    c.insert(m);
+    return true;
+  }
+  bool remove(Tr const& tr, GK const& gk, M const& m) {
+    auto& c = this->groupIs(gk);
+    tr(6, "Deleting key {} from groupby collection with key {}", m, gk);
+    c.erase(m);
+    return this->groupSettle(gk, c) != nullptr;
+  }
+};
+
+// Group-by read as "the smallest member" (an ordered group).
+template <class GK, class M>
+class GroupBySmallest : public detail::GroupByBase<GK, OrderedSet<M>> {
+ public:
+  // Return the smallest member afterwards, absent when the group is gone.
+  std::optional<M> add(Tr const& tr, GK const& gk, M const& m) {
+    auto& c = this->groupIs(gk);
+    tr(6, "Inserting value {} with key {} into groupby collection with key {}", true, m, gk);
+    c.insert(m);
+    return *c.begin();
+  }
+  std::optional<M> remove(Tr const& tr, GK const& gk, M const& m) {
+    auto& c = this->groupIs(gk);
+    tr(6, "Deleting key {} from groupby collection with key {}", m, gk);
+    c.erase(m);
+    auto const* g = this->groupSettle(gk, c);
+    return g ? std::optional<M>(*g->begin()) : std::nullopt;
+  }
+};
+
+// Group-by whose members carry a value; read as the value of the first member in
+// the collection's iteration order.
+template <class GK, class M, class V>
+class GroupByFirstValue : public detail::GroupByBase<GK, HashMap<M, V>> {
+ public:
+  std::optional<V> add(Tr const& tr, GK const& gk, M const& m, V const& v) {
+    auto& c = this->groupIs(gk);
+    tr(6, "Inserting value {} with key {} into groupby collection with key {}", v, m, gk);
+    c.assign(m, v);
+    return c.begin()->second;
+  }
+  std::optional<V> remove(Tr const& tr, GK const& gk, M const& m) {
+    auto& c = this->groupIs(gk);
+    tr(6, "Deleting key {} from groupby collection with key {}", m, gk);
+    c.erase(m);
+    auto const* g = this->groupSettle(gk, c);
+    return g ? std::optional<V>(g->begin()->second) : std::nullopt;
+  }
+};
+
+// Range(min, max): min, min + 1, ..., max - 1.
+class CORVANE_API Range {
+ public:
+  Range(uint32_t min, uint32_t max);
+  uint32_t min() const noexcept { return min_; }
+  uint32_t max() const noexcept { return max_; }
+  uint32_t size() const noexcept { return max_ - min_; }
+
+ private:
+  uint32_t min_, max_;
+};
+
+}  // namespace Corvane

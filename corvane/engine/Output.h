@@ -1,0 +1,364 @@
+// Outputs of a state machine and their reconciliation. Every write a pipeline makes
+// goes through an output (`insert`/`remove`, the `into` of the program): while the
+// output is being reconciled the write is recorded in the output-seen set and may
+// be held back, as the reconciliation state says. After the input scans, the
+// output is reconciled: a deletion scan removes what the inputs no longer produce
+// and, in SMs with a reconciliation state, an insertion scan writes what was held
+// back. Both scans yield to the scheduler and resume at a bookmark.
+//
+// FlatOutput<Adapter, HasState>    output[k] = v (a map) of one entity
+// NestedOutput<Adapter, HasState>  output[k1].inner[k2] (a set in a child entity)
+// The Adapter (next to the entity type in model/) says how to read and write it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "corvane/engine/RootSm.h"
+#include "corvane/framework/HashMap.h"
+
+namespace Corvane {
+
+// The trace context of one pipeline function.
+struct Tr {
+  RootSm const& sm;
+  char const* fn;
+  bool on(int level) const noexcept { return sm.traceOn(level); }
+  template <class... A>
+  void operator()(int level, fmt::format_string<A...> format, A&&... args) const {
+    sm.trace(level, fn, sm.sourceName(), format, std::forward<A>(args)...);
+  }
+  template <class... A>
+  void text(int level, std::string_view format, A const&... args) const {
+    sm.traceText(level, fn, sm.sourceName(), format, args...);
+  }
+};
+
+// The program's into-line texts for one write site.
+struct IntoLine {
+  char const* inserting;  // "... inserting k1={}, value={}" or "... inserting k1={}, k2={}"
+  char const* deleting;   // "... deleting k1={}" or "... deleting k1={}, k2={}"
+};
+
+// Key of a nested output: outer and inner key.
+template <class K1, class K2>
+struct OutKey2 {
+  K1 k0{};
+  K2 k1{};
+  friend bool operator==(OutKey2 const&, OutKey2 const&) = default;
+  friend auto operator<=>(OutKey2 const&, OutKey2 const&) = default;
+};
+template <class K1, class K2>
+uint64_t hashValue(OutKey2<K1, K2> const& k) noexcept {
+  return hashMix(Hasher<K1>{}(k.k0), Hasher<K2>{}(k.k1));
+}
+
+}  // namespace Corvane
+
+template <class K1, class K2>
+struct fmt::formatter<Corvane::OutKey2<K1, K2>> : fmt::formatter<fmt::string_view> {
+  template <class Ctx>
+  auto format(Corvane::OutKey2<K1, K2> const& k, Ctx& ctx) const {
+    return fmt::format_to(ctx.out(), "Tuple( {}, {} )", k.k0, k.k1);
+  }
+};
+
+namespace Corvane {
+
+class CORVANE_API OutputBase : public Subscriber {
+ public:
+  // Values of reconciliationState().
+  static constexpr uint8_t skipNothing = 0;
+  static constexpr uint8_t skipInsertions = 1;
+  static constexpr uint8_t skipDeletions = 2;
+  static constexpr uint8_t skipBoth = 3;
+
+  OutputBase(RootSm& root, char const* name, bool hasState);
+  ~OutputBase() override;
+
+  char const* name() const noexcept { return name_; }
+  bool hasReconciliationState() const noexcept { return hasState_; }
+  bool reconciling() const noexcept { return reconciling_; }
+  uint8_t reconciliationState() const noexcept { return state_; }
+  bool useBookmark() const noexcept { return useBookmark_; }
+  Task* reconciliationTask() const noexcept { return task_.get(); }
+  bool ready() const noexcept;
+
+  // handle<Output>InputReady: reconcile once every input scan is complete.
+  void handleInputReady();
+
+ protected:
+  bool skipInsert() const noexcept { return reconciling_ && (state_ & skipInsertions); }
+  bool skipDelete() const noexcept { return reconciling_ && (state_ & skipDeletions); }
+  // The yield test made before each entry of a reconciliation scan.
+  bool yieldBefore(uint64_t processed) const;
+  void yieldNow(uint64_t visited, uint64_t deleted);
+  void deletionDone(uint64_t visited, uint64_t deleted);
+  void insertionDone(uint64_t visited, uint64_t seen);
+  char const* fn() const noexcept { return readyFn_.c_str(); }
+  RootSm& root() const noexcept { return root_; }
+  void runCountIs(uint64_t n) noexcept { runCount_ = n; }
+
+  virtual bool outputHasEntries() const = 0;
+  // Both return false when they yielded.
+  virtual bool deletionScan() = 0;
+  virtual bool insertionScan() = 0;
+  virtual void seenClear() = 0;
+  virtual void bookmarkReset() = 0;
+
+ private:
+  friend class RootSm;
+  void dispatch(uint32_t attrId, void const* key) override;
+  void taskCreate();
+  void taskDelete() noexcept;
+  void taskSubscriptionIs(bool active);
+  void reconcilingDecide();
+
+  RootSm& root_;
+  char const* name_;
+  std::string readyFn_;
+  Ptr<Task> task_;
+  uint64_t runCount_ = 0;
+  uint32_t readyIndex_ = 0;
+  bool hasState_;
+  bool subscribed_ = false;
+  bool reconciling_ = false;
+  bool useBookmark_ = false;
+  uint8_t state_ = skipNothing;
+};
+
+// ---- Flat outputs: entity.coll[k] = v ---------------------------------------
+//
+// Adapter: using Entity, Key, Value; static Coll const& coll(Entity const&);
+// static void write(Entity&, Key const&, Value const&); static void erase(Entity&, Key const&).
+template <class Adapter, bool HasState>
+class FlatOutput final : public OutputBase {
+ public:
+  using Entity = typename Adapter::Entity;
+  using Key = typename Adapter::Key;
+  using Value = typename Adapter::Value;
+  // With a state the seen set remembers the value to write in the insertion scan.
+  using Seen = std::conditional_t<HasState, HashMap<Key, Value>, HashSet<Key>>;
+
+  FlatOutput(RootSm& root, char const* name, Ptr<Entity> const& entity, IntoLine reconcileLine = {})
+      : OutputBase(root, name, HasState), entity_(entity), line_(reconcileLine) {}
+
+  Seen const& seen() const noexcept { return seen_; }
+
+  void insert(Tr const& tr, IntoLine const& line, Key const& k, Value const& v) {
+    if (reconciling()) {
+      if constexpr (HasState) {
+        seen_.assign(k, v);
+      } else {
+        seen_.insert(k);
+      }
+    }
+    if (skipInsert()) return;
+    tr.text(7, line.inserting, k, v);
+    Adapter::write(*entity_, k, v);
+  }
+
+  void remove(Tr const& tr, IntoLine const& line, Key const& k) {
+    if (reconciling()) {
+      if constexpr (HasState) {
+        seen_.erase(k);
+      } else {
+        seen_.insert(k);  // without a state every write counts as seen
+      }
+    }
+    if (skipDelete()) return;
+    tr.text(7, line.deleting, k);
+    Adapter::erase(*entity_, k);
+  }
+
+ protected:
+  bool outputHasEntries() const override { return !Adapter::coll(*entity_).empty(); }
+  void seenClear() override { seen_.clear(); }
+  void bookmarkReset() override { bookmark_ = Key{}; }
+
+  bool deletionScan() override {
+    auto& coll = const_cast<std::remove_cvref_t<decltype(Adapter::coll(*entity_))>&>(Adapter::coll(*entity_));
+    auto cur = useBookmark() ? coll.cursorAt(bookmark_) : coll.cursor();
+    uint64_t visited = 0, deleted = 0;
+    for (; !cur.done(); cur.next()) {
+      if (yieldBefore(visited)) {
+        bookmark_ = cur.key();
+        yieldNow(visited, deleted);
+        return false;
+      }
+      ++visited;
+      Key const k = cur.key();
+      if (!seen_.contains(k)) {
+        Adapter::erase(*entity_, k);
+        ++deleted;
+      }
+    }
+    deletionDone(visited, deleted);
+    return true;
+  }
+
+  bool insertionScan() override {
+    if constexpr (HasState) {
+      auto cur = useBookmark() ? seen_.cursorAt(bookmark_) : seen_.cursor();
+      uint64_t visited = 0;
+      Tr tr{root(), fn()};
+      for (; !cur.done(); cur.next()) {
+        auto* e = cur.entry();
+        if (!e) continue;
+        if (yieldBefore(visited)) {
+          bookmark_ = cur.key();
+          yieldNow(visited, 0);
+          return false;
+        }
+        ++visited;
+        Value const v = e->second;
+        tr.text(7, line_.inserting, e->first, v);
+        Adapter::write(*entity_, cur.key(), v);
+      }
+      insertionDone(visited, seen_.size());
+    }
+    return true;
+  }
+
+ private:
+  Ptr<Entity> entity_;
+  IntoLine line_;
+  Seen seen_;
+  Key bookmark_{};
+};
+
+// ---- Nested outputs: entity.outer[k1].inner[k2] -----------------------------
+//
+// Adapter: using Entity, Inner, Key1, Key2;
+// static OuterColl const& outer(Entity const&); static Ptr<Inner> innerFind(Entity const&, Key1);
+// static Ptr<Inner> innerIs(Entity&, Key1); static InnerColl const& innerColl(Inner const&);
+// static void innerAdd(Inner&, Key2); static void innerDel(Inner&, Key2); static void outerDel(Entity&, Key1).
+template <class Adapter, bool HasState>
+class NestedOutput final : public OutputBase {
+ public:
+  using Entity = typename Adapter::Entity;
+  using Inner = typename Adapter::Inner;
+  using Key1 = typename Adapter::Key1;
+  using Key2 = typename Adapter::Key2;
+  using Key = OutKey2<Key1, Key2>;
+
+  NestedOutput(RootSm& root, char const* name, Ptr<Entity> const& entity, IntoLine reconcileLine = {})
+      : OutputBase(root, name, HasState), entity_(entity), line_(reconcileLine) {}
+
+  HashSet<Key> const& seen() const noexcept { return seen_; }
+
+  void insert(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
+    if (reconciling()) seen_.insert(Key{k1, k2});
+    if (skipInsert()) return;
+    write(tr, line, k1, k2);
+  }
+
+  void remove(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
+    if (reconciling()) {
+      if constexpr (HasState) {
+        seen_.erase(Key{k1, k2});
+      } else {
+        seen_.insert(Key{k1, k2});
+      }
+    }
+    if (skipDelete()) return;
+    Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
+    if (!inner) return;
+    tr.text(7, line.deleting, k1, k2);
+    Adapter::innerDel(*inner, k2);
+    if (Adapter::innerColl(*inner).empty()) Adapter::outerDel(*entity_, k1);
+  }
+
+ protected:
+  bool outputHasEntries() const override { return !Adapter::outer(*entity_).empty(); }
+  void seenClear() override { seen_.clear(); }
+  void bookmarkReset() override {
+    bookmark_ = Key{};
+    k0Valid_ = k1Valid_ = false;
+  }
+
+  bool deletionScan() override {
+    using OuterColl = std::remove_cvref_t<decltype(Adapter::outer(*entity_))>;
+    auto& outer = const_cast<OuterColl&>(Adapter::outer(*entity_));
+    bool resume = useBookmark() && k0Valid_;
+    auto cur = resume ? outer.cursorAt(bookmark_.k0) : outer.cursor();
+    uint64_t visited = 0, deleted = 0;
+    for (; !cur.done(); cur.next()) {
+      Key1 const k1 = cur.key();
+      if (yieldBefore(visited)) {
+        bookmark_ = Key{k1, Key2{}};
+        k0Valid_ = true;
+        k1Valid_ = false;
+        yieldNow(visited, deleted);
+        return false;
+      }
+      ++visited;
+      Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
+      if (!inner) continue;
+      using InnerColl = std::remove_cvref_t<decltype(Adapter::innerColl(*inner))>;
+      auto& ic = const_cast<InnerColl&>(Adapter::innerColl(*inner));
+      bool innerResume = resume && k1Valid_ && k1 == bookmark_.k0;
+      resume = false;
+      auto icur = innerResume ? ic.cursorAt(bookmark_.k1) : ic.cursor();
+      for (; !icur.done(); icur.next()) {
+        if (yieldBefore(visited)) {
+          bookmark_ = Key{k1, icur.key()};
+          k0Valid_ = k1Valid_ = true;
+          yieldNow(visited, deleted);
+          return false;
+        }
+        ++visited;
+        Key2 const k2 = icur.key();
+        if (!seen_.contains(Key{k1, k2})) {
+          Adapter::innerDel(*inner, k2);
+          ++deleted;
+        }
+      }
+      if (ic.empty()) {
+        Adapter::outerDel(*entity_, k1);
+        ++deleted;
+      }
+    }
+    deletionDone(visited, deleted);
+    return true;
+  }
+
+  bool insertionScan() override {
+    if constexpr (HasState) {
+      auto cur = useBookmark() ? seen_.cursorAt(bookmark_) : seen_.cursor();
+      uint64_t visited = 0;
+      Tr tr{root(), fn()};
+      for (; !cur.done(); cur.next()) {
+        if (!cur.entry()) continue;
+        if (yieldBefore(visited)) {
+          bookmark_ = cur.key();
+          k0Valid_ = k1Valid_ = true;
+          yieldNow(visited, 0);
+          return false;
+        }
+        ++visited;
+        Key const k = cur.key();
+        write(tr, line_, k.k0, k.k1);
+      }
+      insertionDone(visited, seen_.size());
+    }
+    return true;
+  }
+
+ private:
+  void write(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
+    Ptr<Inner> inner = Adapter::innerIs(*entity_, k1);
+    tr.text(7, line.inserting, k1, k2);
+    Adapter::innerAdd(*inner, k2);
+  }
+
+  Ptr<Entity> entity_;
+  IntoLine line_;
+  HashSet<Key> seen_;
+  Key bookmark_{};
+  bool k0Valid_ = false;
+  bool k1Valid_ = false;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,153 @@
+#include "corvane/engine/RootSm.h"
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Output.h"
+
+namespace Corvane {
+
+RootSm::RootSm(char const* sourceName, SmControl const& control)
+    : sourceName_(sourceName), control_(control), traceHandle_(getDebugHandler(sourceName)) {
+  scanStateSub_.root = this;
+}
+
+RootSm::~RootSm() { teardown(); }
+
+void RootSm::lastUserGone() noexcept {
+  // Outputs and pipeline state live in the derived class: take the machine apart
+  // while all of it still exists.
+  for (OutputBase* o : outputs_) o->taskDelete();
+  teardown();
+  delete this;
+}
+
+void RootSm::teardown() noexcept {
+  if (tornDown_) return;
+  tornDown_ = true;
+  hasNotificationActiveIs(false);
+  nodeFlagSet(flagZombie, true);
+  outputState_ = nullptr;
+  for (Ptr<InputSm>& sm : inputSms_) {
+    if (sm) sm->hasNotificationActiveIs(false);
+    sm = nullptr;
+  }
+}
+
+bool RootSm::idle() const noexcept {
+  return outputState_ && outputState_->ready() && (synchronous_ || (scanState_ && scanState_->idle()));
+}
+
+void RootSm::argDeclare(char const* accessor, bool present) { args_.emplace_back(accessor, present); }
+
+uint32_t RootSm::streamDeclare(char const* streamName) {
+  streams_.push_back(streamName);
+  return uint32_t(streams_.size() - 1);
+}
+
+void RootSm::outputDeclare(OutputBase& output) {
+  output.readyIndex_ = uint32_t(outputs_.size());
+  outputs_.push_back(&output);
+}
+
+Ptr<InputSm> RootSm::inputSm(uint32_t slot) const { return slot < inputSms_.size() ? inputSms_[slot] : nullptr; }
+
+void RootSm::inputSmSlotsIs(uint32_t count) { inputSms_.resize(count); }
+
+void RootSm::inputSmIs(uint32_t slot, Ptr<InputSm> sm) {
+  inputSms_[slot] = std::move(sm);
+  if (nodeFlag(flagNotificationActive) && inputSms_[slot]) inputSms_[slot]->hasNotificationActiveIs(true);
+}
+
+void RootSm::handleInitialized() {
+  if (initialized_) return;
+  traceHandle_ = control_.traceName().empty() ? getDebugHandler(sourceName_) : getDebugHandler(control_.traceName());
+  char const* fn = "handleInitialized";
+  trace(8, fn, sourceName_, "");
+  if (control_.synchronous() == SmControl::synchronousOn) {
+    synchronous_ = true;
+  } else if (control_.synchronous() == SmControl::synchronousOff) {
+    synchronous_ = false;
+  }
+  scanState_ = Ptr<InputSmScanState>(new InputSmScanState(streams_));
+  outputState_ = Ptr<OutputState>(new OutputState(uint32_t(outputs_.size())));
+  if (!synchronous_) {
+    if (!control_.scheduler()) control_.schedulerIs(TaskSchedulerRoot::findOrCreateScheduler());
+    for (OutputBase* o : outputs_) o->taskCreate();
+  }
+  for (auto const& [accessor, present] : args_) {
+    if (!present) {
+      fatalInternalError(
+          fmt::format("{} && \"Pointer SM args cannot be null unless they are marked Optional\"", accessor));
+    }
+  }
+  for (OutputBase* o : outputs_) o->reconcilingDecide();
+  trace(9, fn, sourceName_, "create local SMs");
+  trace(9, fn, sourceName_, "create non-public arg SMs");
+  createInputSms();
+  trace(9, fn, sourceName_, "initialized");
+  initialized_ = true;
+  outputsInputReady();
+}
+
+void RootSm::outputsInputReady() {
+  for (OutputBase* o : outputs_) o->handleInputReady();
+}
+
+void RootSm::handleInitialScanDone() {
+  if (initialScanDone_) return;
+  char const* fn = "handleInitialScanDone";
+  for (uint32_t i = 0; i < scanState_->scanCount(); ++i) {
+    if (!scanState_->scan(i)) {
+      trace(9, fn, sourceName_, " {} scan is false", scanState_->scanName(i));
+      return;
+    }
+  }
+  for (Ptr<InputSm> const& sm : inputSms_) {
+    if (!sm) {
+      trace(9, fn, sourceName_, "Initial scan yielding for child SM {}.", sourceName_);
+      return;
+    }
+  }
+  trace(9, fn, sourceName_, "Initial scan done for child SMs. Now scanning with events triggered.");
+  initialScanDone_ = true;
+  for (uint32_t i = 0; i < scanState_->scanCount(); ++i) scanState_->scanIs(i, false);
+  // The event pass: the pipelines now run for every existing input entry.
+  for (size_t i = 0; i < inputSms_.size(); ++i) {
+    Ptr<InputSm> sm = inputSms_[i];  // a reactor may replace the slot meanwhile
+    if (sm && sm->enabled()) sm->doInputScan();
+  }
+  if (!scanState_->idle()) scanState_->idleIs(true);
+  outputsInputReady();
+}
+
+void RootSm::ScanStateSub::dispatch(uint32_t attrId, void const*) {
+  if (root->nodeFlag(flagZombie) || attrId >= root->scanState_->scanCount()) return;
+  root->outputsInputReady();
+}
+
+void RootSm::hasNotificationActiveIs(bool active) {
+  if (nodeFlag(flagNotificationActive) == active) return;
+  nodeFlagSet(flagNotificationActive, active);
+  if (scanState_) {
+    if (active) {
+      scanState_->subscriberAdd(&scanStateSub_);
+    } else {
+      scanState_->subscriberRemove(&scanStateSub_);
+    }
+  }
+  for (Ptr<InputSm> const& sm : inputSms_) {
+    if (sm) sm->hasNotificationActiveIs(active);
+  }
+  if (!tornDown_) {
+    for (OutputBase* o : outputs_) o->taskSubscriptionIs(active);
+  }
+}
+
+void RootSm::doDeleteAll() {
+  trace(9, "doDeleteAll", sourceName_, "");
+  for (size_t i = 0; i < inputSms_.size(); ++i) {
+    Ptr<InputSm> sm = inputSms_[i];
+    if (sm) sm->doDeleteAll();
+  }
+}
+
+}  // namespace Corvane

@@ -1,0 +1,131 @@
+// The root of every generated state machine: its lifecycle (creation,
+// handleInitialized, the two-pass input scan, handleInitialScanDone, teardown),
+// its scan and output state entities, and the trace context its pipelines use.
+// A concrete SM declares its arguments, streams, outputs and input SMs in its
+// constructor, then calls handleInitialized(); everything else is here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "corvane/engine/SmState.h"
+#include "corvane/engine/TraceText.h"
+#include "corvane/framework/Errors.h"
+#include "corvane/framework/SmControl.h"
+
+namespace Corvane {
+
+class InputSm;
+class OutputBase;
+
+class CORVANE_API RootSm : public Entity {
+ public:
+  // State of the machine.
+  bool ready() const noexcept { return outputState_ && outputState_->ready(); }
+  bool idle() const noexcept;
+  bool synchronous() const noexcept { return synchronous_; }
+  bool initialScanDone() const noexcept { return initialScanDone_; }
+  bool initialized() const noexcept { return initialized_; }
+
+  void handleInitialized();
+  void handleInitialScanDone();
+  void hasNotificationActiveIs(bool active);
+  // Retracts what every input contributed (the outputs lose what the inputs produced).
+  void doDeleteAll();
+  void ringTraceHandleIs(Ptr<RingTrace> ring) { control_.ringTraceHandleIs(std::move(ring)); }
+
+  Ptr<InputSmScanState> const& inputSmScanState() const noexcept { return scanState_; }
+  Ptr<OutputState> const& outputState() const noexcept { return outputState_; }
+  SmControl const& stromControl() const noexcept { return control_; }
+  char const* sourceName() const noexcept { return sourceName_; }
+
+  // Tracing: every line of this SM and its input SMs goes through here.
+  DebugHandler const& traceHandle() const noexcept { return *traceHandle_; }
+  bool traceOn(int level) const noexcept { return traceHandle_->enabled(level); }
+  template <class... A>
+  void trace(int level, char const* function, char const* className, fmt::format_string<A...> format,
+             A&&... args) const {
+    if (CORVANE_UNLIKELY(traceHandle_->enabled(level))) {
+      traceHandle_->emit(level, sourceName_, function, className, control_.ringTraceHandle().get(),
+                         fmt::format(format, std::forward<A>(args)...));
+    }
+  }
+  // For message texts that are data (into-lines, foreach and filter texts).
+  template <class... A>
+  void traceText(int level, char const* function, char const* className, std::string_view format,
+                 A const&... args) const {
+    if (CORVANE_UNLIKELY(traceHandle_->enabled(level))) {
+      traceHandle_->emit(level, sourceName_, function, className, control_.ringTraceHandle().get(),
+                         fmt::format(fmt::runtime(format), args...));
+    }
+  }
+
+  // Top-level input SM in attribute slot `slot` (null before creation or after teardown).
+  Ptr<InputSm> inputSm(uint32_t slot) const;
+  uint32_t inputSmCount() const noexcept { return uint32_t(inputSms_.size()); }
+  OutputBase& output(uint32_t i) const noexcept { return *outputs_[i]; }
+  uint32_t outputCount() const noexcept { return uint32_t(outputs_.size()); }
+
+  // Scheduler the SM's tasks run on (null in synchronous mode before initialization).
+  Ptr<TaskScheduler> const& scheduler() const noexcept { return control_.scheduler(); }
+
+ protected:
+  RootSm(char const* sourceName, SmControl const& control);
+  ~RootSm() override;
+
+  // Declarations, in the constructor before handleInitialized():
+  // arguments in factory order (inputs, then outputs) with whether each is set,
+  void argDeclare(char const* accessor, bool present);
+  // input streams in InputSmScanState attribute order (returns the flag index),
+  uint32_t streamDeclare(char const* streamName);
+  // outputs, and the number of top-level input SMs (slots in attribute order).
+  void outputDeclare(OutputBase& output);
+  void inputSmSlotsIs(uint32_t count);
+
+  // Creates the top-level input SMs, in the generator's order, via inputSmIs().
+  virtual void createInputSms() = 0;
+  void inputSmIs(uint32_t slot, Ptr<InputSm> sm);
+
+  // Builds a root SM and switches its notification on, as every factory does.
+  template <class Sm, class... A>
+  static Ptr<Sm> create(A&&... args) {
+    Ptr<Sm> sm(new Sm(std::forward<A>(args)...));
+    sm->hasNotificationActiveIs(true);
+    return sm;
+  }
+
+  void lastUserGone() noexcept override;
+
+ private:
+  friend class InputSm;
+  friend class OutputBase;
+
+  struct ScanStateSub : Subscriber {
+    RootSm* root;
+    void dispatch(uint32_t attrId, void const* key) override;
+  };
+
+  void outputsInputReady();
+  void teardown() noexcept;
+
+  char const* sourceName_;
+  SmControl control_;
+  Ptr<DebugHandler> traceHandle_;
+  Ptr<InputSmScanState> scanState_;
+  Ptr<OutputState> outputState_;
+  std::vector<Ptr<InputSm>> inputSms_;
+  std::vector<OutputBase*> outputs_;
+  std::vector<char const*> streams_;
+  std::vector<std::pair<char const*, bool>> args_;
+  ScanStateSub scanStateSub_;
+  bool synchronous_ = false;
+  bool initialScanDone_ = false;
+  bool initialized_ = false;
+  bool tornDown_ = false;
+};
+
+}  // namespace Corvane

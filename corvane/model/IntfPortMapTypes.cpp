@@ -1,0 +1,35 @@
+#include "corvane/model/IntfPortMapTypes.h"
+
+namespace Corvane {
+
+CORVANE_NODE_TYPE_DEFINE(PortMapSet, "Corvane::PortMapSet", Entity)
+PortMapSet::~PortMapSet() = default;
+Ptr<PortMapSet> PortMapSet::PortMapSetIs(IntfId intfId) { return Ptr<PortMapSet>(new PortMapSet(intfId)); }
+Ptr<PortMapSet> portMapSetFactory(IntfId intfId) { return PortMapSet::PortMapSetIs(intfId); }
+
+CORVANE_NODE_TYPE_DEFINE(IntfToPortMapSet, "Corvane::IntfToPortMapSet", NamedEntity)
+IntfToPortMapSet::~IntfToPortMapSet() = default;
+
+Ptr<IntfToPortMapSet> IntfToPortMapSet::IntfToPortMapSetIs(std::string const& name) {
+  return Ptr<IntfToPortMapSet>(new IntfToPortMapSet(name));
+}
+Ptr<IntfToPortMapSet> intfToPortMapSetFactory(std::string const& name) { return IntfToPortMapSet::IntfToPortMapSetIs(name); }
+
+Ptr<PortMapSet> IntfToPortMapSet::intfToPortMapSet(IntfId i) const {
+  Ptr<PortMapSet> const* s = intfToPortMapSet_.find(i);
+  return s ? *s : nullptr;
+}
+
+Ptr<PortMapSet> IntfToPortMapSet::intfToPortMapSetIs(IntfId i) {
+  if (Ptr<PortMapSet> const* s = intfToPortMapSet_.find(i)) return *s;
+  Ptr<PortMapSet> s(new PortMapSet(i));
+  collSet(intfToPortMapSet_, attrIntfToPortMapSet, i, s);
+  return s;
+}
+
+bool IntfToPortMapSet::intfToPortMapSetDel(IntfId i) {
+  Ptr<PortMapSet> removed;
+  return collDel(intfToPortMapSet_, attrIntfToPortMapSet, i, &removed);
+}
+
+}  // namespace Corvane

@@ -1,0 +1,52 @@
+// LagHwConfigPortToLagSm keeps PortToLag equal to the member-port view of the
+// hardware LAG status: every port that some LAG lists as a member maps to the
+// smallest such LAG id.
+#pragma once
+
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/LagTypes.h"
+#include "corvane/platform/VeltStatus.h"
+
+namespace Corvane {
+
+class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
+ public:
+  static Ptr<LagHwConfigPortToLagSm> LagHwConfigPortToLagSmIs(Ptr<Hardware::VeltLag::Status const> veltLagStatus,
+                                                              Ptr<PortToLag> portToLag, SmControl const& control);
+  ~LagHwConfigPortToLagSm() override;
+
+  Ptr<Hardware::VeltLag::Status const> const& veltLagStatus() const noexcept { return veltLagStatus_; }
+  Ptr<PortToLag> const& portToLag() const noexcept { return portToLag_; }
+  Ptr<InputSm> veltLagStatusSm0() const { return inputSm(0); }
+  OutputBase const& portToLagPortToLagOutput() const noexcept { return portToLagPortToLagOutput_; }
+
+  // Pipeline 0: one change of lagHwConfig[lagIntfId].memberInfo[intfId].
+  void eventToStrm_pipeline0(IntfId lagIntfId, IntfId intfId,
+                             std::optional<Hardware::Velt::LagHwMemberInfo> const& memberInfoOpt);
+
+ protected:
+  friend class RootSm;
+  LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status const> veltLagStatus, Ptr<PortToLag> portToLag,
+                         SmControl const& control);
+  void createInputSms() override;
+
+ private:
+  struct LagHwConfigSm1;
+  struct VeltLagStatusSm0;
+
+  Ptr<Hardware::VeltLag::Status const> veltLagStatus_;
+  Ptr<PortToLag> portToLag_;
+  uint32_t strm_pipeline0_;
+  GroupBySmallest<IntfId, IntfId> groupByAttr0_;
+  FlatOutput<PortToLag::OutputAdapter, true> portToLagPortToLagOutput_;
+};
+
+CORVANE_API Ptr<LagHwConfigPortToLagSm> lagHwConfigPortToLagSmFactory(
+    Ptr<Hardware::VeltLag::Status const> veltLagStatus, Ptr<PortToLag> portToLag, SmControl const& control);
+
+}  // namespace Corvane
