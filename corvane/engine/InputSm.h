@@ -297,9 +297,10 @@ class EntityCollInput final : public InputSm {
     handle(*static_cast<Key const*>(key));
   }
 
-  // Keeps the nested SM of `k` in step with the element held under it.
-  void handle(Key const& k) {
-    if (!enabled()) return;
+  // Keeps the nested SM of `k` in step with the element held under it. Returns
+  // whether it built a new one (whose first scan has then already run).
+  bool handle(Key const& k) {
+    if (!enabled()) return false;
     root().trace(8, handlerFn(0), className(), "k: {}", k);
     Coll const& c = Desc::coll(*en_);
     version_ = c.version();
@@ -316,7 +317,9 @@ class EntityCollInput final : public InputSm {
       Ptr<Child> fresh(new Child(*element, static_cast<Root&>(root()), this, k));
       children_.assign(k, fresh);
       if (nodeFlag(flagNotificationActive)) fresh->hasNotificationActiveIs(true);
+      return true;
     }
+    return false;
   }
 
   void hasNotificationActiveIs(bool active) override {
@@ -357,10 +360,10 @@ class EntityCollInput final : public InputSm {
     checkEntity();
     Coll const& c = Desc::coll(*en_);
     if (runCollectionScan(scan, c, bookmark_, version_, [&](Key const& k) {
-          handle(k);
+          bool fresh = handle(k);
           if (Ptr<Child>* child = children_.find(k)) {
             Ptr<Child> keep = *child;
-            keep->doInputScan();
+            if (!fresh) keep->doInputScan();
             return keep->inputScanComplete();
           }
           return true;

@@ -78,8 +78,13 @@ TEST(Scheduler, YieldEveryCountsQuestionsOutsideRunsToo) {
   EXPECT_FALSE(s->taskShouldYield());
   EXPECT_TRUE(s->taskShouldYield());
   EXPECT_FALSE(s->taskShouldYield());
-  s->yieldEveryIs(0);  // time slice: never yields outside a run
+  s->yieldEveryIs(0);  // time slice: not used up yet
+  s->timeSliceIs(std::chrono::hours(1));
   for (int i = 0; i < 100; ++i) EXPECT_FALSE(s->taskShouldYield());
+  s->timeSliceIs(std::chrono::microseconds(0));
+  bool yielded = false;
+  for (int i = 0; i < 100; ++i) yielded = yielded || s->taskShouldYield();
+  EXPECT_TRUE(yielded);
 }
 
 TEST(Scheduler, TaskDroppedWhileQueuedIsDescheduled) {

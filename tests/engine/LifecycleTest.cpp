@@ -1,0 +1,138 @@
+// Engine lifecycle seen through a concrete SM: fatal checks with their exact
+// texts, trace-handler choice, synchronous mode without tasks, teardown freeing
+// everything, and nested-SM replacement.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/support/Support.h"
+
+using namespace Corvane;
+
+namespace {
+
+std::string escaped(std::string const& text) {
+  static std::regex const special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, R"(\$&)");
+}
+
+SmControl syncControl() {
+  SmControl c;
+  c.synchronousIs(SmControl::synchronousOn);
+  return c;
+}
+
+}  // namespace
+
+TEST(EngineDeathTest, NullArgumentIsFatalWithItsAccessor) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto status = Hardware::VeltLag::Status::StatusIs("s");
+  EXPECT_DEATH(lagHwConfigPortToLagSmFactory(nullptr, PortToLag::PortToLagIs(), syncControl()),
+               "^" + escaped("veltLagStatus() && \"Pointer SM args cannot be null unless they are marked Optional\"") +
+                   "\n$");
+  EXPECT_DEATH(lagHwConfigPortToLagSmFactory(status, nullptr, SmControl()),
+               "^" + escaped("portToLag() && \"Pointer SM args cannot be null unless they are marked Optional\"") +
+                   "\n$");
+}
+
+TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto status = Hardware::VeltLag::Status::StatusIs("s");
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), syncControl());
+  // Deaf to its input, the SM cannot know what it would have to retract.
+  sm->veltLagStatusSm0()->hasNotificationActiveIs(false);
+  status->lagHwConfigIs(IntfId("Port-Channel1"));
+  EXPECT_DEATH(sm->doDeleteAll(),
+               "^" + escaped("We missed notifications that happened to lagHwConfig before the enclosing entity got "
+                             "deleted") +
+                   "\n$");
+  sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
+}
+
+TEST(Engine, SynchronousSmHasNoTasksAndIsReadyOnReturn) {
+  auto sched = TaskScheduler::TaskSchedulerIs();
+  auto status = Hardware::VeltLag::Status::StatusIs("s");
+  for (int i = 1; i <= 50; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
+  SmControl c = syncControl();
+  c.schedulerIs(sched);
+  sched->yieldEveryIs(1);
+  int32_t tasks = Task::typeDataStatic().liveCount();
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
+  EXPECT_TRUE(sm->synchronous());
+  EXPECT_TRUE(sm->ready());
+  EXPECT_TRUE(sm->idle());
+  EXPECT_EQ(Task::typeDataStatic().liveCount(), tasks);
+  EXPECT_EQ(sched->readyCount(), 0u);
+  EXPECT_EQ(sm->portToLag()->portToLag().size(), 50u);
+  sm->handleInitialized();  // a second time does nothing
+  EXPECT_EQ(sched->readyCount(), 0u);
+}
+
+TEST(Engine, AsynchronousSmIsNotIdleUntilScansAndReconciliationRan) {
+  auto sched = TaskScheduler::TaskSchedulerIs();
+  sched->yieldEveryIs(3);
+  auto status = Hardware::VeltLag::Status::StatusIs("s");
+  for (int i = 1; i <= 20; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
+  SmControl c;
+  c.schedulerIs(sched);
+  c.taskPriorityIs(7);
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
+  EXPECT_FALSE(sm->ready());
+  EXPECT_FALSE(sm->idle());
+  Task* scan = sm->veltLagStatusSm0()->task(0);
+  ASSERT_NE(scan, nullptr);
+  EXPECT_EQ(scan->taskName(), "Corvane::LagHwConfigPortToLagSm-VeltLagStatusSm0InputScanTask0");
+  EXPECT_EQ(scan->taskPriority(), 7);
+  Task* recon = sm->portToLagPortToLagOutput().reconciliationTask();
+  ASSERT_NE(recon, nullptr);
+  EXPECT_EQ(recon->taskName(), "LagHwConfigPortToLagSm-portToLagPortToLagOutputTask");
+  // An event before the initial scan is done is ignored by the pipeline and picked up by the event pass.
+  status->lagHwConfigIs(IntfId("Port-Channel100"))->memberInfoIs(IntfId("Ethernet100"), {});
+  sched->runUntilIdle();
+  EXPECT_TRUE(sm->ready());
+  EXPECT_TRUE(sm->idle());
+  EXPECT_EQ(sm->portToLag()->portToLag(IntfId("Ethernet100")), IntfId("Port-Channel100"));
+  EXPECT_EQ(sm->veltLagStatusSm0()->task(0), nullptr);  // tasks go when their work is done
+  EXPECT_EQ(sm->portToLagPortToLagOutput().reconciliationTask(), nullptr);
+}
+
+TEST(Engine, TraceNameAndRingHandleAreUsed) {
+  auto handler = getDebugHandler("EngineTest.custom");
+  handler->levelMaskIs(1u << 9);
+  auto ring = RingTrace::RingTraceIs(100);
+  SmControl c = syncControl();
+  c.traceNameIs("EngineTest.custom");
+  c.ringTraceHandleIs(ring);
+  auto sm = lagHwConfigPortToLagSmFactory(Hardware::VeltLag::Status::StatusIs("s"), PortToLag::PortToLagIs(), c);
+  auto records = ring->records();
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records.front().source, "LagHwConfigPortToLagSm");
+  EXPECT_EQ(records.front().message, "Reconciling portToLagPortToLagOutput: true");
+  for (auto const& r : records) EXPECT_EQ(r.level, 9);
+  EXPECT_EQ(&sm->traceHandle(), handler.get());
+  EXPECT_NE(getDebugHandler("LagHwConfigPortToLagSm", false), nullptr);  // the default exists from load
+}
+
+TEST(Engine, TeardownFreesEverything) {
+  int32_t nodes = Node::liveNodes();
+  {
+    auto sched = TaskScheduler::TaskSchedulerIs();
+    sched->yieldEveryIs(2);
+    auto status = Hardware::VeltLag::Status::StatusIs("s");
+    for (int i = 1; i <= 10; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i % 3)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
+    auto out = PortToLag::PortToLagIs();
+    SmControl c;
+    c.schedulerIs(sched);
+    auto sm = lagHwConfigPortToLagSmFactory(status, out, c);
+    sched->runOne();  // stopped mid-scan: tasks queued
+    auto midway = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
+    sched->runUntilIdle();
+    sm->doDeleteAll();
+    EXPECT_TRUE(out->portToLag().empty());
+    sched->runOne();
+    // `midway` is dropped with its work unfinished.
+  }
+  EXPECT_EQ(Node::liveNodes(), nodes);
+  EXPECT_EQ(LagHwConfigPortToLagSm::typeDataStatic().liveCount(), 0);
+  EXPECT_EQ(InputSmScanState::typeDataStatic().liveCount(), 0);
+}
