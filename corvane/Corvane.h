@@ -21,6 +21,7 @@
 #include "corvane/framework/Trace.h"
 #include "corvane/framework/TypeRegistry.h"
 #include "corvane/model/FeatureConfigStatus.h"
+#include "corvane/model/FeatureConfigStatusBase.h"
 #include "corvane/model/IntfPortMapTypes.h"
 #include "corvane/model/IntfTcamTypes.h"
 #include "corvane/model/LagTypes.h"
@@ -30,4 +31,5 @@
 #include "corvane/platform/RedundancyStatus.h"
 #include "corvane/platform/VeltStatus.h"
 #include "corvane/platform/VeltTypes.h"
+#include "corvane/topology/IntfTcamSm.h"
 #include "corvane/topology/LagHwConfigPortToLagSm.h"

@@ -293,13 +293,13 @@ class NestedOutput final : public OutputBase {
         yieldNow(visited, deleted);
         return false;
       }
-      ++visited;
+      bool innerResume = resume && k1Valid_ && k1 == bookmark_.k0;
+      resume = false;
+      if (!innerResume) ++visited;  // an outer entry resumed into was counted by the run that left it
       Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
       if (!inner) continue;
       using InnerColl = std::remove_cvref_t<decltype(Adapter::innerColl(*inner))>;
       auto& ic = const_cast<InnerColl&>(Adapter::innerColl(*inner));
-      bool innerResume = resume && k1Valid_ && k1 == bookmark_.k0;
-      resume = false;
       auto icur = innerResume ? ic.cursorAt(bookmark_.k1) : ic.cursor();
       for (; !icur.done(); icur.next()) {
         if (yieldBefore(visited)) {

@@ -144,6 +144,11 @@ void RootSm::hasNotificationActiveIs(bool active) {
 
 void RootSm::doDeleteAll() {
   trace(9, "doDeleteAll", sourceName_, "");
+  struct Scope {
+    bool& flag;
+    ~Scope() { flag = false; }
+  } scope{deletingAll_};
+  deletingAll_ = true;
   for (size_t i = 0; i < inputSms_.size(); ++i) {
     Ptr<InputSm> sm = inputSms_[i];
     if (sm) sm->doDeleteAll();

@@ -30,6 +30,9 @@ class CORVANE_API RootSm : public Entity {
   bool synchronous() const noexcept { return synchronous_; }
   bool initialScanDone() const noexcept { return initialScanDone_; }
   bool initialized() const noexcept { return initialized_; }
+  // True while doDeleteAll() runs: pipelines that read their inputs' current state
+  // read them as empty, so every contribution is withdrawn.
+  bool deletingAll() const noexcept { return deletingAll_; }
 
   void handleInitialized();
   void handleInitialScanDone();
@@ -126,6 +129,7 @@ class CORVANE_API RootSm : public Entity {
   bool initialScanDone_ = false;
   bool initialized_ = false;
   bool tornDown_ = false;
+  bool deletingAll_ = false;
 };
 
 }  // namespace Corvane

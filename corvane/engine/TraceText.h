@@ -66,7 +66,7 @@ struct fmt::formatter<Corvane::TupleText<T...>> : fmt::formatter<fmt::string_vie
     bool first = true;
     std::apply(
         [&](auto const&... v) {
-          ((out = fmt::format_to(out, first ? "{}" : ", {}", v), first = false), ...);
+          ((out = first ? fmt::format_to(out, "{}", v) : fmt::format_to(out, ", {}", v), first = false), ...);
         },
         t.values);
     return fmt::format_to(out, " )");

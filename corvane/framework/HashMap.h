@@ -171,15 +171,11 @@ class HashTable {
   }
   HashTable(HashTable&& o) noexcept { swap(o); }
   HashTable& operator=(HashTable const& o) {
-    if (this != &o) {
-      HashTable(o).swap(*this);
-      ++version_;
-    }
+    if (this != &o) HashTable(o).swap(*this);
     return *this;
   }
   HashTable& operator=(HashTable&& o) noexcept {
     HashTable(std::move(o)).swap(*this);
-    ++version_;
     return *this;
   }
   ~HashTable() {
@@ -191,15 +187,21 @@ class HashTable {
       c = n;
     }
   }
+  // Both sides count the swap as a change, with a version neither has shown before,
+  // so no cursor on either side mistakes the new content for the old.
   void swap(HashTable& o) noexcept {
     std::swap(buckets_, o.buckets_);
     std::swap(nBuckets_, o.nBuckets_);
     std::swap(shift_, o.shift_);
     std::swap(size_, o.size_);
-    std::swap(version_, o.version_);
     std::swap(free_, o.free_);
     std::swap(chunks_, o.chunks_);
     std::swap(nextChunk_, o.nextChunk_);
+    std::swap(slotCapacity_, o.slotCapacity_);
+    std::swap(chunkCount_, o.chunkCount_);
+    std::swap(hasher_, o.hasher_);
+    uint64_t v = (version_ > o.version_ ? version_ : o.version_) + 1;
+    version_ = o.version_ = v;
   }
 
   size_t size() const noexcept { return size_; }

@@ -210,3 +210,19 @@ TEST(OrderedMap, CursorAndBookmarkFollowKeyOrder) {
   EXPECT_EQ(m.assign(13, 0), AssignResult::unchanged);
   EXPECT_EQ(m.version(), v);
 }
+
+TEST(HashMap, AssignmentAndSwapInvalidateCursors) {
+  HashMap<int, int> a, b;
+  a.assign(1, 10);
+  a.assign(2, 20);
+  auto c = a.cursor();
+  b.assign(5, 50);
+  a = b;  // the slot under the cursor is gone
+  EXPECT_EQ(c.entry(), nullptr);
+  HashMap<int, int> q(std::move(a));
+  auto d = q.cursor();
+  a.assign(7, 7);
+  EXPECT_EQ(q.size(), 1u);
+  ASSERT_NE(d.entry(), nullptr);
+  EXPECT_EQ(d.entry()->first, 5);
+}

@@ -1,0 +1,186 @@
+#include "corvane/topology/IntfTcamSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("IntfTcamSm");
+constexpr IntoLine intoIntf{
+    "into( intfToTcamSet.intfToTcamSet[ intfId ].tcamSet[ systemTcamId ] ): inserting k1={}, k2={}",
+    "into( intfToTcamSet.intfToTcamSet[ intfId ].tcamSet[ systemTcamId ] ): deleting k1={}, k2={}"};
+constexpr IntoLine intoLag{
+    "into( intfToTcamSet.intfToTcamSet[ lagIntfId ].tcamSet[ systemTcamId ] ): inserting k1={}, k2={}",
+    "into( intfToTcamSet.intfToTcamSet[ lagIntfId ].tcamSet[ systemTcamId ] ): deleting k1={}, k2={}"};
+}  // namespace
+
+// veltStatus.intfIdToSystemTcamId[]: scan 0 feeds stream 0 (key only), scan 2 pipeline 1.
+struct IntfTcamSm::VeltStatusSm0 {
+  using Root = IntfTcamSm;
+  using Entity = Hardware::Velt::Status;
+  using Coll = Entity::IntfIdToSystemTcamIdColl;
+  static constexpr bool nested = false;
+  static constexpr char const* className = "VeltStatusSm0";
+  static constexpr char const* attrName = "intfIdToSystemTcamId";
+  static constexpr uint32_t attrId = Entity::attrIntfIdToSystemTcamId;
+  static constexpr uint8_t scanCount = 2;
+  static constexpr uint8_t scanNumber[2] = {0, 2};
+  static constexpr char const* handlerName[2] = {"handleIntfIdToSystemTcamId0", "handleIntfIdToSystemTcamId2"};
+  static int32_t flag(Root& r, uint32_t scan) { return int32_t(scan == 0 ? r.strm_stream0_ : r.strm_pipeline1_); }
+  static Coll const& coll(Entity const& e) { return e.intfIdToSystemTcamId(); }
+  static void event(Root& r, uint32_t scan, IntfId const& k, std::optional<SystemTcamId> const& v) {
+    if (scan == 0) {
+      r.eventToStrm_stream0(k);
+    } else {
+      r.eventToStrm_pipeline1(k, v);
+    }
+  }
+};
+
+// lagConfig.phyIntf[].lag, one per port: feeds stream 1.
+struct IntfTcamSm::PhyIntfSm2 {
+  using Root = IntfTcamSm;
+  using Entity = Lag::EthPhyIntfLagConfig;
+  using ParentKey = IntfId;
+  using Value = IntfId;
+  static constexpr char const* className = "PhyIntfSm2";
+  static constexpr uint32_t attrId = Entity::attrLag;
+  static constexpr uint8_t scanNumber = 1;
+  static constexpr char const* handlerName = "handleLag1";
+  static std::optional<IntfId> value(Entity const& e) {
+    return e.lag() ? std::optional<IntfId>(e.lag()->intfId()) : std::nullopt;
+  }
+  static void event(Root& r, IntfId const& intfId, std::optional<IntfId> const& lag) {
+    r.eventToStrm_stream1(intfId, lag);
+  }
+};
+
+struct IntfTcamSm::LagConfigSm1 {
+  using Root = IntfTcamSm;
+  using Entity = Lag::Config;
+  using Coll = Entity::PhyIntfColl;
+  using Child = SingleAttrInput<PhyIntfSm2>;
+  static constexpr char const* className = "LagConfigSm1";
+  static constexpr char const* attrName = "phyIntf";
+  static constexpr uint32_t attrId = Entity::attrPhyIntf;
+  static constexpr uint8_t scanNumber = 1;
+  static constexpr char const* handlerName = "handlePhyIntf1";
+  static int32_t flag(Root& r) { return int32_t(r.strm_stream1_); }
+  static Coll const& coll(Entity const& e) { return e.phyIntf(); }
+};
+
+IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
+                       Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control)
+    : RootSm("IntfTcamSm", control),
+      veltStatus_(std::move(veltStatus)),
+      lagConfig_(std::move(lagConfig)),
+      intfToTcamSet_(std::move(intfToTcamSet)),
+      output_(*this, "intfToTcamSetIntfToTcamSetTcamSetOutput", intfToTcamSet_, intoLag) {
+  argDeclare("veltStatus()", bool(veltStatus_));
+  argDeclare("lagConfig()", bool(lagConfig_));
+  argDeclare("intfToTcamSet()", bool(intfToTcamSet_));
+  strm_pipeline1_ = streamDeclare("strm_pipeline1");
+  strm_stream1_ = streamDeclare("strm_stream1");
+  strm_stream0_ = streamDeclare("strm_stream0");
+  outputDeclare(output_);
+  inputSmSlotsIs(2);  // veltStatusSm0, lagConfigSm1
+  handleInitialized();
+}
+
+IntfTcamSm::~IntfTcamSm() = default;
+
+void IntfTcamSm::createInputSms() {
+  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<VeltStatusSm0>(veltStatus_, *this, nullptr)));
+}
+
+// While the SM retracts everything (doDeleteAll), its inputs read as empty, so the
+// key-only streams withdraw what they contributed.
+std::optional<SystemTcamId> IntfTcamSm::currentTcam(IntfId intfId) const {
+  if (deletingAll()) return std::nullopt;
+  SystemTcamId const* t = veltStatus_->intfIdToSystemTcamId().find(intfId);
+  return t ? std::optional<SystemTcamId>(*t) : std::nullopt;
+}
+
+std::optional<IntfId> IntfTcamSm::currentLag(IntfId intfId) const {
+  if (deletingAll()) return std::nullopt;
+  auto const* element = lagConfig_->phyIntf().find(intfId);
+  if (!element || !*element || !(*element)->lag()) return std::nullopt;
+  return (*element)->lag()->intfId();
+}
+
+void IntfTcamSm::eventToStrm_pipeline1(IntfId intfId, std::optional<SystemTcamId> const& systemTcamIdOpt) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToStrm_pipeline1"};
+  tr(7, "Line 38: from( veltStatus.intfIdToSystemTcamId[] ): intfId={} systemTcamIdOpt={}", intfId,
+     optText(systemTcamIdOpt));
+  auto change = cacheAttr3_.update(
+      tr, intfId, systemTcamIdOpt,
+      " foreach( [ ( if ( _oldValueOpt26 != _newValueOpt27 ) then _oldValueOpt26 else None, false ), ( "
+      "_newValueOpt27, true ) ] ) flattening {} elements");
+  for (auto const& e : change) {
+    traceFlattening(tr, e);
+    if (!filterPass(tr, e.value.has_value(), "_valueOpt28")) continue;
+    if (e.add) {
+      output_.insert(tr, intoIntf, intfId, *e.value);
+    } else {
+      output_.remove(tr, intoIntf, intfId, *e.value);
+    }
+  }
+}
+
+void IntfTcamSm::eventToStrm_stream0(IntfId intfId) {
+  if (!initialScanDone()) return;
+  trace(7, "eventToStrm_stream0", sourceName(), "Line 21: from( veltStatus.intfIdToSystemTcamId[] ): intfId={}",
+        intfId);
+  eventToStrm_pipeline0(intfId);
+}
+
+void IntfTcamSm::eventToStrm_stream1(IntfId intfId, std::optional<IntfId> const&) {
+  if (!initialScanDone()) return;
+  trace(7, "eventToStrm_stream1", sourceName(), "Line 21: from( lagConfig.phyIntf[].lag ): intfId={}", intfId);
+  eventToStrm_pipeline0(intfId);
+}
+
+void IntfTcamSm::eventToStrm_pipeline0(IntfId intfId) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToStrm_pipeline0"};
+  tr(7, "Line 21: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
+  // The port's previous (LAG, TCAM) contribution is withdrawn and its current one
+  // added, whichever of the two changed.
+  auto tcams = cacheAttr0_.update(
+      tr, intfId, currentTcam(intfId),
+      " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
+      "_newValueOpt7, true ) ] ) flattening {} elements");
+  for (auto const& tcam : tcams) {
+    traceFlattening(tr, tcam);
+    if (!filterPass(tr, tcam.value.has_value(), "_valueOpt8")) continue;
+    auto lags = cacheAttr1_.update(
+        tr, intfId, currentLag(intfId),
+        " foreach( [ ( if ( _oldValueOpt16 != _newValueOpt17 ) then _oldValueOpt16 else None, false ), ( "
+        "_newValueOpt17, true ) ] ) flattening {} elements");
+    for (auto const& lag : lags) {
+      traceFlattening(tr, lag);
+      if (!filterPass(tr, lag.value.has_value(), "_valueOpt18")) continue;
+      OutKey2<IntfId, SystemTcamId> group{*lag.value, *tcam.value};
+      bool supported = tcam.add && lag.add ? groupByAttr2_.add(tr, group, intfId)
+                                           : groupByAttr2_.remove(tr, group, intfId);
+      if (supported) {
+        output_.insert(tr, intoLag, group.k0, group.k1);
+      } else {
+        output_.remove(tr, intoLag, group.k0, group.k1);
+      }
+    }
+  }
+}
+
+Ptr<IntfTcamSm> IntfTcamSm::IntfTcamSmIs(Ptr<Hardware::Velt::Status const> veltStatus,
+                                         Ptr<Lag::Config const> lagConfig, Ptr<IntfToTcamSet> intfToTcamSet,
+                                         SmControl const& control) {
+  return create<IntfTcamSm>(std::move(veltStatus), std::move(lagConfig), std::move(intfToTcamSet), control);
+}
+
+Ptr<IntfTcamSm> intfTcamSmFactory(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
+                                  Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control) {
+  return IntfTcamSm::IntfTcamSmIs(std::move(veltStatus), std::move(lagConfig), std::move(intfToTcamSet), control);
+}
+
+}  // namespace Corvane

@@ -1,0 +1,67 @@
+// IntfTcamSm keeps IntfToTcamSet equal to the system TCAMs every interface
+// occupies: a port its own TCAM (from the hardware status), a LAG every TCAM at
+// least one of its member ports (from the LAG configuration) is on.
+#pragma once
+
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/IntfTcamTypes.h"
+#include "corvane/platform/LagConfig.h"
+#include "corvane/platform/VeltStatus.h"
+
+namespace Corvane {
+
+class CORVANE_API IntfTcamSm : public RootSm {
+ public:
+  static Ptr<IntfTcamSm> IntfTcamSmIs(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
+                                      Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control);
+  ~IntfTcamSm() override;
+
+  Ptr<Hardware::Velt::Status const> const& veltStatus() const noexcept { return veltStatus_; }
+  Ptr<Lag::Config const> const& lagConfig() const noexcept { return lagConfig_; }
+  Ptr<IntfToTcamSet> const& intfToTcamSet() const noexcept { return intfToTcamSet_; }
+  Ptr<InputSm> veltStatusSm0() const { return inputSm(0); }
+  Ptr<InputSm> lagConfigSm1() const { return inputSm(1); }
+  OutputBase const& intfToTcamSetIntfToTcamSetTcamSetOutput() const noexcept { return output_; }
+
+  // Pipeline 1: the interface's own TCAM.
+  void eventToStrm_pipeline1(IntfId intfId, std::optional<SystemTcamId> const& systemTcamIdOpt);
+  // The two key-only streams merged into pipeline 0 (the LAG's TCAMs).
+  void eventToStrm_stream0(IntfId intfId);
+  void eventToStrm_stream1(IntfId intfId, std::optional<IntfId> const& lagOpt);
+  void eventToStrm_pipeline0(IntfId intfId);
+
+ protected:
+  friend class RootSm;
+  IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
+             Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control);
+  void createInputSms() override;
+
+ private:
+  struct VeltStatusSm0;
+  struct LagConfigSm1;
+  struct PhyIntfSm2;
+
+  std::optional<SystemTcamId> currentTcam(IntfId intfId) const;
+  std::optional<IntfId> currentLag(IntfId intfId) const;
+
+  Ptr<Hardware::Velt::Status const> veltStatus_;
+  Ptr<Lag::Config const> lagConfig_;
+  Ptr<IntfToTcamSet> intfToTcamSet_;
+  uint32_t strm_pipeline1_, strm_stream1_, strm_stream0_;
+  Cache<IntfId, SystemTcamId> cacheAttr0_;  // TCAM last used for the port's LAG contribution
+  Cache<IntfId, IntfId> cacheAttr1_;        // LAG last used for the port's contribution
+  GroupBySet<OutKey2<IntfId, SystemTcamId>, IntfId> groupByAttr2_;  // (LAG, TCAM) -> member ports
+  Cache<IntfId, SystemTcamId> cacheAttr3_;  // TCAM last written for the interface itself
+  NestedOutput<IntfToTcamSet::OutputAdapter, true> output_;
+};
+
+CORVANE_API Ptr<IntfTcamSm> intfTcamSmFactory(Ptr<Hardware::Velt::Status const> veltStatus,
+                                              Ptr<Lag::Config const> lagConfig, Ptr<IntfToTcamSet> intfToTcamSet,
+                                              SmControl const& control);
+
+}  // namespace Corvane

@@ -1,0 +1,247 @@
+// IntfTcamSm against its reference: a port's set is its own TCAM, a LAG's set the
+// union of its current members' TCAMs. Random TCAM moves, LAG joins, leaves and
+// moves, replaced and removed phyIntf elements and lag references, ports missing
+// from the hardware status.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "tests/support/Support.h"
+
+using namespace Corvane;
+using Hardware::Velt::SystemTcamId;
+
+namespace {
+
+using Sets = std::map<IntfId, std::set<uint16_t>>;
+
+IntfId port(int n) { return IntfId::ethernet(uint16_t(n + 1)); }
+IntfId lag(int n) { return IntfId::portChannel(uint32_t(n + 1)); }
+
+struct TcamWorld {
+  Ptr<Hardware::Velt::Status> status = Hardware::Velt::Status::StatusIs("veltStatus");
+  Ptr<Lag::Config> lagConfig = Lag::Config::ConfigIs("lagConfig");
+  std::mt19937 rng;
+  explicit TcamWorld(uint32_t seed) : rng(seed) {}
+  int pick(int n) { return int(rng() % uint32_t(n)); }
+
+  Sets expected() const {
+    Sets out;
+    for (auto const& [p, t] : status->intfIdToSystemTcamId()) out[p].insert(t.value());
+    for (auto const& [p, element] : lagConfig->phyIntf()) {
+      SystemTcamId const* t = status->intfIdToSystemTcamId().find(p);
+      if (t && element->lag()) out[element->lag()->intfId()].insert(t->value());
+    }
+    return out;
+  }
+
+  Ptr<Interface::EthLagIntfConfig const> lagRef() {
+    return Interface::EthLagIntfConfig::EthLagIntfConfigIs(lag(pick(3)));  // a fresh object each time
+  }
+
+  void change() {
+    IntfId p = port(pick(10));
+    switch (pick(9)) {
+      case 0:
+      case 1:
+        status->intfIdToSystemTcamIdIs(p, SystemTcamId(uint16_t(1 + pick(4))));
+        break;
+      case 2:
+        status->intfIdToSystemTcamIdDel(p);
+        break;
+      case 3:
+      case 4:
+        lagConfig->phyIntfIs(p)->lagIs(lagRef());
+        break;
+      case 5:
+        if (auto e = lagConfig->phyIntf(p)) e->lagIs(nullptr);
+        break;
+      case 6: {
+        auto e = Lag::EthPhyIntfLagConfig::EthPhyIntfLagConfigIs(p);
+        if (pick(3)) e->lagIs(lagRef());
+        lagConfig->phyIntfIs(p, e);
+        break;
+      }
+      case 7:
+        lagConfig->phyIntfDel(p);
+        break;
+      default:
+        if (pick(4) == 0) {
+          lagConfig->phyIntfDelAll();
+        } else {
+          status->intfIdToSystemTcamIdIs(p, SystemTcamId(uint16_t(1 + pick(4))));
+        }
+        break;
+    }
+  }
+};
+
+Sets contents(IntfToTcamSet const& out) {
+  Sets s;
+  for (auto const& [i, set] : out.intfToTcamSet()) {
+    EXPECT_EQ(set->intfId(), i);
+    EXPECT_FALSE(set->tcamSet().empty()) << i << " kept an empty set";
+    for (SystemTcamId t : set->tcamSet()) s[i].insert(t.value());
+  }
+  return s;
+}
+
+SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
+  SmControl c;
+  c.synchronousIs(synchronous);
+  c.schedulerIs(std::move(s));
+  return c;
+}
+
+void addStale(IntfToTcamSet& out, TcamWorld& w) {
+  for (int i = 0; i < 6; ++i) {
+    IntfId k = w.pick(2) ? port(w.pick(12)) : lag(w.pick(4));
+    out.intfToTcamSetIs(k)->tcamSetIs(SystemTcamId(uint16_t(1 + w.pick(5))));
+  }
+}
+
+}  // namespace
+
+TEST(IntfTcamSm, SynchronousMatchesReferenceAfterEveryChange) {
+  int32_t nodes = Node::liveNodes();
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    TcamWorld w(seed);
+    for (int i = 0; i < 25; ++i) w.change();
+    auto out = IntfToTcamSet::IntfToTcamSetIs("out");
+    addStale(*out, w);
+    auto sm = intfTcamSmFactory(w.status, w.lagConfig, out, control(SmControl::synchronousOn));
+    ASSERT_TRUE(sm->ready());
+    ASSERT_EQ(contents(*out), w.expected()) << "seed " << seed << " at start";
+    for (int step = 0; step < 400; ++step) {
+      w.change();
+      ASSERT_EQ(contents(*out), w.expected()) << "seed " << seed << " step " << step;
+    }
+    sm->doDeleteAll();
+    EXPECT_TRUE(out->intfToTcamSet().empty());
+  }
+  EXPECT_EQ(Node::liveNodes(), nodes);
+}
+
+TEST(IntfTcamSm, AsynchronousYieldingConverges) {
+  int32_t nodes = Node::liveNodes();
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    auto sched = TaskScheduler::TaskSchedulerIs();
+    sched->yieldEveryIs(1 + seed % 3);
+    TcamWorld w(seed * 31);
+    for (int i = 0; i < 40; ++i) w.change();
+    auto out = IntfToTcamSet::IntfToTcamSetIs("out");
+    addStale(*out, w);
+    auto sm = intfTcamSmFactory(w.status, w.lagConfig, out, control(SmControl::synchronousOff, sched));
+    uint64_t runs = 0;
+    while (!sm->ready()) {
+      if (w.pick(3) == 0) {
+        w.change();
+      } else {
+        ASSERT_TRUE(sched->runOne()) << "seed " << seed << ": not ready and nothing to run";
+        ++runs;
+      }
+    }
+    EXPECT_GT(runs, 2u);
+    ASSERT_EQ(contents(*out), w.expected()) << "seed " << seed << " when ready";
+    sched->runUntilIdle();
+    ASSERT_TRUE(sm->idle());
+    for (int step = 0; step < 100; ++step) {
+      w.change();
+      ASSERT_EQ(contents(*out), w.expected()) << "seed " << seed << " step " << step;
+    }
+  }
+  EXPECT_EQ(Node::liveNodes(), nodes);
+}
+
+TEST(IntfTcamSm, RestartKeepsPairsStillProduced) {
+  for (uint8_t mode : {SmControl::synchronousOn, SmControl::synchronousOff}) {
+    auto sched = TaskScheduler::TaskSchedulerIs();
+    sched->yieldEveryIs(2);
+    TcamWorld w(5);
+    for (int i = 0; i < 60; ++i) w.change();
+    Sets expected = w.expected();
+    auto out = IntfToTcamSet::IntfToTcamSetIs("out");
+    for (auto const& [i, set] : expected) {
+      for (uint16_t t : set) out->intfToTcamSetIs(i)->tcamSetIs(SystemTcamId(t));
+    }
+    out->intfToTcamSetIs(port(3))->tcamSetIs(SystemTcamId(9));  // stale pair beside live ones
+    out->intfToTcamSetIs(IntfId::ethernet(99))->tcamSetIs(SystemTcamId(1));
+    struct Watch : Subscriber {
+      std::vector<std::pair<IntfId, uint16_t>> deleted;
+      IntfId owner;
+      Ptr<IntfToTcamSet> out;
+      void dispatch(uint32_t attr, void const* key) override {
+        if (attr == TcamSet::attrTcamSet) {
+          auto t = *static_cast<SystemTcamId const*>(key);
+          if (!out->intfToTcamSet(owner) || !out->intfToTcamSet(owner)->tcamSetHas(t)) deleted.emplace_back(owner, t.value());
+        }
+      }
+    };
+    std::vector<std::unique_ptr<Watch>> watches;
+    std::vector<Ptr<TcamSet>> sets;
+    for (auto const& [i, set] : out->intfToTcamSet()) {
+      watches.push_back(std::make_unique<Watch>());
+      watches.back()->owner = i;
+      watches.back()->out = out;
+      set->subscriberAdd(watches.back().get());
+      sets.push_back(set);
+    }
+    auto sm = intfTcamSmFactory(w.status, w.lagConfig, out, control(mode, sched));
+    sched->runUntilIdle();
+    ASSERT_TRUE(sm->ready());
+    EXPECT_EQ(contents(*out), expected);
+    std::vector<std::pair<IntfId, uint16_t>> deleted;
+    for (size_t n = 0; n < watches.size(); ++n) {
+      for (auto const& d : watches[n]->deleted) deleted.push_back(d);
+      sets[n]->subscriberRemove(watches[n].get());
+    }
+    std::sort(deleted.begin(), deleted.end());
+    EXPECT_EQ(deleted, (std::vector<std::pair<IntfId, uint16_t>>{{port(3), 9}, {IntfId::ethernet(99), 1}}));
+  }
+}
+
+TEST(IntfTcamSm, LagMembershipEdgeCases) {
+  auto status = Hardware::Velt::Status::StatusIs("s");
+  auto cfg = Lag::Config::ConfigIs("c");
+  auto out = IntfToTcamSet::IntfToTcamSetIs("o");
+  auto sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
+  IntfId p("Ethernet1"), q("Ethernet2"), L("Port-Channel1"), M("Port-Channel2");
+  auto lagL = Interface::EthLagIntfConfig::EthLagIntfConfigIs(L);
+  auto lagM = Interface::EthLagIntfConfig::EthLagIntfConfigIs(M);
+  auto tcams = [&](IntfId i) {
+    std::set<uint16_t> s;
+    if (auto set = out->intfToTcamSet(i)) {
+      for (SystemTcamId t : set->tcamSet()) s.insert(t.value());
+    }
+    return s;
+  };
+  // A member without a TCAM contributes nothing until it gets one.
+  cfg->phyIntfIs(p)->lagIs(lagL);
+  EXPECT_FALSE(out->intfToTcamSetHas(L));
+  status->intfIdToSystemTcamIdIs(p, SystemTcamId(1));
+  status->intfIdToSystemTcamIdIs(q, SystemTcamId(1));
+  EXPECT_EQ(tcams(L), std::set<uint16_t>{1});
+  cfg->phyIntfIs(q)->lagIs(lagL);
+  cfg->phyIntf(p)->lagIs(nullptr);  // still held by q
+  EXPECT_EQ(tcams(L), std::set<uint16_t>{1});
+  // Alone in L, q moves TCAM: L's entry is deleted and created again.
+  struct Count : Subscriber {
+    int n = 0;
+    void dispatch(uint32_t, void const*) override { ++n; }
+  } outer;
+  out->subscriberAdd(&outer);
+  status->intfIdToSystemTcamIdIs(q, SystemTcamId(2));
+  EXPECT_EQ(tcams(L), std::set<uint16_t>{2});
+  EXPECT_EQ(tcams(q), std::set<uint16_t>{2});
+  EXPECT_EQ(outer.n, 4);  // q's and L's entries: each deleted, then created
+  out->subscriberRemove(&outer);
+  // q moves to M in one event; deleting its element retracts it.
+  cfg->phyIntf(q)->lagIs(lagM);
+  EXPECT_FALSE(out->intfToTcamSetHas(L));
+  EXPECT_EQ(tcams(M), std::set<uint16_t>{2});
+  cfg->phyIntfDel(q);
+  EXPECT_FALSE(out->intfToTcamSetHas(M));
+  EXPECT_EQ(tcams(q), std::set<uint16_t>{2});
+}
