@@ -245,3 +245,59 @@ TEST(IntfTcamSm, LagMembershipEdgeCases) {
   EXPECT_FALSE(out->intfToTcamSetHas(M));
   EXPECT_EQ(tcams(q), std::set<uint16_t>{2});
 }
+
+// The order in which one hardware TCAM move reaches IntfToTcamSet's subscribers:
+// the LAG pipeline (first handler) withdraws (L, t1) and adds (L, t2), then the
+// port's own pipeline; a set emptied on the way is deleted and created again.
+TEST(IntfTcamSm, OneTcamMoveInOrder) {
+  auto status = Hardware::Velt::Status::StatusIs("s");
+  auto cfg = Lag::Config::ConfigIs("c");
+  auto out = IntfToTcamSet::IntfToTcamSetIs("o");
+  IntfId p("Ethernet1"), L("Port-Channel1");
+  status->intfIdToSystemTcamIdIs(p, SystemTcamId(1));
+  cfg->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L));
+  auto sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
+
+  struct Log {
+    std::vector<std::string> events;
+    struct Inner : Subscriber {
+      Log* log;
+      Ptr<TcamSet> set;
+      void dispatch(uint32_t, void const* key) override {
+        auto t = *static_cast<SystemTcamId const*>(key);
+        log->events.push_back(fmt::format("{} {}{}", set->intfId(), set->tcamSetHas(t) ? "+" : "-", t));
+      }
+    };
+    struct Outer : Subscriber {
+      Log* log;
+      Ptr<IntfToTcamSet> out;
+      void dispatch(uint32_t, void const* key) override {
+        IntfId i = *static_cast<IntfId const*>(key);
+        auto set = out->intfToTcamSet(i);
+        log->events.push_back(fmt::format("{} {}", set ? "create" : "delete", i));
+        if (set) log->watch(set);
+      }
+    } outer;
+    std::vector<std::unique_ptr<Inner>> inners;
+    void watch(Ptr<TcamSet> const& set) {
+      inners.push_back(std::make_unique<Inner>());
+      inners.back()->log = this;
+      inners.back()->set = set;
+      set->subscriberAdd(inners.back().get());
+    }
+    ~Log() {
+      for (auto& i : inners) i->set->subscriberRemove(i.get());
+    }
+  } log;
+  log.outer.log = &log;
+  log.outer.out = out;
+  out->subscriberAdd(&log.outer);
+  log.watch(out->intfToTcamSet(p));
+  log.watch(out->intfToTcamSet(L));
+
+  status->intfIdToSystemTcamIdIs(p, SystemTcamId(2));
+  EXPECT_EQ(log.events, (std::vector<std::string>{"Port-Channel1 -1", "delete Port-Channel1", "create Port-Channel1",
+                                                  "Port-Channel1 +2", "Ethernet1 -1", "delete Ethernet1",
+                                                  "create Ethernet1", "Ethernet1 +2"}));
+  out->subscriberRemove(&log.outer);
+}
