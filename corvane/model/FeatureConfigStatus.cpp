@@ -1,6 +1,7 @@
 #include "corvane/model/FeatureConfigStatus.h"
 
 #include <ostream>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -97,5 +98,165 @@ Ptr<LagMemberSet> LagToMemberSet::lagMemberSetIs(IntfId lag) {
   lagMemberSet_.assign(lag, s);
   return s;
 }
+
+TypeData& IntfIdSystemTcamId::typeDataStatic() noexcept {
+  static TypeData td("Corvane::IntfIdSystemTcamId", nullptr);
+  return td;
+}
+TypeData& IntfIdPortMap::typeDataStatic() noexcept {
+  static TypeData td("Corvane::IntfIdPortMap", nullptr);
+  return td;
+}
+
+namespace {
+
+template <class C, class K>
+auto payloadFind(C const& c, K const& k) {
+  auto const* v = c.find(k);
+  return v ? *v : typename C::mapped_type();
+}
+
+}  // namespace
+
+// Value collections. Null never reaches collSet: it is a removal. The removed
+// payload goes back to the caller, so it outlives the notification.
+#define CORVANE_PAYLOAD_COLL_DEFINE(Type, KeyParam, Payload, name, attr)                \
+  Ptr<Payload> Type::name(KeyParam k) const { return payloadFind(name##_, k); }         \
+  void Type::name##Is(Key k, Ptr<Payload> payload) {                                    \
+    if (payload) {                                                                      \
+      collSet(name##_, attr, k, std::move(payload));                                    \
+    } else {                                                                            \
+      name##Del(k);                                                                     \
+    }                                                                                   \
+  }                                                                                     \
+  Ptr<Payload> Type::name##Del(Key k) {                                                 \
+    Ptr<Payload> removed;                                                               \
+    collDel(name##_, attr, k, &removed);                                                \
+    return removed;                                                                     \
+  }
+
+CORVANE_NODE_TYPE_DEFINE(IntfFeatureConfig, "Corvane::IntfFeatureConfig", Entity)
+IntfFeatureConfig::~IntfFeatureConfig() = default;
+Ptr<IntfFeatureConfig> IntfFeatureConfig::IntfFeatureConfigIs() { return Ptr<IntfFeatureConfig>(new IntfFeatureConfig()); }
+Ptr<IntfFeatureConfig> intfFeatureConfigFactory() { return IntfFeatureConfig::IntfFeatureConfigIs(); }
+CORVANE_PAYLOAD_COLL_DEFINE(IntfFeatureConfig, Key, FeatureConfigBase, config, attrConfig)
+
+CORVANE_NODE_TYPE_DEFINE(IntfTcamFeatureConfig, "Corvane::IntfTcamFeatureConfig", Entity)
+IntfTcamFeatureConfig::~IntfTcamFeatureConfig() = default;
+Ptr<IntfTcamFeatureConfig> IntfTcamFeatureConfig::IntfTcamFeatureConfigIs() {
+  return Ptr<IntfTcamFeatureConfig>(new IntfTcamFeatureConfig());
+}
+Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfigFactory() { return IntfTcamFeatureConfig::IntfTcamFeatureConfigIs(); }
+CORVANE_PAYLOAD_COLL_DEFINE(IntfTcamFeatureConfig, Key const&, FeatureConfigBase, config, attrConfig)
+
+CORVANE_NODE_TYPE_DEFINE(IntfTcamFeatureStatus, "Corvane::IntfTcamFeatureStatus", Entity)
+IntfTcamFeatureStatus::~IntfTcamFeatureStatus() = default;
+Ptr<IntfTcamFeatureStatus> IntfTcamFeatureStatus::IntfTcamFeatureStatusIs() {
+  return Ptr<IntfTcamFeatureStatus>(new IntfTcamFeatureStatus());
+}
+Ptr<IntfTcamFeatureStatus> intfTcamFeatureStatusFactory() { return IntfTcamFeatureStatus::IntfTcamFeatureStatusIs(); }
+CORVANE_PAYLOAD_COLL_DEFINE(IntfTcamFeatureStatus, Key const&, FeatureStatusBase, status, attrStatus)
+
+CORVANE_NODE_TYPE_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus", Entity)
+PerTcamFeatureStatus::~PerTcamFeatureStatus() = default;
+Ptr<PerTcamFeatureStatus> PerTcamFeatureStatus::PerTcamFeatureStatusIs(IntfId intfId) {
+  return Ptr<PerTcamFeatureStatus>(new PerTcamFeatureStatus(intfId));
+}
+Ptr<PerTcamFeatureStatus> perTcamFeatureStatusFactory(IntfId intfId) {
+  return PerTcamFeatureStatus::PerTcamFeatureStatusIs(intfId);
+}
+CORVANE_PAYLOAD_COLL_DEFINE(PerTcamFeatureStatus, Key, FeatureStatusBase, status, attrStatus)
+
+CORVANE_NODE_TYPE_DEFINE(IntfFeatureStatus, "Corvane::IntfFeatureStatus", Entity)
+IntfFeatureStatus::~IntfFeatureStatus() = default;
+Ptr<IntfFeatureStatus> IntfFeatureStatus::IntfFeatureStatusIs() { return Ptr<IntfFeatureStatus>(new IntfFeatureStatus()); }
+Ptr<IntfFeatureStatus> intfFeatureStatusFactory() { return IntfFeatureStatus::IntfFeatureStatusIs(); }
+CORVANE_PAYLOAD_COLL_DEFINE(IntfFeatureStatus, Key, FeatureStatusBase, status, attrStatus)
+
+CORVANE_NODE_TYPE_DEFINE(IntfPortMapFeatureConfig, "Corvane::IntfPortMapFeatureConfig", Entity)
+IntfPortMapFeatureConfig::~IntfPortMapFeatureConfig() = default;
+Ptr<IntfPortMapFeatureConfig> IntfPortMapFeatureConfig::IntfPortMapFeatureConfigIs() {
+  return Ptr<IntfPortMapFeatureConfig>(new IntfPortMapFeatureConfig());
+}
+Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfigFactory() {
+  return IntfPortMapFeatureConfig::IntfPortMapFeatureConfigIs();
+}
+CORVANE_PAYLOAD_COLL_DEFINE(IntfPortMapFeatureConfig, Key const&, FeatureConfigBase, config, attrConfig)
+
+#undef CORVANE_PAYLOAD_COLL_DEFINE
+
+// Instantiating collections: the child is made here, with its key as intfId.
+// Delete-all always goes one child at a time through the single delete, announced
+// even with nobody subscribed; the destructor uses it so readers see each child go.
+#define CORVANE_CHILD_COLL_DEFINE(Type, Child)                                  \
+  Ptr<Child> Type::status(IntfId i) const { return payloadFind(status_, i); } \
+  Ptr<Child> Type::statusIs(IntfId i) {                                       \
+    if (Ptr<Child> const* c = status_.find(i)) return *c;                     \
+    Ptr<Child> c(new Child(i));                                               \
+    collSet(status_, attrStatus, i, c);                                       \
+    return c;                                                                 \
+  }                                                                           \
+  Ptr<Child> Type::statusDel(IntfId i) {                                      \
+    Ptr<Child> removed;                                                       \
+    collDel(status_, attrStatus, i, &removed);                                \
+    return removed;                                                           \
+  }                                                                           \
+  void Type::statusDelAll() {                                                 \
+    for (auto cur = status_.cursor(); !cur.done(); cur.next()) {              \
+      IntfId const i = cur.key();                                             \
+      statusDel(i);                                                           \
+    }                                                                         \
+  }                                                                           \
+  Type::~Type() { statusDelAll(); }
+
+CORVANE_NODE_TYPE_DEFINE(IntfPerTcamFeatureStatus, "Corvane::IntfPerTcamFeatureStatus", Entity)
+Ptr<IntfPerTcamFeatureStatus> IntfPerTcamFeatureStatus::IntfPerTcamFeatureStatusIs() {
+  return Ptr<IntfPerTcamFeatureStatus>(new IntfPerTcamFeatureStatus());
+}
+Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatusFactory() {
+  return IntfPerTcamFeatureStatus::IntfPerTcamFeatureStatusIs();
+}
+CORVANE_CHILD_COLL_DEFINE(IntfPerTcamFeatureStatus, PerTcamFeatureStatus)
+
+CORVANE_NODE_TYPE_DEFINE(PerIntfFeatureStatus, "Corvane::PerIntfFeatureStatus", Entity)
+Ptr<PerIntfFeatureStatus> PerIntfFeatureStatus::PerIntfFeatureStatusIs() {
+  return Ptr<PerIntfFeatureStatus>(new PerIntfFeatureStatus());
+}
+Ptr<PerIntfFeatureStatus> perIntfFeatureStatusFactory() { return PerIntfFeatureStatus::PerIntfFeatureStatusIs(); }
+CORVANE_CHILD_COLL_DEFINE(PerIntfFeatureStatus, SingleIntfFeatureStatus)
+
+#undef CORVANE_CHILD_COLL_DEFINE
+
+CORVANE_NODE_TYPE_DEFINE(SingleIntfFeatureStatus, "Corvane::SingleIntfFeatureStatus", Entity)
+SingleIntfFeatureStatus::~SingleIntfFeatureStatus() = default;
+Ptr<SingleIntfFeatureStatus> SingleIntfFeatureStatus::SingleIntfFeatureStatusIs(IntfId intfId) {
+  return Ptr<SingleIntfFeatureStatus>(new SingleIntfFeatureStatus(intfId));
+}
+Ptr<SingleIntfFeatureStatus> singleIntfFeatureStatusFactory(IntfId intfId) {
+  return SingleIntfFeatureStatus::SingleIntfFeatureStatusIs(intfId);
+}
+
+void SingleIntfFeatureStatus::statusIs(Ptr<FeatureStatusBase> payload) {
+  if (payload == status_) return;
+  Ptr<FeatureStatusBase> const previous = std::exchange(status_, std::move(payload));
+  publishChange(attrStatus, nullptr);
+}
+
+namespace {
+// The payload bases go first, whichever module's initializer runs first.
+[[maybe_unused]] bool const registered = [] {
+  detail::featureConfigStatusBaseTypesRegister();
+  for (TypeData const* t : {&LagMemberSet::typeDataStatic(), &LagToMemberSet::typeDataStatic(),
+                            &IntfIdSystemTcamId::typeDataStatic(), &IntfIdPortMap::typeDataStatic(),
+                            &IntfFeatureConfig::typeDataStatic(), &IntfTcamFeatureConfig::typeDataStatic(),
+                            &IntfTcamFeatureStatus::typeDataStatic(), &PerTcamFeatureStatus::typeDataStatic(),
+                            &IntfPerTcamFeatureStatus::typeDataStatic(), &SingleIntfFeatureStatus::typeDataStatic(),
+                            &PerIntfFeatureStatus::typeDataStatic(), &IntfFeatureStatus::typeDataStatic(),
+                            &IntfPortMapFeatureConfig::typeDataStatic()}) {
+    TypeRegistry::typeRegister(*t);
+  }
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

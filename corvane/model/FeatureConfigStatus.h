@@ -3,6 +3,10 @@
 // configuration and status), and LagMemberSet / LagToMemberSet (a LAG's member
 // ports, written by the LAG-member configuration expansion).
 //
+// Also the feature entities through which forwarding features hand their
+// configuration to the expansion state machines and get their status back from the
+// status state machines. They hold payload references and never look inside.
+//
 // Text form of a composite key: "(" intfId ", " second field ")", for example
 // "(Ethernet1, 5)" or "(Ethernet1, PortMap(fap=3, port=17, core=1))".
 #pragma once
@@ -14,6 +18,7 @@
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
+#include "corvane/model/FeatureConfigStatusBase.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
 
@@ -44,6 +49,9 @@ class CORVANE_API IntfIdSystemTcamId {
   friend bool operator==(IntfIdSystemTcamId const&, IntfIdSystemTcamId const&) = default;
   friend std::strong_ordering operator<=>(IntfIdSystemTcamId const&, IntfIdSystemTcamId const&) = default;
 
+  // Descriptor for the type registry; a key is a value, so nothing is counted live.
+  static TypeData& typeDataStatic() noexcept;
+
  private:
   IntfId intfId_;
   SystemTcamId systemTcamId_;
@@ -66,6 +74,8 @@ class CORVANE_API IntfIdPortMap {
 
   friend bool operator==(IntfIdPortMap const&, IntfIdPortMap const&) = default;
   friend std::strong_ordering operator<=>(IntfIdPortMap const&, IntfIdPortMap const&) = default;
+
+  static TypeData& typeDataStatic() noexcept;
 
  private:
   IntfId intfId_;
@@ -120,6 +130,276 @@ class CORVANE_API LagToMemberSet : public Entity {
 };
 
 CORVANE_API Ptr<LagToMemberSet> lagToMemberSetFactory();
+
+// ---- Feature entities ------------------------------------------------------------
+//
+// Value collections (config / status) keep the rules every writer relies on: a
+// payload is known by its identity, so setting the object already held is silent
+// and a feature that changes its payload must set a new object; setting null
+// removes the key; a replaced or removed payload is released only after the
+// notification has run, so subscribers can still read it.
+
+// A feature's configuration per interface. Filled by the feature; a second instance
+// holds the same payloads spread onto LAG member ports.
+class CORVANE_API IntfFeatureConfig : public Entity {
+  CORVANE_NODE_TYPE(IntfFeatureConfig)
+
+  static constexpr uint32_t attrConfig = 1;
+  using Key = IntfId;
+  using ConfigColl = HashMap<Key, Ptr<FeatureConfigBase>>;
+
+  static Ptr<IntfFeatureConfig> IntfFeatureConfigIs();
+  IntfFeatureConfig() = default;
+  ~IntfFeatureConfig() override;
+
+  ConfigColl const& config() const noexcept { return config_; }
+  // The key's payload, or null.
+  Ptr<FeatureConfigBase> config(Key k) const;
+  bool configHas(Key k) const { return config_.contains(k); }
+  void configIs(Key k, Ptr<FeatureConfigBase> payload);
+  // The removed payload, or null when the key was absent.
+  Ptr<FeatureConfigBase> configDel(Key k);
+  void configDelAll() { collDelAll(config_, attrConfig); }
+
+  // How the LAG-member expansion writes config[memberPort] = payload.
+  struct OutputAdapter {
+    using Entity = IntfFeatureConfig;
+    using Key = IntfId;
+    using Value = Ptr<FeatureConfigBase>;
+    static ConfigColl const& coll(Entity const& e) { return e.config(); }
+    static void write(Entity& e, Key const& k, Value const& v) { e.configIs(k, v); }
+    static void erase(Entity& e, Key const& k) { e.configDel(k); }
+  };
+
+ private:
+  ConfigColl config_;
+};
+
+// A feature's configuration per (interface, system TCAM), written by the per-TCAM
+// expansion. The payload of one interface is shared by all its TCAM keys.
+class CORVANE_API IntfTcamFeatureConfig : public Entity {
+  CORVANE_NODE_TYPE(IntfTcamFeatureConfig)
+
+  static constexpr uint32_t attrConfig = 1;
+  using Key = IntfIdSystemTcamId;
+  using ConfigColl = HashMap<Key, Ptr<FeatureConfigBase>>;
+
+  static Ptr<IntfTcamFeatureConfig> IntfTcamFeatureConfigIs();
+  IntfTcamFeatureConfig() = default;
+  ~IntfTcamFeatureConfig() override;
+
+  ConfigColl const& config() const noexcept { return config_; }
+  Ptr<FeatureConfigBase> config(Key const& k) const;
+  bool configHas(Key const& k) const { return config_.contains(k); }
+  // Keys are taken by value: a key read from this collection stays valid while
+  // its entry is removed and announced.
+  void configIs(Key k, Ptr<FeatureConfigBase> payload);
+  Ptr<FeatureConfigBase> configDel(Key k);
+  void configDelAll() { collDelAll(config_, attrConfig); }
+
+  struct OutputAdapter {
+    using Entity = IntfTcamFeatureConfig;
+    using Key = IntfIdSystemTcamId;
+    using Value = Ptr<FeatureConfigBase>;
+    static ConfigColl const& coll(Entity const& e) { return e.config(); }
+    static void write(Entity& e, Key const& k, Value const& v) { e.configIs(k, v); }
+    static void erase(Entity& e, Key const& k) { e.configDel(k); }
+  };
+
+ private:
+  ConfigColl config_;
+};
+
+// Status per (interface, system TCAM) as the hardware layer reports it.
+class CORVANE_API IntfTcamFeatureStatus : public Entity {
+  CORVANE_NODE_TYPE(IntfTcamFeatureStatus)
+
+  static constexpr uint32_t attrStatus = 1;
+  using Key = IntfIdSystemTcamId;
+  using StatusColl = HashMap<Key, Ptr<FeatureStatusBase>>;
+
+  static Ptr<IntfTcamFeatureStatus> IntfTcamFeatureStatusIs();
+  IntfTcamFeatureStatus() = default;
+  ~IntfTcamFeatureStatus() override;
+
+  StatusColl const& status() const noexcept { return status_; }
+  Ptr<FeatureStatusBase> status(Key const& k) const;
+  bool statusHas(Key const& k) const { return status_.contains(k); }
+  void statusIs(Key k, Ptr<FeatureStatusBase> payload);
+  Ptr<FeatureStatusBase> statusDel(Key k);
+  void statusDelAll() { collDelAll(status_, attrStatus); }
+
+ private:
+  StatusColl status_;
+};
+
+// One interface's status per system TCAM; a child of IntfPerTcamFeatureStatus.
+class CORVANE_API PerTcamFeatureStatus : public Entity {
+  CORVANE_NODE_TYPE(PerTcamFeatureStatus)
+
+  static constexpr uint32_t attrStatus = 1;
+  using Key = SystemTcamId;
+  using StatusColl = HashMap<Key, Ptr<FeatureStatusBase>>;
+
+  static Ptr<PerTcamFeatureStatus> PerTcamFeatureStatusIs(IntfId intfId);
+  explicit PerTcamFeatureStatus(IntfId intfId) : intfId_(intfId) {}
+  ~PerTcamFeatureStatus() override;
+
+  IntfId intfId() const noexcept { return intfId_; }
+  StatusColl const& status() const noexcept { return status_; }
+  Ptr<FeatureStatusBase> status(Key k) const;
+  bool statusHas(Key k) const { return status_.contains(k); }
+  void statusIs(Key k, Ptr<FeatureStatusBase> payload);
+  Ptr<FeatureStatusBase> statusDel(Key k);
+  void statusDelAll() { collDelAll(status_, attrStatus); }
+
+ private:
+  IntfId intfId_;
+  StatusColl status_;
+};
+
+// The per-TCAM status regrouped per interface. Owns its children: statusIs creates
+// them; a removed child lives on while someone else still holds it.
+class CORVANE_API IntfPerTcamFeatureStatus : public Entity {
+  CORVANE_NODE_TYPE(IntfPerTcamFeatureStatus)
+
+  static constexpr uint32_t attrStatus = 1;
+  using StatusColl = HashMap<IntfId, Ptr<PerTcamFeatureStatus>>;
+
+  static Ptr<IntfPerTcamFeatureStatus> IntfPerTcamFeatureStatusIs();
+  IntfPerTcamFeatureStatus() = default;
+  // Removes (and announces) every child first, so readers see each one go.
+  ~IntfPerTcamFeatureStatus() override;
+
+  StatusColl const& status() const noexcept { return status_; }
+  Ptr<PerTcamFeatureStatus> status(IntfId i) const;
+  bool statusHas(IntfId i) const { return status_.contains(i); }
+  // The interface's child, created (empty, announced) when absent.
+  Ptr<PerTcamFeatureStatus> statusIs(IntfId i);
+  Ptr<PerTcamFeatureStatus> statusDel(IntfId i);
+  // Announces every removal, subscribers or not.
+  void statusDelAll();
+
+ private:
+  StatusColl status_;
+};
+
+// One interface's merged status: a single payload reference, null until set.
+class CORVANE_API SingleIntfFeatureStatus : public Entity {
+  CORVANE_NODE_TYPE(SingleIntfFeatureStatus)
+
+  static constexpr uint32_t attrStatus = 1;
+
+  static Ptr<SingleIntfFeatureStatus> SingleIntfFeatureStatusIs(IntfId intfId);
+  explicit SingleIntfFeatureStatus(IntfId intfId) : intfId_(intfId) {}
+  ~SingleIntfFeatureStatus() override;
+
+  IntfId intfId() const noexcept { return intfId_; }
+  Ptr<FeatureStatusBase> status() const { return status_; }
+  // Null is allowed (no status). Notifies with a null key.
+  void statusIs(Ptr<FeatureStatusBase> payload);
+
+ private:
+  IntfId intfId_;
+  Ptr<FeatureStatusBase> status_;
+};
+
+// The merged status of every interface, one child per interface.
+class CORVANE_API PerIntfFeatureStatus : public Entity {
+  CORVANE_NODE_TYPE(PerIntfFeatureStatus)
+
+  static constexpr uint32_t attrStatus = 1;
+  using StatusColl = HashMap<IntfId, Ptr<SingleIntfFeatureStatus>>;
+
+  static Ptr<PerIntfFeatureStatus> PerIntfFeatureStatusIs();
+  PerIntfFeatureStatus() = default;
+  ~PerIntfFeatureStatus() override;
+
+  StatusColl const& status() const noexcept { return status_; }
+  Ptr<SingleIntfFeatureStatus> status(IntfId i) const;
+  bool statusHas(IntfId i) const { return status_.contains(i); }
+  Ptr<SingleIntfFeatureStatus> statusIs(IntfId i);
+  Ptr<SingleIntfFeatureStatus> statusDel(IntfId i);
+  void statusDelAll();
+
+ private:
+  StatusColl status_;
+};
+
+// The merged status payload per interface, as features read it.
+class CORVANE_API IntfFeatureStatus : public Entity {
+  CORVANE_NODE_TYPE(IntfFeatureStatus)
+
+  static constexpr uint32_t attrStatus = 1;
+  using Key = IntfId;
+  using StatusColl = HashMap<Key, Ptr<FeatureStatusBase>>;
+
+  static Ptr<IntfFeatureStatus> IntfFeatureStatusIs();
+  IntfFeatureStatus() = default;
+  ~IntfFeatureStatus() override;
+
+  StatusColl const& status() const noexcept { return status_; }
+  Ptr<FeatureStatusBase> status(Key k) const;
+  bool statusHas(Key k) const { return status_.contains(k); }
+  void statusIs(Key k, Ptr<FeatureStatusBase> payload);
+  Ptr<FeatureStatusBase> statusDel(Key k);
+  void statusDelAll() { collDelAll(status_, attrStatus); }
+
+  struct OutputAdapter {
+    using Entity = IntfFeatureStatus;
+    using Key = IntfId;
+    using Value = Ptr<FeatureStatusBase>;
+    static StatusColl const& coll(Entity const& e) { return e.status(); }
+    static void write(Entity& e, Key const& k, Value const& v) { e.statusIs(k, v); }
+    static void erase(Entity& e, Key const& k) { e.statusDel(k); }
+  };
+
+ private:
+  StatusColl status_;
+};
+
+// A feature's configuration per (interface, port map), written by the per-port-map
+// expansion.
+class CORVANE_API IntfPortMapFeatureConfig : public Entity {
+  CORVANE_NODE_TYPE(IntfPortMapFeatureConfig)
+
+  static constexpr uint32_t attrConfig = 1;
+  using Key = IntfIdPortMap;
+  using ConfigColl = HashMap<Key, Ptr<FeatureConfigBase>>;
+
+  static Ptr<IntfPortMapFeatureConfig> IntfPortMapFeatureConfigIs();
+  IntfPortMapFeatureConfig() = default;
+  ~IntfPortMapFeatureConfig() override;
+
+  ConfigColl const& config() const noexcept { return config_; }
+  Ptr<FeatureConfigBase> config(Key const& k) const;
+  bool configHas(Key const& k) const { return config_.contains(k); }
+  void configIs(Key k, Ptr<FeatureConfigBase> payload);
+  Ptr<FeatureConfigBase> configDel(Key k);
+  void configDelAll() { collDelAll(config_, attrConfig); }
+
+  struct OutputAdapter {
+    using Entity = IntfPortMapFeatureConfig;
+    using Key = IntfIdPortMap;
+    using Value = Ptr<FeatureConfigBase>;
+    static ConfigColl const& coll(Entity const& e) { return e.config(); }
+    static void write(Entity& e, Key const& k, Value const& v) { e.configIs(k, v); }
+    static void erase(Entity& e, Key const& k) { e.configDel(k); }
+  };
+
+ private:
+  ConfigColl config_;
+};
+
+CORVANE_API Ptr<IntfFeatureConfig> intfFeatureConfigFactory();
+CORVANE_API Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfigFactory();
+CORVANE_API Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfigFactory();
+CORVANE_API Ptr<IntfTcamFeatureStatus> intfTcamFeatureStatusFactory();
+CORVANE_API Ptr<PerTcamFeatureStatus> perTcamFeatureStatusFactory(IntfId intfId);
+CORVANE_API Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatusFactory();
+CORVANE_API Ptr<SingleIntfFeatureStatus> singleIntfFeatureStatusFactory(IntfId intfId);
+CORVANE_API Ptr<PerIntfFeatureStatus> perIntfFeatureStatusFactory();
+CORVANE_API Ptr<IntfFeatureStatus> intfFeatureStatusFactory();
 
 }  // namespace Corvane
 
