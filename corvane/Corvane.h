@@ -31,5 +31,8 @@
 #include "corvane/platform/RedundancyStatus.h"
 #include "corvane/platform/VeltStatus.h"
 #include "corvane/platform/VeltTypes.h"
+#include "corvane/topology/IntfIdToPortMap.h"
+#include "corvane/topology/IntfPortMapSm.h"
 #include "corvane/topology/IntfTcamSm.h"
 #include "corvane/topology/LagHwConfigPortToLagSm.h"
+#include "corvane/topology/PortMapToIntfSm.h"

@@ -143,9 +143,9 @@ class GroupBySmallest : public detail::GroupByBase<GK, OrderedSet<M>> {
 };
 
 // Group-by whose members carry a value; read as the value of the first member in
-// the collection's iteration order.
+// the group's order (the smallest member).
 template <class GK, class M, class V>
-class GroupByFirstValue : public detail::GroupByBase<GK, HashMap<M, V>> {
+class GroupByFirstValue : public detail::GroupByBase<GK, OrderedMap<M, V>> {
  public:
   std::optional<V> add(Tr const& tr, GK const& gk, M const& m, V const& v) {
     auto& c = this->groupIs(gk);

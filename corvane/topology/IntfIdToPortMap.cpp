@@ -1,0 +1,62 @@
+#include "corvane/topology/IntfIdToPortMap.h"
+
+namespace Corvane {
+
+CORVANE_NODE_TYPE_DEFINE(IntfIdToPortMap, "Corvane::IntfIdToPortMap", NamedEntity)
+
+Ptr<IntfIdToPortMap> IntfIdToPortMap::IntfIdToPortMapIs(std::string const& name) {
+  return Ptr<IntfIdToPortMap>(new IntfIdToPortMap(name));
+}
+Ptr<IntfIdToPortMap> intfIdToPortMapFactory(std::string const& name) { return IntfIdToPortMap::IntfIdToPortMapIs(name); }
+
+IntfIdToPortMap::~IntfIdToPortMap() = default;
+
+PortMap IntfIdToPortMap::intfIdToPortMap(IntfId i) const {
+  PortMap const* p = intfIdToPortMap_.find(i);
+  return p ? *p : PortMap();
+}
+
+void IntfIdToPortMap::announce(IntfId i) {
+  if (holder_) {
+    Ptr<DelayedNotifHolder> keep = holder_;  // a reactor of a trigger may detach it meanwhile
+    keep->delayedNotifDelegatePtr()->enqueue(attrIntfIdToPortMap, i);
+  } else {
+    publishChange(attrIntfIdToPortMap, &i);
+  }
+}
+
+void IntfIdToPortMap::intfIdToPortMapIs(IntfId i, PortMap const& p) {
+  if (intfIdToPortMap_.assign(i, p) == AssignResult::unchanged) return;
+  announce(i);
+}
+
+PortMap IntfIdToPortMap::intfIdToPortMapDel(IntfId i) {
+  PortMap removed;
+  if (intfIdToPortMap_.erase(i, &removed)) announce(i);
+  return removed;
+}
+
+void IntfIdToPortMap::intfIdToPortMapDelAll() {
+  if (!hasSubscribers()) {
+    intfIdToPortMap_.clear();
+    return;
+  }
+  for (auto cur = intfIdToPortMap_.cursor(); !cur.done(); cur.next()) {
+    IntfId const k = cur.key();
+    intfIdToPortMapDel(k);
+  }
+}
+
+void IntfIdToPortMap::delayedNotifHolderIs(Ptr<DelayedNotifHolder> holder) {
+  if (holder == holder_) return;
+  Ptr<DelayedNotifHolder> previous = std::exchange(holder_, std::move(holder));
+  publishChange(attrDelayedNotifHolder, nullptr);
+}
+
+void IntfIdToPortMap::triggerDelayedNotif() {
+  if (!holder_) return;
+  Ptr<DelayedNotifHolder> keep = holder_;
+  keep->trigger(*publisher());
+}
+
+}  // namespace Corvane

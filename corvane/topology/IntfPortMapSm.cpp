@@ -1,0 +1,185 @@
+#include "corvane/topology/IntfPortMapSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("IntfPortMapSm");
+constexpr IntoLine intoPortMapSet{
+    "into( intfToPortMapSet.intfToPortMapSet[ intfId ].portMapSet[ expandedPortMap ] ): inserting k1={}, k2={}",
+    "into( intfToPortMapSet.intfToPortMapSet[ intfId ].portMapSet[ expandedPortMap ] ): deleting k1={}, k2={}"};
+}  // namespace
+
+// intfIdToPortMap.intfIdToPortMap[]: scan 0 feeds the LAG stream (key only), scan 2
+// the non-LAG stream.
+struct IntfPortMapSm::IntfIdToPortMapSm0 {
+  using Root = IntfPortMapSm;
+  using Entity = IntfIdToPortMap;
+  using Coll = Entity::IntfIdToPortMapColl;
+  static constexpr bool nested = false;
+  static constexpr char const* className = "IntfIdToPortMapSm0";
+  static constexpr char const* attrName = "intfIdToPortMap";
+  static constexpr uint32_t attrId = Entity::attrIntfIdToPortMap;
+  static constexpr uint8_t scanCount = 2;
+  static constexpr uint8_t scanNumber[2] = {0, 2};
+  static constexpr char const* handlerName[2] = {"handleIntfIdToPortMap0", "handleIntfIdToPortMap2"};
+  static int32_t flag(Root& r, uint32_t scan) { return int32_t(scan == 0 ? r.strm_stream0_ : r.nonLagStream_); }
+  static Coll const& coll(Entity const& e) { return e.intfIdToPortMap(); }
+  static void event(Root& r, uint32_t scan, IntfId const& k, std::optional<PortMap> const& v) {
+    if (scan == 0) {
+      r.eventToStrm_stream0(k);
+    } else {
+      r.eventToNonLagStream(k, v);
+    }
+  }
+};
+
+struct IntfPortMapSm::PhyIntfSm2 {
+  using Root = IntfPortMapSm;
+  using Entity = Lag::EthPhyIntfLagConfig;
+  using ParentKey = IntfId;
+  using Value = IntfId;
+  static constexpr char const* className = "PhyIntfSm2";
+  static constexpr uint32_t attrId = Entity::attrLag;
+  static constexpr uint8_t scanNumber = 1;
+  static constexpr char const* handlerName = "handleLag1";
+  static std::optional<IntfId> value(Entity const& e) {
+    return e.lag() ? std::optional<IntfId>(e.lag()->intfId()) : std::nullopt;
+  }
+  static void event(Root& r, IntfId const& intfId, std::optional<IntfId> const& lag) {
+    r.eventToStrm_stream1(intfId, lag);
+  }
+};
+
+struct IntfPortMapSm::LagConfigSm1 {
+  using Root = IntfPortMapSm;
+  using Entity = Lag::Config;
+  using Coll = Entity::PhyIntfColl;
+  using Child = SingleAttrInput<PhyIntfSm2>;
+  static constexpr char const* className = "LagConfigSm1";
+  static constexpr char const* attrName = "phyIntf";
+  static constexpr uint32_t attrId = Entity::attrPhyIntf;
+  static constexpr uint8_t scanNumber = 1;
+  static constexpr char const* handlerName = "handlePhyIntf1";
+  static int32_t flag(Root& r) { return int32_t(r.strm_stream1_); }
+  static Coll const& coll(Entity const& e) { return e.phyIntf(); }
+};
+
+IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig,
+                             uint16_t maxFaps, uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet,
+                             SmControl const& control)
+    : RootSm("IntfPortMapSm", control),
+      intfIdToPortMap_(std::move(intfIdToPortMap)),
+      lagConfig_(std::move(lagConfig)),
+      maxFaps_(maxFaps),
+      maxCores_(maxCores),
+      intfToPortMapSet_(std::move(intfToPortMapSet)),
+      output_(*this, "intfToPortMapSetIntfToPortMapSetPortMapSetOutput", intfToPortMapSet_, intoPortMapSet) {
+  argDeclare("intfIdToPortMap()", bool(intfIdToPortMap_));
+  argDeclare("lagConfig()", bool(lagConfig_));
+  argDeclare("intfToPortMapSet()", bool(intfToPortMapSet_));
+  strm_stream0_ = streamDeclare("strm_stream0");
+  strm_stream1_ = streamDeclare("strm_stream1");
+  nonLagStream_ = streamDeclare("nonLagStream");
+  outputDeclare(output_);
+  inputSmSlotsIs(2);  // intfIdToPortMapSm0, lagConfigSm1
+  handleInitialized();
+}
+
+IntfPortMapSm::~IntfPortMapSm() = default;
+
+void IntfPortMapSm::createInputSms() {
+  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this, nullptr)));
+}
+
+void IntfPortMapSm::eventToNonLagStream(IntfId intfId, std::optional<PortMap> const& portMapOpt) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToNonLagStream"};
+  tr(7, "nonLagStream = from( intfIdToPortMap.intfIdToPortMap[] ): intfId={} portMapOpt={}", intfId,
+     optText(portMapOpt));
+  // Every interface, LAG member or not, occupies its own port maps.
+  auto change = cacheAttr3_.update(
+      tr, intfId, portMapOpt,
+      " foreach( [ ( if ( _oldValueOpt26 != _newValueOpt27 ) then _oldValueOpt26 else None, false ), ( "
+      "_newValueOpt27, true ) ] ) flattening {} elements");
+  for (auto const& e : change) {
+    traceFlattening(tr, e);
+    if (!filterPass(tr, e.value.has_value(), "_valueOpt28")) continue;
+    sink(tr, intfId, *e.value, e.add);
+  }
+}
+
+void IntfPortMapSm::eventToStrm_stream0(IntfId intfId) {
+  if (!initialScanDone()) return;
+  trace(7, "eventToStrm_stream0", sourceName(), "Line 29: from( intfIdToPortMap.intfIdToPortMap[] ): intfId={}",
+        intfId);
+  eventToLagStream(intfId);
+}
+
+void IntfPortMapSm::eventToStrm_stream1(IntfId intfId, std::optional<IntfId> const&) {
+  if (!initialScanDone()) return;
+  trace(7, "eventToStrm_stream1", sourceName(), "Line 29: from( lagConfig.phyIntf[].lag ): intfId={}", intfId);
+  eventToLagStream(intfId);
+}
+
+void IntfPortMapSm::eventToLagStream(IntfId intfId) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToLagStream"};
+  tr(7, "lagStream = merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
+  // A LAG holds a member's port map from the first member that has it until the last one goes.
+  std::optional<PortMap> portMap;
+  std::optional<IntfId> lag;
+  if (!deletingAll()) {
+    if (PortMap const* p = intfIdToPortMap_->intfIdToPortMap().find(intfId)) portMap = *p;
+    auto const* element = lagConfig_->phyIntf().find(intfId);
+    if (element && *element && (*element)->lag()) lag = (*element)->lag()->intfId();
+  }
+  auto portMaps = cacheAttr0_.update(
+      tr, intfId, portMap,
+      " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
+      "_newValueOpt7, true ) ] ) flattening {} elements");
+  for (auto const& pm : portMaps) {
+    traceFlattening(tr, pm);
+    if (!filterPass(tr, pm.value.has_value(), "_valueOpt8")) continue;
+    auto lags = cacheAttr1_.update(
+        tr, intfId, lag,
+        " foreach( [ ( if ( _oldValueOpt16 != _newValueOpt17 ) then _oldValueOpt16 else None, false ), ( "
+        "_newValueOpt17, true ) ] ) flattening {} elements");
+    for (auto const& l : lags) {
+      traceFlattening(tr, l);
+      if (!filterPass(tr, l.value.has_value(), "_valueOpt18")) continue;
+      OutKey2<IntfId, PortMap> group{*l.value, *pm.value};
+      bool held = pm.add && l.add ? groupByAttr2_.add(tr, group, intfId) : groupByAttr2_.remove(tr, group, intfId);
+      sink(tr, group.k0, group.k1, held);
+    }
+  }
+}
+
+void IntfPortMapSm::sink(Tr const& tr, IntfId intfId, PortMap const& portMap, bool add) {
+  tr(7, "Line 50: merge( lagStream, nonLagStream ): intfId={} portMap={} add={}", intfId, portMap, add);
+  expandPortMap(tr, portMap, maxFaps_, maxCores_, " foreach( _fapIdRange35.coll ) flattening {} elements",
+                " foreach( _localCoreIdRange36.coll ) flattening {} elements", [&](PortMap const& expanded) {
+                  if (add) {
+                    output_.insert(tr, intoPortMapSet, intfId, expanded);
+                  } else {
+                    output_.remove(tr, intoPortMapSet, intfId, expanded);
+                  }
+                });
+}
+
+Ptr<IntfPortMapSm> IntfPortMapSm::IntfPortMapSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
+                                                  Ptr<Lag::Config const> lagConfig, uint16_t maxFaps,
+                                                  uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet,
+                                                  SmControl const& control) {
+  return create<IntfPortMapSm>(std::move(intfIdToPortMap), std::move(lagConfig), maxFaps, maxCores,
+                               std::move(intfToPortMapSet), control);
+}
+
+Ptr<IntfPortMapSm> intfPortMapSmFactory(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig,
+                                        uint16_t maxFaps, uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet,
+                                        SmControl const& control) {
+  return IntfPortMapSm::IntfPortMapSmIs(std::move(intfIdToPortMap), std::move(lagConfig), maxFaps, maxCores,
+                                        std::move(intfToPortMapSet), control);
+}
+
+}  // namespace Corvane

@@ -1,0 +1,68 @@
+// IntfPortMapSm keeps IntfToPortMapSet equal to the expanded port maps every
+// interface occupies: a port its own port map, a LAG the port maps of its member
+// ports (membership from the LAG configuration), wildcard FAPs and cores expanded.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/IntfPortMapTypes.h"
+#include "corvane/platform/LagConfig.h"
+#include "corvane/topology/IntfIdToPortMap.h"
+
+namespace Corvane {
+
+class CORVANE_API IntfPortMapSm : public RootSm {
+ public:
+  static Ptr<IntfPortMapSm> IntfPortMapSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
+                                            Ptr<Lag::Config const> lagConfig, uint16_t maxFaps, uint16_t maxCores,
+                                            Ptr<IntfToPortMapSet> intfToPortMapSet, SmControl const& control);
+  ~IntfPortMapSm() override;
+
+  Ptr<IntfIdToPortMap const> const& intfIdToPortMap() const noexcept { return intfIdToPortMap_; }
+  Ptr<Lag::Config const> const& lagConfig() const noexcept { return lagConfig_; }
+  Ptr<IntfToPortMapSet> const& intfToPortMapSet() const noexcept { return intfToPortMapSet_; }
+  uint16_t maxFaps() const noexcept { return maxFaps_; }
+  uint16_t maxCores() const noexcept { return maxCores_; }
+  OutputBase const& intfToPortMapSetIntfToPortMapSetPortMapSetOutput() const noexcept { return output_; }
+
+  void eventToStrm_stream0(IntfId intfId);
+  void eventToStrm_stream1(IntfId intfId, std::optional<IntfId> const& lagOpt);
+  void eventToLagStream(IntfId intfId);
+  void eventToNonLagStream(IntfId intfId, std::optional<PortMap> const& portMapOpt);
+
+ protected:
+  friend class RootSm;
+  IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig, uint16_t maxFaps,
+                uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet, SmControl const& control);
+  void createInputSms() override;
+
+ private:
+  struct IntfIdToPortMapSm0;
+  struct LagConfigSm1;
+  struct PhyIntfSm2;
+
+  void sink(Tr const& tr, IntfId intfId, PortMap const& portMap, bool add);
+
+  Ptr<IntfIdToPortMap const> intfIdToPortMap_;
+  Ptr<Lag::Config const> lagConfig_;
+  uint16_t maxFaps_, maxCores_;
+  Ptr<IntfToPortMapSet> intfToPortMapSet_;
+  uint32_t strm_stream0_, strm_stream1_, nonLagStream_;
+  Cache<IntfId, PortMap> cacheAttr0_;  // port map last seen by the LAG stream
+  Cache<IntfId, IntfId> cacheAttr1_;   // LAG last seen by the LAG stream
+  GroupBySet<OutKey2<IntfId, PortMap>, IntfId> groupByAttr2_;  // (LAG, member port map) -> members
+  Cache<IntfId, PortMap> cacheAttr3_;  // port map last seen by the non-LAG stream
+  NestedOutput<IntfToPortMapSet::OutputAdapter, true> output_;
+};
+
+CORVANE_API Ptr<IntfPortMapSm> intfPortMapSmFactory(Ptr<IntfIdToPortMap const> intfIdToPortMap,
+                                                    Ptr<Lag::Config const> lagConfig, uint16_t maxFaps,
+                                                    uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet,
+                                                    SmControl const& control);
+
+}  // namespace Corvane

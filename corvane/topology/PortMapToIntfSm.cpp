@@ -1,0 +1,135 @@
+#include "corvane/topology/PortMapToIntfSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("PortMapToIntfSm");
+constexpr IntoLine intoPortMapToIntf{
+    "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): inserting k1={}, value={}",
+    "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): deleting k1={}"};
+}  // namespace
+
+struct PortMapToIntfSm::IntfIdToPortMapSm0 {
+  using Root = PortMapToIntfSm;
+  using Entity = IntfIdToPortMap;
+  using Coll = Entity::IntfIdToPortMapColl;
+  static constexpr bool nested = false;
+  static constexpr char const* className = "IntfIdToPortMapSm0";
+  static constexpr char const* attrName = "intfIdToPortMap";
+  static constexpr uint32_t attrId = Entity::attrIntfIdToPortMap;
+  static constexpr uint8_t scanCount = 1;
+  static constexpr uint8_t scanNumber[1] = {0};
+  static constexpr char const* handlerName[1] = {"handleIntfIdToPortMap0"};
+  static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_stream0_); }
+  static Coll const& coll(Entity const& e) { return e.intfIdToPortMap(); }
+  static void event(Root& r, uint32_t, IntfId const& k, std::optional<PortMap> const&) { r.eventToStrm_stream0(k); }
+};
+
+struct PortMapToIntfSm::PortToLagSm1 {
+  using Root = PortMapToIntfSm;
+  using Entity = PortToLag;
+  using Coll = Entity::PortToLagColl;
+  static constexpr bool nested = false;
+  static constexpr char const* className = "PortToLagSm1";
+  static constexpr char const* attrName = "portToLag";
+  static constexpr uint32_t attrId = Entity::attrPortToLag;
+  static constexpr uint8_t scanCount = 1;
+  static constexpr uint8_t scanNumber[1] = {1};
+  static constexpr char const* handlerName[1] = {"handlePortToLag1"};
+  static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_stream1_); }
+  static Coll const& coll(Entity const& e) { return e.portToLag(); }
+  static void event(Root& r, uint32_t, IntfId const& k, std::optional<IntfId> const&) { r.eventToStrm_stream1(k); }
+};
+
+PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag,
+                                 uint16_t maxFaps, uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf,
+                                 SmControl const& control)
+    : RootSm("PortMapToIntfSm", control),
+      intfIdToPortMap_(std::move(intfIdToPortMap)),
+      portToLag_(std::move(portToLag)),
+      maxFaps_(maxFaps),
+      maxCores_(maxCores),
+      portMapToIntf_(std::move(portMapToIntf)),
+      output_(*this, "portMapToIntfPortMapToIntfOutput", portMapToIntf_, intoPortMapToIntf) {
+  argDeclare("intfIdToPortMap()", bool(intfIdToPortMap_));
+  argDeclare("portToLag()", bool(portToLag_));
+  argDeclare("portMapToIntf()", bool(portMapToIntf_));
+  strm_stream0_ = streamDeclare("strm_stream0");
+  strm_stream1_ = streamDeclare("strm_stream1");
+  outputDeclare(output_);
+  inputSmSlotsIs(2);  // intfIdToPortMapSm0, portToLagSm1
+  handleInitialized();
+}
+
+PortMapToIntfSm::~PortMapToIntfSm() = default;
+
+void PortMapToIntfSm::createInputSms() {
+  inputSmIs(1, Ptr<InputSm>(new ValueCollInput<PortToLagSm1>(portToLag_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this, nullptr)));
+}
+
+bool PortMapToIntfSm::isCpuTmOwner(IntfId intfId) noexcept {
+  return intfId.isCpuTmIntfId() && intfId.value() <= IntfId::cpuTm(4).value();
+}
+
+void PortMapToIntfSm::eventToStrm_stream0(IntfId intfId) {
+  if (!initialScanDone()) return;
+  trace(7, "eventToStrm_stream0", sourceName(), "Line 28: from( intfIdToPortMap.intfIdToPortMap[] ): intfId={}",
+        intfId);
+  eventToStrm_pipeline0(intfId);
+}
+
+void PortMapToIntfSm::eventToStrm_stream1(IntfId intfId) {
+  if (!initialScanDone()) return;
+  trace(7, "eventToStrm_stream1", sourceName(), "Line 28: from( portToLag.portToLag[] ): intfId={}", intfId);
+  eventToStrm_pipeline0(intfId);
+}
+
+void PortMapToIntfSm::eventToStrm_pipeline0(IntfId intfId) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToStrm_pipeline0"};
+  tr(7, "Line 28: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
+  IntfId const* lag = deletingAll() ? nullptr : portToLag_->portToLag().find(intfId);
+  IntfId const owner = lag ? *lag : intfId;
+  std::optional<PortMap> portMap;
+  if (!deletingAll()) {
+    if (PortMap const* p = intfIdToPortMap_->intfIdToPortMap().find(intfId)) portMap = *p;
+  }
+  auto change = cacheAttr0_.update(
+      tr, intfId, portMap,
+      " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
+      "_newValueOpt7, true ) ] ) flattening {} elements");
+  for (auto const& e : change) {
+    traceFlattening(tr, e);
+    if (!filterPass(tr, e.value.has_value(), "_valueOpt8")) continue;
+    PortMap const& pm = *e.value;
+    // Only the CPU TM interfaces may own a CPU TM port.
+    bool add = e.add && (!pm.fapPortId().isCpuTmPort() || isCpuTmOwner(intfId));
+    std::optional<IntfId> chosen = add ? groupByAttr1_.add(tr, pm, intfId, owner) : groupByAttr1_.remove(tr, pm, intfId);
+    expandPortMap(tr, pm, maxFaps_, maxCores_, " foreach( _fapIdRange15.coll ) flattening {} elements",
+                  " foreach( _localCoreIdRange16.coll ) flattening {} elements", [&](PortMap const& expanded) {
+                    if (chosen) {
+                      output_.insert(tr, intoPortMapToIntf, expanded, *chosen);
+                    } else {
+                      output_.remove(tr, intoPortMapToIntf, expanded);
+                    }
+                  });
+  }
+}
+
+Ptr<PortMapToIntfSm> PortMapToIntfSm::PortMapToIntfSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
+                                                        Ptr<PortToLag const> portToLag, uint16_t maxFaps,
+                                                        uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf,
+                                                        SmControl const& control) {
+  return create<PortMapToIntfSm>(std::move(intfIdToPortMap), std::move(portToLag), maxFaps, maxCores,
+                                 std::move(portMapToIntf), control);
+}
+
+Ptr<PortMapToIntfSm> portMapToIntfSmFactory(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag,
+                                            uint16_t maxFaps, uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf,
+                                            SmControl const& control) {
+  return PortMapToIntfSm::PortMapToIntfSmIs(std::move(intfIdToPortMap), std::move(portToLag), maxFaps, maxCores,
+                                            std::move(portMapToIntf), control);
+}
+
+}  // namespace Corvane

@@ -1,0 +1,65 @@
+// PortMapToIntfSm keeps PortMapToIntf equal to the reverse of the interface
+// port-map table: every expanded port map names its owner, the LAG of the interface
+// (from PortToLag) or the interface itself. A CPU TM port is owned only by the
+// interfaces CpuTm0 to CpuTm4. When several interfaces share a port map, the owner
+// recorded for the smallest of them (in IntfId order) wins.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/LagTypes.h"
+#include "corvane/model/PortMapIntfTypes.h"
+#include "corvane/topology/IntfIdToPortMap.h"
+
+namespace Corvane {
+
+class CORVANE_API PortMapToIntfSm : public RootSm {
+ public:
+  static Ptr<PortMapToIntfSm> PortMapToIntfSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
+                                                Ptr<PortToLag const> portToLag, uint16_t maxFaps, uint16_t maxCores,
+                                                Ptr<PortMapToIntf> portMapToIntf, SmControl const& control);
+  ~PortMapToIntfSm() override;
+
+  Ptr<IntfIdToPortMap const> const& intfIdToPortMap() const noexcept { return intfIdToPortMap_; }
+  Ptr<PortToLag const> const& portToLag() const noexcept { return portToLag_; }
+  Ptr<PortMapToIntf> const& portMapToIntf() const noexcept { return portMapToIntf_; }
+  OutputBase const& portMapToIntfPortMapToIntfOutput() const noexcept { return output_; }
+
+  // Whether `intfId` may own a CPU TM port: CpuTm0 to CpuTm4.
+  static bool isCpuTmOwner(IntfId intfId) noexcept;
+
+  void eventToStrm_stream0(IntfId intfId);
+  void eventToStrm_stream1(IntfId intfId);
+  void eventToStrm_pipeline0(IntfId intfId);
+
+ protected:
+  friend class RootSm;
+  PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag, uint16_t maxFaps,
+                  uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf, SmControl const& control);
+  void createInputSms() override;
+
+ private:
+  struct IntfIdToPortMapSm0;
+  struct PortToLagSm1;
+
+  Ptr<IntfIdToPortMap const> intfIdToPortMap_;
+  Ptr<PortToLag const> portToLag_;
+  uint16_t maxFaps_, maxCores_;
+  Ptr<PortMapToIntf> portMapToIntf_;
+  uint32_t strm_stream0_, strm_stream1_;
+  Cache<IntfId, PortMap> cacheAttr0_;                       // port map last seen per interface
+  GroupByFirstValue<PortMap, IntfId, IntfId> groupByAttr1_;  // port map -> (interface -> owner)
+  FlatOutput<PortMapToIntf::OutputAdapter, true> output_;
+};
+
+CORVANE_API Ptr<PortMapToIntfSm> portMapToIntfSmFactory(Ptr<IntfIdToPortMap const> intfIdToPortMap,
+                                                        Ptr<PortToLag const> portToLag, uint16_t maxFaps,
+                                                        uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf,
+                                                        SmControl const& control);
+
+}  // namespace Corvane

@@ -1,0 +1,334 @@
+// IntfIdToPortMap and the two port-map SMs against their references: random
+// port-map changes (wildcards, CPU TM ports), LAG membership changes, immediate and
+// deferred (burst) announcements, synchronous and yielding asynchronous mode.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "tests/support/Support.h"
+
+using namespace Corvane;
+using Hardware::Velt::FapId;
+using Hardware::Velt::FapPortId;
+using Hardware::Velt::LocalCoreId;
+
+namespace {
+
+constexpr uint16_t kFaps = 3, kCores = 2;
+
+PortMap pm(uint32_t fap, uint32_t port, uint32_t core) { return PortMap(FapId(fap), FapPortId(port), LocalCoreId(core)); }
+
+// Distinct FAP ports, so no two pool entries expand to a common port map.
+PortMap const pool[] = {pm(1, 20, 0), pm(2046, 21, 1), pm(0, 22, 5), pm(2047, 23, 4), pm(2, 3, 0), pm(2048, 24, 6)};
+
+std::vector<PortMap> expand(PortMap const& p) {
+  std::vector<PortMap> out;
+  std::vector<uint32_t> faps, cores;
+  if (p.fapId().isWildcard()) {
+    for (uint32_t f = 0; f < kFaps; ++f) faps.push_back(f);
+  } else {
+    faps.push_back(p.fapId().value());
+  }
+  if (p.localCoreId().isWildcard()) {
+    for (uint32_t c = 0; c < kCores; ++c) cores.push_back(c);
+  } else {
+    cores.push_back(p.localCoreId().value());
+  }
+  for (uint32_t f : faps) {
+    for (uint32_t c : cores) out.push_back(pm(f, p.fapPortId().value(), c));
+  }
+  return out;
+}
+
+IntfId intf(int n) { return n < 8 ? IntfId::ethernet(uint16_t(n + 1)) : IntfId::cpuTm(uint32_t(n - 8)); }
+
+struct PortMapWorld {
+  Ptr<IntfIdToPortMap> table = IntfIdToPortMap::IntfIdToPortMapIs("intfIdToPortMap");
+  Ptr<Lag::Config> lagConfig = Lag::Config::ConfigIs("lagConfig");
+  Ptr<PortToLag> portToLag = PortToLag::PortToLagIs();
+  Ptr<DelayedNotifHolder> holder = DelayedNotifHolder::DelayedNotifHolderIs();
+  std::mt19937 rng;
+  explicit PortMapWorld(uint32_t seed) : rng(seed) {}
+  int pick(int n) { return int(rng() % uint32_t(n)); }
+  bool deferred() const { return bool(table->delayedNotifHolder()); }
+
+  void change() {
+    IntfId i = intf(pick(14));
+    IntfId lag = IntfId::portChannel(uint32_t(1 + pick(3)));
+    switch (pick(10)) {
+      case 0:
+      case 1:
+      case 2:
+        table->intfIdToPortMapIs(i, pool[pick(6)]);
+        break;
+      case 3:
+        table->intfIdToPortMapDel(i);
+        break;
+      case 4:
+        lagConfig->phyIntfIs(i)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(lag));
+        portToLag->portToLagIs(i, lag);
+        break;
+      case 5:
+        lagConfig->phyIntfDel(i);
+        portToLag->portToLagDel(i);
+        break;
+      case 6:  // a burst: changes queue up, then go out together
+        table->delayedNotifHolderIs(holder);
+        for (int n = 0; n < 4; ++n) table->intfIdToPortMapIs(intf(pick(14)), pool[pick(6)]);
+        table->intfIdToPortMapDel(intf(pick(14)));
+        table->triggerDelayedNotif();
+        table->delayedNotifHolderIs(nullptr);
+        break;
+      default:
+        table->intfIdToPortMapIs(i, pool[pick(6)]);
+        break;
+    }
+  }
+
+  // What IntfToPortMapSet must hold.
+  std::map<IntfId, std::set<PortMap>> expectedSets() const {
+    std::map<IntfId, std::set<PortMap>> out;
+    for (auto const& [i, p] : table->intfIdToPortMap()) {
+      for (PortMap const& e : expand(p)) out[i].insert(e);
+      auto element = lagConfig->phyIntf(i);
+      if (element && element->lag()) {
+        for (PortMap const& e : expand(p)) out[element->lag()->intfId()].insert(e);
+      }
+    }
+    return out;
+  }
+
+  // What PortMapToIntf must hold: per port map, the owner of its smallest eligible interface.
+  std::map<PortMap, IntfId> expectedOwners() const {
+    std::map<PortMap, std::map<IntfId, IntfId>> groups;
+    for (auto const& [i, p] : table->intfIdToPortMap()) {
+      if (p.fapPortId().isCpuTmPort() && !PortMapToIntfSm::isCpuTmOwner(i)) continue;
+      groups[p][i] = portToLag->portToLagHas(i) ? portToLag->portToLag(i) : i;
+    }
+    std::map<PortMap, IntfId> out;
+    for (auto const& [p, members] : groups) {
+      for (PortMap const& e : expand(p)) out[e] = members.begin()->second;
+    }
+    return out;
+  }
+};
+
+std::map<IntfId, std::set<PortMap>> contents(IntfToPortMapSet const& s) {
+  std::map<IntfId, std::set<PortMap>> out;
+  for (auto const& [i, set] : s.intfToPortMapSet()) {
+    EXPECT_FALSE(set->portMapSet().empty());
+    for (PortMap const& p : set->portMapSet()) out[i].insert(p);
+  }
+  return out;
+}
+
+std::map<PortMap, IntfId> contents(PortMapToIntf const& m) {
+  std::map<PortMap, IntfId> out;
+  for (auto const& [p, i] : m.portMapToIntf()) out[p] = i;
+  return out;
+}
+
+SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
+  SmControl c;
+  c.synchronousIs(synchronous);
+  c.schedulerIs(std::move(s));
+  return c;
+}
+
+}  // namespace
+
+TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
+  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
+  struct Seen : Subscriber {
+    IntfIdToPortMap* table;
+    std::vector<std::pair<IntfId, PortMap>> events;
+    void dispatch(uint32_t attr, void const* key) override {
+      if (attr != IntfIdToPortMap::attrIntfIdToPortMap) return;
+      IntfId i = *static_cast<IntfId const*>(key);
+      events.emplace_back(i, table->intfIdToPortMap(i));
+    }
+  } seen;
+  seen.table = table.get();
+  // Nobody listening: delete-all is silent and leaves any holder queue alone.
+  table->intfIdToPortMapIs(intf(0), pool[0]);
+  table->intfIdToPortMapDelAll();
+  table->subscriberAdd(&seen);
+  table->intfIdToPortMapIs(intf(1), pool[1]);
+  table->intfIdToPortMapIs(intf(1), pool[1]);  // equal: silent
+  EXPECT_EQ(seen.events.size(), 1u);
+  EXPECT_EQ(table->intfIdToPortMap(intf(5)), PortMap());
+  EXPECT_EQ(table->intfIdToPortMapDel(intf(5)), PortMap());
+  table->triggerDelayedNotif();  // no holder: nothing
+  EXPECT_EQ(seen.events.size(), 1u);
+
+  auto holder = DelayedNotifHolder::DelayedNotifHolderIs();
+  table->delayedNotifHolderIs(holder);
+  table->intfIdToPortMapIs(intf(2), pool[0]);
+  table->intfIdToPortMapIs(intf(2), pool[2]);
+  table->intfIdToPortMapIs(intf(2), pool[3]);
+  table->intfIdToPortMapIs(intf(3), pool[0]);
+  table->intfIdToPortMapDel(intf(3));  // inserted and deleted: seen as absent
+  EXPECT_EQ(seen.events.size(), 1u);
+  table->triggerDelayedNotif();
+  ASSERT_EQ(seen.events.size(), 3u);
+  std::map<IntfId, PortMap> burst(seen.events.begin() + 1, seen.events.end());
+  EXPECT_EQ(burst[intf(2)], pool[3]);
+  EXPECT_EQ(burst[intf(3)], PortMap());
+  table->triggerDelayedNotif();
+  EXPECT_EQ(seen.events.size(), 3u);
+  // Detached: immediate again, and what the old holder still queues is not delivered.
+  table->intfIdToPortMapIs(intf(4), pool[0]);
+  table->delayedNotifHolderIs(nullptr);
+  table->triggerDelayedNotif();
+  EXPECT_EQ(seen.events.size(), 3u);
+  table->intfIdToPortMapIs(intf(4), pool[1]);
+  EXPECT_EQ(seen.events.size(), 4u);
+  table->subscriberRemove(&seen);
+}
+
+TEST(PortMapSms, SynchronousMatchReferencesAfterEveryChange) {
+  int32_t nodes = Node::liveNodes();
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    PortMapWorld w(seed);
+    for (int i = 0; i < 30; ++i) w.change();
+    auto sets = IntfToPortMapSet::IntfToPortMapSetIs("sets");
+    sets->intfToPortMapSetIs(intf(0))->portMapSetIs(pm(9, 99, 0));  // stale
+    auto owners = PortMapToIntf::PortMapToIntfIs("owners");
+    owners->portMapToIntfIs(pm(9, 99, 0), intf(0));  // stale
+    auto a = intfPortMapSmFactory(w.table, w.lagConfig, kFaps, kCores, sets, control(SmControl::synchronousOn));
+    auto b = portMapToIntfSmFactory(w.table, w.portToLag, kFaps, kCores, owners, control(SmControl::synchronousOn));
+    ASSERT_EQ(contents(*sets), w.expectedSets()) << "seed " << seed;
+    ASSERT_EQ(contents(*owners), w.expectedOwners()) << "seed " << seed;
+    for (int step = 0; step < 300; ++step) {
+      w.change();
+      ASSERT_EQ(contents(*sets), w.expectedSets()) << "seed " << seed << " step " << step;
+      ASSERT_EQ(contents(*owners), w.expectedOwners()) << "seed " << seed << " step " << step;
+    }
+    a->doDeleteAll();
+    b->doDeleteAll();
+    EXPECT_TRUE(sets->intfToPortMapSet().empty());
+    EXPECT_TRUE(owners->portMapToIntf().empty());
+  }
+  EXPECT_EQ(Node::liveNodes(), nodes);
+}
+
+TEST(PortMapSms, AsynchronousYieldingConverges) {
+  for (uint32_t seed = 1; seed <= 10; ++seed) {
+    auto sched = TaskScheduler::TaskSchedulerIs();
+    sched->yieldEveryIs(1 + seed % 3);
+    PortMapWorld w(seed * 7);
+    for (int i = 0; i < 40; ++i) w.change();
+    auto sets = IntfToPortMapSet::IntfToPortMapSetIs("sets");
+    auto owners = PortMapToIntf::PortMapToIntfIs("owners");
+    for (auto const& [p, o] : w.expectedOwners()) owners->portMapToIntfIs(p, o == intf(0) ? intf(1) : o);
+    auto a = intfPortMapSmFactory(w.table, w.lagConfig, kFaps, kCores, sets, control(SmControl::synchronousOff, sched));
+    auto b = portMapToIntfSmFactory(w.table, w.portToLag, kFaps, kCores, owners, control(SmControl::synchronousOff, sched));
+    while (!a->ready() || !b->ready()) {
+      if (w.pick(3) == 0) {
+        w.change();
+      } else {
+        ASSERT_TRUE(sched->runOne()) << "seed " << seed;
+      }
+      if (a->ready() && b->ready()) break;
+    }
+    sched->runUntilIdle();
+    ASSERT_EQ(contents(*sets), w.expectedSets()) << "seed " << seed;
+    ASSERT_EQ(contents(*owners), w.expectedOwners()) << "seed " << seed;
+  }
+}
+
+TEST(PortMapSms, WildcardsCpuTmAndSharedOwners) {
+  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
+  auto portToLag = PortToLag::PortToLagIs();
+  auto owners = PortMapToIntf::PortMapToIntfIs("o");
+  auto sets = IntfToPortMapSet::IntfToPortMapSetIs("s");
+  auto lagConfig = Lag::Config::ConfigIs("l");
+  auto b = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, control(SmControl::synchronousOn));
+  auto a = intfPortMapSmFactory(table, lagConfig, 4, 2, sets, control(SmControl::synchronousOn));
+  // FAP 2047, core 4 with 2 FAPs and 2 cores: four keys, FAP outermost.
+  IntfId e1("Ethernet1"), e2("Ethernet2");
+  table->intfIdToPortMapIs(e1, pm(2047, 30, 4));
+  std::vector<PortMap> keys;
+  for (auto const& [p, i] : owners->portMapToIntf()) keys.push_back(p);
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<PortMap>{pm(0, 30, 0), pm(0, 30, 1), pm(1, 30, 0), pm(1, 30, 1)}));
+  // FAP 2046 with maxFaps 4: four port maps in the interface's set.
+  EXPECT_EQ(sets->intfToPortMapSet(e1)->portMapSet().size(), 8u);
+  // Shared port map: the smallest interface's owner wins; a LAG member maps to the LAG.
+  table->intfIdToPortMapIs(e2, pm(2047, 30, 4));
+  EXPECT_EQ(owners->portMapToIntf(pm(1, 30, 1)), e1);
+  portToLag->portToLagIs(e1, IntfId("Port-Channel7"));
+  EXPECT_EQ(owners->portMapToIntf(pm(1, 30, 1)), IntfId("Port-Channel7"));
+  table->intfIdToPortMapDel(e1);
+  EXPECT_EQ(owners->portMapToIntf(pm(1, 30, 1)), e2);
+  table->intfIdToPortMapDel(e2);
+  EXPECT_TRUE(owners->portMapToIntf().empty());
+  // CPU TM ports belong to CpuTm0..4 only.
+  table->intfIdToPortMapIs(e1, pm(0, 2, 0));
+  table->intfIdToPortMapIs(IntfId("CpuTm5"), pm(0, 2, 0));
+  EXPECT_FALSE(owners->portMapToIntfHas(pm(0, 2, 0)));
+  table->intfIdToPortMapIs(IntfId("CpuTm2"), pm(0, 2, 0));
+  EXPECT_EQ(owners->portMapToIntf(pm(0, 2, 0)), IntfId("CpuTm2"));
+  // The null FAP id is no wildcard.
+  table->intfIdToPortMapIs(e2, pm(2048, 40, 1));
+  EXPECT_EQ(sets->intfToPortMapSet(e2)->portMapSet().size(), 1u);
+  EXPECT_TRUE(sets->intfToPortMapSet(e2)->portMapSetHas(pm(2048, 40, 1)));
+}
+
+// A wildcard past the limits: the error ends the event, what it wrote before stays,
+// and the SM goes on serving other interfaces.
+TEST(PortMapSms, RangeErrorsEndTheEventOnly) {
+  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
+  auto lagConfig = Lag::Config::ConfigIs("l");
+  auto sets0 = IntfToPortMapSet::IntfToPortMapSetIs("zero");
+  auto sets9 = IntfToPortMapSet::IntfToPortMapSetIs("nine");
+  auto table9 = IntfIdToPortMap::IntfIdToPortMapIs("t9");
+  auto zero = intfPortMapSmFactory(table, lagConfig, 0, 2, sets0, control(SmControl::synchronousOn));
+  auto wide = intfPortMapSmFactory(table9, lagConfig, 2050, 8, sets9, control(SmControl::synchronousOn));
+  try {
+    table->intfIdToPortMapIs(IntfId("Ethernet1"), pm(2046, 50, 1));
+    FAIL();
+  } catch (RangeError const& e) {
+    EXPECT_STREQ(e.what(), "KelStrom::Range::min >= _max not allowed");
+  }
+  EXPECT_TRUE(table->intfIdToPortMapHas(IntfId("Ethernet1")));  // the table keeps the change
+  // Cores 0..7 with maxCores 8: core 7 is past the null core id 6.
+  try {
+    table9->intfIdToPortMapIs(IntfId("Ethernet2"), pm(3, 51, 5));
+    FAIL();
+  } catch (RangeError const& e) {
+    EXPECT_STREQ(e.what(),
+                 "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
+                 "Hardware::Velt::LocalCoreId::null not allowed");
+  }
+  // The cores before it were written.
+  EXPECT_EQ(sets9->intfToPortMapSet(IntfId("Ethernet2"))->portMapSet().size(), 7u);
+  // FAPs 0..2049 with maxFaps 2050: FAP 2049 fails after 0..2048 were written.
+  try {
+    table9->intfIdToPortMapIs(IntfId("Ethernet3"), pm(2047, 52, 0));
+    FAIL();
+  } catch (RangeError const& e) {
+    EXPECT_STREQ(e.what(),
+                 "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not "
+                 "allowed");
+  }
+  EXPECT_EQ(sets9->intfToPortMapSet(IntfId("Ethernet3"))->portMapSet().size(), 2049u);
+  // Valid port maps of other interfaces are still served by both.
+  EXPECT_NO_THROW(table->intfIdToPortMapIs(IntfId("Ethernet4"), pm(1, 53, 1)));
+  EXPECT_NO_THROW(table9->intfIdToPortMapIs(IntfId("Ethernet4"), pm(1, 53, 1)));
+  EXPECT_TRUE(sets0->intfToPortMapSet(IntfId("Ethernet4"))->portMapSetHas(pm(1, 53, 1)));
+  EXPECT_TRUE(sets9->intfToPortMapSet(IntfId("Ethernet4"))->portMapSetHas(pm(1, 53, 1)));
+}
+
+TEST(PortMapSms, FullWildcardWithLargestLimits) {
+  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
+  auto owners = PortMapToIntf::PortMapToIntfIs("o");
+  auto b = portMapToIntfSmFactory(table, PortToLag::PortToLagIs(), 2049, 7, owners, control(SmControl::synchronousOn));
+  table->intfIdToPortMapIs(IntfId("Ethernet1"), pm(2046, 60, 4));
+  EXPECT_EQ(owners->portMapToIntf().size(), 2049u * 7u);
+  EXPECT_EQ(owners->portMapToIntf(pm(2048, 60, 6)), IntfId("Ethernet1"));
+  table->intfIdToPortMapDel(IntfId("Ethernet1"));
+  EXPECT_TRUE(owners->portMapToIntf().empty());
+}
