@@ -2,6 +2,9 @@
 // and (as they are added) the state machines and value types of every folder.
 #pragma once
 
+#include "corvane/config/ConfigExpSm.h"
+#include "corvane/config/ConfigLagMemberExpSm.h"
+#include "corvane/config/ConfigPortMapExpSm.h"
 #include "corvane/engine/InputSm.h"
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"

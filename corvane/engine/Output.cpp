@@ -4,8 +4,8 @@
 
 namespace Corvane {
 
-OutputBase::OutputBase(RootSm& root, char const* name, bool hasState)
-    : root_(root), name_(name), hasState_(hasState) {
+OutputBase::OutputBase(RootSm& root, char const* name, bool hasState, bool reconciled)
+    : root_(root), name_(name), hasState_(hasState), reconciled_(reconciled) {
   readyFn_ = std::string("handle") + name;
   readyFn_[6] = char(std::toupper(static_cast<unsigned char>(readyFn_[6])));
   readyFn_ += "InputReady";
@@ -19,6 +19,7 @@ bool OutputBase::ready() const noexcept {
 }
 
 void OutputBase::taskCreate() {
+  if (!reconciled_) return;
   task_ = Task::TaskIs(root_.scheduler(), root_.stromControl().taskPriority(),
                        fmt::format("{}-{}Task", root_.sourceName(), name_));
   if (root_.nodeFlag(Node::flagNotificationActive)) taskSubscriptionIs(true);
@@ -48,6 +49,7 @@ void OutputBase::dispatch(uint32_t attrId, void const*) {
 }
 
 void OutputBase::reconcilingDecide() {
+  if (!reconciled_) return;
   if (hasState_) {
     state_ = skipBoth;
     reconciling_ = true;

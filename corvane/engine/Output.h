@@ -74,7 +74,9 @@ class CORVANE_API OutputBase : public Subscriber {
   static constexpr uint8_t skipDeletions = 2;
   static constexpr uint8_t skipBoth = 3;
 
-  OutputBase(RootSm& root, char const* name, bool hasState);
+  // An output that is not `reconciled` has no reconciliation task and is ready as
+  // soon as the input scans are complete.
+  OutputBase(RootSm& root, char const* name, bool hasState, bool reconciled = true);
   ~OutputBase() override;
 
   char const* name() const noexcept { return name_; }
@@ -122,10 +124,24 @@ class CORVANE_API OutputBase : public Subscriber {
   uint64_t runCount_ = 0;
   uint32_t readyIndex_ = 0;
   bool hasState_;
+  bool reconciled_;
   bool subscribed_ = false;
   bool reconciling_ = false;
   bool useBookmark_ = false;
   uint8_t state_ = skipNothing;
+};
+
+// An output the SM keeps for itself and never reconciles (it starts empty).
+class CORVANE_API UnreconciledOutput final : public OutputBase {
+ public:
+  UnreconciledOutput(RootSm& root, char const* name) : OutputBase(root, name, false, false) {}
+
+ protected:
+  bool outputHasEntries() const override { return false; }
+  bool deletionScan() override { return true; }
+  bool insertionScan() override { return true; }
+  void seenClear() override {}
+  void bookmarkReset() override {}
 };
 
 // ---- Flat outputs: entity.coll[k] = v ---------------------------------------

@@ -1,0 +1,30 @@
+#include "corvane/config/ConfigExpSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("ConfigExpSm");
+}
+
+ConfigExpSm::ConfigExpSm(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
+                         Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig, SmControl const& control)
+    : ConfigExpansionSm(std::move(intfToTcamSet), std::move(intfFeatureConfig), std::move(intfTcamFeatureConfig),
+                        control) {}
+
+ConfigExpSm::~ConfigExpSm() = default;
+
+Ptr<ConfigExpSm> ConfigExpSm::ConfigExpSmIs(Ptr<IntfToTcamSet const> intfToTcamSet,
+                                            Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                            Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig,
+                                            SmControl const& control) {
+  return create<ConfigExpSm>(std::move(intfToTcamSet), std::move(intfFeatureConfig), std::move(intfTcamFeatureConfig),
+                             control);
+}
+
+Ptr<ConfigExpSm> configExpSmFactory(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                    Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig, SmControl const& control) {
+  return ConfigExpSm::ConfigExpSmIs(std::move(intfToTcamSet), std::move(intfFeatureConfig),
+                                    std::move(intfTcamFeatureConfig), control);
+}
+
+}  // namespace Corvane

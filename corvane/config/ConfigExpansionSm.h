@@ -1,0 +1,156 @@
+// The per-element configuration expansion shared by ConfigExpSm (per system TCAM)
+// and ConfigPortMapExpSm (per port map): for every interface i with payload p and
+// every element e of i's set, the output holds the very object p under (i, e), and
+// nothing else. Pipeline 0 reacts to payload changes, pipeline 1 to set changes.
+// An SM is this template with its set types and texts (the Traits).
+#pragma once
+
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/FeatureConfigStatus.h"
+
+namespace Corvane {
+
+// Traits: using SetEntity (IntfToTcamSet), Inner (TcamSet), Elem (SystemTcamId),
+// Output (IntfTcamFeatureConfig), OutKey (IntfIdSystemTcamId); static members:
+// sourceName, setArg, outputArg, outputName, setSmName ("IntfToTcamSetSm1"),
+// setHandler, childSmName, childHandler, innerAttrName ("tcamSet"), pipeline0Line,
+// pipeline1Line, filterText, foreachText, into; and outer(SetEntity const&),
+// inner(Inner const&), innerAttrId, outerAttrId.
+template <class Traits>
+class ConfigExpansionSm : public RootSm {
+ public:
+  using SetEntity = typename Traits::SetEntity;
+  using Inner = typename Traits::Inner;
+  using Elem = typename Traits::Elem;
+  using OutEntity = typename Traits::Output;
+  using OutKey = typename Traits::OutKey;
+
+  Ptr<SetEntity const> const& setInput() const noexcept { return set_; }
+  Ptr<IntfFeatureConfig> const& intfFeatureConfig() const noexcept { return config_; }
+  Ptr<OutEntity> const& output() const noexcept { return outEntity_; }
+  OutputBase const& configOutput() const noexcept { return output_; }
+  Ptr<InputSm> intfFeatureConfigSm0() const { return inputSm(1); }
+  Ptr<InputSm> setSm1() const { return inputSm(0); }
+
+  // Pipeline 0: the payload of intfId changed.
+  void eventToStrm_pipeline0(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const& config) {
+    if (!initialScanDone()) return;
+    Tr tr{*this, "eventToStrm_pipeline0"};
+    tr.text(7, Traits::pipeline0Line, intfId, optText(config));
+    auto const* set = Traits::outer(*set_).find(intfId);
+    if (!filterPass(tr, set && *set, Traits::filterText)) return;
+    auto const& elems = Traits::inner(**set);
+    tr.text(6, Traits::foreachText, elems.size());
+    for (auto cur = const_cast<std::remove_cvref_t<decltype(elems)>&>(elems).cursor(); !cur.done(); cur.next()) {
+      Elem const e = cur.key();
+      traceFlattening(tr, e);
+      write(tr, OutKey(intfId, e), config ? *config : nullptr);
+    }
+  }
+
+  // Pipeline 1: element e joined (unit present) or left intfId's set.
+  void eventToStrm_pipeline1(IntfId intfId, Elem const& e, std::optional<Unit> const& unitOpt) {
+    if (!initialScanDone()) return;
+    Tr tr{*this, "eventToStrm_pipeline1"};
+    tr.text(7, Traits::pipeline1Line, intfId, e, optText(unitOpt));
+    Ptr<FeatureConfigBase> payload = unitOpt ? config_->config(intfId) : nullptr;
+    write(tr, OutKey(intfId, e), payload);
+  }
+
+ protected:
+  ConfigExpansionSm(Ptr<SetEntity const> set, Ptr<IntfFeatureConfig> config, Ptr<OutEntity> out,
+                    SmControl const& control)
+      : RootSm(Traits::sourceName, control),
+        set_(std::move(set)),
+        config_(std::move(config)),
+        outEntity_(std::move(out)),
+        output_(*this, Traits::outputName, outEntity_) {
+    argDeclare(Traits::setArg, bool(set_));
+    argDeclare("intfFeatureConfig()", bool(config_));
+    argDeclare(Traits::outputArg, bool(outEntity_));
+    strm_pipeline0_ = streamDeclare("strm_pipeline0");
+    strm_pipeline1_ = streamDeclare("strm_pipeline1");
+    outputDeclare(output_);
+    // Attribute order, which is also the order of retraction: the set input first.
+    inputSmSlotsIs(2);
+    handleInitialized();
+  }
+
+  void createInputSms() override {
+    inputSmIs(0, Ptr<InputSm>(new EntityCollInput<SetSm1>(set_, *this, nullptr)));
+    inputSmIs(1, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm0>(config_, *this, nullptr)));
+  }
+
+ private:
+  using Root = ConfigExpansionSm;
+
+  struct IntfFeatureConfigSm0 {
+    using Root = ConfigExpansionSm;
+    using Entity = IntfFeatureConfig;
+    using Coll = IntfFeatureConfig::ConfigColl;
+    static constexpr bool nested = false;
+    static constexpr char const* className = "IntfFeatureConfigSm0";
+    static constexpr char const* attrName = "config";
+    static constexpr uint32_t attrId = IntfFeatureConfig::attrConfig;
+    static constexpr uint8_t scanCount = 1;
+    static constexpr uint8_t scanNumber[1] = {0};
+    static constexpr char const* handlerName[1] = {"handleConfig0"};
+    static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_pipeline0_); }
+    static Coll const& coll(Entity const& e) { return e.config(); }
+    static void event(Root& r, uint32_t, IntfId const& k, std::optional<Ptr<FeatureConfigBase>> const& v) {
+      r.eventToStrm_pipeline0(k, v);
+    }
+  };
+  struct SetSm2 {
+    using Root = ConfigExpansionSm;
+    using Entity = Inner;
+    using Coll = std::remove_cvref_t<decltype(Traits::inner(std::declval<Inner const&>()))>;
+    using ParentKey = IntfId;
+    static constexpr bool nested = true;
+    static constexpr char const* className = Traits::childSmName;
+    static constexpr char const* attrName = Traits::innerAttrName;
+    static constexpr uint32_t attrId = Traits::innerAttrId;
+    static constexpr uint8_t scanCount = 1;
+    static constexpr uint8_t scanNumber[1] = {1};
+    static constexpr char const* handlerName[1] = {Traits::childHandler};
+    static int32_t flag(Root&, uint32_t) { return -1; }
+    static Coll const& coll(Entity const& e) { return Traits::inner(e); }
+    static void event(Root& r, uint32_t, IntfId const& intfId, Elem const& e, std::optional<Unit> const& unit) {
+      r.eventToStrm_pipeline1(intfId, e, unit);
+    }
+  };
+  struct SetSm1 {
+    using Root = ConfigExpansionSm;
+    using Entity = SetEntity;
+    using Coll = std::remove_cvref_t<decltype(Traits::outer(std::declval<SetEntity const&>()))>;
+    using Child = ValueCollInput<SetSm2>;
+    static constexpr char const* className = Traits::setSmName;
+    static constexpr char const* attrName = Traits::outerAttrName;
+    static constexpr uint32_t attrId = Traits::outerAttrId;
+    static constexpr uint8_t scanNumber = 1;
+    static constexpr char const* handlerName = Traits::setHandler;
+    static int32_t flag(Root& r) { return int32_t(r.strm_pipeline1_); }
+    static Coll const& coll(Entity const& e) { return Traits::outer(e); }
+  };
+
+  void write(Tr const& tr, OutKey const& key, Ptr<FeatureConfigBase> const& payload) {
+    if (payload) {
+      output_.insert(tr, Traits::into, key, payload);
+    } else {
+      output_.remove(tr, Traits::into, key);
+    }
+  }
+
+  Ptr<SetEntity const> set_;
+  Ptr<IntfFeatureConfig> config_;
+  Ptr<OutEntity> outEntity_;
+  uint32_t strm_pipeline0_, strm_pipeline1_;
+  FlatOutput<typename OutEntity::OutputAdapter, false> output_;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,167 @@
+#include "corvane/config/ConfigLagMemberExpSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("ConfigLagMemberExpSm");
+constexpr IntoLine intoExp{"into( intfExpFeatureConfig.config[ phyIntfId ] ): inserting k1={}, value={}",
+                           "into( intfExpFeatureConfig.config[ phyIntfId ] ): deleting k1={}"};
+}  // namespace
+
+struct ConfigLagMemberExpSm::IntfFeatureConfigSm2 {
+  using Root = ConfigLagMemberExpSm;
+  using Entity = IntfFeatureConfig;
+  using Coll = IntfFeatureConfig::ConfigColl;
+  static constexpr bool nested = false;
+  static constexpr char const* className = "IntfFeatureConfigSm2";
+  static constexpr char const* attrName = "config";
+  static constexpr uint32_t attrId = IntfFeatureConfig::attrConfig;
+  static constexpr uint8_t scanCount = 1;
+  static constexpr uint8_t scanNumber[1] = {1};
+  static constexpr char const* handlerName[1] = {"handleConfig1"};
+  static int32_t flag(Root& r, uint32_t) { return int32_t(r.featureConfigStream_); }
+  static Coll const& coll(Entity const& e) { return e.config(); }
+  static void event(Root& r, uint32_t, IntfId const& k, std::optional<Ptr<FeatureConfigBase>> const& v) {
+    r.eventToFeatureConfigStream(k, v);
+  }
+};
+
+struct ConfigLagMemberExpSm::PhyIntfSm1 {
+  using Root = ConfigLagMemberExpSm;
+  using Entity = Lag::EthPhyIntfLagConfig;
+  using ParentKey = IntfId;
+  using Value = IntfId;
+  static constexpr char const* className = "PhyIntfSm1";
+  static constexpr uint32_t attrId = Entity::attrLag;
+  static constexpr uint8_t scanNumber = 0;
+  static constexpr char const* handlerName = "handleLag0";
+  static std::optional<IntfId> value(Entity const& e) {
+    return e.lag() ? std::optional<IntfId>(e.lag()->intfId()) : std::nullopt;
+  }
+  static void event(Root& r, IntfId const& port, std::optional<IntfId> const& lag) {
+    r.eventToLagConfigStream(port, lag);
+  }
+};
+
+struct ConfigLagMemberExpSm::LagConfigSm0 {
+  using Root = ConfigLagMemberExpSm;
+  using Entity = Lag::Config;
+  using Coll = Entity::PhyIntfColl;
+  using Child = SingleAttrInput<PhyIntfSm1>;
+  static constexpr char const* className = "LagConfigSm0";
+  static constexpr char const* attrName = "phyIntf";
+  static constexpr uint32_t attrId = Entity::attrPhyIntf;
+  static constexpr uint8_t scanNumber = 0;
+  static constexpr char const* handlerName = "handlePhyIntf0";
+  static int32_t flag(Root& r) { return int32_t(r.lagConfigStream_); }
+  static Coll const& coll(Entity const& e) { return e.phyIntf(); }
+};
+
+ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                           Ptr<IntfFeatureConfig> intfExpFeatureConfig,
+                                           Ptr<Lag::Config const> lagConfig, SmControl const& control)
+    : RootSm("ConfigLagMemberExpSm", control),
+      intfFeatureConfig_(std::move(intfFeatureConfig)),
+      intfExpFeatureConfig_(std::move(intfExpFeatureConfig)),
+      lagConfig_(std::move(lagConfig)),
+      lagToMemberSet_(LagToMemberSet::LagToMemberSetIs()),
+      output_(*this, "intfExpFeatureConfigConfigOutput", intfExpFeatureConfig_),
+      memberSetOutput_(*this, "lagToMemberSetLagMemberSetMemberSetOutput") {
+  argDeclare("intfFeatureConfig()", bool(intfFeatureConfig_));
+  argDeclare("intfExpFeatureConfig()", bool(intfExpFeatureConfig_));
+  argDeclare("lagConfig()", bool(lagConfig_));
+  lagConfigStream_ = streamDeclare("lagConfigStream");
+  featureConfigStream_ = streamDeclare("featureConfigStream");
+  outputDeclare(output_);
+  outputDeclare(memberSetOutput_);
+  inputSmSlotsIs(2);  // intfFeatureConfigSm2, lagConfigSm0
+  handleInitialized();
+}
+
+ConfigLagMemberExpSm::~ConfigLagMemberExpSm() = default;
+
+void ConfigLagMemberExpSm::createInputSms() {
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm2>(intfFeatureConfig_, *this, nullptr)));
+  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm0>(lagConfig_, *this, nullptr)));
+}
+
+std::optional<IntfId> ConfigLagMemberExpSm::currentLag(IntfId phyIntfId) const {
+  auto const* element = lagConfig_->phyIntf().find(phyIntfId);
+  if (!element || !*element || !(*element)->lag()) return std::nullopt;
+  return (*element)->lag()->intfId();
+}
+
+void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToStrm_pipeline0"};
+  tr(7, "Line 40: merge( lagConfigStream, featureConfigStream ): phyIntfId={}", phyIntfId);
+  // Membership takes precedence: a member carries its LAG's payload, or none.
+  IntfId source = currentLag(phyIntfId).value_or(phyIntfId);
+  Ptr<FeatureConfigBase> payload = intfFeatureConfig_->config(source);
+  if (payload) {
+    output_.insert(tr, intoExp, phyIntfId, payload);
+  } else {
+    output_.remove(tr, intoExp, phyIntfId);
+  }
+}
+
+void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const&) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToFeatureConfigStream"};
+  tr(7, "featureConfigStream = from( intfFeatureConfig.config[] ): intfId={}", intfId);
+  if (!intfId.isPortChannelIntfId()) {
+    eventToStrm_pipeline0(intfId);
+    return;
+  }
+  Ptr<LagMemberSet> members = lagToMemberSet_->lagMemberSet(intfId);
+  if (!filterPass(tr, bool(members), "memberSetOpt")) return;
+  tr(6, " foreach( ( *memberSetOpt ).memberSet ) flattening {} elements", members->memberSet().size());
+  for (IntfId member : members->memberSet()) {
+    traceFlattening(tr, member);
+    eventToStrm_pipeline0(member);
+  }
+}
+
+void ConfigLagMemberExpSm::eventToLagConfigStream(IntfId phyIntfId, std::optional<IntfId> const&) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToLagConfigStream"};
+  tr(7, "lagConfigStream = from( lagConfig.phyIntf[].lag ): phyIntfId={}", phyIntfId);
+  auto change = cacheAttr0_.update(
+      tr, phyIntfId, currentLag(phyIntfId),
+      " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
+      "_newValueOpt7, true ) ] ) flattening {} elements");
+  for (auto const& e : change) {
+    traceFlattening(tr, e);
+    if (!filterPass(tr, e.value.has_value(), "_valueOpt8")) continue;
+    IntfId const lag = *e.value;
+    if (e.add) {
+      Ptr<LagMemberSet> members = lagToMemberSet_->lagMemberSetIs(lag);
+      tr(7, "into( lagToMemberSet.lagMemberSet[ lagIntfId ].memberSet[ phyIntfId ] ): inserting k1={}, k2={}", lag,
+         phyIntfId);
+      members->memberSetIs(phyIntfId);
+    } else if (Ptr<LagMemberSet> members = lagToMemberSet_->lagMemberSet(lag)) {
+      tr(7, "into( lagToMemberSet.lagMemberSet[ lagIntfId ].memberSet[ phyIntfId ] ): deleting k1={}, k2={}", lag,
+         phyIntfId);
+      members->memberSetDel(phyIntfId);
+      if (members->memberSet().empty()) lagToMemberSet_->lagMemberSetDel(lag);
+    }
+    eventToStrm_pipeline0(phyIntfId);
+  }
+}
+
+Ptr<ConfigLagMemberExpSm> ConfigLagMemberExpSm::ConfigLagMemberExpSmIs(Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                                                        Ptr<IntfFeatureConfig> intfExpFeatureConfig,
+                                                                        Ptr<Lag::Config const> lagConfig,
+                                                                        SmControl const& control) {
+  return create<ConfigLagMemberExpSm>(std::move(intfFeatureConfig), std::move(intfExpFeatureConfig),
+                                      std::move(lagConfig), control);
+}
+
+Ptr<ConfigLagMemberExpSm> configLagMemberExpSmFactory(Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                                      Ptr<IntfFeatureConfig> intfExpFeatureConfig,
+                                                      Ptr<Lag::Config const> lagConfig, SmControl const& control) {
+  return ConfigLagMemberExpSm::ConfigLagMemberExpSmIs(std::move(intfFeatureConfig), std::move(intfExpFeatureConfig),
+                                                      std::move(lagConfig), control);
+}
+
+}  // namespace Corvane

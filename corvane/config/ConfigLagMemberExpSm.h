@@ -1,0 +1,64 @@
+// ConfigLagMemberExpSm turns per-interface feature configuration into per-port
+// configuration: a port configured into a LAG carries the LAG's payload (nothing if
+// the LAG has none), any other non-LAG interface its own payload, and LAG
+// interfaces get no entry. Payload objects are shared, never copied.
+#pragma once
+
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/FeatureConfigStatus.h"
+#include "corvane/platform/LagConfig.h"
+
+namespace Corvane {
+
+class CORVANE_API ConfigLagMemberExpSm : public RootSm {
+ public:
+  static Ptr<ConfigLagMemberExpSm> ConfigLagMemberExpSmIs(Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                                          Ptr<IntfFeatureConfig> intfExpFeatureConfig,
+                                                          Ptr<Lag::Config const> lagConfig, SmControl const& control);
+  ~ConfigLagMemberExpSm() override;
+
+  Ptr<IntfFeatureConfig> const& intfFeatureConfig() const noexcept { return intfFeatureConfig_; }
+  Ptr<IntfFeatureConfig> const& intfExpFeatureConfig() const noexcept { return intfExpFeatureConfig_; }
+  Ptr<Lag::Config const> const& lagConfig() const noexcept { return lagConfig_; }
+  // The SM's own reverse map of LAG membership (LAG -> member ports).
+  Ptr<LagToMemberSet const> lagToMemberSet() const noexcept { return lagToMemberSet_; }
+  OutputBase const& intfExpFeatureConfigConfigOutput() const noexcept { return output_; }
+
+  void eventToFeatureConfigStream(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const& config);
+  void eventToLagConfigStream(IntfId phyIntfId, std::optional<IntfId> const& lag);
+  void eventToStrm_pipeline0(IntfId phyIntfId);
+
+ protected:
+  friend class RootSm;
+  ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig, Ptr<IntfFeatureConfig> intfExpFeatureConfig,
+                       Ptr<Lag::Config const> lagConfig, SmControl const& control);
+  void createInputSms() override;
+
+ private:
+  struct IntfFeatureConfigSm2;
+  struct LagConfigSm0;
+  struct PhyIntfSm1;
+
+  std::optional<IntfId> currentLag(IntfId phyIntfId) const;
+
+  Ptr<IntfFeatureConfig> intfFeatureConfig_;
+  Ptr<IntfFeatureConfig> intfExpFeatureConfig_;
+  Ptr<Lag::Config const> lagConfig_;
+  Ptr<LagToMemberSet> lagToMemberSet_;
+  uint32_t lagConfigStream_, featureConfigStream_;
+  Cache<IntfId, IntfId> cacheAttr0_;  // LAG last seen per port
+  FlatOutput<IntfFeatureConfig::OutputAdapter, false> output_;
+  UnreconciledOutput memberSetOutput_;
+};
+
+CORVANE_API Ptr<ConfigLagMemberExpSm> configLagMemberExpSmFactory(Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                                                  Ptr<IntfFeatureConfig> intfExpFeatureConfig,
+                                                                  Ptr<Lag::Config const> lagConfig,
+                                                                  SmControl const& control);
+
+}  // namespace Corvane

@@ -1,0 +1,30 @@
+#include "corvane/config/ConfigPortMapExpSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("ConfigPortMapExpSm");
+}
+
+ConfigPortMapExpSm::ConfigPortMapExpSm(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
+                         Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig, SmControl const& control)
+    : ConfigExpansionSm(std::move(intfToPortMapSet), std::move(intfFeatureConfig), std::move(intfPortMapFeatureConfig),
+                        control) {}
+
+ConfigPortMapExpSm::~ConfigPortMapExpSm() = default;
+
+Ptr<ConfigPortMapExpSm> ConfigPortMapExpSm::ConfigPortMapExpSmIs(Ptr<IntfToPortMapSet const> intfToPortMapSet,
+                                            Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                            Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig,
+                                            SmControl const& control) {
+  return create<ConfigPortMapExpSm>(std::move(intfToPortMapSet), std::move(intfFeatureConfig), std::move(intfPortMapFeatureConfig),
+                             control);
+}
+
+Ptr<ConfigPortMapExpSm> configPortMapExpSmFactory(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
+                                    Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig, SmControl const& control) {
+  return ConfigPortMapExpSm::ConfigPortMapExpSmIs(std::move(intfToPortMapSet), std::move(intfFeatureConfig),
+                                    std::move(intfPortMapFeatureConfig), control);
+}
+
+}  // namespace Corvane
