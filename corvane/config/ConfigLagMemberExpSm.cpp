@@ -35,9 +35,7 @@ struct ConfigLagMemberExpSm::PhyIntfSm1 {
   static constexpr uint32_t attrId = Entity::attrLag;
   static constexpr uint8_t scanNumber = 0;
   static constexpr char const* handlerName = "handleLag0";
-  static std::optional<IntfId> value(Entity const& e) {
-    return e.lag() ? std::optional<IntfId>(e.lag()->intfId()) : std::nullopt;
-  }
+  static std::optional<IntfId> value(Entity const& e) { return e.lagIntfId(); }
   static void event(Root& r, IntfId const& port, std::optional<IntfId> const& lag) {
     r.eventToLagConfigStream(port, lag);
   }
@@ -85,18 +83,12 @@ void ConfigLagMemberExpSm::createInputSms() {
   inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm0>(lagConfig_, *this, nullptr)));
 }
 
-std::optional<IntfId> ConfigLagMemberExpSm::currentLag(IntfId phyIntfId) const {
-  auto const* element = lagConfig_->phyIntf().find(phyIntfId);
-  if (!element || !*element || !(*element)->lag()) return std::nullopt;
-  return (*element)->lag()->intfId();
-}
-
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
   if (!initialScanDone()) return;
   Tr tr{*this, "eventToStrm_pipeline0"};
   tr(7, "Line 40: merge( lagConfigStream, featureConfigStream ): phyIntfId={}", phyIntfId);
   // Membership takes precedence: a member carries its LAG's payload, or none.
-  IntfId source = currentLag(phyIntfId).value_or(phyIntfId);
+  IntfId source = lagConfig_->lagOf(phyIntfId).value_or(phyIntfId);
   Ptr<FeatureConfigBase> payload = intfFeatureConfig_->config(source);
   if (payload) {
     output_.insert(tr, intoExp, phyIntfId, payload);
@@ -127,7 +119,7 @@ void ConfigLagMemberExpSm::eventToLagConfigStream(IntfId phyIntfId, std::optiona
   Tr tr{*this, "eventToLagConfigStream"};
   tr(7, "lagConfigStream = from( lagConfig.phyIntf[].lag ): phyIntfId={}", phyIntfId);
   auto change = cacheAttr0_.update(
-      tr, phyIntfId, currentLag(phyIntfId),
+      tr, phyIntfId, lagConfig_->lagOf(phyIntfId),
       " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
       "_newValueOpt7, true ) ] ) flattening {} elements");
   for (auto const& e : change) {

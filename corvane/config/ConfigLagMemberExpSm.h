@@ -44,8 +44,6 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   struct LagConfigSm0;
   struct PhyIntfSm1;
 
-  std::optional<IntfId> currentLag(IntfId phyIntfId) const;
-
   Ptr<IntfFeatureConfig> intfFeatureConfig_;
   Ptr<IntfFeatureConfig> intfExpFeatureConfig_;
   Ptr<Lag::Config const> lagConfig_;

@@ -3,6 +3,7 @@
 // Interface::EthLagIntfConfig of the LAG the port is configured into (or is null).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "corvane/framework/HashMap.h"
@@ -44,6 +45,10 @@ class CORVANE_API EthPhyIntfLagConfig : public Corvane::Entity {
   Ptr<Interface::EthLagIntfConfig const> const& lag() const noexcept { return lag_; }
   // Setting the object already held does nothing; null clears.
   void lagIs(Ptr<Interface::EthLagIntfConfig const> lag);
+  // The LAG's interface id, when the port is configured into one.
+  std::optional<IntfId> lagIntfId() const {
+    return lag_ ? std::optional<IntfId>(lag_->intfId()) : std::nullopt;
+  }
 
  private:
   IntfId intfId_;
@@ -68,6 +73,11 @@ class CORVANE_API Config : public Corvane::NamedEntity {
   // Stores the given element under the port, replacing another (null removes).
   void phyIntfIs(IntfId i, Ptr<EthPhyIntfLagConfig> element);
   Ptr<EthPhyIntfLagConfig> phyIntfDel(IntfId i);
+  // The LAG the port is configured into, if any.
+  std::optional<IntfId> lagOf(IntfId port) const {
+    auto const* e = phyIntf_.find(port);
+    return e && *e ? (*e)->lagIntfId() : std::nullopt;
+  }
   void phyIntfDelAll();
 
  private:

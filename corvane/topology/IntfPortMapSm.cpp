@@ -42,9 +42,7 @@ struct IntfPortMapSm::PhyIntfSm2 {
   static constexpr uint32_t attrId = Entity::attrLag;
   static constexpr uint8_t scanNumber = 1;
   static constexpr char const* handlerName = "handleLag1";
-  static std::optional<IntfId> value(Entity const& e) {
-    return e.lag() ? std::optional<IntfId>(e.lag()->intfId()) : std::nullopt;
-  }
+  static std::optional<IntfId> value(Entity const& e) { return e.lagIntfId(); }
   static void event(Root& r, IntfId const& intfId, std::optional<IntfId> const& lag) {
     r.eventToStrm_stream1(intfId, lag);
   }
@@ -131,8 +129,7 @@ void IntfPortMapSm::eventToLagStream(IntfId intfId) {
   std::optional<IntfId> lag;
   if (!deletingAll()) {
     if (PortMap const* p = intfIdToPortMap_->intfIdToPortMap().find(intfId)) portMap = *p;
-    auto const* element = lagConfig_->phyIntf().find(intfId);
-    if (element && *element && (*element)->lag()) lag = (*element)->lag()->intfId();
+    lag = lagConfig_->lagOf(intfId);
   }
   auto portMaps = cacheAttr0_.update(
       tr, intfId, portMap,

@@ -45,9 +45,7 @@ struct IntfTcamSm::PhyIntfSm2 {
   static constexpr uint32_t attrId = Entity::attrLag;
   static constexpr uint8_t scanNumber = 1;
   static constexpr char const* handlerName = "handleLag1";
-  static std::optional<IntfId> value(Entity const& e) {
-    return e.lag() ? std::optional<IntfId>(e.lag()->intfId()) : std::nullopt;
-  }
+  static std::optional<IntfId> value(Entity const& e) { return e.lagIntfId(); }
   static void event(Root& r, IntfId const& intfId, std::optional<IntfId> const& lag) {
     r.eventToStrm_stream1(intfId, lag);
   }
@@ -102,9 +100,7 @@ std::optional<SystemTcamId> IntfTcamSm::currentTcam(IntfId intfId) const {
 
 std::optional<IntfId> IntfTcamSm::currentLag(IntfId intfId) const {
   if (deletingAll()) return std::nullopt;
-  auto const* element = lagConfig_->phyIntf().find(intfId);
-  if (!element || !*element || !(*element)->lag()) return std::nullopt;
-  return (*element)->lag()->intfId();
+  return lagConfig_->lagOf(intfId);
 }
 
 void IntfTcamSm::eventToStrm_pipeline1(IntfId intfId, std::optional<SystemTcamId> const& systemTcamIdOpt) {
