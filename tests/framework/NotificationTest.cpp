@@ -120,6 +120,7 @@ TEST(Notification, ReplacedElementReleasedAfterNotification) {
   lag->subscriberAdd(&r);
   auto second = Hardware::Velt::LagHwConfig::LagHwConfigIs(po);
   lag->lagHwConfigIs(po, second);
+  r.onDispatch = nullptr;            // the old element is gone now
   lag->lagHwConfigIs(po, second);  // same object: silent
   EXPECT_EQ(r.seen.size(), 1u);
   EXPECT_EQ(lag->lagHwConfig(po), second);
