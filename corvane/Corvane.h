@@ -34,6 +34,8 @@
 #include "corvane/platform/RedundancyStatus.h"
 #include "corvane/platform/VeltStatus.h"
 #include "corvane/platform/VeltTypes.h"
+#include "corvane/status/IntfFeatureStatusOutputSm.h"
+#include "corvane/status/IntfPerTcamFeatureStatusSm.h"
 #include "corvane/topology/IntfIdToPortMap.h"
 #include "corvane/topology/IntfPortMapSm.h"
 #include "corvane/topology/IntfTcamSm.h"

@@ -246,6 +246,8 @@ class FlatOutput final : public OutputBase {
 
 // ---- Nested outputs: entity.outer[k1].inner[k2] -----------------------------
 //
+// The inner collection is a set (insert) or a map to values (insertValue, with
+// Adapter::innerSet(Inner&, Key2, V)).
 // Adapter: using Entity, Inner, Key1, Key2;
 // static OuterColl const& outer(Entity const&); static Ptr<Inner> innerFind(Entity const&, Key1);
 // static Ptr<Inner> innerIs(Entity&, Key1); static InnerColl const& innerColl(Inner const&);
@@ -268,6 +270,16 @@ class NestedOutput final : public OutputBase {
     if (reconciling()) seen_.insert(Key{k1, k2});
     if (skipInsert()) return;
     write(tr, line, k1, k2);
+  }
+
+  // For an inner collection of values: output[k1].inner[k2] = v.
+  template <class V>
+  void insertValue(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2, V const& v) {
+    if (reconciling()) seen_.insert(Key{k1, k2});
+    if (skipInsert()) return;
+    Ptr<Inner> inner = Adapter::innerIs(*entity_, k1);
+    tr.text(7, line.inserting, k1, k2, v);
+    Adapter::innerSet(*inner, k2, v);
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {

@@ -1,0 +1,50 @@
+// IntfFeatureStatusOutputSm publishes the merged status of every interface: it
+// flattens PerIntfFeatureStatus (one SingleIntfFeatureStatus per interface) into
+// the caller's IntfFeatureStatus. An interface has an entry while its single
+// status exists and holds a non-null payload.
+#pragma once
+
+#include <optional>
+
+#include "corvane/engine/InputSm.h"
+#include "corvane/engine/Operators.h"
+#include "corvane/engine/Output.h"
+#include "corvane/engine/RootSm.h"
+#include "corvane/model/FeatureConfigStatus.h"
+
+namespace Corvane {
+
+class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
+ public:
+  static Ptr<IntfFeatureStatusOutputSm> IntfFeatureStatusOutputSmIs(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
+                                                                    Ptr<IntfFeatureStatus> intfFeatureStatus,
+                                                                    SmControl const& control);
+  ~IntfFeatureStatusOutputSm() override;
+
+  Ptr<PerIntfFeatureStatus const> const& perIntfFeatureStatus() const noexcept { return input_; }
+  Ptr<IntfFeatureStatus> const& intfFeatureStatus() const noexcept { return outEntity_; }
+  OutputBase const& intfFeatureStatusStatusOutput() const noexcept { return output_; }
+
+  void eventToStrm_pipeline0(IntfId intfId, std::optional<Ptr<FeatureStatusBase>> const& status);
+
+ protected:
+  friend class RootSm;
+  IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
+                            Ptr<IntfFeatureStatus> intfFeatureStatus, SmControl const& control);
+  void createInputSms() override;
+
+ private:
+  struct PerIntfFeatureStatusSm0;
+  struct StatusSm1;
+
+  Ptr<PerIntfFeatureStatus const> input_;
+  Ptr<IntfFeatureStatus> outEntity_;
+  uint32_t strm_pipeline0_;
+  FlatOutput<IntfFeatureStatus::OutputAdapter, false> output_;
+};
+
+CORVANE_API Ptr<IntfFeatureStatusOutputSm> intfFeatureStatusOutputSmFactory(
+    Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus, Ptr<IntfFeatureStatus> intfFeatureStatus,
+    SmControl const& control);
+
+}  // namespace Corvane

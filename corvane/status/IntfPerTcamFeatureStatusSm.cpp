@@ -1,0 +1,77 @@
+#include "corvane/status/IntfPerTcamFeatureStatusSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("IntfPerTcamFeatureStatusSm");
+constexpr IntoLine intoPerTcam{
+    "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): inserting k1={}, k2={}, value={}",
+    "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): deleting k1={}, k2={}"};
+}  // namespace
+
+struct IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0 {
+  using Root = IntfPerTcamFeatureStatusSm;
+  using Entity = IntfTcamFeatureStatus;
+  using Coll = IntfTcamFeatureStatus::StatusColl;
+  static constexpr bool nested = false;
+  static constexpr char const* className = "IntfTcamFeatureStatusSm0";
+  static constexpr char const* attrName = "status";
+  static constexpr uint32_t attrId = IntfTcamFeatureStatus::attrStatus;
+  static constexpr uint8_t scanCount = 1;
+  static constexpr uint8_t scanNumber[1] = {0};
+  static constexpr char const* handlerName[1] = {"handleStatus0"};
+  static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_pipeline0_); }
+  static Coll const& coll(Entity const& e) { return e.status(); }
+  static void event(Root& r, uint32_t, IntfIdSystemTcamId const& k, std::optional<Ptr<FeatureStatusBase>> const& v) {
+    r.eventToStrm_pipeline0(k, v);
+  }
+};
+
+IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus,
+                                                       Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,
+                                                       SmControl const& control)
+    : RootSm("IntfPerTcamFeatureStatusSm", control),
+      input_(std::move(intfTcamFeatureStatus)),
+      outEntity_(std::move(intfPerTcamFeatureStatus)),
+      output_(*this, "intfPerTcamFeatureStatusStatusStatusOutput", outEntity_) {
+  argDeclare("intfTcamFeatureStatus()", bool(input_));
+  argDeclare("intfPerTcamFeatureStatus()", bool(outEntity_));
+  strm_pipeline0_ = streamDeclare("strm_pipeline0");
+  outputDeclare(output_);
+  inputSmSlotsIs(1);
+  handleInitialized();
+}
+
+IntfPerTcamFeatureStatusSm::~IntfPerTcamFeatureStatusSm() = default;
+
+void IntfPerTcamFeatureStatusSm::createInputSms() {
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfTcamFeatureStatusSm0>(input_, *this, nullptr)));
+}
+
+void IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0(IntfIdSystemTcamId const& key,
+                                                       std::optional<Ptr<FeatureStatusBase>> const& value) {
+  if (!initialScanDone()) return;
+  Tr tr{*this, "eventToStrm_pipeline0"};
+  tr(7, "Line 12: from( intfTcamFeatureStatus.status[] ): intfTcam={} status={}", key, optText(value));
+  if (value && *value) {
+    output_.insertValue(tr, intoPerTcam, key.intfId(), key.systemTcamId(), *value);
+  } else {
+    output_.remove(tr, intoPerTcam, key.intfId(), key.systemTcamId());
+  }
+}
+
+Ptr<IntfPerTcamFeatureStatusSm> IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSmIs(
+    Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus, Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,
+    SmControl const& control) {
+  return create<IntfPerTcamFeatureStatusSm>(std::move(intfTcamFeatureStatus), std::move(intfPerTcamFeatureStatus),
+                                            control);
+}
+
+Ptr<IntfPerTcamFeatureStatusSm> intfPerTcamFeatureStatusSmFactory(
+    Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus, Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,
+    SmControl const& control) {
+  return IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSmIs(std::move(intfTcamFeatureStatus),
+                                                                  std::move(intfPerTcamFeatureStatus), control);
+}
+
+}  // namespace Corvane
