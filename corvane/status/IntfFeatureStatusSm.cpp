@@ -1,0 +1,138 @@
+#include "corvane/status/IntfFeatureStatusSm.h"
+
+namespace Corvane {
+
+namespace {
+auto const defaultHandler = getDebugHandler("IntfFeatureStatusSm");
+char const* const source = "IntfFeatureStatusSm";
+}  // namespace
+
+CORVANE_NODE_TYPE_DEFINE(IntfFeatureStatusSm, "Corvane::IntfFeatureStatusSm", Entity)
+
+void IntfFeatureStatusSm::InputSub::dispatch(uint32_t attrId, void const* key) {
+  if (attrId != attr || sm->nodeFlag(flagZombie)) return;
+  sm->handleIntfId(*static_cast<IntfId const*>(key));
+}
+
+IntfFeatureStatusSm::IntfFeatureStatusSm(Ptr<IntfToTcamSet const> intfToTcamSet,
+                                         Ptr<IntfPerTcamFeatureStatus const> perTcam,
+                                         Ptr<IntfFeatureStatus> intfFeatureStatus, FeatureStatusMergeSmFactory factory)
+    : intfToTcamSet_(std::move(intfToTcamSet)),
+      perTcam_(std::move(perTcam)),
+      intfFeatureStatus_(std::move(intfFeatureStatus)),
+      factory_(std::move(factory)),
+      traceHandle_(getDebugHandler(source)) {
+  if (!intfToTcamSet_ || !perTcam_ || !intfFeatureStatus_ || !factory_) {
+    fatalInternalError("IntfFeatureStatusSm: every argument is required");
+  }
+  tcamSetSub_.sm = statusSub_.sm = this;
+  tcamSetSub_.attr = IntfToTcamSet::attrIntfToTcamSet;
+  statusSub_.attr = IntfPerTcamFeatureStatus::attrStatus;
+  intfToTcamSet_->subscriberAdd(&tcamSetSub_);
+  perTcam_->subscriberAdd(&statusSub_);
+  nodeFlagSet(flagNotificationActive, true);
+  try {
+    handleInitialized();
+  } catch (...) {
+    unsubscribe();
+    throw;
+  }
+}
+
+void IntfFeatureStatusSm::unsubscribe() noexcept {
+  intfToTcamSet_->subscriberRemove(&tcamSetSub_);
+  perTcam_->subscriberRemove(&statusSub_);
+}
+
+IntfFeatureStatusSm::~IntfFeatureStatusSm() {
+  // Merge SMs go before the single statuses they write.
+  hasNotificationActiveIs(false);
+  nodeFlagSet(flagZombie, true);
+  perIntf_ = nullptr;
+  if (outputSm_) outputSm_->hasNotificationActiveIs(false);
+  outputSm_ = nullptr;
+  mergeSms_.clear();
+}
+
+void IntfFeatureStatusSm::handleInitialized() {
+  traceHandle_->trace(8, source, "handleInitialized", source, nullptr, "");
+  perIntf_ = PerIntfFeatureStatus::PerIntfFeatureStatusIs();
+  // Interfaces present only in intfToTcamSet cannot qualify yet.
+  for (auto cur = const_cast<IntfPerTcamFeatureStatus::StatusColl&>(perTcam_->status()).cursor(); !cur.done();
+       cur.next()) {
+    handleIntfId(cur.key());
+  }
+  // Created after the walk: its scans see every merge the walk made.
+  SmControl control;
+  control.taskPriorityIs(3);
+  outputSm_ = intfFeatureStatusOutputSmFactory(perIntf_, intfFeatureStatus_, control);
+}
+
+void IntfFeatureStatusSm::hasNotificationActiveIs(bool active) {
+  if (nodeFlag(flagNotificationActive) == active) return;
+  nodeFlagSet(flagNotificationActive, active);
+  if (active) {
+    intfToTcamSet_->subscriberAdd(&tcamSetSub_);
+    perTcam_->subscriberAdd(&statusSub_);
+  } else {
+    unsubscribe();
+  }
+  if (outputSm_) outputSm_->hasNotificationActiveIs(active);
+}
+
+Ptr<FeatureStatusMergeSmBase> IntfFeatureStatusSm::featureStatusMergeSm(IntfId intfId) const {
+  Ptr<FeatureStatusMergeSmBase> const* m = mergeSms_.find(intfId);
+  return m ? *m : nullptr;
+}
+
+void IntfFeatureStatusSm::handleIntfId(IntfId intfId) {
+  bool hasStatus = perTcam_->statusHas(intfId);
+  bool hasTcamSet = intfToTcamSet_->intfToTcamSetHas(intfId);
+  bool add = hasStatus && hasTcamSet;
+  if (traceHandle_->enabled(8) || ring_) {
+    std::string msg = fmt::format("intfId {}, intfIdInHasStatus={}, intfIdInHasTcamSet={}, add={}",
+                                  intfId.shortName(), hasStatus, hasTcamSet, add);
+    if (traceHandle_->enabled(8)) traceHandle_->emit(8, source, "handleIntfId", source, nullptr, msg);
+    if (ring_) ring_->recordAdd(TraceRecord{8, source, "handleIntfId", source, std::move(msg)});
+  }
+  if (!add) {
+    // The merge SM goes before the single status it writes.
+    Ptr<FeatureStatusMergeSmBase> gone;
+    mergeSms_.erase(intfId, &gone);
+    gone = nullptr;
+    perIntf_->statusDel(intfId);
+    return;
+  }
+  if (mergeSms_.contains(intfId)) {
+    if (!perIntf_->statusHas(intfId)) {
+      fatalInternalError(
+          "perIntfFeatureStatus()->statusHas( intfId ) && \"intfId should be in perIntfFeatureStatus()->status() for "
+          "the update case.\"");
+    }
+    return;
+  }
+  Ptr<SingleIntfFeatureStatus> single = perIntf_->statusIs(intfId);
+  Ptr<FeatureStatusMergeSmBase> merge =
+      factory_(intfId, intfToTcamSet_->intfToTcamSet(intfId), perTcam_->status(intfId), single);
+  if (!merge) throw InternalError("featureStatusMergeSm: a null merge SM cannot be inserted");
+  mergeSms_.assign(merge->intfId(), merge);
+}
+
+Ptr<IntfFeatureStatusSm> IntfFeatureStatusSm::IntfFeatureStatusSmIs(
+    Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfPerTcamFeatureStatus const> intfPerTcamFeatureStatus,
+    Ptr<IntfFeatureStatus> intfFeatureStatus, FeatureStatusMergeSmFactory featureStatusMergeSmFactory) {
+  return Ptr<IntfFeatureStatusSm>(new IntfFeatureStatusSm(std::move(intfToTcamSet), std::move(intfPerTcamFeatureStatus),
+                                                          std::move(intfFeatureStatus),
+                                                          std::move(featureStatusMergeSmFactory)));
+}
+
+Ptr<IntfFeatureStatusSm> IntfFeatureStatusSmIs(Ptr<IntfToTcamSet const> intfToTcamSet,
+                                               Ptr<IntfPerTcamFeatureStatus const> intfPerTcamFeatureStatus,
+                                               Ptr<IntfFeatureStatus> intfFeatureStatus,
+                                               FeatureStatusMergeSmFactory featureStatusMergeSmFactory) {
+  return IntfFeatureStatusSm::IntfFeatureStatusSmIs(std::move(intfToTcamSet), std::move(intfPerTcamFeatureStatus),
+                                                    std::move(intfFeatureStatus),
+                                                    std::move(featureStatusMergeSmFactory));
+}
+
+}  // namespace Corvane

@@ -1,0 +1,68 @@
+#include "examples/feature/ExampleFeature.h"
+
+#include <ostream>
+
+namespace ExampleFeature {
+
+std::ostream& operator<<(std::ostream& os, State s) {
+  switch (s) {
+    case State::ok:
+      return os << "ok";
+    case State::pending:
+      return os << "pending";
+    case State::failed:
+      return os << "failed";
+  }
+  return os;
+}
+
+std::optional<State> mergedState(Corvane::TcamSet const& tcams, Corvane::PerTcamFeatureStatus const& statuses) {
+  if (tcams.tcamSet().empty()) return std::nullopt;
+  State worst = State::ok;
+  for (Corvane::SystemTcamId t : tcams.tcamSet()) {
+    auto s = statuses.status(t);
+    State st = s ? static_cast<Status const&>(*s).state() : State::pending;
+    if (st > worst) worst = st;
+  }
+  return worst;
+}
+
+StatusMergeSm::StatusMergeSm(Corvane::IntfId intfId, Ptr<Corvane::TcamSet const> tcamSet,
+                             Ptr<Corvane::PerTcamFeatureStatus const> perTcamFeatureStatus,
+                             Ptr<Corvane::SingleIntfFeatureStatus> singleIntfFeatureStatus)
+    : FeatureStatusMergeSmBase(intfId, std::move(tcamSet), std::move(perTcamFeatureStatus),
+                               std::move(singleIntfFeatureStatus)) {
+  sub_.sm = this;
+  this->tcamSet()->subscriberAdd(&sub_);
+  this->perTcamFeatureStatus()->subscriberAdd(&sub_);
+  merge();
+}
+
+StatusMergeSm::~StatusMergeSm() {
+  tcamSet()->subscriberRemove(&sub_);
+  perTcamFeatureStatus()->subscriberRemove(&sub_);
+}
+
+void StatusMergeSm::merge() {
+  std::optional<State> state = mergedState(*tcamSet(), *perTcamFeatureStatus());
+  auto const& out = singleIntfFeatureStatus();
+  auto current = out->status();
+  if (!state) {
+    out->statusIs(nullptr);
+    return;
+  }
+  // A new payload object only when the merged state changes: readers see changes by identity.
+  if (current && static_cast<Status const&>(*current).state() == *state) return;
+  out->statusIs(Ptr<Corvane::FeatureStatusBase>(new Status(*state)));
+}
+
+Corvane::FeatureStatusMergeSmFactory statusMergeSmFactory(uint64_t* created) {
+  return [created](Corvane::IntfId intfId, Ptr<Corvane::TcamSet const> tcams,
+                   Ptr<Corvane::PerTcamFeatureStatus const> statuses, Ptr<Corvane::SingleIntfFeatureStatus> single) {
+    if (created) ++*created;
+    return Ptr<Corvane::FeatureStatusMergeSmBase>(
+        new StatusMergeSm(intfId, std::move(tcams), std::move(statuses), std::move(single)));
+  };
+}
+
+}  // namespace ExampleFeature
