@@ -1,6 +1,13 @@
 // IntfPortMapSm keeps IntfToPortMapSet equal to the expanded port maps every
 // interface occupies: a port its own port map, a LAG the port maps of its member
 // ports (membership from the LAG configuration), wildcard FAPs and cores expanded.
+//
+// Limits: maxFaps must be 1 to 2049 and maxCores 1 to 7. Outside them, expanding a
+// wildcard raises RangeError out of the change that caused it (the agent's call
+// that changed an input); what the event wrote before the failing port map stays,
+// the SM has recorded the new input value and goes on serving every other key. The
+// failing interface keeps failing on its next changes until its port map no longer
+// needs the bad expansion, so create the SM with valid limits.
 #pragma once
 
 #include <cstdint>

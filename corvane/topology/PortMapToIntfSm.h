@@ -3,6 +3,13 @@
 // (from PortToLag) or the interface itself. A CPU TM port is owned only by the
 // interfaces CpuTm0 to CpuTm4. When several interfaces share a port map, the owner
 // recorded for the smallest of them (in IntfId order) wins.
+//
+// Limits: maxFaps must be 1 to 2049 and maxCores 1 to 7. Outside them, expanding a
+// wildcard raises RangeError out of the change that caused it (the agent's call
+// that changed an input); what the event wrote before the failing port map stays,
+// the SM has recorded the new input value and goes on serving every other key. The
+// failing interface keeps failing on its next changes until its port map no longer
+// needs the bad expansion, so create the SM with valid limits.
 #pragma once
 
 #include <cstdint>
