@@ -7,9 +7,9 @@
 // Limits: maxFaps must be 1 to 2049 and maxCores 1 to 7. Outside them, expanding a
 // wildcard raises RangeError out of the change that caused it (the agent's call
 // that changed an input); what the event wrote before the failing port map stays,
-// the SM has recorded the new input value and goes on serving every other key. The
-// failing interface keeps failing on its next changes until its port map no longer
-// needs the bad expansion, so create the SM with valid limits.
+// the SM has recorded the new input value and goes on serving every other key. Later
+// changes of that interface fail the same way, since withdrawing the port map it
+// failed on expands it again: create the SM with valid limits.
 #pragma once
 
 #include <cstdint>
