@@ -468,8 +468,10 @@ class HashTable {
 
 template <class K, class V, class H = Hasher<K>>
 class HashMap : public detail::HashTable<K, V, H, false> {
+  using Base = detail::HashTable<K, V, H, false>;
+
  public:
-  using detail::HashTable<K, V, H, false>::HashTable;
+  using Base::Base;
 
   V* find(K const& k) noexcept {
     auto* e = this->findEntry(k);
@@ -486,7 +488,7 @@ class HashSet : public detail::HashTable<K, Unit, H, true> {
   using Base = detail::HashTable<K, Unit, H, true>;
 
  public:
-  using Base::HashTable;
+  using Base::Base;
   // Adds k; returns whether it was absent.
   bool insert(K const& k) { return Base::insert(k, Unit{}).second; }
 };
