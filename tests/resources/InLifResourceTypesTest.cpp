@@ -1,0 +1,245 @@
+// In-LIF descriptors: the table and cohabitation rules with their error texts, key
+// truth values and orders, entry defaults and field widths, and text round trips with
+// bad fields reported by attribute name.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "corvane/Corvane.h"
+
+using namespace VeltInLif;
+using Corvane::InternalError;
+using Corvane::ParseError;
+using Corvane::RangeError;
+using Corvane::textForm;
+
+TEST(InLifResourceUtil, TableOfEachKind) {
+  EXPECT_EQ(uint8_t(InLifTableType::inLif1), 0);
+  EXPECT_EQ(uint8_t(InLifTableType::inLif23), 1);
+  EXPECT_EQ(uint8_t(InLifTableType::inLif0), 2);
+  for (auto t : {InLifResourceType::dropLif, InLifResourceType::routedPort, InLifResourceType::decapLfib,
+                 InLifResourceType::l3SubIntf, InLifResourceType::switchPort, InLifResourceType::vrfSelection,
+                 InLifResourceType::vlanTrans, InLifResourceType::reflectorPort}) {
+    EXPECT_EQ(InLifResourceUtil::resourceToTableType(t), InLifTableType::inLif1) << textForm(t);
+  }
+  struct Bad {
+    InLifResourceType type;
+    char const* message;
+  } const bad[] = {{InLifResourceType::unknown, "Unknown InLifResourceType unknown"},
+                   {InLifResourceType::l2SubIntf, "Unknown InLifResourceType l2SubIntf"},
+                   {InLifResourceType{10}, "Unknown InLifResourceType 10"}};
+  for (Bad const& b : bad) {
+    try {
+      InLifResourceUtil::resourceToTableType(b.type);
+      FAIL() << b.message;
+    } catch (InternalError const& e) {
+      EXPECT_STREQ(e.what(), b.message);
+    }
+  }
+}
+
+TEST(InLifFeatureUtil, CohabTable) {
+  bool const cohab[] = {true, true, true, true, false, true, true, false, true, true};
+  for (uint8_t v = 0; v < 10; ++v) {
+    EXPECT_EQ(InLifFeatureUtil::isFeatureCohab(InLifFeature{v}), cohab[v]) << textForm(InLifFeature{v});
+  }
+  EXPECT_FALSE(InLifFeatureUtil::isFeatureCohab(InLifFeature::featureVeltMpls));
+  EXPECT_FALSE(InLifFeatureUtil::isFeatureCohab(InLifFeature::featureVeltReflectorPort));
+  for (uint8_t v : {10, 255}) {
+    try {
+      InLifFeatureUtil::isFeatureCohab(InLifFeature{v});
+      FAIL() << unsigned(v);
+    } catch (InternalError const& e) {
+      EXPECT_STREQ(e.what(), "feature has to be defined as either cohab or non-cohab");
+    }
+  }
+}
+
+TEST(InLifKeys, TruthOrderAndHash) {
+  EXPECT_FALSE(InLifResourceKey());
+  EXPECT_TRUE(InLifResourceKey(InLifResourceType::dropLif, 0, 0));
+  EXPECT_TRUE(InLifResourceKey(InLifResourceType::unknown, 0, 1));
+  InLifResourceKey k(InLifResourceType::unknown, 0, 0);
+  k.dword0Is(4);
+  EXPECT_TRUE(k);
+  EXPECT_EQ(k.dword0(), 4u);
+
+  // type, then dword0, then dword1 as unsigned 64-bit numbers.
+  using T = InLifResourceType;
+  EXPECT_LT(InLifResourceKey(T::switchPort, 7, 1), InLifResourceKey(T::switchPort, 7, uint64_t{1} << 63));
+  EXPECT_LT(InLifResourceKey(T::switchPort, 7, ~uint64_t{0}), InLifResourceKey(T::switchPort, 8, 0));
+  EXPECT_LT(InLifResourceKey(T::dropLif, ~uint64_t{0}, 0), InLifResourceKey(T::routedPort, 0, 0));
+
+  InLifResourceKey const rk(T::vlanTrans, 1, 2);
+  EXPECT_FALSE(InLifKey());
+  EXPECT_FALSE(InLifKey(InLifTableType::inLif1, InLifResourceKey()));
+  EXPECT_TRUE(InLifKey(InLifTableType::inLif1, rk));
+  EXPECT_TRUE(InLifKey(InLifTableType::inLif0, InLifResourceKey()));
+  EXPECT_LT(InLifKey(InLifTableType::inLif23, rk), InLifKey(InLifTableType::inLif0, rk));
+  EXPECT_LT(InLifKey(InLifTableType::inLif1, InLifResourceKey(T::reflectorPort, 9, 9)),
+            InLifKey(InLifTableType::inLif23, InLifResourceKey()));
+  EXPECT_EQ(InLifKey(InLifTableType::inLif0, rk).resKey(), rk);
+
+  // Swapping the words must not collide: the hash follows the attribute order.
+  EXPECT_NE(hashValue(InLifResourceKey(T::vlanTrans, 1, 2)), hashValue(InLifResourceKey(T::vlanTrans, 2, 1)));
+  EXPECT_NE(hashValue(InLifKey(InLifTableType::inLif0, rk)), hashValue(InLifKey(InLifTableType::inLif23, rk)));
+  EXPECT_NE(rk.hash(1), rk.hash(2));
+}
+
+TEST(InLifKeys, TextRoundTripsAndErrors) {
+  InLifResourceKey const rk(InLifResourceType::reflectorPort, ~uint64_t{0}, 12);
+  std::string const t = textForm(rk);
+  EXPECT_EQ(t, "VeltInLif::InLifResourceKey(type=reflectorPort, dword0=18446744073709551615, dword1=12)");
+  EXPECT_EQ(InLifResourceKey(t), rk);
+  InLifKey const key(InLifTableType::inLif23, rk);
+  EXPECT_EQ(InLifKey(textForm(key)), key);
+  EXPECT_EQ(fmt::format("{}", key), textForm(key));
+
+  struct Bad {
+    char const* text;
+    char const* attribute;
+  } const bad[] = {
+      {"VeltInLif::InLifResourceKey(type=l2SubIntf, dword0=18446744073709551616, dword1=0)", "dword0"},
+      {"VeltInLif::InLifResourceKey(type=l4SubIntf, dword0=1, dword1=0)", "type"},
+      {"VeltInLif::InLifResourceKey(type=dropLif, dword0=1)", "dword1"},
+      {"VeltInLif::InLifResourceKey(type=dropLif; dword0=1, dword1=0)", "dword0"},
+      {"VeltInLif::InLifKey(table=inLif2, resKey=VeltInLif::InLifResourceKey(type=dropLif, dword0=1, dword1=0))",
+       "table"},
+      {"VeltInLif::InLifKey(table=inLif0, resKey=VeltInLif::InLifResourceKey(type=dropLif, dword0=x, dword1=0))",
+       "dword0"},
+      {"VeltInLif::InLifKey(table=inLif0)", "resKey"},
+  };
+  for (Bad const& b : bad) {
+    try {
+      if (std::string_view(b.text).find("InLifKey(") != std::string_view::npos) {
+        InLifKey{std::string_view(b.text)};
+      } else {
+        InLifResourceKey{std::string_view(b.text)};
+      }
+      FAIL() << b.text;
+    } catch (ParseError const& e) {
+      EXPECT_EQ(e.attribute(), b.attribute) << b.text << ": " << e.what();
+    }
+  }
+  EXPECT_THROW(InLifResourceKey{std::string_view(t + ")")}, ParseError);
+}
+
+TEST(InLifEntry, DefaultsAndTruth) {
+  InLifEntry e(ResultType::acMp);
+  EXPECT_EQ(e, InLifEntry());
+  EXPECT_FALSE(e);
+  EXPECT_EQ(e.systemTcamId().value(), 2048);
+  EXPECT_EQ(e.intfId(), Net::IntfId());
+  EXPECT_FALSE(e.vlanEditResourceKey());
+  e.learnEnableIs(1);
+  EXPECT_TRUE(e);
+  e.learnEnableIs(0);
+  EXPECT_FALSE(e);
+
+  // Any single departure from the default makes an entry true and unequal.
+  auto changed = [](auto change) {
+    InLifEntry x;
+    change(x);
+    return x;
+  };
+  InLifEntry const departures[] = {
+      changed([](InLifEntry& x) { x.fodoIs(1); }),
+      changed([](InLifEntry& x) { x.destinationIs(1); }),
+      changed([](InLifEntry& x) { x.vlanEditVid1Is(4095); }),
+      changed([](InLifEntry& x) { x.intfIdIs(Net::IntfId("Ethernet1")); }),
+      changed([](InLifEntry& x) { x.systemTcamIdIs(Hardware::Velt::SystemTcamId(0)); }),
+      changed([](InLifEntry& x) {
+        Corvane::VlanEditResourceKey k;
+        k.vlanOpSetIs(Corvane::TagFormat(2), Corvane::IngressVlanOp(1));
+        x.vlanEditResourceKeyIs(k);
+      }),
+  };
+  for (InLifEntry const& d : departures) {
+    EXPECT_TRUE(d) << textForm(d);
+    EXPECT_NE(d, InLifEntry());
+    EXPECT_NE(hashValue(d), hashValue(InLifEntry())) << textForm(d);
+  }
+}
+
+TEST(InLifEntry, FieldWidths) {
+  struct Width {
+    char const* name;
+    unsigned bits;
+    void (InLifEntry::*set)(uint32_t);
+    uint32_t (*get)(InLifEntry const&);
+  };
+#define WIDTH(n, b) Width{#n, b, &InLifEntry::n##Is, [](InLifEntry const& x) { return uint32_t(x.n()); }}
+  Width const widths[] = {WIDTH(fodoAssignmentMode, 1), WIDTH(fodo, 12),          WIDTH(propagationProf, 1),
+                          WIDTH(learnEnable, 1),        WIDTH(learnInfo, 21),     WIDTH(learnPayloadContext, 4),
+                          WIDTH(statObjectCmd, 5),      WIDTH(statObjectId, 13),  WIDTH(destination, 21),
+                          WIDTH(vlanEditVid1, 12)};
+#undef WIDTH
+  for (Width const& w : widths) {
+    InLifEntry e;
+    uint32_t const max = (uint32_t{1} << w.bits) - 1;
+    (e.*w.set)(max);
+    EXPECT_EQ(w.get(e), max) << w.name;
+    InLifEntry const before = e;
+    try {
+      (e.*w.set)(max + 1);
+      FAIL() << w.name;
+    } catch (RangeError const& err) {
+      EXPECT_NE(std::string(err.what()).find(w.name), std::string::npos) << err.what();
+    }
+    EXPECT_EQ(e, before) << w.name;
+  }
+}
+
+TEST(InLifEntry, TextStopsAtTheVlanEditKey) {
+  InLifEntry e;
+  e.fodoIs(100);
+  e.learnInfoIs((1u << 21) - 1);
+  e.intfIdIs(Net::IntfId("Ethernet3/1"));
+  e.systemTcamIdIs(Hardware::Velt::SystemTcamId(7));
+  std::string const t = textForm(e);
+  EXPECT_EQ(t.rfind("VeltInLif::InLifEntry(resultType=acMp, fodoAssignmentMode=0, fodo=100, ", 0), 0u) << t;
+  EXPECT_NE(t.find(", learnInfo=2097151, "), std::string::npos) << t;
+  EXPECT_NE(t.find(", intfId=Ethernet3/1, systemTcamId=7, vlanEditResourceKey="), std::string::npos) << t;
+  try {
+    InLifEntry{std::string_view(t)};
+    FAIL();
+  } catch (ParseError const& err) {
+    EXPECT_EQ(err.attribute(), "vlanEditResourceKey");
+    EXPECT_STREQ(err.what(), "No String constructor for VlanEditResourceKey - has collection");
+  }
+
+  // Fields before the key are still checked, each by its own name.
+  auto replaced = [&t](std::string const& from, std::string const& to) {
+    std::string s = t;
+    s.replace(s.find(from), from.size(), to);
+    return s;
+  };
+  struct Bad {
+    std::string text;
+    char const* attribute;
+  } const bad[] = {{replaced("fodo=100", "fodo=4096"), "fodo"},
+                   {replaced("learnInfo=2097151", "learnInfo=2097152"), "learnInfo"},
+                   {replaced("statObjectCmd=0", "statObjectCmd=32"), "statObjectCmd"},
+                   {replaced("fodoAssignmentMode=0", "fodoAssignmentMode=2"), "fodoAssignmentMode"},
+                   {replaced("systemTcamId=7", "systemTcamId=65536"), "systemTcamId"},
+                   {replaced("intfId=Ethernet3/1", "intfId=bogus"), "intfId"},
+                   {replaced("resultType=acMp", "resultType=acSp"), "resultType"}};
+  for (Bad const& b : bad) {
+    try {
+      InLifEntry{std::string_view(b.text)};
+      FAIL() << b.text;
+    } catch (ParseError const& err) {
+      EXPECT_EQ(err.attribute(), b.attribute) << err.what();
+    }
+  }
+}
+
+TEST(InLifReflection, TypesAreRegistered) {
+  for (char const* name : {"VeltInLif::InLifResourceKey", "VeltInLif::InLifKey", "VeltInLif::InLifEntry",
+                           "VeltInLif::InLifResourceUtil", "VeltInLif::InLifFeatureUtil"}) {
+    EXPECT_NE(Corvane::TypeRegistry::type(name), nullptr) << name;
+  }
+  EXPECT_EQ(textForm(InLifResourceType::vrfSelection), "vrfSelection");
+  EXPECT_EQ(fmt::format("{}", InLifTableType::inLif0), "inLif0");
+  EXPECT_EQ(textForm(ResultType::acMp), "acMp");
+}
