@@ -6,6 +6,7 @@
 #include "corvane/config/ConfigLagMemberExpSm.h"
 #include "corvane/config/ConfigPortMapExpSm.h"
 #include "corvane/engine/InputSm.h"
+#include "corvane/engine/LagConfigInput.h"
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"

@@ -26,33 +26,17 @@ struct ConfigLagMemberExpSm::IntfFeatureConfigSm2 {
   }
 };
 
-struct ConfigLagMemberExpSm::PhyIntfSm1 {
-  using Root = ConfigLagMemberExpSm;
-  using Entity = Lag::EthPhyIntfLagConfig;
-  using ParentKey = IntfId;
-  using Value = IntfId;
-  static constexpr char const* className = "PhyIntfSm1";
-  static constexpr uint32_t attrId = Entity::attrLag;
+// lagConfig.phyIntf[] and each port's lag.
+struct ConfigLagMemberExpSm::LagConfigNames {
+  static constexpr char const* className = "LagConfigSm0";
+  static constexpr char const* handlerName = "handlePhyIntf0";
+  static constexpr char const* childClassName = "PhyIntfSm1";
+  static constexpr char const* childHandlerName = "handleLag0";
   static constexpr uint8_t scanNumber = 0;
-  static constexpr char const* handlerName = "handleLag0";
-  static std::optional<IntfId> value(Entity const& e) { return e.lagIntfId(); }
-  static void event(Root& r, IntfId const& port, std::optional<IntfId> const& lag) {
+  static int32_t flag(ConfigLagMemberExpSm& r) { return int32_t(r.lagConfigStream_); }
+  static void event(ConfigLagMemberExpSm& r, IntfId const& port, std::optional<IntfId> const& lag) {
     r.eventToLagConfigStream(port, lag);
   }
-};
-
-struct ConfigLagMemberExpSm::LagConfigSm0 {
-  using Root = ConfigLagMemberExpSm;
-  using Entity = Lag::Config;
-  using Coll = Entity::PhyIntfColl;
-  using Child = SingleAttrInput<PhyIntfSm1>;
-  static constexpr char const* className = "LagConfigSm0";
-  static constexpr char const* attrName = "phyIntf";
-  static constexpr uint32_t attrId = Entity::attrPhyIntf;
-  static constexpr uint8_t scanNumber = 0;
-  static constexpr char const* handlerName = "handlePhyIntf0";
-  static int32_t flag(Root& r) { return int32_t(r.lagConfigStream_); }
-  static Coll const& coll(Entity const& e) { return e.phyIntf(); }
 };
 
 ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig,
@@ -80,7 +64,8 @@ ConfigLagMemberExpSm::~ConfigLagMemberExpSm() = default;
 
 void ConfigLagMemberExpSm::createInputSms() {
   inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm2>(intfFeatureConfig_, *this, nullptr)));
-  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm0>(lagConfig_, *this, nullptr)));
+  inputSmIs(1, Ptr<InputSm>(
+                   new EntityCollInput<LagConfigInput<ConfigLagMemberExpSm, LagConfigNames>>(lagConfig_, *this, nullptr)));
 }
 
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "corvane/engine/InputSm.h"
+#include "corvane/engine/LagConfigInput.h"
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
@@ -41,8 +42,7 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
 
  private:
   struct IntfFeatureConfigSm2;
-  struct LagConfigSm0;
-  struct PhyIntfSm1;
+  struct LagConfigNames;
 
   Ptr<IntfFeatureConfig> intfFeatureConfig_;
   Ptr<IntfFeatureConfig> intfExpFeatureConfig_;

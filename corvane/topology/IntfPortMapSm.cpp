@@ -33,33 +33,17 @@ struct IntfPortMapSm::IntfIdToPortMapSm0 {
   }
 };
 
-struct IntfPortMapSm::PhyIntfSm2 {
-  using Root = IntfPortMapSm;
-  using Entity = Lag::EthPhyIntfLagConfig;
-  using ParentKey = IntfId;
-  using Value = IntfId;
-  static constexpr char const* className = "PhyIntfSm2";
-  static constexpr uint32_t attrId = Entity::attrLag;
-  static constexpr uint8_t scanNumber = 1;
-  static constexpr char const* handlerName = "handleLag1";
-  static std::optional<IntfId> value(Entity const& e) { return e.lagIntfId(); }
-  static void event(Root& r, IntfId const& intfId, std::optional<IntfId> const& lag) {
-    r.eventToStrm_stream1(intfId, lag);
-  }
-};
-
-struct IntfPortMapSm::LagConfigSm1 {
-  using Root = IntfPortMapSm;
-  using Entity = Lag::Config;
-  using Coll = Entity::PhyIntfColl;
-  using Child = SingleAttrInput<PhyIntfSm2>;
+// lagConfig.phyIntf[] and each port's lag.
+struct IntfPortMapSm::LagConfigNames {
   static constexpr char const* className = "LagConfigSm1";
-  static constexpr char const* attrName = "phyIntf";
-  static constexpr uint32_t attrId = Entity::attrPhyIntf;
-  static constexpr uint8_t scanNumber = 1;
   static constexpr char const* handlerName = "handlePhyIntf1";
-  static int32_t flag(Root& r) { return int32_t(r.strm_stream1_); }
-  static Coll const& coll(Entity const& e) { return e.phyIntf(); }
+  static constexpr char const* childClassName = "PhyIntfSm2";
+  static constexpr char const* childHandlerName = "handleLag1";
+  static constexpr uint8_t scanNumber = 1;
+  static int32_t flag(IntfPortMapSm& r) { return int32_t(r.strm_stream1_); }
+  static void event(IntfPortMapSm& r, IntfId const& port, std::optional<IntfId> const& lag) {
+    r.eventToStrm_stream1(port, lag);
+  }
 };
 
 IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig,
@@ -86,7 +70,8 @@ IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag
 IntfPortMapSm::~IntfPortMapSm() = default;
 
 void IntfPortMapSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this, nullptr)));
+  inputSmIs(1, Ptr<InputSm>(
+                   new EntityCollInput<LagConfigInput<IntfPortMapSm, LagConfigNames>>(lagConfig_, *this, nullptr)));
   inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this, nullptr)));
 }
 

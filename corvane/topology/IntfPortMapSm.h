@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "corvane/engine/InputSm.h"
+#include "corvane/engine/LagConfigInput.h"
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
@@ -50,8 +51,7 @@ class CORVANE_API IntfPortMapSm : public RootSm {
 
  private:
   struct IntfIdToPortMapSm0;
-  struct LagConfigSm1;
-  struct PhyIntfSm2;
+  struct LagConfigNames;
 
   void sink(Tr const& tr, IntfId intfId, PortMap const& portMap, bool add);
 

@@ -35,34 +35,17 @@ struct IntfTcamSm::VeltStatusSm0 {
   }
 };
 
-// lagConfig.phyIntf[].lag, one per port: feeds stream 1.
-struct IntfTcamSm::PhyIntfSm2 {
-  using Root = IntfTcamSm;
-  using Entity = Lag::EthPhyIntfLagConfig;
-  using ParentKey = IntfId;
-  using Value = IntfId;
-  static constexpr char const* className = "PhyIntfSm2";
-  static constexpr uint32_t attrId = Entity::attrLag;
-  static constexpr uint8_t scanNumber = 1;
-  static constexpr char const* handlerName = "handleLag1";
-  static std::optional<IntfId> value(Entity const& e) { return e.lagIntfId(); }
-  static void event(Root& r, IntfId const& intfId, std::optional<IntfId> const& lag) {
-    r.eventToStrm_stream1(intfId, lag);
-  }
-};
-
-struct IntfTcamSm::LagConfigSm1 {
-  using Root = IntfTcamSm;
-  using Entity = Lag::Config;
-  using Coll = Entity::PhyIntfColl;
-  using Child = SingleAttrInput<PhyIntfSm2>;
+// lagConfig.phyIntf[] and each port's lag: feed stream 1.
+struct IntfTcamSm::LagConfigNames {
   static constexpr char const* className = "LagConfigSm1";
-  static constexpr char const* attrName = "phyIntf";
-  static constexpr uint32_t attrId = Entity::attrPhyIntf;
-  static constexpr uint8_t scanNumber = 1;
   static constexpr char const* handlerName = "handlePhyIntf1";
-  static int32_t flag(Root& r) { return int32_t(r.strm_stream1_); }
-  static Coll const& coll(Entity const& e) { return e.phyIntf(); }
+  static constexpr char const* childClassName = "PhyIntfSm2";
+  static constexpr char const* childHandlerName = "handleLag1";
+  static constexpr uint8_t scanNumber = 1;
+  static int32_t flag(IntfTcamSm& r) { return int32_t(r.strm_stream1_); }
+  static void event(IntfTcamSm& r, IntfId const& port, std::optional<IntfId> const& lag) {
+    r.eventToStrm_stream1(port, lag);
+  }
 };
 
 IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
@@ -86,7 +69,8 @@ IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Co
 IntfTcamSm::~IntfTcamSm() = default;
 
 void IntfTcamSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this, nullptr)));
+  inputSmIs(1, Ptr<InputSm>(
+                   new EntityCollInput<LagConfigInput<IntfTcamSm, LagConfigNames>>(lagConfig_, *this, nullptr)));
   inputSmIs(0, Ptr<InputSm>(new ValueCollInput<VeltStatusSm0>(veltStatus_, *this, nullptr)));
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "corvane/engine/InputSm.h"
+#include "corvane/engine/LagConfigInput.h"
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
@@ -43,8 +44,7 @@ class CORVANE_API IntfTcamSm : public RootSm {
 
  private:
   struct VeltStatusSm0;
-  struct LagConfigSm1;
-  struct PhyIntfSm2;
+  struct LagConfigNames;
 
   std::optional<SystemTcamId> currentTcam(IntfId intfId) const;
   std::optional<IntfId> currentLag(IntfId intfId) const;
