@@ -1,0 +1,226 @@
+#include "examples/wiring/TypicalWiring.h"
+
+#include <string>
+#include <vector>
+
+namespace ExampleWiring {
+
+using namespace Corvane;
+
+namespace {
+constexpr std::array<char const*, smKindCount> smKindNames = {
+    "LagHwConfigPortToLagSm", "IntfTcamSm",         "IntfPortMapSm",
+    "PortMapToIntfSm",        "ConfigLagMemberExpSm", "ConfigExpSm",
+    "ConfigPortMapExpSm",     "IntfPerTcamFeatureStatusSm", "IntfFeatureStatusSm"};
+}  // namespace
+
+char const* smKindName(SmKind k) noexcept { return smKindNames[std::size_t(k)]; }
+
+std::optional<SmKind> smKindFromName(std::string_view name) noexcept {
+  for (SmKind k : allSmKinds) {
+    if (name == smKindName(k)) return k;
+  }
+  return std::nullopt;
+}
+
+// ---- hardware layer ------------------------------------------------------------
+
+HardwareLayer::HardwareLayer(Ptr<IntfTcamFeatureConfig const> config, Ptr<IntfTcamFeatureStatus> status)
+    : config_(std::move(config)), status_(std::move(status)) {
+  config_->subscriberAdd(this);
+  sync();
+}
+
+HardwareLayer::~HardwareLayer() { config_->subscriberRemove(this); }
+
+void HardwareLayer::failingIs(IntfIdSystemTcamId const& key, bool failing) {
+  bool changed = failing ? failing_.insert(key) : failing_.erase(key);
+  if (changed) handle(key);
+}
+
+void HardwareLayer::sync() {
+  std::vector<IntfIdSystemTcamId> stale;
+  for (auto const& [key, status] : status_->status()) {
+    if (!config_->configHas(key)) stale.push_back(key);
+  }
+  for (auto const& key : stale) handle(key);
+  for (auto const& [key, payload] : config_->config()) handle(key);
+}
+
+void HardwareLayer::dispatch(uint32_t attrId, void const* key) {
+  if (attrId == IntfTcamFeatureConfig::attrConfig) handle(*static_cast<IntfIdSystemTcamId const*>(key));
+}
+
+void HardwareLayer::handle(IntfIdSystemTcamId const& key) {
+  using ExampleFeature::State;
+  if (!config_->configHas(key)) {
+    if (status_->statusHas(key)) {
+      status_->statusDel(key);
+      ++writes_;
+    }
+    return;
+  }
+  State want = failing_.contains(key) ? State::failed : State::ok;
+  auto current = status_->status(key);
+  if (current && static_cast<ExampleFeature::Status const&>(*current).state() == want) return;
+  status_->statusIs(key, Ptr<FeatureStatusBase>(new ExampleFeature::Status(want)));
+  ++writes_;
+}
+
+// ---- wiring --------------------------------------------------------------------
+
+Wiring::Wiring(Options options)
+    : options_(std::move(options)),
+      veltStatus(Hardware::Velt::Status::StatusIs("velt")),
+      veltLagStatus(Hardware::VeltLag::Status::StatusIs("veltLag")),
+      lagConfig(Lag::Config::ConfigIs("lag")),
+      intfIdToPortMap(intfIdToPortMapFactory("portMaps")),
+      featureConfig(intfFeatureConfigFactory()),
+      portToLag(portToLagFactory()),
+      portMapToIntf(portMapToIntfFactory("portMapToIntf")),
+      intfToTcamSet(intfToTcamSetFactory("intfToTcamSet")),
+      intfToPortMapSet(intfToPortMapSetFactory("intfToPortMapSet")),
+      memberConfig(intfFeatureConfigFactory()),
+      tcamConfig(intfTcamFeatureConfigFactory()),
+      portMapConfig(intfPortMapFeatureConfigFactory()),
+      tcamStatus(intfTcamFeatureStatusFactory()),
+      perTcamStatus(intfPerTcamFeatureStatusFactory()),
+      featureStatus(intfFeatureStatusFactory()),
+      scheduler_(options_.scheduler ? options_.scheduler : TaskSchedulerRoot::findOrCreateScheduler()),
+      hardware_(tcamConfig, tcamStatus) {}
+
+Wiring::~Wiring() { stopAll(); }
+
+Ptr<IntfFeatureConfig> const& Wiring::expansionInput() const noexcept {
+  return options_.lagMemberExpansion ? memberConfig : featureConfig;
+}
+
+SmControl Wiring::control() const {
+  SmControl c;
+  c.schedulerIs(scheduler_);
+  c.synchronousIs(options_.synchronous ? SmControl::synchronousOn : SmControl::synchronousOff);
+  if (options_.ringTrace) c.ringTraceHandleIs(options_.ringTrace);
+  return c;
+}
+
+void Wiring::start(SmKind k) {
+  if (running(k)) return;
+  SmControl const c = control();
+  uint16_t const faps = options_.maxFaps, cores = options_.maxCores;
+  switch (k) {
+    case SmKind::portToLag:
+      portToLagSm_ = lagHwConfigPortToLagSmFactory(veltLagStatus, portToLag, c);
+      break;
+    case SmKind::intfTcam:
+      intfTcamSm_ = intfTcamSmFactory(veltStatus, lagConfig, intfToTcamSet, c);
+      break;
+    case SmKind::intfPortMap:
+      intfPortMapSm_ = intfPortMapSmFactory(intfIdToPortMap, lagConfig, faps, cores, intfToPortMapSet, c);
+      break;
+    case SmKind::portMapToIntf:
+      portMapToIntfSm_ = portMapToIntfSmFactory(intfIdToPortMap, portToLag, faps, cores, portMapToIntf, c);
+      break;
+    case SmKind::configLagMemberExp:
+      configLagMemberExpSm_ = configLagMemberExpSmFactory(featureConfig, memberConfig, lagConfig, c);
+      break;
+    case SmKind::configExp:
+      configExpSm_ = configExpSmFactory(intfToTcamSet, expansionInput(), tcamConfig, c);
+      break;
+    case SmKind::configPortMapExp:
+      configPortMapExpSm_ = configPortMapExpSmFactory(intfToPortMapSet, expansionInput(), portMapConfig, c);
+      break;
+    case SmKind::perTcamStatus:
+      perTcamStatusSm_ = intfPerTcamFeatureStatusSmFactory(tcamStatus, perTcamStatus, c);
+      break;
+    case SmKind::featureStatus:
+      featureStatusSm_ = IntfFeatureStatusSmIs(intfToTcamSet, perTcamStatus, featureStatus,
+                                               ExampleFeature::statusMergeSmFactory(&mergeSmsCreated_));
+      break;
+  }
+}
+
+void Wiring::stop(SmKind k) {
+  switch (k) {
+    case SmKind::portToLag:
+      portToLagSm_ = nullptr;
+      break;
+    case SmKind::intfTcam:
+      intfTcamSm_ = nullptr;
+      break;
+    case SmKind::intfPortMap:
+      intfPortMapSm_ = nullptr;
+      break;
+    case SmKind::portMapToIntf:
+      portMapToIntfSm_ = nullptr;
+      break;
+    case SmKind::configLagMemberExp:
+      configLagMemberExpSm_ = nullptr;
+      break;
+    case SmKind::configExp:
+      configExpSm_ = nullptr;
+      break;
+    case SmKind::configPortMapExp:
+      configPortMapExpSm_ = nullptr;
+      break;
+    case SmKind::perTcamStatus:
+      perTcamStatusSm_ = nullptr;
+      break;
+    case SmKind::featureStatus:
+      featureStatusSm_ = nullptr;
+      break;
+  }
+}
+
+void Wiring::restart(SmKind k) {
+  stop(k);
+  start(k);
+}
+
+void Wiring::startAll() {
+  for (SmKind k : allSmKinds) start(k);
+}
+
+void Wiring::stopAll() {
+  for (std::size_t i = smKindCount; i-- > 0;) stop(allSmKinds[i]);
+}
+
+bool Wiring::running(SmKind k) const noexcept {
+  switch (k) {
+    case SmKind::portToLag:
+      return bool(portToLagSm_);
+    case SmKind::intfTcam:
+      return bool(intfTcamSm_);
+    case SmKind::intfPortMap:
+      return bool(intfPortMapSm_);
+    case SmKind::portMapToIntf:
+      return bool(portMapToIntfSm_);
+    case SmKind::configLagMemberExp:
+      return bool(configLagMemberExpSm_);
+    case SmKind::configExp:
+      return bool(configExpSm_);
+    case SmKind::configPortMapExp:
+      return bool(configPortMapExpSm_);
+    case SmKind::perTcamStatus:
+      return bool(perTcamStatusSm_);
+    case SmKind::featureStatus:
+      return bool(featureStatusSm_);
+  }
+  return false;
+}
+
+bool Wiring::ready() const noexcept {
+  auto ok = [](auto const& sm) { return !sm || sm->ready(); };
+  return ok(portToLagSm_) && ok(intfTcamSm_) && ok(intfPortMapSm_) && ok(portMapToIntfSm_) &&
+         ok(configLagMemberExpSm_) && ok(configExpSm_) && ok(configPortMapExpSm_) && ok(perTcamStatusSm_) &&
+         ok(featureStatusSm_);
+}
+
+void Wiring::runUntilIdle() {
+  auto process = TaskSchedulerRoot::findOrCreateScheduler();
+  do {
+    scheduler_->runUntilIdle();
+    process->runUntilIdle();
+  } while (!scheduler_->idle() || !process->idle());
+}
+
+}  // namespace ExampleWiring

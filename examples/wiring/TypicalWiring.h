@@ -1,0 +1,183 @@
+// The typical wiring of Corvane, as an agent sets it up: the input entities, every
+// state machine, the entities chained from one SM to the next, and a simulated
+// hardware layer that answers every programmed (interface, TCAM) configuration entry
+// with a status of the example feature.
+//
+//   VeltLag::Status -> LagHwConfigPortToLagSm -> PortToLag -> PortMapToIntfSm
+//                                          (+ IntfIdToPortMap) -> PortMapToIntf
+//   Velt::Status + Lag::Config -> IntfTcamSm -> IntfToTcamSet
+//   IntfIdToPortMap + Lag::Config -> IntfPortMapSm -> IntfToPortMapSet
+//   feature config -> ConfigLagMemberExpSm -> member config
+//   member config (or the feature config) + IntfToTcamSet -> ConfigExpSm -> IntfTcamFeatureConfig
+//   member config (or the feature config) + IntfToPortMapSet -> ConfigPortMapExpSm
+//                                                         -> IntfPortMapFeatureConfig
+//   IntfTcamFeatureConfig -> hardware layer -> IntfTcamFeatureStatus
+//     -> IntfPerTcamFeatureStatusSm -> IntfPerTcamFeatureStatus
+//     -> IntfFeatureStatusSm (+ IntfToTcamSet, the example merge) -> IntfFeatureStatus
+//
+// Used by the simulator, the system test and the benchmarks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "corvane/Corvane.h"
+#include "examples/feature/ExampleFeature.h"
+
+namespace ExampleWiring {
+
+using Corvane::Ptr;
+
+// Every SM of the wiring, in the order startAll() creates them.
+enum class SmKind : uint8_t {
+  portToLag,           // LagHwConfigPortToLagSm
+  intfTcam,            // IntfTcamSm
+  intfPortMap,         // IntfPortMapSm
+  portMapToIntf,       // PortMapToIntfSm
+  configLagMemberExp,  // ConfigLagMemberExpSm
+  configExp,           // ConfigExpSm
+  configPortMapExp,    // ConfigPortMapExpSm
+  perTcamStatus,       // IntfPerTcamFeatureStatusSm
+  featureStatus,       // IntfFeatureStatusSm (with its IntfFeatureStatusOutputSm)
+};
+inline constexpr std::size_t smKindCount = 9;
+inline constexpr std::array<SmKind, smKindCount> allSmKinds = {
+    SmKind::portToLag,          SmKind::intfTcam,  SmKind::intfPortMap,
+    SmKind::portMapToIntf,      SmKind::configLagMemberExp, SmKind::configExp,
+    SmKind::configPortMapExp,   SmKind::perTcamStatus,      SmKind::featureStatus};
+
+// The SM's class name, which is also its trace source name.
+char const* smKindName(SmKind k) noexcept;
+std::optional<SmKind> smKindFromName(std::string_view name) noexcept;
+
+struct Options {
+  uint16_t maxFaps = 4;   // FAPs a wildcard FAP id stands for
+  uint16_t maxCores = 2;  // cores a wildcard core id stands for
+  bool synchronous = true;
+  // The scheduler the asynchronous SMs run their tasks on; null: the process
+  // scheduler (which IntfFeatureStatusSm's output SM always uses).
+  Ptr<Corvane::TaskScheduler> scheduler;
+  // True: the per-TCAM and per-port-map expansions read the per-port configuration
+  // ConfigLagMemberExpSm makes (LAG payloads on member ports, none on LAGs).
+  // False: they read the feature configuration itself, and ConfigLagMemberExpSm's
+  // output is read by nobody but the agent.
+  bool lagMemberExpansion = true;
+  // Handed to every SM's control record (null: none).
+  Ptr<Corvane::RingTrace> ringTrace;
+};
+
+// The agent's hardware layer, simulated: for every entry of IntfTcamFeatureConfig it
+// "programs" it and writes the example feature's status for the same key into
+// IntfTcamFeatureStatus (ok, or failed while the key is marked failing), and deletes
+// the status when the entry goes. It reacts inside the notification, so a change
+// reaches IntfFeatureStatus before the changing call returns.
+class HardwareLayer : Corvane::Subscriber {
+ public:
+  HardwareLayer(Ptr<Corvane::IntfTcamFeatureConfig const> config, Ptr<Corvane::IntfTcamFeatureStatus> status);
+  ~HardwareLayer() override;
+  HardwareLayer(HardwareLayer const&) = delete;
+  HardwareLayer& operator=(HardwareLayer const&) = delete;
+
+  // Failing keys report failed while programmed; clearing the mark reports ok again.
+  void failingIs(Corvane::IntfIdSystemTcamId const& key, bool failing);
+  bool failing(Corvane::IntfIdSystemTcamId const& key) const { return failing_.contains(key); }
+  Corvane::HashSet<Corvane::IntfIdSystemTcamId> const& failingKeys() const noexcept { return failing_; }
+  // Brings every status in line with the configuration (done at construction).
+  void sync();
+  // Statuses written (set or deleted) so far.
+  uint64_t writes() const noexcept { return writes_; }
+
+ private:
+  void dispatch(uint32_t attrId, void const* key) override;
+  void handle(Corvane::IntfIdSystemTcamId const& key);
+
+  Ptr<Corvane::IntfTcamFeatureConfig const> config_;
+  Ptr<Corvane::IntfTcamFeatureStatus> status_;
+  Corvane::HashSet<Corvane::IntfIdSystemTcamId> failing_;
+  uint64_t writes_ = 0;
+};
+
+class Wiring {
+  Options options_;  // first: the members below are built from it
+
+ public:
+  explicit Wiring(Options options = {});
+  // Destroys the SMs (last created first), then the hardware layer.
+  ~Wiring();
+  Wiring(Wiring const&) = delete;
+  Wiring& operator=(Wiring const&) = delete;
+
+  Options const& options() const noexcept { return options_; }
+
+  // Inputs the agent writes.
+  Ptr<Hardware::Velt::Status> const veltStatus;
+  Ptr<Hardware::VeltLag::Status> const veltLagStatus;
+  Ptr<Lag::Config> const lagConfig;
+  Ptr<Corvane::IntfIdToPortMap> const intfIdToPortMap;
+  Ptr<Corvane::IntfFeatureConfig> const featureConfig;
+  // Entities the SMs write (and the hardware layer's statuses).
+  Ptr<Corvane::PortToLag> const portToLag;
+  Ptr<Corvane::PortMapToIntf> const portMapToIntf;
+  Ptr<Corvane::IntfToTcamSet> const intfToTcamSet;
+  Ptr<Corvane::IntfToPortMapSet> const intfToPortMapSet;
+  Ptr<Corvane::IntfFeatureConfig> const memberConfig;
+  Ptr<Corvane::IntfTcamFeatureConfig> const tcamConfig;
+  Ptr<Corvane::IntfPortMapFeatureConfig> const portMapConfig;
+  Ptr<Corvane::IntfTcamFeatureStatus> const tcamStatus;
+  Ptr<Corvane::IntfPerTcamFeatureStatus> const perTcamStatus;
+  Ptr<Corvane::IntfFeatureStatus> const featureStatus;
+
+  HardwareLayer& hardware() noexcept { return hardware_; }
+  // The configuration the two expansions read (memberConfig or featureConfig).
+  Ptr<Corvane::IntfFeatureConfig> const& expansionInput() const noexcept;
+
+  // Creates every SM not yet running, in the order of SmKind.
+  void startAll();
+  // Creates one SM over the current inputs and outputs (nothing if it runs).
+  void start(SmKind k);
+  // Destroys one SM; its outputs keep what they hold, as after an agent crash.
+  void stop(SmKind k);
+  // stop then start: an agent restart of one SM over its existing outputs.
+  void restart(SmKind k);
+  void stopAll();
+  bool running(SmKind k) const noexcept;
+  // Every running SM has reconciled its outputs.
+  bool ready() const noexcept;
+  // Runs the SMs' scheduler and the process scheduler until both are idle.
+  void runUntilIdle();
+  // The scheduler the asynchronous SMs use.
+  Ptr<Corvane::TaskScheduler> const& scheduler() const noexcept { return scheduler_; }
+
+  // The running SMs (null when stopped).
+  Ptr<Corvane::LagHwConfigPortToLagSm> const& portToLagSm() const noexcept { return portToLagSm_; }
+  Ptr<Corvane::IntfTcamSm> const& intfTcamSm() const noexcept { return intfTcamSm_; }
+  Ptr<Corvane::IntfPortMapSm> const& intfPortMapSm() const noexcept { return intfPortMapSm_; }
+  Ptr<Corvane::PortMapToIntfSm> const& portMapToIntfSm() const noexcept { return portMapToIntfSm_; }
+  Ptr<Corvane::ConfigLagMemberExpSm> const& configLagMemberExpSm() const noexcept { return configLagMemberExpSm_; }
+  Ptr<Corvane::ConfigExpSm> const& configExpSm() const noexcept { return configExpSm_; }
+  Ptr<Corvane::ConfigPortMapExpSm> const& configPortMapExpSm() const noexcept { return configPortMapExpSm_; }
+  Ptr<Corvane::IntfPerTcamFeatureStatusSm> const& perTcamStatusSm() const noexcept { return perTcamStatusSm_; }
+  Ptr<Corvane::IntfFeatureStatusSm> const& featureStatusSm() const noexcept { return featureStatusSm_; }
+  // Merge SMs the example feature's factory has built so far.
+  uint64_t mergeSmsCreated() const noexcept { return mergeSmsCreated_; }
+
+ private:
+  Corvane::SmControl control() const;
+
+  Ptr<Corvane::TaskScheduler> scheduler_;
+  HardwareLayer hardware_;
+  Ptr<Corvane::LagHwConfigPortToLagSm> portToLagSm_;
+  Ptr<Corvane::IntfTcamSm> intfTcamSm_;
+  Ptr<Corvane::IntfPortMapSm> intfPortMapSm_;
+  Ptr<Corvane::PortMapToIntfSm> portMapToIntfSm_;
+  Ptr<Corvane::ConfigLagMemberExpSm> configLagMemberExpSm_;
+  Ptr<Corvane::ConfigExpSm> configExpSm_;
+  Ptr<Corvane::ConfigPortMapExpSm> configPortMapExpSm_;
+  Ptr<Corvane::IntfPerTcamFeatureStatusSm> perTcamStatusSm_;
+  Ptr<Corvane::IntfFeatureStatusSm> featureStatusSm_;
+  uint64_t mergeSmsCreated_ = 0;
+};
+
+}  // namespace ExampleWiring
