@@ -130,6 +130,7 @@ class Wiring {
   Ptr<Corvane::IntfFeatureStatus> const featureStatus;
 
   HardwareLayer& hardware() noexcept { return hardware_; }
+  HardwareLayer const& hardware() const noexcept { return hardware_; }
   // The configuration the two expansions read (memberConfig or featureConfig).
   Ptr<Corvane::IntfFeatureConfig> const& expansionInput() const noexcept;
 

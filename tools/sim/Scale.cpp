@@ -1,0 +1,136 @@
+#include "tools/sim/Scale.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+namespace Sim {
+
+using Clock = std::chrono::steady_clock;
+using Hardware::Velt::FapId;
+using Hardware::Velt::FapPortId;
+using Hardware::Velt::LocalCoreId;
+
+namespace {
+
+IntfId port(uint32_t i) { return IntfId::ethernet(uint16_t(1 + i / 1000), uint16_t(1 + i % 1000)); }
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Resident set size in bytes (0 where /proc is not there).
+uint64_t residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  uint64_t size = 0, resident = 0;
+  if (!(statm >> size >> resident)) return 0;
+  return resident * uint64_t(sysconf(_SC_PAGESIZE));
+}
+
+std::string modeText(RunMode mode) {
+  if (!mode.async) return "synchronous";
+  if (mode.yieldEvery == 0) return "asynchronous (time-sliced)";
+  return fmt::format("asynchronous (yield every {} items)", mode.yieldEvery);
+}
+
+}  // namespace
+
+Scenario scaleScenario(uint32_t n) {
+  Scenario s;
+  s.name = fmt::format("scale-{}", n);
+  s.maxFaps = 16;
+  s.maxCores = 2;
+  uint32_t const lagged = (n / 2) / 8 * 8;
+  for (uint32_t i = 0; i < n; ++i) {
+    InterfaceSpec spec;
+    spec.id = port(i);
+    spec.tcam = SystemTcamId(uint16_t(i % 16));
+    bool wildcard = i % 50 == 49;
+    spec.portMap = PortMap(FapId(wildcard ? FapId::wildcardA : i % 16), FapPortId(8 + i),
+                           LocalCoreId(wildcard ? LocalCoreId::wildcardA : (i / 16) % 2));
+    s.interfaces.push_back(spec);
+    if (i >= lagged) s.features.push_back({spec.id, i % 4096});
+  }
+  for (uint32_t l = 0; l < lagged / 8; ++l) {
+    LagSpec lag{IntfId::portChannel(l + 1), {}};
+    for (uint32_t m = 0; m < 8; ++m) lag.members.push_back(port(l * 8 + m));
+    s.lags.push_back(lag);
+    s.features.push_back({lag.id, l % 4096});
+  }
+  return s;
+}
+
+int runScale(uint32_t n, RunMode mode) {
+  uint64_t const rss0 = residentBytes();
+  Scenario const s = scaleScenario(n);
+  std::size_t wildcards = 0;
+  for (auto const& i : s.interfaces) wildcards += i.portMap->fapId().isWildcard();
+  std::printf("scale: %u interfaces, %zu LAGs of 8, %zu wildcard port maps, %zu payloads; %s SMs\n", n,
+              s.lags.size(), wildcards, s.features.size(),
+              modeText(mode).c_str());
+
+  Simulator sim(s, mode);
+  auto t0 = Clock::now();
+  sim.writeInputs();
+  auto& w = sim.wiring();
+  std::size_t lagMembers = 0;
+  for (auto const& [lag, config] : w.veltLagStatus->lagHwConfig()) lagMembers += config->memberInfo().size();
+  std::size_t const inputs = w.veltStatus->intfIdToSystemTcamId().size() + w.intfIdToPortMap->intfIdToPortMap().size() +
+                             w.lagConfig->phyIntf().size() + lagMembers + w.featureConfig->config().size();
+  auto t1 = Clock::now();
+  std::printf("inputs written: %zu entries in %.3f s\n", inputs, seconds(t1 - t0));
+  std::fflush(stdout);
+
+  auto lastProgress = Clock::now();
+  bool printed = false;
+  sim.startUp([&](char const* what) {
+    auto now = Clock::now();
+    if (now - lastProgress < std::chrono::milliseconds(200)) return;
+    lastProgress = now;
+    std::fprintf(stderr, "\rstart-up %.1f s: %s; IntfToTcamSet %zu, IntfTcamFeatureConfig %zu, IntfFeatureStatus %zu   ",
+                 seconds(now - t1), what, w.intfToTcamSet->intfToTcamSet().size(), w.tcamConfig->config().size(),
+                 w.featureStatus->status().size());
+    printed = true;
+  });
+  if (printed) std::fprintf(stderr, "\n");
+  auto t2 = Clock::now();
+  if (!sim.ready()) {
+    std::fprintf(stderr, "corvane-sim: an SM is not ready after start-up\n");
+    return 1;
+  }
+  std::size_t outputs = 0;
+  for (auto const& t : sim.tables()) outputs += t.rows.size();
+  std::printf("start-up: %.3f s, %.0f input entries/s; %zu output entries\n", seconds(t2 - t1),
+              double(inputs) / seconds(t2 - t1), outputs);
+
+  // A LAG member moving TCAM and back: the road of one event through the whole wiring.
+  std::vector<double> micros;
+  uint32_t const changes = s.lags.empty() ? 0 : 1000;
+  for (uint32_t c = 0; c < changes; ++c) {
+    IntfId member = s.lags[c % s.lags.size()].members[c % 8];
+    SystemTcamId t = *w.veltStatus->intfIdToSystemTcamId().find(member);
+    for (SystemTcamId to : {SystemTcamId(uint16_t((t.value() + 1) % 16)), t}) {
+      auto a = Clock::now();
+      w.veltStatus->intfIdToSystemTcamIdIs(member, to);
+      sim.settle();
+      micros.push_back(seconds(Clock::now() - a) * 1e6);
+    }
+  }
+  if (!micros.empty()) {
+    std::sort(micros.begin(), micros.end());
+    double sum = 0;
+    for (double m : micros) sum += m;
+    std::printf("change (a LAG member moves TCAM, through every SM): median %.1f us, mean %.1f us over %zu changes\n",
+                micros[micros.size() / 2], sum / double(micros.size()), micros.size());
+  }
+  uint64_t const rss = residentBytes();
+  if (rss > rss0) {
+    std::printf("memory: %.1f MiB resident growth, %.0f bytes per output entry (inputs included)\n",
+                double(rss - rss0) / (1024.0 * 1024.0), double(rss - rss0) / double(std::max<std::size_t>(outputs, 1)));
+  }
+  return 0;
+}
+
+}  // namespace Sim
