@@ -74,6 +74,13 @@ void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
   tr(7, "Line 40: merge( lagConfigStream, featureConfigStream ): phyIntfId={}", phyIntfId);
   // Membership takes precedence: a member carries its LAG's payload, or none.
   IntfId source = lagConfig_->lagOf(phyIntfId).value_or(phyIntfId);
+  // Written as a member of a LAG the LAG stream has not met for this port yet (the
+  // start-up event pass has not reached it): see eventToLagConfigStream.
+  if (source != phyIntfId && cacheAttr0_.get(phyIntfId) != source) {
+    aheadOfLagStream_.insert(phyIntfId);
+  } else {
+    aheadOfLagStream_.erase(phyIntfId);
+  }
   Ptr<FeatureConfigBase> payload = intfFeatureConfig_->config(source);
   if (payload) {
     output_.insert(tr, intoExp, phyIntfId, payload);
@@ -107,9 +114,11 @@ void ConfigLagMemberExpSm::eventToLagConfigStream(IntfId phyIntfId, std::optiona
       tr, phyIntfId, lagConfig_->lagOf(phyIntfId),
       " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
       "_newValueOpt7, true ) ] ) flattening {} elements");
+  bool ran = false;
   for (auto const& e : change) {
     traceFlattening(tr, e);
     if (!filterPass(tr, e.value.has_value(), "_valueOpt8")) continue;
+    ran = true;
     IntfId const lag = *e.value;
     if (e.add) {
       Ptr<LagMemberSet> members = lagToMemberSet_->lagMemberSetIs(lag);
@@ -124,6 +133,12 @@ void ConfigLagMemberExpSm::eventToLagConfigStream(IntfId phyIntfId, std::optiona
     }
     eventToStrm_pipeline0(phyIntfId);
   }
+  // The merged pipeline reads membership from lagConfig, this stream from its cache.
+  // During the start-up event pass the feature stream may reach a port first and
+  // write it as a LAG member; if the port then leaves the LAG before this stream has
+  // seen it join, the change pair is (none, none) and would leave the member's
+  // payload in place. Such a port is rewritten here.
+  if (!ran && aheadOfLagStream_.erase(phyIntfId)) eventToStrm_pipeline0(phyIntfId);
 }
 
 Ptr<ConfigLagMemberExpSm> ConfigLagMemberExpSm::ConfigLagMemberExpSmIs(Ptr<IntfFeatureConfig> intfFeatureConfig,

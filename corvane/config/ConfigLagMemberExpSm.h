@@ -11,6 +11,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/framework/HashMap.h"
 #include "corvane/model/FeatureConfigStatus.h"
 #include "corvane/platform/LagConfig.h"
 
@@ -50,6 +51,7 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   Ptr<LagToMemberSet> lagToMemberSet_;
   uint32_t lagConfigStream_, featureConfigStream_;
   Cache<IntfId, IntfId> cacheAttr0_;  // LAG last seen per port
+  HashSet<IntfId> aheadOfLagStream_;   // ports written as members of a LAG cacheAttr0_ lacks
   FlatOutput<IntfFeatureConfig::OutputAdapter, false> output_;
   UnreconciledOutput memberSetOutput_;
 };

@@ -314,6 +314,47 @@ TEST(ConfigLagMemberExpSm, LagPrecedenceEdgeCases) {
   EXPECT_EQ(out->config(e2), pL2);
 }
 
+// A port that leaves its LAG during the start-up event pass, after the feature
+// stream has written it as a member but before the LAG stream has reached it, gets
+// its own payload back. Found by the whole-wiring system test: the LAG stream saw
+// (none, none) and left the LAG's payload on the port. Every interleaving point of
+// the asynchronous start-up is tried, the port leaving by a cleared `lag` and by the
+// removal of its element.
+TEST(ConfigLagMemberExpSm, PortLeavingItsLagDuringTheStartUpPass) {
+  int32_t nodes = Node::liveNodes();
+  IntfId const e1 = port(0), L = lagId(0);
+  for (bool removeElement : {false, true}) {
+    bool windowHit = false;
+    for (int steps = 0; steps < 40; ++steps) {
+      auto sched = TaskScheduler::TaskSchedulerIs();
+      sched->yieldEveryIs(1);
+      Payloads pl;
+      auto lags = Lag::Config::ConfigIs("lags");
+      Ptr<FeatureConfigBase> pL(new Payload(1)), p1(new Payload(2));
+      for (int n = 1; n < 6; ++n) lags->phyIntfIs(port(n));  // ports in no LAG, so the scans yield
+      lags->phyIntfIs(e1)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L));
+      pl.config->configIs(L, pL);
+      pl.config->configIs(e1, p1);
+      auto out = IntfFeatureConfig::IntfFeatureConfigIs();
+      out->configIs(port(9), Ptr<FeatureConfigBase>(new Payload(-1)));  // stale: the output is reconciled
+      auto sm = configLagMemberExpSmFactory(pl.config, out, lags, control(SmControl::synchronousOff, sched));
+      for (int i = 0; i < steps; ++i) sched->runOne();
+      windowHit |= out->config(e1) == pL && !sm->lagToMemberSet()->lagMemberSetHas(L);
+      if (removeElement) {
+        lags->phyIntfDel(e1);
+      } else {
+        lags->phyIntf(e1)->lagIs(nullptr);
+      }
+      sched->runUntilIdle();
+      ASSERT_TRUE(sm->ready());
+      EXPECT_EQ(out->config(e1), p1) << "left after " << steps << " task runs, element removed: " << removeElement;
+      EXPECT_FALSE(out->configHas(port(9)));
+    }
+    EXPECT_TRUE(windowHit);  // the scenario above really reached the window
+  }
+  EXPECT_EQ(Node::liveNodes(), nodes);
+}
+
 // IntfTcamSm -> ConfigExpSm and IntfPortMapSm -> ConfigPortMapExpSm, both fed by
 // ConfigLagMemberExpSm, with the hardware and LAG inputs changing underneath.
 TEST(ConfigRoad, WiredEndToEnd) {
