@@ -85,16 +85,19 @@ int runScale(uint32_t n, RunMode mode) {
 
   auto lastProgress = Clock::now();
   bool printed = false;
+  // On a terminal the progress line rewrites itself; elsewhere it is one line per report.
+  char const* const restart = isatty(2) ? "\r" : "";
+  char const* const end = isatty(2) ? "   " : "\n";
   sim.startUp([&](char const* what) {
     auto now = Clock::now();
     if (now - lastProgress < std::chrono::milliseconds(200)) return;
     lastProgress = now;
-    std::fprintf(stderr, "\rstart-up %.1f s: %s; IntfToTcamSet %zu, IntfTcamFeatureConfig %zu, IntfFeatureStatus %zu   ",
-                 seconds(now - t1), what, w.intfToTcamSet->intfToTcamSet().size(), w.tcamConfig->config().size(),
-                 w.featureStatus->status().size());
+    std::fprintf(stderr, "%sstart-up %.1f s: %s; IntfToTcamSet %zu, IntfTcamFeatureConfig %zu, IntfFeatureStatus %zu%s",
+                 restart, seconds(now - t1), what, w.intfToTcamSet->intfToTcamSet().size(), w.tcamConfig->config().size(),
+                 w.featureStatus->status().size(), end);
     printed = true;
   });
-  if (printed) std::fprintf(stderr, "\n");
+  if (printed && isatty(2)) std::fprintf(stderr, "\n");
   auto t2 = Clock::now();
   if (!sim.ready()) {
     std::fprintf(stderr, "corvane-sim: an SM is not ready after start-up\n");

@@ -161,7 +161,7 @@ void Simulator::writeInputs() {
 void Simulator::startUp(std::function<void(char const*)> const& progress) {
   writeInputs();
   for (SmKind k : ExampleWiring::allSmKinds) {
-    if (progress) progress(ExampleWiring::smKindName(k));
+    if (progress) progress(fmt::format("creating {}", ExampleWiring::smKindName(k)).c_str());
     wiring_.start(k);
   }
   settle(progress);
@@ -178,7 +178,7 @@ void Simulator::settle(std::function<void(char const*)> const& progress) {
   while (!sched->idle() || !process->idle()) {
     sched->runOne();
     process->runOne();
-    if (++n % 64 == 0) progress("scans");
+    if (++n % 64 == 0) progress("scans running");
   }
 }
 
@@ -204,14 +204,17 @@ void Simulator::lagMember(IntfId lag, IntfId member, bool add, LagScope scope) {
     auto& hw = *wiring_.veltLagStatus;
     if (add) {
       // A port sits in one LAG of the hardware at a time.
-      for (auto const& [other, config] : hw.lagHwConfig()) {
-        if (other != lag && config->memberInfoHas(member)) config->memberInfoDel(member);
+      auto& current = hwLagOf_[member];
+      if (current && current != lag) {
+        if (auto other = hw.lagHwConfig(current)) other->memberInfoDel(member);
       }
+      current = lag;
       auto config = hw.lagHwConfig(lag);
       if (!config) config = hw.lagHwConfigIs(lag);
       config->memberInfoIs(member, Hardware::Velt::LagHwMemberInfo(uint32_t(config->memberInfo().size()), true));
     } else if (auto config = hw.lagHwConfig(lag)) {
       config->memberInfoDel(member);
+      if (hwLagOf_[member] == lag) hwLagOf_.erase(member);
     }
   }
 }
@@ -445,7 +448,7 @@ std::string wiringDot(bool lagMemberExpansion) {
   std::string expIn = lagMemberExpansion ? "memberConfig" : "featureConfig";
   std::string s =
       "digraph corvane {\n"
-      "  rankdir=LR;\n"
+      "  rankdir=TB;\n"
       "  node [shape=ellipse, fontname=\"Helvetica\", fontsize=10];\n"
       "  veltLag [label=\"Hardware::VeltLag::Status\"];\n"
       "  velt [label=\"Hardware::Velt::Status\"];\n"

@@ -74,6 +74,7 @@ class Simulator {
   Scenario scenario_;
   ExampleWiring::Wiring wiring_;
   std::map<IntfId, Corvane::Ptr<Interface::EthLagIntfConfig>> lagIntfConfigs_;
+  std::map<IntfId, IntfId> hwLagOf_;  // the hardware LAG of each member port
   Corvane::Ptr<Corvane::DelayedNotifHolder> holder_;
   uint32_t payloads_ = 0;
   bool inputsWritten_ = false;
