@@ -8,18 +8,23 @@ namespace Hardware::Velt {
 
 namespace {
 
-// Decimal digits at text[pos...] into out (up to 32 bits); false when none or too long.
-bool readU32(std::string_view text, size_t& pos, uint64_t& out) {
+constexpr uint64_t kPastU32 = 0x100000000ULL;
+
+// Decimal digits at text[pos...] into out; false when there is none. Reads every
+// digit: a number past 32 bits gives kPastU32, so the caller can tell a number out of
+// range from text that is not a number.
+bool readDecimal(std::string_view text, size_t& pos, uint64_t& out) {
   size_t start = pos;
   uint64_t v = 0;
   while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    v = v * 10 + uint64_t(text[pos] - '0');
-    if (v > 0xffffffffULL) return false;
+    if (v < kPastU32) v = v * 10 + uint64_t(text[pos] - '0');
     ++pos;
   }
-  out = v;
+  out = v < kPastU32 ? v : kPastU32;
   return pos > start;
 }
+
+uint32_t clampU32(uint64_t v) { return v < kPastU32 ? uint32_t(v) : 0xffffffffU; }
 
 bool expect(std::string_view text, size_t& pos, std::string_view what) {
   if (text.substr(pos, what.size()) != what) return false;
@@ -49,7 +54,7 @@ LocalCoreId::LocalCoreId(uint32_t v) {
 size_t SystemTcamId::parsePrefix(std::string_view text, SystemTcamId& out) {
   size_t pos = 0;
   uint64_t v;
-  if (!readU32(text, pos, v)) return 0;
+  if (!readDecimal(text, pos, v)) return 0;
   if (v > 0xffff) {
     throw Corvane::RangeError(
         "Hardware::Velt::SystemTcamId::value > Hardware::Velt::SystemTcamId::max not allowed");
@@ -71,12 +76,14 @@ SystemTcamId SystemTcamId::parse(std::string_view text) {
 size_t PortMap::parsePrefix(std::string_view text, PortMap& out) {
   size_t pos = 0;
   uint64_t fap, port, core;
-  if (!expect(text, pos, "PortMap(fap=") || !readU32(text, pos, fap) || !expect(text, pos, ", port=") ||
-      !readU32(text, pos, port) || !expect(text, pos, ", core=") || !readU32(text, pos, core) ||
+  if (!expect(text, pos, "PortMap(fap=") || !readDecimal(text, pos, fap) || !expect(text, pos, ", port=") ||
+      !readDecimal(text, pos, port) || !expect(text, pos, ", core=") || !readDecimal(text, pos, core) ||
       !expect(text, pos, ")")) {
     return 0;
   }
-  out = PortMap(FapId(uint32_t(fap)), FapPortId(uint32_t(port)), LocalCoreId(uint32_t(core)));
+  // A FAP port has no range of its own beyond 32 bits: a longer number is not a port.
+  if (port >= kPastU32) return 0;
+  out = PortMap(FapId(clampU32(fap)), FapPortId(uint32_t(port)), LocalCoreId(clampU32(core)));
   return pos;
 }
 

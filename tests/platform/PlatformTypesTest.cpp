@@ -2,6 +2,7 @@
 // their exact texts, and port-map text forms.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "corvane/Corvane.h"
@@ -82,8 +83,63 @@ TEST(VeltIds, RangesAndExactMessages) {
   EXPECT_TRUE(FapPortId(0).isCpuTmPort() && FapPortId(7).isCpuTmPort());
   EXPECT_FALSE(FapPortId(8).isCpuTmPort() || FapPortId().isCpuTmPort());
   EXPECT_EQ(SystemTcamId::parse("17"), SystemTcamId(17));
-  EXPECT_THROW(SystemTcamId::parse("65536"), RangeError);
   EXPECT_THROW(SystemTcamId::parse("17 "), ParseError);
+}
+
+// A number too large for its field is a range error however many digits it has (past
+// 32 bits it once read as "not a number"); what is not a number is a parse error. The
+// texts are exact.
+TEST(VeltIds, TextErrorsAndExactMessages) {
+  auto rangeError = [](auto parse, std::string_view text) {
+    try {
+      parse(text);
+    } catch (RangeError const& e) {
+      return std::string(e.what());
+    } catch (std::exception const& e) {
+      return "other error: " + std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  auto parseTcam = [](std::string_view t) { return SystemTcamId::parse(t); };
+  auto parsePortMap = [](std::string_view t) { return PortMap::parse(t); };
+  std::string const tcamRange = "Hardware::Velt::SystemTcamId::value > Hardware::Velt::SystemTcamId::max not allowed";
+  for (char const* big : {"65536", "4294967295", "4294967296", "6553565535", "99999999999999999999999"}) {
+    EXPECT_EQ(rangeError(parseTcam, big), tcamRange) << big;
+  }
+  EXPECT_EQ(SystemTcamId::parse("0065535"), SystemTcamId(65535));
+  EXPECT_EQ(rangeError(parsePortMap, "PortMap(fap=99999999999, port=1, core=1)"),
+            "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed");
+  EXPECT_EQ(rangeError(parsePortMap, "PortMap(fap=1, port=1, core=18446744073709551616)"),
+            "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
+            "Hardware::Velt::LocalCoreId::null not allowed");
+  EXPECT_EQ(PortMap::parse("PortMap(fap=1, port=4294967295, core=1)").fapPortId().value(), 4294967295u);
+
+  struct Bad {
+    std::function<void()> parse;
+    char const* attribute;
+    char const* message;
+  } const bad[] = {
+      {[] { SystemTcamId::parse(""); }, "Hardware::Velt::SystemTcamId",
+       "Hardware::Velt::SystemTcamId: '' is not a number"},
+      {[] { SystemTcamId::parse("12a"); }, "Hardware::Velt::SystemTcamId",
+       "Hardware::Velt::SystemTcamId: '12a' is not a number"},
+      // A port has no range beyond its 32 bits: a longer number is not a port.
+      {[] { PortMap::parse("PortMap(fap=1, port=4294967296, core=1)"); }, "Hardware::Velt::PortMap",
+       "Hardware::Velt::PortMap: 'PortMap(fap=1, port=4294967296, core=1)' is not of the form "
+       "PortMap(fap=F, port=P, core=C)"},
+      {[] { PortMap::parse("PortMap(fap=1, port=1)"); }, "Hardware::Velt::PortMap",
+       "Hardware::Velt::PortMap: 'PortMap(fap=1, port=1)' is not of the form PortMap(fap=F, port=P, core=C)"},
+      {[] { IntfId("Ethernet1/"); }, "Net::IntfId", "Net::IntfId: 'Ethernet1/' is not an interface name"},
+  };
+  for (Bad const& b : bad) {
+    try {
+      b.parse();
+      ADD_FAILURE() << b.message;
+    } catch (ParseError const& e) {
+      EXPECT_EQ(e.attribute(), b.attribute);
+      EXPECT_STREQ(e.what(), b.message);
+    }
+  }
 }
 
 TEST(PortMap, DefaultOrderHashAndText) {
