@@ -1,5 +1,6 @@
 #include "tools/sim/Scenario.h"
 
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <set>
@@ -330,6 +331,8 @@ Scenario parseScenario(std::string_view text, std::string const& source) {
 }
 
 Scenario loadScenarioFile(std::string const& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw ScenarioError(fmt::format("{}: is a directory, not a file", path));
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ScenarioError(fmt::format("{}: cannot read the file", path));
   std::ostringstream text;

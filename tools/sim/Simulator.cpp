@@ -383,8 +383,11 @@ std::vector<std::string> Simulator::explain(IntfId intf) const {
   for (auto const& [pm, owner] : w.portMapToIntf->portMapToIntf()) {
     if (owner == intf) owned.push_back(str(pm));
   }
+  IntfId const hwLag = isLag ? IntfId() : w.portToLag->portToLag(intf);
   line(fmt::format("Owns {} port maps in PortMapToIntf (by PortMapToIntfSm){}", owned.size(),
-                   isLag ? ", those of its hardware members" : ""));
+                   isLag  ? ", those of its hardware members"
+                   : hwLag ? fmt::format("; its own go to its hardware LAG {}", str(hwLag))
+                           : std::string()));
 
   // Payload.
   auto own = w.featureConfig->config(intf);
