@@ -114,7 +114,12 @@ void IntfFeatureStatusSm::handleIntfId(IntfId intfId) {
   Ptr<SingleIntfFeatureStatus> single = perIntf_->statusIs(intfId);
   Ptr<FeatureStatusMergeSmBase> merge =
       factory_(intfId, intfToTcamSet_->intfToTcamSet(intfId), perTcam_->status(intfId), single);
-  if (!merge) throw InternalError("featureStatusMergeSm: a null merge SM cannot be inserted");
+  if (!merge) {
+    // Nothing will write the single status: take it back so the refusal leaves no trace.
+    single = nullptr;
+    perIntf_->statusDel(intfId);
+    throw InternalError("featureStatusMergeSm: a null merge SM cannot be inserted");
+  }
   mergeSms_.assign(merge->intfId(), merge);
 }
 

@@ -124,6 +124,66 @@ TEST(InLifKeys, TextRoundTripsAndErrors) {
   EXPECT_THROW(InLifResourceKey{std::string_view(t + ")")}, ParseError);
 }
 
+// Every way the reader can fail, with the exact text: type, attribute, fault.
+TEST(InLifKeys, ErrorTextsNameTypeAttributeAndFault) {
+  std::string const rk = "VeltInLif::InLifResourceKey(type=dropLif, dword0=1, dword1=0)";
+  std::string const entry =
+      "VeltInLif::InLifEntry(resultType=acMp, fodoAssignmentMode=0, fodo=0, propagationProf=0, learnEnable=0, "
+      "learnInfo=0, learnPayloadContext=0, statObjectCmd=0, statObjectId=0, destination=0, intfId=Ethernet1, ";
+  struct Bad {
+    std::string text;
+    char const* attribute;
+    char const* message;
+  } const bad[] = {
+      {"VeltInLif::InLifKey[table=inLif1]", "VeltInLif::InLifKey",
+       "VeltInLif::InLifKey: error deserializing attribute VeltInLif::InLifKey: does not start with the type name"},
+      {"VeltInLif::InLifResourceKey(type=dropLif, dword0=, dword1=0)", "dword0",
+       "VeltInLif::InLifResourceKey: error deserializing attribute dword0: expected a number"},
+      {"VeltInLif::InLifResourceKey(type=dropLif, dword0=18446744073709551616, dword1=0)", "dword0",
+       "VeltInLif::InLifResourceKey: error deserializing attribute dword0: value 18446744073709551616 does not fit "
+       "64 bits"},
+      {"VeltInLif::InLifResourceKey(type=l4SubIntf, dword0=1, dword1=0)", "type",
+       "VeltInLif::InLifResourceKey: error deserializing attribute type: 'l4SubIntf' is not an enumerator"},
+      {"VeltInLif::InLifResourceKey(type=dropLif; dword0=1, dword1=0)", "dword0",
+       "VeltInLif::InLifResourceKey: error deserializing attribute dword0: expected ', ' before the attribute"},
+      {"VeltInLif::InLifResourceKey(type=dropLif, dword2=1, dword1=0)", "dword0",
+       "VeltInLif::InLifResourceKey: error deserializing attribute dword0: missing attribute"},
+      {"VeltInLif::InLifResourceKey(type=dropLif, dword0=1, dword1=0", "VeltInLif::InLifResourceKey",
+       "VeltInLif::InLifResourceKey: error deserializing attribute VeltInLif::InLifResourceKey: expected ')' after "
+       "the last attribute"},
+      {rk + ")", "VeltInLif::InLifResourceKey",
+       "VeltInLif::InLifResourceKey: unexpected text after the value: ')'"},
+      // A nested key's own error passes through unchanged.
+      {"VeltInLif::InLifKey(table=inLif0, resKey=VeltInLif::InLifResourceKey(type=dropLif, dword0=x, dword1=0))",
+       "dword0", "VeltInLif::InLifResourceKey: error deserializing attribute dword0: expected a number"},
+      {"VeltInLif::InLifKey(table=inLif0, resKey=" + rk + ")x", "VeltInLif::InLifKey",
+       "VeltInLif::InLifKey: unexpected text after the value: 'x'"},
+      // Nested values read by their own readers: a range error keeps its text, anything else cannot parse.
+      {entry + "systemTcamId=65536, vlanEditResourceKey=", "systemTcamId",
+       "VeltInLif::InLifEntry: error deserializing attribute systemTcamId: "
+       "Hardware::Velt::SystemTcamId::value > Hardware::Velt::SystemTcamId::max not allowed"},
+      {entry + "systemTcamId=x, vlanEditResourceKey=", "systemTcamId",
+       "VeltInLif::InLifEntry: error deserializing attribute systemTcamId: cannot parse the value"},
+      {"VeltInLif::InLifEntry(resultType=acMp, fodoAssignmentMode=0, fodo=4096", "fodo",
+       "VeltInLif::InLifEntry: error deserializing attribute fodo: value 4096 does not fit 12 bits"},
+  };
+  for (Bad const& b : bad) {
+    try {
+      if (b.text.rfind("VeltInLif::InLifKey", 0) == 0) {
+        InLifKey::parse(b.text);
+      } else if (b.text.rfind("VeltInLif::InLifEntry", 0) == 0) {
+        InLifEntry::parse(b.text);
+      } else {
+        InLifResourceKey::parse(b.text);
+      }
+      ADD_FAILURE() << b.text;
+    } catch (ParseError const& e) {
+      EXPECT_EQ(e.attribute(), b.attribute) << b.text;
+      EXPECT_STREQ(e.what(), b.message) << b.text;
+    }
+  }
+}
+
 TEST(InLifEntry, DefaultsAndTruth) {
   InLifEntry e(ResultType::acMp);
   EXPECT_EQ(e, InLifEntry());
@@ -184,7 +244,8 @@ TEST(InLifEntry, FieldWidths) {
       (e.*w.set)(max + 1);
       FAIL() << w.name;
     } catch (RangeError const& err) {
-      EXPECT_NE(std::string(err.what()).find(w.name), std::string::npos) << err.what();
+      EXPECT_EQ(err.what(), "VeltInLif::InLifEntry::" + std::string(w.name) + " > " + std::to_string(max) +
+                                " not allowed");
     }
     EXPECT_EQ(e, before) << w.name;
   }

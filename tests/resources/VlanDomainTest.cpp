@@ -58,14 +58,21 @@ TEST(VlanDomainFeature, NamesAndNumbersRoundTrip) {
 }
 
 TEST(VlanDomainFeature, BadNumbersAndNamesAreRefused) {
-  EXPECT_THROW(vlanDomainFeatureFromValue(4), Corvane::RangeError);
-  EXPECT_THROW(vlanDomainFeatureFromValue(0x100), Corvane::RangeError);
+  for (uint32_t bad : {4u, 0x100u}) {
+    try {
+      vlanDomainFeatureFromValue(bad);
+      ADD_FAILURE() << bad << " was accepted";
+    } catch (Corvane::RangeError const& e) {
+      EXPECT_EQ(e.what(), "VeltVlanDomain::VlanDomainFeature: " + std::to_string(bad) + " is not a listed feature");
+    }
+  }
   for (char const* bad : {"", "featureveltvlantrans", "featureVeltVlanTrans ", "3", "VlanTrans"}) {
     try {
       vlanDomainFeatureFromName(bad);
       ADD_FAILURE() << "'" << bad << "' was accepted";
     } catch (Corvane::ParseError const& e) {
       EXPECT_EQ(e.attribute(), "VeltVlanDomain::VlanDomainFeature");
+      EXPECT_EQ(e.what(), "VeltVlanDomain::VlanDomainFeature: unknown name '" + std::string(bad) + "'");
     }
   }
 }

@@ -157,7 +157,24 @@ TEST(VlanOp, TextFormRoundTrips) {
                           "Corvane::VlanOp(dword0=0x1ffffffffffffffff, direction=ingress)",
                           "Corvane::IngressVlanOp(dword0=1, direction=ingress)",
                           "Corvane::VlanOp(dword0=1, direction=ingress) "}) {
-    EXPECT_THROW(VlanOp{std::string_view(bad)}, ParseError) << bad;
+    try {
+      VlanOp{std::string_view(bad)};
+      ADD_FAILURE() << bad;
+    } catch (ParseError const& e) {
+      EXPECT_EQ(e.attribute(), "Corvane::VlanOp");
+      EXPECT_EQ(e.what(), "Corvane::VlanOp: '" + std::string(bad) +
+                              "' is not of the form Corvane::VlanOp(dword0=N, direction=D)");
+    }
+  }
+  // Each form reads only its own type name.
+  try {
+    EgressVlanOp{std::string_view("Corvane::VlanOp(dword0=0x1, direction=egress)")};
+    ADD_FAILURE();
+  } catch (ParseError const& e) {
+    EXPECT_EQ(e.attribute(), "Corvane::EgressVlanOp");
+    EXPECT_STREQ(e.what(),
+                 "Corvane::EgressVlanOp: 'Corvane::VlanOp(dword0=0x1, direction=egress)' is not of the form "
+                 "Corvane::EgressVlanOp(dword0=N, direction=D)");
   }
 }
 
@@ -217,6 +234,7 @@ TEST(TagFormat, RangeTextAndOrder) {
     FAIL();
   } catch (ParseError const& e) {
     EXPECT_EQ(e.attribute(), "value");
+    EXPECT_STREQ(e.what(), "Corvane::TagFormat: 'x1' is not a number");
   }
   EXPECT_THROW(TagFormat(std::string_view("3 ")), ParseError);
 }

@@ -119,3 +119,34 @@ TEST(IntfFeatureStatusSm, OneMergePerInterfaceLifetime) {
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records.back().message, "intfId Et1, intfIdInHasStatus=true, intfIdInHasTcamSet=true, add=true");
 }
+
+// The caller's mistakes around the merge SMs, with their exact texts: a factory that
+// makes no merge SM is refused; a missing argument is fatal.
+TEST(IntfFeatureStatusSm, NullMergeSmIsRefused) {
+  auto tcams = IntfToTcamSet::IntfToTcamSetIs("t");
+  auto perTcam = IntfPerTcamFeatureStatus::IntfPerTcamFeatureStatusIs();
+  auto published = IntfFeatureStatus::IntfFeatureStatusIs();
+  auto sm = IntfFeatureStatusSmIs(tcams, perTcam, published,
+                                  [](IntfId, Ptr<TcamSet const>, Ptr<PerTcamFeatureStatus const>,
+                                     Ptr<SingleIntfFeatureStatus>) { return Ptr<FeatureStatusMergeSmBase>(); });
+  tcams->intfToTcamSetIs(port(0))->tcamSetIs(SystemTcamId(1));
+  try {
+    perTcam->statusIs(port(0));
+    ADD_FAILURE();
+  } catch (InternalError const& e) {
+    EXPECT_STREQ(e.what(), "featureStatusMergeSm: a null merge SM cannot be inserted");
+  }
+  EXPECT_EQ(sm->featureStatusMergeSm(port(0)), nullptr);
+  EXPECT_FALSE(sm->perIntfFeatureStatus()->statusHas(port(0)));
+  EXPECT_FALSE(published->statusHas(port(0)));
+}
+
+TEST(IntfFeatureStatusSmDeathTest, EveryArgumentIsRequired) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto tcams = IntfToTcamSet::IntfToTcamSetIs("t");
+  auto perTcam = IntfPerTcamFeatureStatus::IntfPerTcamFeatureStatusIs();
+  EXPECT_DEATH(IntfFeatureStatusSmIs(tcams, perTcam, nullptr, ExampleFeature::statusMergeSmFactory()),
+               "^IntfFeatureStatusSm: every argument is required\n$");
+  EXPECT_DEATH(IntfFeatureStatusSmIs(tcams, perTcam, IntfFeatureStatus::IntfFeatureStatusIs(), nullptr),
+               "^IntfFeatureStatusSm: every argument is required\n$");
+}
