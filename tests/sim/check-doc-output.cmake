@@ -1,0 +1,21 @@
+# Checks that every fenced block of DOC preceded by "<!-- output: FILE -->" holds
+# exactly FILE's text (FILE relative to SRC), so the documentation shows what the
+# program prints today.
+file(READ "${DOC}" doc)
+string(REGEX MATCHALL "<!-- output: [^ ]+ -->\n```\n" markers "${doc}")
+if(NOT markers)
+  message(FATAL_ERROR "${DOC}: no output blocks found")
+endif()
+foreach(marker ${markers})
+  string(REGEX REPLACE "<!-- output: ([^ ]+) -->.*" "\\1" path "${marker}")
+  string(FIND "${doc}" "${marker}" at)
+  string(LENGTH "${marker}" len)
+  math(EXPR begin "${at} + ${len}")
+  string(SUBSTRING "${doc}" ${begin} -1 rest)
+  string(FIND "${rest}" "```\n" stop)
+  string(SUBSTRING "${rest}" 0 ${stop} block)
+  file(READ "${SRC}/${path}" want)
+  if(NOT block STREQUAL want)
+    message(FATAL_ERROR "${DOC}: the block marked \"output: ${path}\" differs from ${path}; copy the file into it")
+  endif()
+endforeach()
