@@ -27,6 +27,7 @@ std::optional<State> mergedState(Corvane::TcamSet const& tcams, Corvane::PerTcam
   return worst;
 }
 
+// [snippet:mergeSmBody]
 StatusMergeSm::StatusMergeSm(Corvane::IntfId intfId, Ptr<Corvane::TcamSet const> tcamSet,
                              Ptr<Corvane::PerTcamFeatureStatus const> perTcamFeatureStatus,
                              Ptr<Corvane::SingleIntfFeatureStatus> singleIntfFeatureStatus)
@@ -55,7 +56,9 @@ void StatusMergeSm::merge() {
   if (current && static_cast<Status const&>(*current).state() == *state) return;
   out->statusIs(Ptr<Corvane::FeatureStatusBase>(new Status(*state)));
 }
+// [snippet-end]
 
+// [snippet:mergeFactory]
 Corvane::FeatureStatusMergeSmFactory statusMergeSmFactory(uint64_t* created) {
   return [created](Corvane::IntfId intfId, Ptr<Corvane::TcamSet const> tcams,
                    Ptr<Corvane::PerTcamFeatureStatus const> statuses, Ptr<Corvane::SingleIntfFeatureStatus> single) {
@@ -64,5 +67,6 @@ Corvane::FeatureStatusMergeSmFactory statusMergeSmFactory(uint64_t* created) {
         new StatusMergeSm(intfId, std::move(tcams), std::move(statuses), std::move(single)));
   };
 }
+// [snippet-end]
 
 }  // namespace ExampleFeature

@@ -15,6 +15,7 @@ namespace ExampleFeature {
 
 using Corvane::Ptr;
 
+// [snippet:payloads]
 // The feature's configuration of one interface.
 class Config : public Corvane::FeatureConfigBase {
  public:
@@ -37,11 +38,13 @@ class Status : public Corvane::FeatureStatusBase {
  private:
   State state_;
 };
+// [snippet-end]
 
 // What the merge computes from a TCAM set and the per-TCAM statuses: no value when
 // the set is empty.
 std::optional<State> mergedState(Corvane::TcamSet const& tcams, Corvane::PerTcamFeatureStatus const& statuses);
 
+// [snippet:mergeSm]
 class StatusMergeSm : public Corvane::FeatureStatusMergeSmBase {
  public:
   StatusMergeSm(Corvane::IntfId intfId, Ptr<Corvane::TcamSet const> tcamSet,
@@ -56,6 +59,7 @@ class StatusMergeSm : public Corvane::FeatureStatusMergeSmBase {
     void dispatch(uint32_t, void const*) override { sm->merge(); }
   } sub_;
 };
+// [snippet-end]
 
 // The factory handed to IntfFeatureStatusSm; counts the merges it built.
 Corvane::FeatureStatusMergeSmFactory statusMergeSmFactory(uint64_t* created = nullptr);

@@ -71,6 +71,7 @@ void HardwareLayer::handle(IntfIdSystemTcamId const& key) {
 
 Wiring::Wiring(Options options)
     : options_(std::move(options)),
+      // [snippet:entities]
       veltStatus(Hardware::Velt::Status::StatusIs("velt")),
       veltLagStatus(Hardware::VeltLag::Status::StatusIs("veltLag")),
       lagConfig(Lag::Config::ConfigIs("lag")),
@@ -86,6 +87,7 @@ Wiring::Wiring(Options options)
       tcamStatus(intfTcamFeatureStatusFactory()),
       perTcamStatus(intfPerTcamFeatureStatusFactory()),
       featureStatus(intfFeatureStatusFactory()),
+      // [snippet-end]
       scheduler_(options_.scheduler ? options_.scheduler : TaskSchedulerRoot::findOrCreateScheduler()),
       hardware_(tcamConfig, tcamStatus) {}
 
@@ -95,6 +97,7 @@ Ptr<IntfFeatureConfig> const& Wiring::expansionInput() const noexcept {
   return options_.lagMemberExpansion ? memberConfig : featureConfig;
 }
 
+// [snippet:control]
 SmControl Wiring::control() const {
   SmControl c;
   c.schedulerIs(scheduler_);
@@ -102,11 +105,13 @@ SmControl Wiring::control() const {
   if (options_.ringTrace) c.ringTraceHandleIs(options_.ringTrace);
   return c;
 }
+// [snippet-end]
 
 void Wiring::start(SmKind k) {
   if (running(k)) return;
   SmControl const c = control();
   uint16_t const faps = options_.maxFaps, cores = options_.maxCores;
+  // [snippet:smFactories]
   switch (k) {
     case SmKind::portToLag:
       portToLagSm_ = lagHwConfigPortToLagSmFactory(veltLagStatus, portToLag, c);
@@ -137,6 +142,7 @@ void Wiring::start(SmKind k) {
                                                ExampleFeature::statusMergeSmFactory(&mergeSmsCreated_));
       break;
   }
+  // [snippet-end]
 }
 
 void Wiring::stop(SmKind k) {
@@ -215,6 +221,7 @@ bool Wiring::ready() const noexcept {
          ok(featureStatusSm_);
 }
 
+// [snippet:runUntilIdle]
 void Wiring::runUntilIdle() {
   auto process = TaskSchedulerRoot::findOrCreateScheduler();
   do {
@@ -222,5 +229,6 @@ void Wiring::runUntilIdle() {
     process->runUntilIdle();
   } while (!scheduler_->idle() || !process->idle());
 }
+// [snippet-end]
 
 }  // namespace ExampleWiring
