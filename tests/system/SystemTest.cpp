@@ -10,7 +10,8 @@
 //
 //   corvane-system-test [--first-seed S] [--seeds N] [--changes M] [--verbose]
 //
-// Odd seeds run the SMs synchronously, even seeds asynchronously. The last line is
+// Odd seeds run the SMs synchronously, even seeds asynchronously; every fifth seed
+// traces every level of every SM into a ring buffer. The last line is
 // "seeds=N changes=C restarts=R divergences=D leaks=L"; the exit status is non-zero
 // on any divergence or leak, and each failing seed prints the command reproducing it.
 #include <algorithm>
@@ -806,6 +807,20 @@ bool Driver::run() {
   opt.lagMemberExpansion = !chance(4);
   deleteOneIn_ = 2 + pick(10);
   opt.scheduler = TaskScheduler::TaskSchedulerIs();
+  // Every fifth seed traces every level of every SM into a ring buffer: tracing
+  // formats every value the SMs touch and must change nothing they do.
+  std::vector<std::pair<Ptr<DebugHandler>, uint16_t>> masks;
+  if (seed_ % 5 == 0) {
+    opt.ringTrace = RingTrace::RingTraceIs(64);
+    for (SmKind k : ExampleWiring::allSmKinds) {
+      auto h = getDebugHandler(ExampleWiring::smKindName(k), true);
+      masks.emplace_back(h, h->levelMask());
+      h->levelMaskIs(0x3c0);
+    }
+    auto h = getDebugHandler("IntfFeatureStatusOutputSm", true);
+    masks.emplace_back(h, h->levelMask());
+    h->levelMaskIs(0x3c0);
+  }
   bool ok = true;
   {
     Wiring w(opt);
@@ -846,6 +861,9 @@ bool Driver::run() {
   oldPhyIntfs_.clear();
   oldLagHwConfigs_.clear();
   opt.scheduler = nullptr;
+  opt.ringTrace = nullptr;
+  for (auto& [h, mask] : masks) h->levelMaskIs(mask);
+  masks.clear();
   process_->runUntilIdle();
   process_ = nullptr;
   return ok;
@@ -902,14 +920,18 @@ int main(int argc, char** argv) {
 
   // The process scheduler lives for the whole run; count nodes after it exists.
   auto process = TaskSchedulerRoot::findOrCreateScheduler();
-  int32_t const nodes = Node::liveNodes();
-  std::signal(SIGABRT, onAbort);
+  // So are the trace handlers (the library makes them at load; the traced seeds
+  // would make any that were missing, for good).
+  for (SmKind k : ExampleWiring::allSmKinds) getDebugHandler(ExampleWiring::smKindName(k), true);
+  getDebugHandler("IntfFeatureStatusOutputSm", true);
   if (!traced.empty()) {
     getDebugHandler(traced, true)->levelMaskIs(0x3c0);
-    traceSinkIs([](TraceRecord const& r) {
-      if (Driver::traceLog) Driver::traceLog->push_back("  " + r.function + ": " + r.message);
+    traceSinkIs([traced](TraceRecord const& r) {
+      if (Driver::traceLog && r.source == traced) Driver::traceLog->push_back("  " + r.function + ": " + r.message);
     });
   }
+  int32_t const nodes = Node::liveNodes();
+  std::signal(SIGABRT, onAbort);
   auto const started = std::chrono::steady_clock::now();
 
   Totals totals;
