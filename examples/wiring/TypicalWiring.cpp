@@ -146,35 +146,7 @@ void Wiring::start(SmKind k) {
 }
 
 void Wiring::stop(SmKind k) {
-  switch (k) {
-    case SmKind::portToLag:
-      portToLagSm_ = nullptr;
-      break;
-    case SmKind::intfTcam:
-      intfTcamSm_ = nullptr;
-      break;
-    case SmKind::intfPortMap:
-      intfPortMapSm_ = nullptr;
-      break;
-    case SmKind::portMapToIntf:
-      portMapToIntfSm_ = nullptr;
-      break;
-    case SmKind::configLagMemberExp:
-      configLagMemberExpSm_ = nullptr;
-      break;
-    case SmKind::configExp:
-      configExpSm_ = nullptr;
-      break;
-    case SmKind::configPortMapExp:
-      configPortMapExpSm_ = nullptr;
-      break;
-    case SmKind::perTcamStatus:
-      perTcamStatusSm_ = nullptr;
-      break;
-    case SmKind::featureStatus:
-      featureStatusSm_ = nullptr;
-      break;
-  }
+  visit(k, [](auto& sm) { sm = nullptr; });
 }
 
 void Wiring::restart(SmKind k) {
@@ -191,34 +163,14 @@ void Wiring::stopAll() {
 }
 
 bool Wiring::running(SmKind k) const noexcept {
-  switch (k) {
-    case SmKind::portToLag:
-      return bool(portToLagSm_);
-    case SmKind::intfTcam:
-      return bool(intfTcamSm_);
-    case SmKind::intfPortMap:
-      return bool(intfPortMapSm_);
-    case SmKind::portMapToIntf:
-      return bool(portMapToIntfSm_);
-    case SmKind::configLagMemberExp:
-      return bool(configLagMemberExpSm_);
-    case SmKind::configExp:
-      return bool(configExpSm_);
-    case SmKind::configPortMapExp:
-      return bool(configPortMapExpSm_);
-    case SmKind::perTcamStatus:
-      return bool(perTcamStatusSm_);
-    case SmKind::featureStatus:
-      return bool(featureStatusSm_);
-  }
-  return false;
+  return const_cast<Wiring*>(this)->visit(k, [](auto const& sm) { return bool(sm); });
 }
 
 bool Wiring::ready() const noexcept {
-  auto ok = [](auto const& sm) { return !sm || sm->ready(); };
-  return ok(portToLagSm_) && ok(intfTcamSm_) && ok(intfPortMapSm_) && ok(portMapToIntfSm_) &&
-         ok(configLagMemberExpSm_) && ok(configExpSm_) && ok(configPortMapExpSm_) && ok(perTcamStatusSm_) &&
-         ok(featureStatusSm_);
+  for (SmKind k : allSmKinds) {
+    if (!const_cast<Wiring*>(this)->visit(k, [](auto const& sm) { return !sm || sm->ready(); })) return false;
+  }
+  return true;
 }
 
 // [snippet:runUntilIdle]

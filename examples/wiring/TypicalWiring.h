@@ -166,6 +166,22 @@ class Wiring {
 
  private:
   Corvane::SmControl control() const;
+  // Calls fn with the member that holds SM k, returning what fn returns.
+  template <class F>
+  auto visit(SmKind k, F&& fn) {
+    switch (k) {
+      case SmKind::portToLag: return fn(portToLagSm_);
+      case SmKind::intfTcam: return fn(intfTcamSm_);
+      case SmKind::intfPortMap: return fn(intfPortMapSm_);
+      case SmKind::portMapToIntf: return fn(portMapToIntfSm_);
+      case SmKind::configLagMemberExp: return fn(configLagMemberExpSm_);
+      case SmKind::configExp: return fn(configExpSm_);
+      case SmKind::configPortMapExp: return fn(configPortMapExpSm_);
+      case SmKind::perTcamStatus: return fn(perTcamStatusSm_);
+      case SmKind::featureStatus: break;
+    }
+    return fn(featureStatusSm_);
+  }
 
   Ptr<Corvane::TaskScheduler> scheduler_;
   HardwareLayer hardware_;
