@@ -339,6 +339,7 @@ class Driver {
   void portMapBurst();
   void changeFeatureConfig();
   void changeHardware();
+  void wipe();
   void agentAction();  // restarts, scheduler steps, yield counts
   // With --verbose, what the driver did since the last checkpoint, printed when it fails.
   template <class... A>
@@ -604,7 +605,42 @@ void Driver::changeHardware() {
   ++changes_;
 }
 
+// Now and then an input is emptied at once, the way an agent clears a table.
+void Driver::wipe() {
+  switch (pick(6)) {
+    case 0:
+      w_->veltStatus->intfIdToSystemTcamIdDelAll();
+      note("veltStatus: all deleted");
+      break;
+    case 1:
+      w_->veltLagStatus->lagHwConfigDelAll();
+      note("veltLagStatus: all deleted");
+      break;
+    case 2:
+      w_->lagConfig->phyIntfDelAll();
+      note("lagConfig: all deleted");
+      break;
+    case 3:
+      w_->intfIdToPortMap->intfIdToPortMapDelAll();
+      note("portMap: all deleted", holder_ ? " (held)" : "");
+      break;
+    case 4:
+      w_->featureConfig->configDelAll();
+      note("featureConfig: all deleted");
+      break;
+    default:
+      w_->tcamStatus->statusDelAll();
+      note("hardware: every status deleted");
+      break;
+  }
+  ++changes_;
+}
+
 void Driver::change() {
+  if (chance(80)) {
+    wipe();
+    return;
+  }
   switch (pick(14)) {
     case 0:
     case 1:
