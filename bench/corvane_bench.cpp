@@ -133,6 +133,17 @@ uint32_t movingPort(uint64_t s, uint32_t ports) {
   return uint32_t(lag) * lagSize;
 }
 
+// Heap allocations per iteration of the timed loop, from the counters above.
+struct AllocationsPerIteration {
+  benchmark::State& state;
+  uint64_t start = heap.allocations;
+  ~AllocationsPerIteration() {
+    if (state.iterations() > 0) {
+      state.counters["allocs_per_change"] = double(heap.allocations - start) / double(state.iterations());
+    }
+  }
+};
+
 SmControl syncControl() {
   SmControl c;
   c.synchronousIs(SmControl::synchronousOn);
@@ -242,7 +253,10 @@ bool tcamChangeLoop(benchmark::State& state, Hardware::Velt::Status& velt, uint3
     return false;
   }
   uint64_t s = 0;
-  for (auto _ : state) tcamStep(velt, s++, ports);
+  {
+    AllocationsPerIteration allocs{state};
+    for (auto _ : state) tcamStep(velt, s++, ports);
+  }
   if (s & 1) tcamStep(velt, s++, ports);
   if (!steady()) {
     state.SkipWithError("outputs wrong after timing");
@@ -317,9 +331,12 @@ void BM_IntfTcamChangeWiring(benchmark::State& state) {
   }
   size_t const statuses = w.tcamStatus->status().size();
   uint64_t s = 0;
-  for (auto _ : state) {
-    tcamStep(*w.veltStatus, s++, n);
-    w.runUntilIdle();
+  {
+    AllocationsPerIteration allocs{state};
+    for (auto _ : state) {
+      tcamStep(*w.veltStatus, s++, n);
+      w.runUntilIdle();
+    }
   }
   if (s & 1) tcamStep(*w.veltStatus, s, n);
   w.runUntilIdle();
@@ -352,7 +369,10 @@ void BM_PortMapChange(benchmark::State& state) {
     return;
   }
   uint64_t s = 0;
-  for (auto _ : state) step(s++);
+  {
+    AllocationsPerIteration allocs{state};
+    for (auto _ : state) step(s++);
+  }
   if (s & 1) step(s);
   if (w.portMapConfig->config().size() != entries || w.portMapToIntf->portMapToIntf().size() != n) {
     state.SkipWithError("outputs wrong after timing");
@@ -387,7 +407,10 @@ void BM_StatusChange(benchmark::State& state) {
     return;
   }
   uint64_t s = 0;
-  for (auto _ : state) step(s++);
+  {
+    AllocationsPerIteration allocs{state};
+    for (auto _ : state) step(s++);
+  }
   if (s & 1) step(s);
   if (!w.hardware().failingKeys().empty()) {
     state.SkipWithError("failing marks left after timing");
@@ -508,11 +531,13 @@ void BM_Reconcile(benchmark::State& state) {
 void BM_Memory(benchmark::State& state) {
   uint32_t const n = uint32_t(state.range(0));
   TcamWorld w(n);
-  int64_t held = 0, smState = 0;
+  int64_t held = 0, smState = 0, tcamSm = 0;
   size_t entries = 0;
   for (auto _ : state) {
     int64_t const before = heap.liveBytes;
-    w.startSms();
+    w.tcamSm = intfTcamSmFactory(w.veltStatus, w.lagConfig, w.sets, syncControl());
+    tcamSm = heap.liveBytes - before;
+    w.expSm = configExpSmFactory(w.sets, w.memberConfig, w.tcamConfig, syncControl());
     held = heap.liveBytes - before;
     entries = tcamSetEntries(*w.sets) + w.tcamConfig->config().size();
     int64_t const withSms = heap.liveBytes;
@@ -523,6 +548,8 @@ void BM_Memory(benchmark::State& state) {
   state.counters["bytes_per_output_entry"] = double(held) / double(entries);
   state.counters["sm_state_bytes_per_output_entry"] = double(smState) / double(entries);
   state.counters["output_entries"] = double(entries);
+  state.counters["intf_tcam_sm_bytes_per_port"] = double(tcamSm) / double(n);
+  state.counters["config_exp_sm_bytes_per_port"] = double(held - tcamSm) / double(n);
 }
 
 void BM_BaselineMemory(benchmark::State& state) {
