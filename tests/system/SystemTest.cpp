@@ -5,11 +5,15 @@
 // elements replaced, the port-map table immediately and in delayed bursts, feature
 // payloads, the hardware layer's statuses), destroys and re-creates SMs over their
 // outputs, runs the scheduler a few steps at a time with random yield counts, and
-// at every quiescent point compares each output with a reference computed from the
-// inputs alone. After the seed every node must be gone.
+// compares each output with a reference computed from the inputs alone: right after
+// a change whenever every SM is ready, and at every quiescent point. After the seed
+// every node must be gone.
 //
 //   corvane-system-test [--first-seed S] [--seeds N] [--changes M] [--verbose]
+//                       [--trace SmName]
 //
+// --changes is per seed. --verbose prints every checkpoint and, for a failing one,
+// what the driver did since the last; --trace adds that SM's trace lines to it.
 // Odd seeds run the SMs synchronously, even seeds asynchronously; every fifth seed
 // traces every level of every SM into a ring buffer. The last line is
 // "seeds=N changes=C restarts=R divergences=D leaks=L"; the exit status is non-zero
