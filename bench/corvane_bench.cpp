@@ -52,6 +52,12 @@
 // goes through malloc here; the counters hold the usable size of every live block,
 // which is what the allocator hands out, malloc's own 8-byte block header excepted.
 
+// GCC sees malloc'd blocks reach std::free through the replaced operator delete and
+// warns of a mismatch; here every operator new and delete are this pair, so it holds.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace {
 struct HeapCounters {
   int64_t liveBytes = 0;
