@@ -44,6 +44,9 @@ using Hardware::Velt::FapId;
 using Hardware::Velt::FapPortId;
 using Hardware::Velt::LocalCoreId;
 
+// The sanitizers' runtime, when linked in: called before a report ends the process.
+extern "C" void __sanitizer_set_death_callback(void (*callback)()) __attribute__((weak));
+
 namespace {
 
 // ---- the world of one seed ------------------------------------------------------
@@ -913,10 +916,14 @@ bool Driver::run() {
 
 char reproduceLine[256];
 
-// A fatal internal error aborts; say which seed did it.
-void onAbort(int) {
+void sayWhichSeed() {
   ssize_t r = write(2, reproduceLine, std::strlen(reproduceLine));
   (void)r;
+}
+
+// A fatal internal error aborts; say which seed did it.
+void onAbort(int) {
+  sayWhichSeed();
   std::signal(SIGABRT, SIG_DFL);
   std::abort();
 }
@@ -972,11 +979,12 @@ int main(int argc, char** argv) {
   }
   int32_t const nodes = Node::liveNodes();
   std::signal(SIGABRT, onAbort);
+  if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(sayWhichSeed);
   auto const started = std::chrono::steady_clock::now();
 
   Totals totals;
   for (uint64_t seed = firstSeed; seed < firstSeed + seeds; ++seed) {
-    std::snprintf(reproduceLine, sizeof reproduceLine, "seed %llu aborted; reproduce with: %s --first-seed %llu --seeds 1 --changes %llu\n",
+    std::snprintf(reproduceLine, sizeof reproduceLine, "seed %llu ended the run; reproduce with: %s --first-seed %llu --seeds 1 --changes %llu\n",
                   (unsigned long long)seed, argv[0], (unsigned long long)seed, (unsigned long long)changes);
     bool ok = Driver(seed, changes, totals, verbose).run();
     ++totals.seeds;
