@@ -17,6 +17,15 @@
 
 namespace Corvane {
 
+// False only in builds configured with CORVANE_TRACE_COMPILED_OUT=ON, which exist to
+// measure what the disabled trace lines cost: there no level is ever enabled, so the
+// compiler drops every trace line with its test.
+#if defined(CORVANE_TRACE_COMPILED_OUT) && CORVANE_TRACE_COMPILED_OUT
+inline constexpr bool traceCompiledIn = false;
+#else
+inline constexpr bool traceCompiledIn = true;
+#endif
+
 struct TraceRecord {
   int level = 0;
   std::string source;     // the module that traced (IntfTcamSm, ...)
@@ -62,7 +71,7 @@ class CORVANE_API DebugHandler : public Node {
   std::string const& name() const noexcept { return name_; }
   uint16_t levelMask() const noexcept { return mask_; }
   void levelMaskIs(uint16_t mask) noexcept { mask_ = mask; }
-  bool enabled(int level) const noexcept { return (mask_ >> level) & 1u; }
+  bool enabled(int level) const noexcept { return traceCompiledIn && ((mask_ >> level) & 1u); }
 
   // Formats and emits when `level` is enabled; does nothing (and formats nothing) otherwise.
   template <class... A>
