@@ -1,5 +1,7 @@
 #include "corvane/engine/InputSm.h"
 
+#include <iterator>
+
 namespace Corvane {
 
 InputSm::InputSm(RootSm& root, InputSm* parent, char const* className)
@@ -9,12 +11,21 @@ InputSm::~InputSm() {
   for (uint32_t i = 0; i < scanCount_; ++i) taskDelete(scans_[i]);
 }
 
+namespace {
+constexpr char const* scanFnNames[] = {"doInputScan0", "doInputScan1", "doInputScan2", "doInputScan3",
+                                       "doInputScan4", "doInputScan5", "doInputScan6", "doInputScan7",
+                                       "doInputScan8", "doInputScan9"};
+}  // namespace
+
+char const* InputSm::scanFnName(uint8_t number) noexcept { return scanFnNames[number]; }
+
 void InputSm::scanDeclare(uint8_t number, int32_t flag, char const* handlerName) {
   Scan& s = scans_[scanCount_];
   s.sm = this;
   s.index = scanCount_;
   s.flag = flag;
-  s.scanFn = "doInputScan" + std::to_string(number);
+  if (number >= std::size(scanFnNames)) throw InternalError(fmt::format("scan number {} out of range", number));
+  s.number = number;
   s.handlerFn = handlerName;
   ++scanCount_;
 }
@@ -30,7 +41,7 @@ void InputSm::doInitializeTask() {
   for (uint32_t i = 0; i < scanCount_; ++i) {
     Scan& s = scans_[i];
     std::string name = fmt::format("Corvane::{}-{}InputScanTask{}", root_.sourceName(), className_,
-                                   s.scanFn.substr(sizeof("doInputScan") - 1));
+                                   scanFnName(s.number) + sizeof("doInputScan") - 1);
     s.task = Task::TaskIs(root_.scheduler(), root_.stromControl().taskPriority(), std::move(name));
     if (nodeFlag(flagNotificationActive)) {
       s.task->subscriberAdd(&s);
@@ -98,7 +109,7 @@ bool InputSm::inputScanComplete() const noexcept {
 bool InputSm::scanBegin(uint32_t scan) {
   if (!enabled_) return false;
   Scan& s = scans_[scan];
-  char const* fn = s.scanFn.c_str();
+  char const* fn = scanFnName(s.number);
   root_.trace(9, fn, className_, "{}", "");
   root_.trace(9, fn, className_, " scan complete: {} resumed: {} scan: {}", inputScanComplete(scan),
               s.state == scanResuming, s.flag >= 0 && root_.inputSmScanState()->scan(uint32_t(s.flag)));
@@ -140,7 +151,7 @@ bool InputSm::shouldYield(uint32_t scan) const {
 
 void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t total) {
   Scan& s = scans_[scan];
-  root_.trace(8, s.scanFn.c_str(), className_, "{} {} yielding after {} iterations ({} total items)", "",
+  root_.trace(8, scanFnName(s.number), className_, "{} {} yielding after {} iterations ({} total items)", "",
               child ? "child" : "", iterations, total);
   s.state = scanResuming;
   Task* t = parent_ ? yieldTask() : s.task.get();
@@ -153,18 +164,20 @@ void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t
 
 void InputSm::scanFinish(uint32_t scan, ScanKind kind, size_t elements) {
   Scan& s = scans_[scan];
-  std::string label = className_;
-  if (initialScanDone()) {
+  bool const initial = !initialScanDone();
+  if (initial) {
+    s.state = scanFirstPassComplete;
+  } else {
     s.state = scanComplete;
     taskDelete(s);
-  } else {
-    s.state = scanFirstPassComplete;
-    label += " initial";
   }
-  char const* fn = s.scanFn.c_str();
+  if (s.flag >= 0 && kind == ScanKind::topLevel) root_.inputSmScanState()->scanIs(uint32_t(s.flag), true);
+  if (!root_.traceOn(9)) return;
+  std::string label = className_;
+  if (initial) label += " initial";
+  char const* fn = scanFnName(s.number);
   switch (kind) {
     case ScanKind::topLevel:
-      if (s.flag >= 0) root_.inputSmScanState()->scanIs(uint32_t(s.flag), true);
       root_.trace(9, fn, className_, "{} scan, and parent scan, complete.", label);
       break;
     case ScanKind::nestedCollection:

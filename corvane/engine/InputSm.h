@@ -61,7 +61,7 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   virtual void doInputScanN(uint32_t scan) = 0;
   virtual Entity const* watched() const noexcept = 0;
 
-  char const* scanFn(uint32_t scan) const noexcept { return scans_[scan].scanFn.c_str(); }
+  char const* scanFn(uint32_t scan) const noexcept { return scanFnName(scans_[scan].number); }
   char const* handlerFn(uint32_t scan) const noexcept { return scans_[scan].handlerFn; }
 
   // Shared scan of a keyed collection from the bookmark (Part of every collection
@@ -92,17 +92,20 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   };
 
  private:
+  // Every input SM holds two of these (one per input SM and element adds up), so
+  // the fields are packed and the scan's name is looked up from its number.
   struct Scan : Subscriber {
     InputSm* sm = nullptr;
-    uint32_t index = 0;
+    Ptr<Task> task;
+    char const* handlerFn = "";
     int32_t flag = -1;
+    uint8_t index = 0;
+    uint8_t number = 0;  // the N of doInputScanN, for traces and task names
     uint8_t state = scanFresh;
     bool subscribed = false;
-    Ptr<Task> task;
-    std::string scanFn;
-    char const* handlerFn = "";
     void dispatch(uint32_t attrId, void const* key) override;
   };
+  static char const* scanFnName(uint8_t number) noexcept;
   void taskDelete(Scan& s) noexcept;
   bool inReactorChain() const noexcept;
   Task* yieldTask() const noexcept;

@@ -29,9 +29,10 @@ struct Tr {
   void operator()(int level, fmt::format_string<A...> format, A&&... args) const {
     sm.trace(level, fn, sm.sourceName(), format, std::forward<A>(args)...);
   }
+  // The format is read (and its length taken) only when the level is on.
   template <class... A>
-  void text(int level, std::string_view format, A const&... args) const {
-    sm.traceText(level, fn, sm.sourceName(), format, args...);
+  void text(int level, char const* format, A const&... args) const {
+    if (CORVANE_UNLIKELY(sm.traceOn(level))) sm.traceText(level, fn, sm.sourceName(), format, args...);
   }
 };
 
