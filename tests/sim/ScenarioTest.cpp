@@ -57,6 +57,8 @@ TEST(Scenario, MalformedInputNamesThePathAndTheFault) {
        "t.json: not valid JSON: parse error at line 1, column 17: syntax error while parsing value - unexpected "
        "end of input; expected '[', '{', or a literal"},
       {R"([1])", "t.json: /: expected an object, found array"},
+      {R"({"chip": {"maxFaps": 1E400}})",
+       "t.json: not valid JSON: number overflow parsing '1E400'"},
       {R"({"interface": []})", "t.json: /interface: unknown key"},
       {R"({"chip": {"maxFaps": 0}})", "t.json: /chip/maxFaps: 0 is out of range (1 to 2046)"},
       {R"({"interfaces": [{"name": "Ethernet1", "tcam": "one"}]})",

@@ -320,8 +320,9 @@ Scenario parseScenario(std::string_view text, std::string const& source) {
   json doc;
   try {
     doc = json::parse(text.begin(), text.end());
-  } catch (json::parse_error const& e) {
-    // Drop the library's "[json.exception.parse_error.101] " tag.
+  } catch (json::exception const& e) {
+    // A syntax error, or a number past what a double holds. Drop the library's
+    // "[json.exception.parse_error.101] " tag.
     std::string what = e.what();
     auto tagEnd = what.find("] ");
     if (tagEnd != std::string::npos) what = what.substr(tagEnd + 2);
