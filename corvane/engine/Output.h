@@ -20,19 +20,22 @@
 
 namespace Corvane {
 
-// The trace context of one pipeline function.
+// The trace context of one pipeline function. The handler's mask is read once, when
+// the function starts, so each trace line after that tests a local value.
 struct Tr {
+  Tr(RootSm const& root, char const* function) noexcept : sm(root), fn(function), mask(root.traceMask()) {}
   RootSm const& sm;
   char const* fn;
-  bool on(int level) const noexcept { return sm.traceOn(level); }
+  uint16_t mask;
+  bool on(int level) const noexcept { return (mask >> level) & 1u; }
   template <class... A>
   void operator()(int level, fmt::format_string<A...> format, A&&... args) const {
-    sm.trace(level, fn, sm.sourceName(), format, std::forward<A>(args)...);
+    if (CORVANE_UNLIKELY(on(level))) sm.traceEmit(level, fn, sm.sourceName(), format, args...);
   }
   // The format is read (and its length taken) only when the level is on.
   template <class... A>
   void text(int level, char const* format, A const&... args) const {
-    if (CORVANE_UNLIKELY(sm.traceOn(level))) sm.traceText(level, fn, sm.sourceName(), format, args...);
+    if (CORVANE_UNLIKELY(on(level))) sm.traceEmit(level, fn, sm.sourceName(), fmt::string_view(format), args...);
   }
 };
 

@@ -46,25 +46,30 @@ class CORVANE_API RootSm : public Entity {
   SmControl const& stromControl() const noexcept { return control_; }
   char const* sourceName() const noexcept { return sourceName_; }
 
-  // Tracing: every line of this SM and its input SMs goes through here.
+  // Tracing: every line of this SM and its input SMs goes through here. The test of
+  // the level is inline; formatting and emitting are out of line and marked cold, so
+  // a disabled line costs its caller one test and no code in the hot path.
   DebugHandler const& traceHandle() const noexcept { return *traceHandle_; }
   bool traceOn(int level) const noexcept { return traceHandle_->enabled(level); }
+  uint16_t traceMask() const noexcept { return traceCompiledIn ? traceHandle_->levelMask() : 0; }
   template <class... A>
   void trace(int level, char const* function, char const* className, fmt::format_string<A...> format,
              A&&... args) const {
-    if (CORVANE_UNLIKELY(traceHandle_->enabled(level))) {
-      traceHandle_->emit(level, sourceName_, function, className, control_.ringTraceHandle().get(),
-                         fmt::format(format, std::forward<A>(args)...));
-    }
+    if (CORVANE_UNLIKELY(traceHandle_->enabled(level))) traceEmit(level, function, className, format, args...);
   }
   // For message texts that are data (into-lines, foreach and filter texts).
   template <class... A>
   void traceText(int level, char const* function, char const* className, std::string_view format,
                  A const&... args) const {
-    if (CORVANE_UNLIKELY(traceHandle_->enabled(level))) {
-      traceHandle_->emit(level, sourceName_, function, className, control_.ringTraceHandle().get(),
-                         fmt::format(fmt::runtime(format), args...));
-    }
+    if (CORVANE_UNLIKELY(traceHandle_->enabled(level)))
+      traceEmit(level, function, className, fmt::string_view(format.data(), format.size()), args...);
+  }
+  // Formats and emits one line whose level the caller has found enabled.
+  template <class... A>
+  [[gnu::cold, gnu::noinline]] void traceEmit(int level, char const* function, char const* className,
+                                              fmt::string_view format, A const&... args) const {
+    traceHandle_->emit(level, sourceName_, function, className, control_.ringTraceHandle().get(),
+                       fmt::vformat(format, fmt::make_format_args(args...)));
   }
 
   // Top-level input SM in attribute slot `slot` (null before creation or after teardown).
