@@ -21,8 +21,6 @@ char const* InputSm::scanFnName(uint8_t number) noexcept { return scanFnNames[nu
 
 void InputSm::scanDeclare(uint8_t number, int32_t flag, char const* handlerName) {
   Scan& s = scans_[scanCount_];
-  s.sm = this;
-  s.index = scanCount_;
   s.flag = flag;
   if (number >= std::size(scanFnNames)) throw InternalError(fmt::format("scan number {} out of range", number));
   s.number = number;
@@ -42,23 +40,29 @@ void InputSm::doInitializeTask() {
     Scan& s = scans_[i];
     std::string name = fmt::format("Corvane::{}-{}InputScanTask{}", root_.sourceName(), className_,
                                    scanFnName(s.number) + sizeof("doInputScan") - 1);
-    s.task = Task::TaskIs(root_.scheduler(), root_.stromControl().taskPriority(), std::move(name));
+    Ptr<Task> task = Task::TaskIs(root_.scheduler(), root_.stromControl().taskPriority(), std::move(name));
+    auto* st = new ScanTask;
+    st->sm = this;
+    st->index = uint8_t(i);
+    st->task = std::move(task);
+    s.task = st;
     if (nodeFlag(flagNotificationActive)) {
-      s.task->subscriberAdd(&s);
-      s.subscribed = true;
+      st->task->subscriberAdd(st);
+      st->subscribed = true;
     }
   }
 }
 
 void InputSm::taskDelete(Scan& s) noexcept {
-  if (!s.task) return;
-  if (s.subscribed) s.task->subscriberRemove(&s);
-  s.subscribed = false;
-  s.task->descheduleTask();
+  ScanTask* st = s.task;
+  if (!st) return;
   s.task = nullptr;
+  if (st->subscribed) st->task->subscriberRemove(st);
+  st->task->descheduleTask();
+  delete st;
 }
 
-void InputSm::Scan::dispatch(uint32_t attrId, void const*) {
+void InputSm::ScanTask::dispatch(uint32_t attrId, void const*) {
   if (attrId != Task::attrRun || sm->nodeFlag(flagZombie)) return;
   Ptr<InputSm> keep(sm);
   sm->doInputScanN(index);
@@ -70,14 +74,14 @@ void InputSm::hasNotificationActiveIs(bool active) {
   if (!active) nodeFlagSet(flagZombie, true);
   if (active) nodeFlagSet(flagZombie, false);
   for (uint32_t i = 0; i < scanCount_; ++i) {
-    Scan& s = scans_[i];
-    if (!s.task || s.subscribed == active) continue;
+    ScanTask* st = scans_[i].task;
+    if (!st || st->subscribed == active) continue;
     if (active) {
-      s.task->subscriberAdd(&s);
+      st->task->subscriberAdd(st);
     } else {
-      s.task->subscriberRemove(&s);
+      st->task->subscriberRemove(st);
     }
-    s.subscribed = active;
+    st->subscribed = active;
   }
 }
 
@@ -86,8 +90,8 @@ void InputSm::doInputScan() {
   root_.trace(9, "doInputScan", className_, "");
   for (uint32_t i = 0; i < scanCount_; ++i) {
     Scan& s = scans_[i];
-    if (!synchronous() && s.task && s.task->taskWorkCount() != 0) {
-      s.task->scheduleTask();  // an earlier run of this scan yielded: continue in the task
+    if (!synchronous() && s.task && s.task->task->taskWorkCount() != 0) {
+      s.task->task->scheduleTask();  // an earlier run of this scan yielded: continue in the task
     } else {
       doInputScanN(i);
     }
@@ -110,9 +114,11 @@ bool InputSm::scanBegin(uint32_t scan) {
   if (!enabled_) return false;
   Scan& s = scans_[scan];
   char const* fn = scanFnName(s.number);
-  root_.trace(9, fn, className_, "{}", "");
-  root_.trace(9, fn, className_, " scan complete: {} resumed: {} scan: {}", inputScanComplete(scan),
-              s.state == scanResuming, s.flag >= 0 && root_.inputSmScanState()->scan(uint32_t(s.flag)));
+  if (CORVANE_UNLIKELY(root_.traceOn(9))) {
+    root_.trace(9, fn, className_, "{}", "");
+    root_.trace(9, fn, className_, " scan complete: {} resumed: {} scan: {}", inputScanComplete(scan),
+                s.state == scanResuming, s.flag >= 0 && root_.inputSmScanState()->scan(uint32_t(s.flag)));
+  }
   if (s.state == scanComplete || (s.state == scanFirstPassComplete && !initialScanDone())) return false;
   return true;
 }
@@ -141,11 +147,11 @@ bool InputSm::inReactorChain() const noexcept {
 Task* InputSm::yieldTask() const noexcept {
   InputSm const* top = this;
   while (top->parent_) top = top->parent_;
-  return top->scanCount_ ? top->scans_[0].task.get() : nullptr;
+  return top->scanCount_ ? top->task(0) : nullptr;
 }
 
 bool InputSm::shouldYield(uint32_t scan) const {
-  Task* t = parent_ ? yieldTask() : scans_[scan].task.get();
+  Task* t = parent_ ? yieldTask() : task(scan);
   return t && !inReactorChain() && t->taskShouldYield();
 }
 
@@ -154,7 +160,7 @@ void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t
   root_.trace(8, scanFnName(s.number), className_, "{} {} yielding after {} iterations ({} total items)", "",
               child ? "child" : "", iterations, total);
   s.state = scanResuming;
-  Task* t = parent_ ? yieldTask() : s.task.get();
+  Task* t = parent_ ? yieldTask() : task(scan);
   if (t) {
     t->taskWorkCountInc(iterations);
     t->taskWorkPendingIs(total);

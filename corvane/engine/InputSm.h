@@ -47,7 +47,7 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   bool inputScanComplete() const noexcept;
   bool inputScanComplete(uint32_t scan) const noexcept;
   uint8_t inputScanState(uint32_t scan) const noexcept { return scans_[scan].state; }
-  Task* task(uint32_t scan) const noexcept { return scans_[scan].task.get(); }
+  Task* task(uint32_t scan) const noexcept { return scans_[scan].task ? scans_[scan].task->task.get() : nullptr; }
 
  protected:
   InputSm(RootSm& root, InputSm* parent, char const* className);
@@ -92,18 +92,24 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   };
 
  private:
-  // Every input SM holds two of these (one per input SM and element adds up), so
-  // the fields are packed and the scan's name is looked up from its number.
-  struct Scan : Subscriber {
+  // A scan's task and the subscription that runs the scan from it. Only top-level
+  // SMs scanning asynchronously have one; nested SMs scan on their parent's task.
+  struct ScanTask : Subscriber {
     InputSm* sm = nullptr;
     Ptr<Task> task;
-    char const* handlerFn = "";
-    int32_t flag = -1;
     uint8_t index = 0;
-    uint8_t number = 0;  // the N of doInputScanN, for traces and task names
-    uint8_t state = scanFresh;
     bool subscribed = false;
     void dispatch(uint32_t attrId, void const* key) override;
+  };
+  // Every input SM holds two of these (one per input SM and element adds up), so
+  // the fields are packed, the task is held apart and the scan's name is looked up
+  // from its number.
+  struct Scan {
+    ScanTask* task = nullptr;  // owned; see taskDelete()
+    char const* handlerFn = "";
+    int32_t flag = -1;
+    uint8_t number = 0;  // the N of doInputScanN, for traces and task names
+    uint8_t state = scanFresh;
   };
   static char const* scanFnName(uint8_t number) noexcept;
   void taskDelete(Scan& s) noexcept;

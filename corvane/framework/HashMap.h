@@ -9,7 +9,10 @@
 // next one. Every change (insert, replace, delete) advances version().
 //
 // Entries live in a per-collection pool: deleting and re-inserting keys reuses
-// storage without touching the allocator.
+// storage without touching the allocator. Most tables of the library hold one or
+// two entries (the TCAMs or port maps of one interface), so the first allocation
+// carries the one-bucket array and the first slot together, and the table object
+// itself is kept small.
 #pragma once
 
 #include <cstddef>
@@ -56,8 +59,10 @@ class HashTable {
   struct ChunkHeader {
     ChunkHeader* next;
   };
-  static constexpr size_t chunkOffset =
-      (sizeof(ChunkHeader) + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot);
+  static constexpr size_t roundToSlot(size_t n) { return (n + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot); }
+  static constexpr size_t chunkOffset = roundToSlot(sizeof(ChunkHeader));
+  // The first block: chunk header, the one-bucket array, then one slot.
+  static constexpr size_t firstSlotOffset = roundToSlot(sizeof(ChunkHeader) + sizeof(Slot*));
   static constexpr uint32_t maxChunkSlots = 1024;
 
   static bool slotLess(uint64_t ha, K const& ka, uint64_t hb, K const& kb) {
@@ -180,7 +185,7 @@ class HashTable {
   }
   ~HashTable() {
     destroyAll();
-    ::operator delete(buckets_);
+    if (nBuckets_ > 1) ::operator delete(buckets_);  // one bucket lives in the first block
     for (ChunkHeader* c = chunks_; c;) {
       ChunkHeader* n = c->next;
       ::operator delete(c);
@@ -198,7 +203,6 @@ class HashTable {
     std::swap(chunks_, o.chunks_);
     std::swap(nextChunk_, o.nextChunk_);
     std::swap(slotCapacity_, o.slotCapacity_);
-    std::swap(chunkCount_, o.chunkCount_);
     std::swap(hasher_, o.hasher_);
     uint64_t v = (version_ > o.version_ ? version_ : o.version_) + 1;
     version_ = o.version_ = v;
@@ -304,8 +308,12 @@ class HashTable {
 
   // Approximate bytes held (buckets and pool), for memory accounting.
   size_t bytesHeld() const noexcept {
-    return sizeof(Slot*) * nBuckets_ + size_t(slotCapacity_) * sizeof(Slot) +
-           size_t(chunkCount_) * chunkOffset;
+    if (nBuckets_ == 0) return 0;
+    // Chunks after the first hold 2, 4, ... maxChunkSlots slots, then maxChunkSlots each.
+    size_t chunks = 1;
+    for (size_t cap = 1, n = 2; cap < slotCapacity_; cap += n, n = n < maxChunkSlots ? n * 2 : n) ++chunks;
+    return firstSlotOffset + (nBuckets_ > 1 ? sizeof(Slot*) * nBuckets_ : 0) + size_t(slotCapacity_) * sizeof(Slot) +
+           (chunks - 1) * chunkOffset;
   }
 
  private:
@@ -388,17 +396,19 @@ class HashTable {
   void addChunk() {
     uint32_t n = nextChunk_;
     auto* raw = static_cast<unsigned char*>(::operator new(chunkOffset + n * sizeof(Slot)));
+    chunkLink(raw, reinterpret_cast<Slot*>(raw + chunkOffset), n);
+  }
+  // Puts a chunk of n slots on the chunk list and the slots on the free list.
+  void chunkLink(unsigned char* raw, Slot* slots, uint32_t n) noexcept {
     auto* hdr = reinterpret_cast<ChunkHeader*>(raw);
     hdr->next = chunks_;
     chunks_ = hdr;
-    Slot* slots = reinterpret_cast<Slot*>(raw + chunkOffset);
     for (uint32_t i = n; i-- > 0;) {
       *reinterpret_cast<Slot**>(&slots[i]) = free_;
       free_ = &slots[i];
     }
     slotCapacity_ += n;
-    ++chunkCount_;
-    if (nextChunk_ < maxChunkSlots) nextChunk_ *= 2;
+    if (nextChunk_ < maxChunkSlots) nextChunk_ = uint16_t(nextChunk_ * 2);
   }
 
   void destroyAll() noexcept {
@@ -414,7 +424,16 @@ class HashTable {
   // Doubles the bucket array. Buckets split in place: bucket i becomes 2i and 2i+1
   // and every chain keeps its order.
   void grow() {
-    uint32_t nb = nBuckets_ ? nBuckets_ * 2 : 1;
+    if (nBuckets_ == 0) {
+      // One allocation for the chunk header, the one-bucket array and the first slot.
+      auto* raw = static_cast<unsigned char*>(::operator new(firstSlotOffset + sizeof(Slot)));
+      buckets_ = reinterpret_cast<Slot**>(raw + sizeof(ChunkHeader));
+      buckets_[0] = nullptr;
+      nBuckets_ = 1;
+      chunkLink(raw, reinterpret_cast<Slot*>(raw + firstSlotOffset), 1);
+      return;
+    }
+    uint32_t nb = nBuckets_ * 2;
     Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * nb));
     std::memset(static_cast<void*>(nbk), 0, sizeof(Slot*) * nb);
     uint32_t newShift = shift_ - (nBuckets_ ? 1 : 0);
@@ -429,10 +448,10 @@ class HashTable {
         s = n;
       }
     }
-    ::operator delete(buckets_);
+    if (nBuckets_ > 1) ::operator delete(buckets_);
     buckets_ = nbk;
     nBuckets_ = nb;
-    shift_ = newShift;
+    shift_ = uint8_t(newShift);
   }
 
   struct SlotList {
@@ -452,15 +471,14 @@ class HashTable {
   SlotList slotsInOrder() const { return {this}; }
 
   Slot** buckets_ = nullptr;
-  uint32_t nBuckets_ = 0;
-  uint32_t shift_ = 64;  // 64 - log2(nBuckets_)
-  size_t size_ = 0;
   uint64_t version_ = 0;
   Slot* free_ = nullptr;
   ChunkHeader* chunks_ = nullptr;
-  uint32_t nextChunk_ = 1;
+  uint32_t size_ = 0;
+  uint32_t nBuckets_ = 0;
   uint32_t slotCapacity_ = 0;
-  uint32_t chunkCount_ = 0;
+  uint16_t nextChunk_ = 1;
+  uint8_t shift_ = 64;  // 64 - log2(nBuckets_)
   [[no_unique_address]] H hasher_{};
 };
 

@@ -226,3 +226,52 @@ TEST(HashMap, AssignmentAndSwapInvalidateCursors) {
   ASSERT_NE(d.entry(), nullptr);
   EXPECT_EQ(d.entry()->first, 5);
 }
+
+// One- and two-entry tables are the common case (the TCAMs of one interface) and
+// take a different allocation path: the first block holds the one bucket and the
+// first slot. Tables pass through it repeatedly here, then get copied, moved and
+// swapped while small; ASan builds check the memory.
+TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
+  std::vector<HashSet<uint32_t>> sets(64);
+  std::vector<std::set<uint32_t>> ref(64);
+  std::mt19937 rng(7);
+  for (int step = 0; step < 20000; ++step) {
+    uint32_t i = rng() % 64, k = rng() % 3;
+    switch (rng() % 5) {
+      case 0:
+      case 1:
+        ASSERT_EQ(sets[i].insert(k), ref[i].insert(k).second);
+        break;
+      case 2:
+        ASSERT_EQ(sets[i].erase(k), ref[i].erase(k) == 1);
+        break;
+      case 3:
+        sets[i].clear();
+        ref[i].clear();
+        break;
+      default: {
+        uint32_t j = rng() % 64;
+        if (rng() % 2) {
+          sets[i].swap(sets[j]);
+          std::swap(ref[i], ref[j]);
+        } else if (i != j) {
+          sets[i] = rng() % 2 ? sets[j] : HashSet<uint32_t>(std::move(sets[j]));
+          ref[i] = ref[j];
+          if (sets[j].empty()) ref[j].clear();  // moved from
+        }
+        break;
+      }
+    }
+    ASSERT_EQ(sets[i].size(), ref[i].size());
+  }
+  for (uint32_t i = 0; i < 64; ++i) {
+    std::vector<uint32_t> got(sets[i].begin(), sets[i].end());
+    EXPECT_EQ(got, expectedOrder<Hasher<uint32_t>>(ref[i])) << "set " << i;
+  }
+  HashSet<uint32_t> one;
+  one.insert(1);
+  HashSet<uint32_t> many;
+  for (uint32_t k = 0; k < 5000; ++k) many.insert(k);
+  EXPECT_LT(one.bytesHeld(), 64u);
+  EXPECT_GT(many.bytesHeld(), 5000 * sizeof(uint32_t));
+}
