@@ -299,7 +299,9 @@ class NestedOutput final : public OutputBase {
     if (!inner) return;
     tr.text(7, line.deleting, k1, k2);
     Adapter::innerDel(*inner, k2);
-    if (Adapter::innerColl(*inner).empty()) Adapter::outerDel(*entity_, k1);
+    bool const emptied = Adapter::innerColl(*inner).empty();
+    inner = nullptr;  // the outer collection alone holds it, so its entity may recycle it
+    if (emptied) Adapter::outerDel(*entity_, k1);
   }
 
  protected:

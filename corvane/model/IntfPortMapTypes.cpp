@@ -2,6 +2,11 @@
 
 namespace Corvane {
 
+namespace {
+// Largest emptied set (table and pool) kept for reuse.
+constexpr size_t spareMaxBytes = 512;
+}  // namespace
+
 CORVANE_NODE_TYPE_DEFINE(PortMapSet, "Corvane::PortMapSet", Entity)
 PortMapSet::~PortMapSet() = default;
 Ptr<PortMapSet> PortMapSet::PortMapSetIs(IntfId intfId) { return Ptr<PortMapSet>(new PortMapSet(intfId)); }
@@ -22,14 +27,26 @@ Ptr<PortMapSet> IntfToPortMapSet::intfToPortMapSet(IntfId i) const {
 
 Ptr<PortMapSet> IntfToPortMapSet::intfToPortMapSetIs(IntfId i) {
   if (Ptr<PortMapSet> const* s = intfToPortMapSet_.find(i)) return *s;
-  Ptr<PortMapSet> s(new PortMapSet(i));
+  Ptr<PortMapSet> s;
+  if (spare_) {
+    s = std::move(spare_);
+    s->intfId_ = i;
+  } else {
+    s = Ptr<PortMapSet>(new PortMapSet(i));
+  }
   collSet(intfToPortMapSet_, attrIntfToPortMapSet, i, s);
   return s;
 }
 
 bool IntfToPortMapSet::intfToPortMapSetDel(IntfId i) {
   Ptr<PortMapSet> removed;
-  return collDel(intfToPortMapSet_, attrIntfToPortMapSet, i, &removed);
+  if (!collDel(intfToPortMapSet_, attrIntfToPortMapSet, i, &removed)) return false;
+  // Nobody else can reach a set that no one references or follows. A set that held
+  // an expanded wildcard keeps a large table: that one goes.
+  if (removed->refCount() == 1 && removed->portMapSet().empty() && !removed->hasSubscribers() &&
+      removed->portMapSet().bytesHeld() <= spareMaxBytes)
+    spare_ = std::move(removed);
+  return true;
 }
 
 }  // namespace Corvane

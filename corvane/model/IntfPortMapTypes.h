@@ -33,6 +33,7 @@ class CORVANE_API PortMapSet : public Entity {
   void portMapSetDelAll() { collDelAll(portMapSet_, attrPortMapSet); }
 
  private:
+  friend class IntfToPortMapSet;  // recycles an emptied set for another interface
   IntfId intfId_;
   PortMapSetColl portMapSet_;
 };
@@ -73,6 +74,10 @@ class CORVANE_API IntfToPortMapSet : public NamedEntity {
 
  private:
   IntfToPortMapSetColl intfToPortMapSet_;
+  // The last small set deleted while empty and unreferenced, kept for the next
+  // interface that needs one: a port-map change empties a set and creates one in
+  // the same change.
+  Ptr<PortMapSet> spare_;
 };
 
 CORVANE_API Ptr<PortMapSet> portMapSetFactory(IntfId intfId);

@@ -20,14 +20,23 @@ Ptr<TcamSet> IntfToTcamSet::intfToTcamSet(IntfId i) const {
 
 Ptr<TcamSet> IntfToTcamSet::intfToTcamSetIs(IntfId i) {
   if (Ptr<TcamSet> const* s = intfToTcamSet_.find(i)) return *s;
-  Ptr<TcamSet> s(new TcamSet(i));
+  Ptr<TcamSet> s;
+  if (spare_) {
+    s = std::move(spare_);
+    s->intfId_ = i;
+  } else {
+    s = Ptr<TcamSet>(new TcamSet(i));
+  }
   collSet(intfToTcamSet_, attrIntfToTcamSet, i, s);
   return s;
 }
 
 bool IntfToTcamSet::intfToTcamSetDel(IntfId i) {
   Ptr<TcamSet> removed;
-  return collDel(intfToTcamSet_, attrIntfToTcamSet, i, &removed);
+  if (!collDel(intfToTcamSet_, attrIntfToTcamSet, i, &removed)) return false;
+  // Nobody else can reach a set that no one references or follows.
+  if (removed->refCount() == 1 && removed->tcamSet().empty() && !removed->hasSubscribers()) spare_ = std::move(removed);
+  return true;
 }
 
 }  // namespace Corvane

@@ -32,6 +32,7 @@ class CORVANE_API TcamSet : public Entity {
   void tcamSetDelAll() { collDelAll(tcamSet_, attrTcamSet); }
 
  private:
+  friend class IntfToTcamSet;  // recycles an emptied set for another interface
   IntfId intfId_;
   TcamSetColl tcamSet_;
 };
@@ -72,6 +73,9 @@ class CORVANE_API IntfToTcamSet : public NamedEntity {
 
  private:
   IntfToTcamSetColl intfToTcamSet_;
+  // The last set deleted while empty and unreferenced, kept for the next interface
+  // that needs one: a TCAM move empties a set and creates one in the same change.
+  Ptr<TcamSet> spare_;
 };
 
 CORVANE_API Ptr<IntfToTcamSet> intfToTcamSetFactory(std::string const& name);

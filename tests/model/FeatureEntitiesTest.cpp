@@ -276,6 +276,54 @@ TEST_F(FeatureEntities, SingleStatusNotifiesRealChangesWithANullKey) {
   EXPECT_TRUE(e->status() == nullptr);
 }
 
+// ---- Per-interface sets ------------------------------------------------------------------
+
+// A deleted set may come back as another interface's new set only when nobody can
+// still see it: a held or followed set keeps its interface and its members.
+template <class Outer, class Inner, class Elem>
+void checkSetRecycling(Ptr<Outer> out, Ptr<Inner> (Outer::*is)(IntfId), bool (Outer::*del)(IntfId),
+                       void (Inner::*add)(Elem), Elem elem, size_t (*members)(Inner const&)) {
+  Recorder<IntfId> r;
+  out->subscriberAdd(&r);
+  // An emptied, unreferenced set: the next interface gets a set that is its own and empty.
+  ((*out).*is)(et(1));
+  ASSERT_TRUE(((*out).*del)(et(1)));
+  Ptr<Inner> second = ((*out).*is)(et(2));
+  EXPECT_EQ(second->intfId(), et(2));
+  EXPECT_EQ(members(*second), 0u);
+  // A set someone still holds is not reused, even when empty.
+  ASSERT_TRUE(((*out).*del)(et(2)));
+  Ptr<Inner> third = ((*out).*is)(et(3));
+  EXPECT_NE(third.get(), second.get());
+  EXPECT_EQ(second->intfId(), et(2));
+  // Nor one someone follows: the follower hears nothing of the next interface's set.
+  Recorder<Elem> follower;
+  third->subscriberAdd(&follower);
+  third = nullptr;
+  ASSERT_TRUE(((*out).*del)(et(3)));
+  Ptr<Inner> fourth = ((*out).*is)(et(4));
+  ((*fourth).*add)(elem);
+  EXPECT_TRUE(follower.events.empty());
+  // Nor one with members left (deleted with the interface as a whole).
+  fourth = nullptr;
+  ASSERT_TRUE(((*out).*del)(et(4)));
+  Ptr<Inner> fifth = ((*out).*is)(et(5));
+  EXPECT_EQ(fifth->intfId(), et(5));
+  EXPECT_EQ(members(*fifth), 0u);
+  EXPECT_EQ(r.events.size(), 9u);  // every add and delete of an interface was announced
+  out->subscriberRemove(&r);
+}
+
+TEST_F(FeatureEntities, EmptiedSetsAreReusedOnlyWhenNobodyCanSeeThem) {
+  using namespace Hardware::Velt;
+  checkSetRecycling(intfToTcamSetFactory("t"), &IntfToTcamSet::intfToTcamSetIs, &IntfToTcamSet::intfToTcamSetDel,
+                    &TcamSet::tcamSetIs, SystemTcamId(3),
+                    +[](TcamSet const& s) { return s.tcamSet().size(); });
+  checkSetRecycling(intfToPortMapSetFactory("p"), &IntfToPortMapSet::intfToPortMapSetIs,
+                    &IntfToPortMapSet::intfToPortMapSetDel, &PortMapSet::portMapSetIs, PortMap(FapId(1), FapPortId(2), LocalCoreId(0)),
+                    +[](PortMapSet const& s) { return s.portMapSet().size(); });
+}
+
 // ---- Type registration ------------------------------------------------------------------
 
 // Where each type sits in the registry; every one must be there under its name.
