@@ -112,15 +112,18 @@ bool InputSm::inputScanComplete() const noexcept {
 
 bool InputSm::scanBegin(uint32_t scan) {
   if (!enabled_) return false;
-  Scan& s = scans_[scan];
-  char const* fn = scanFnName(s.number);
-  if (CORVANE_UNLIKELY(root_.traceOn(9))) {
-    root_.trace(9, fn, className_, "{}", "");
-    root_.trace(9, fn, className_, " scan complete: {} resumed: {} scan: {}", inputScanComplete(scan),
-                s.state == scanResuming, s.flag >= 0 && root_.inputSmScanState()->scan(uint32_t(s.flag)));
-  }
+  Scan const& s = scans_[scan];
+  if (CORVANE_UNLIKELY(root_.traceOn(9))) scanBeginTrace(scan);
   if (s.state == scanComplete || (s.state == scanFirstPassComplete && !initialScanDone())) return false;
   return true;
+}
+
+void InputSm::scanBeginTrace(uint32_t scan) const {
+  Scan const& s = scans_[scan];
+  char const* fn = scanFnName(s.number);
+  root_.trace(9, fn, className_, "{}", "");
+  root_.trace(9, fn, className_, " scan complete: {} resumed: {} scan: {}", inputScanComplete(scan),
+              s.state == scanResuming, s.flag >= 0 && root_.inputSmScanState()->scan(uint32_t(s.flag)));
 }
 
 void InputSm::checkEntity() const {
@@ -178,10 +181,13 @@ void InputSm::scanFinish(uint32_t scan, ScanKind kind, size_t elements) {
     taskDelete(s);
   }
   if (s.flag >= 0 && kind == ScanKind::topLevel) root_.inputSmScanState()->scanIs(uint32_t(s.flag), true);
-  if (!root_.traceOn(9)) return;
+  if (CORVANE_UNLIKELY(root_.traceOn(9))) scanFinishTrace(scan, kind, elements, initial);
+}
+
+void InputSm::scanFinishTrace(uint32_t scan, ScanKind kind, size_t elements, bool initial) const {
   std::string label = className_;
   if (initial) label += " initial";
-  char const* fn = scanFnName(s.number);
+  char const* fn = scanFnName(scans_[scan].number);
   switch (kind) {
     case ScanKind::topLevel:
       root_.trace(9, fn, className_, "{} scan, and parent scan, complete.", label);

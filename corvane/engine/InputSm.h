@@ -77,6 +77,9 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   // (with its element count) or over a single attribute.
   enum class ScanKind : uint8_t { topLevel, nestedCollection, nestedSingle };
   void scanFinish(uint32_t scan, ScanKind kind, size_t elements);
+  // Their level-9 lines, out of the way of the untraced path.
+  [[gnu::cold, gnu::noinline]] void scanBeginTrace(uint32_t scan) const;
+  [[gnu::cold, gnu::noinline]] void scanFinishTrace(uint32_t scan, ScanKind kind, size_t elements, bool initial) const;
   bool shouldYield(uint32_t scan) const;
   void scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t total);
   void checkEntity() const;
