@@ -66,20 +66,31 @@ def main():
     sizes = sorted({int(n.split("/")[1]) for n in res if n.startswith("BM_IntfTcamChange/")})
     largest = sizes[-1] if sizes else 0
 
+    # The normal build's trace-cost runs time the TCAM change and its baseline again:
+    # the change figures are the median over those runs and the main one, which a
+    # burst of load on a shared machine moves less than a single run.
+    trace_on_runs = [load(p) for p in sorted(glob.glob(os.path.join(folder, "trace-on-*.json")))]
+
+    def change_ns(name):
+        times = [cpu_ns(r[name]) for r in [res] + trace_on_runs if name in r]
+        return statistics.median(times), len(times)
+
     # One TCAM change.
     change = {}
     for n in sizes:
         e, b = get(f"BM_IntfTcamChange/{n}"), get(f"BM_BaselineIntfTcamChange/{n}")
         if not e or not b:
             continue
-        change[n] = cpu_ns(e)
-        ratio = cpu_ns(e) / cpu_ns(b)
+        (e_ns, e_runs), (b_ns, _) = change_ns(f"BM_IntfTcamChange/{n}"), change_ns(f"BM_BaselineIntfTcamChange/{n}")
+        change[n] = e_ns
+        ratio = e_ns / b_ns
         target, status = "≤ 2.5× baseline", verdict(ratio <= 2.5)
         if n == 100000:
             target = "≤ 2 µs and ≤ 2.5× baseline"
-            status = verdict(cpu_ns(e) <= 2000 and ratio <= 2.5)
-        row("TCAM change of a LAG member (IntfTcamSm → ConfigExpSm), per change", f"{n:,}",
-            fmt_ns(cpu_ns(e)), fmt_ns(cpu_ns(b)), f"{ratio:.2f}×", target, status)
+            status = verdict(e_ns <= 2000 and ratio <= 2.5)
+        runs = f" (median of {e_runs} runs)" if e_runs > 1 else ""
+        row(f"TCAM change of a LAG member (IntfTcamSm → ConfigExpSm), per change{runs}", f"{n:,}",
+            fmt_ns(e_ns), fmt_ns(b_ns), f"{ratio:.2f}×", target, status)
     if sizes and sizes[0] in change and largest in change and largest != sizes[0]:
         r = change[largest] / change[sizes[0]]
         row(f"same, {largest:,} against {sizes[0]:,} ports", "", f"{r:.2f}×", "", "", "≤ 1.5×", verdict(r <= 1.5))
@@ -145,12 +156,14 @@ def main():
 
     # Trace cost: median over the alternating runs of each build.
     on, out = {}, {}
-    for path in sorted(glob.glob(os.path.join(folder, "trace-on-*.json"))):
-        for name, r in load(path).items():
-            on.setdefault(name, []).append(cpu_ns(r))
+    for run in trace_on_runs:
+        for name, r in run.items():
+            if name.startswith("BM_IntfTcamChange/"):
+                on.setdefault(name, []).append(cpu_ns(r))
     for path in sorted(glob.glob(os.path.join(folder, "trace-out-*.json"))):
         for name, r in load(path).items():
-            out.setdefault(name, []).append(cpu_ns(r))
+            if name.startswith("BM_IntfTcamChange/"):
+                out.setdefault(name, []).append(cpu_ns(r))
     for name in sorted(on, key=lambda x: int(x.split("/")[1])):
         if name in out:
             a, b = statistics.median(on[name]), statistics.median(out[name])
