@@ -57,13 +57,6 @@ class CORVANE_API RootSm : public Entity {
              A&&... args) const {
     if (CORVANE_UNLIKELY(traceHandle_->enabled(level))) traceEmit(level, function, className, format, args...);
   }
-  // For message texts that are data (into-lines, foreach and filter texts).
-  template <class... A>
-  void traceText(int level, char const* function, char const* className, std::string_view format,
-                 A const&... args) const {
-    if (CORVANE_UNLIKELY(traceHandle_->enabled(level)))
-      traceEmit(level, function, className, fmt::string_view(format.data(), format.size()), args...);
-  }
   // Formats and emits one line whose level the caller has found enabled.
   template <class... A>
   [[gnu::cold, gnu::noinline]] void traceEmit(int level, char const* function, char const* className,

@@ -436,7 +436,7 @@ class HashTable {
     uint32_t nb = nBuckets_ * 2;
     Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * nb));
     std::memset(static_cast<void*>(nbk), 0, sizeof(Slot*) * nb);
-    uint32_t newShift = shift_ - (nBuckets_ ? 1 : 0);
+    uint32_t newShift = shift_ - 1u;
     for (uint32_t b = 0; b < nBuckets_; ++b) {
       Slot** tail[2] = {&nbk[2 * b], &nbk[2 * b + 1]};
       for (Slot* s = buckets_[b]; s;) {
