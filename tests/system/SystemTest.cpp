@@ -35,8 +35,10 @@
 #include <vector>
 
 #include "examples/wiring/TypicalWiring.h"
+#include "tests/support/WiringReference.h"
 
 using namespace Corvane;
+using namespace CorvaneTest;
 using ExampleFeature::State;
 using ExampleWiring::SmKind;
 using ExampleWiring::Wiring;
@@ -94,212 +96,6 @@ Universe makeUniverse(std::mt19937& rng, uint16_t maxFaps, uint16_t maxCores) {
     u.portMaps.emplace_back(FapId(fap), FapPortId(p), LocalCoreId(core));
   }
   return u;
-}
-
-// ---- the reference: every output as a function of the inputs -------------------
-
-using TcamSets = std::map<IntfId, std::set<SystemTcamId>>;
-using PortMapSets = std::map<IntfId, std::set<PortMap>>;
-using PayloadMap = std::map<IntfId, FeatureConfigBase const*>;
-
-std::optional<IntfId> configuredLag(Lag::Config const& lags, IntfId port) {
-  auto element = lags.phyIntf(port);
-  if (!element || !element->lag()) return std::nullopt;
-  return element->lag()->intfId();
-}
-
-std::vector<PortMap> expansion(PortMap const& pm, uint16_t maxFaps, uint16_t maxCores) {
-  std::vector<uint16_t> faps, cores;
-  if (pm.fapId().value() == 2046 || pm.fapId().value() == 2047) {
-    for (uint16_t f = 0; f < maxFaps; ++f) faps.push_back(f);
-  } else {
-    faps.push_back(pm.fapId().value());
-  }
-  if (pm.localCoreId().value() == 4 || pm.localCoreId().value() == 5) {
-    for (uint16_t c = 0; c < maxCores; ++c) cores.push_back(c);
-  } else {
-    cores.push_back(pm.localCoreId().value());
-  }
-  std::vector<PortMap> out;
-  for (uint16_t f : faps) {
-    for (uint16_t c : cores) out.emplace_back(FapId(f), pm.fapPortId(), LocalCoreId(c));
-  }
-  return out;
-}
-
-struct Reference {
-  std::map<IntfId, IntfId> portToLag;
-  TcamSets intfToTcamSet;
-  PortMapSets intfToPortMapSet;
-  std::map<PortMap, IntfId> portMapToIntf;
-  PayloadMap memberConfig;
-  std::map<IntfIdSystemTcamId, FeatureConfigBase const*> tcamConfig;
-  std::map<IntfIdPortMap, FeatureConfigBase const*> portMapConfig;
-  std::map<IntfId, std::map<SystemTcamId, FeatureStatusBase const*>> perTcamStatus;
-  std::map<IntfId, State> featureStatus;
-};
-
-Reference reference(Wiring const& w) {
-  Reference r;
-  auto const& lags = *w.lagConfig;
-  uint16_t const maxFaps = w.options().maxFaps, maxCores = w.options().maxCores;
-
-  // A port listed by several hardware LAGs belongs to the smallest.
-  for (auto const& [lag, config] : w.veltLagStatus->lagHwConfig()) {
-    for (auto const& [member, info] : config->memberInfo()) {
-      auto [it, fresh] = r.portToLag.emplace(member, lag);
-      if (!fresh && lag < it->second) it->second = lag;
-    }
-  }
-
-  // A port sits on its own TCAM; a LAG on every TCAM of its configured members.
-  for (auto const& [port, tcam] : w.veltStatus->intfIdToSystemTcamId()) {
-    r.intfToTcamSet[port].insert(tcam);
-    if (auto lag = configuredLag(lags, port)) r.intfToTcamSet[*lag].insert(tcam);
-  }
-
-  // Likewise for expanded port maps.
-  for (auto const& [port, pm] : w.intfIdToPortMap->intfIdToPortMap()) {
-    for (PortMap const& e : expansion(pm, maxFaps, maxCores)) {
-      r.intfToPortMapSet[port].insert(e);
-      if (auto lag = configuredLag(lags, port)) r.intfToPortMapSet[*lag].insert(e);
-    }
-  }
-
-  // Owner of a port map: among the interfaces holding it (CPU TM ports only by
-  // CpuTm0..4), the smallest, seen through its hardware LAG.
-  std::map<PortMap, IntfId> holder;
-  for (auto const& [intf, pm] : w.intfIdToPortMap->intfIdToPortMap()) {
-    bool const cpuTmOwner = intf.isCpuTmIntfId() && (intf.value() & 0xffffffffu) <= 4;
-    if (pm.fapPortId().value() <= 7 && !cpuTmOwner) continue;
-    auto [it, fresh] = holder.emplace(pm, intf);
-    if (!fresh && intf < it->second) it->second = intf;
-  }
-  for (auto const& [pm, intf] : holder) {
-    auto lag = r.portToLag.find(intf);
-    IntfId owner = lag == r.portToLag.end() ? intf : lag->second;
-    for (PortMap const& e : expansion(pm, maxFaps, maxCores)) r.portMapToIntf[e] = owner;
-  }
-
-  // Per-port configuration: a configured LAG member takes its LAG's payload (or
-  // none), every other non-LAG interface its own.
-  std::set<IntfId> candidates;
-  for (auto const& [intf, payload] : w.featureConfig->config()) candidates.insert(intf);
-  for (auto const& [intf, element] : lags.phyIntf()) candidates.insert(intf);
-  for (IntfId x : candidates) {
-    if (x.isPortChannelIntfId()) continue;
-    IntfId source = configuredLag(lags, x).value_or(x);
-    if (auto payload = w.featureConfig->config(source)) r.memberConfig[x] = payload.get();
-  }
-
-  PayloadMap expansionInput;
-  if (w.options().lagMemberExpansion) {
-    expansionInput = r.memberConfig;
-  } else {
-    for (auto const& [intf, payload] : w.featureConfig->config()) expansionInput[intf] = payload.get();
-  }
-  for (auto const& [intf, payload] : expansionInput) {
-    if (auto it = r.intfToTcamSet.find(intf); it != r.intfToTcamSet.end()) {
-      for (SystemTcamId t : it->second) r.tcamConfig[IntfIdSystemTcamId(intf, t)] = payload;
-    }
-    if (auto it = r.intfToPortMapSet.find(intf); it != r.intfToPortMapSet.end()) {
-      for (PortMap const& m : it->second) r.portMapConfig[IntfIdPortMap(intf, m)] = payload;
-    }
-  }
-
-  // Statuses: regrouped per interface; an interface with statuses and TCAMs shows
-  // the worst state over its TCAMs, a TCAM without a status counting as pending.
-  for (auto const& [key, status] : w.tcamStatus->status()) {
-    r.perTcamStatus[key.intfId()][key.systemTcamId()] = status.get();
-  }
-  for (auto const& [intf, statuses] : r.perTcamStatus) {
-    auto tcams = r.intfToTcamSet.find(intf);
-    if (tcams == r.intfToTcamSet.end()) continue;
-    State worst = State::ok;
-    for (SystemTcamId t : tcams->second) {
-      auto s = statuses.find(t);
-      State st = s == statuses.end() ? State::pending : static_cast<ExampleFeature::Status const&>(*s->second).state();
-      worst = std::max(worst, st);
-    }
-    r.featureStatus[intf] = worst;
-  }
-  return r;
-}
-
-// What the SMs wrote, in the reference's shapes.
-Reference actual(Wiring const& w) {
-  Reference a;
-  for (auto const& [port, lag] : w.portToLag->portToLag()) a.portToLag[port] = lag;
-  for (auto const& [intf, set] : w.intfToTcamSet->intfToTcamSet()) {
-    auto& s = a.intfToTcamSet[intf];
-    for (SystemTcamId t : set->tcamSet()) s.insert(t);
-  }
-  for (auto const& [intf, set] : w.intfToPortMapSet->intfToPortMapSet()) {
-    auto& s = a.intfToPortMapSet[intf];
-    for (PortMap const& m : set->portMapSet()) s.insert(m);
-  }
-  for (auto const& [pm, intf] : w.portMapToIntf->portMapToIntf()) a.portMapToIntf[pm] = intf;
-  for (auto const& [intf, payload] : w.memberConfig->config()) a.memberConfig[intf] = payload.get();
-  for (auto const& [key, payload] : w.tcamConfig->config()) a.tcamConfig[key] = payload.get();
-  for (auto const& [key, payload] : w.portMapConfig->config()) a.portMapConfig[key] = payload.get();
-  for (auto const& [intf, per] : w.perTcamStatus->status()) {
-    auto& m = a.perTcamStatus[intf];
-    for (auto const& [t, status] : per->status()) m[t] = status.get();
-  }
-  for (auto const& [intf, status] : w.featureStatus->status()) {
-    a.featureStatus[intf] = status ? static_cast<ExampleFeature::Status const&>(*status).state() : State(255);
-  }
-  return a;
-}
-
-// ---- printing differences -------------------------------------------------------
-
-template <class T>
-std::string text(T const& v) {
-  std::ostringstream os;
-  os << v;
-  return os.str();
-}
-std::string text(FeatureConfigBase const* p) {
-  if (!p) return "null";
-  return "payload(vlan=" + std::to_string(static_cast<ExampleFeature::Config const*>(p)->vlan()) + ")";
-}
-std::string text(FeatureStatusBase const* p) {
-  if (!p) return "null";
-  return "status(" + text(static_cast<ExampleFeature::Status const*>(p)->state()) + ")";
-}
-template <class T>
-std::string text(std::set<T> const& s) {
-  std::string out = "{";
-  for (auto const& v : s) out += (out.size() > 1 ? ", " : "") + text(v);
-  return out + "}";
-}
-template <class K, class V>
-std::string text(std::map<K, V> const& m) {
-  std::string out = "{";
-  for (auto const& [k, v] : m) out += (out.size() > 1 ? ", " : "") + text(k) + ": " + text(v);
-  return out + "}";
-}
-
-// Compares one output; prints up to a few differing keys.
-template <class K, class V>
-bool same(char const* name, std::map<K, V> const& want, std::map<K, V> const& got) {
-  if (want == got) return true;
-  std::fprintf(stderr, "  %s differs from the reference:\n", name);
-  int shown = 0;
-  for (auto const& [k, v] : want) {
-    auto it = got.find(k);
-    if (it != got.end() && it->second == v) continue;
-    if (++shown > 8) break;
-    std::fprintf(stderr, "    %s: want %s, got %s\n", text(k).c_str(), text(v).c_str(),
-                 it == got.end() ? "nothing" : text(it->second).c_str());
-  }
-  for (auto const& [k, v] : got) {
-    if (want.contains(k)) continue;
-    if (++shown > 8) break;
-    std::fprintf(stderr, "    %s: want nothing, got %s\n", text(k).c_str(), text(v).c_str());
-  }
-  return false;
 }
 
 // ---- the driver -----------------------------------------------------------------
@@ -819,18 +615,7 @@ bool Driver::liveCheck() {
 }
 
 bool Driver::outputsMatch(char const* when) {
-  Reference const want = reference(*w_);
-  Reference const got = actual(*w_);
-  bool ok = true;
-  ok &= same("PortToLag", want.portToLag, got.portToLag);
-  ok &= same("IntfToTcamSet", want.intfToTcamSet, got.intfToTcamSet);
-  ok &= same("IntfToPortMapSet", want.intfToPortMapSet, got.intfToPortMapSet);
-  ok &= same("PortMapToIntf", want.portMapToIntf, got.portMapToIntf);
-  ok &= same("member IntfFeatureConfig", want.memberConfig, got.memberConfig);
-  ok &= same("IntfTcamFeatureConfig", want.tcamConfig, got.tcamConfig);
-  ok &= same("IntfPortMapFeatureConfig", want.portMapConfig, got.portMapConfig);
-  ok &= same("IntfPerTcamFeatureStatus", want.perTcamStatus, got.perTcamStatus);
-  ok &= same("IntfFeatureStatus", want.featureStatus, got.featureStatus);
+  bool const ok = outputsSame(reference(*w_), actual(*w_));
   if (!ok) {
     std::fprintf(stderr, "  (checked %s, after %llu changes)\n", when, (unsigned long long)changes_);
     for (auto const& line : log_) std::fprintf(stderr, "    | %s\n", line.c_str());
