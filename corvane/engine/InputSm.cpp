@@ -29,8 +29,16 @@ void InputSm::scanDeclare(uint8_t number, int32_t flag, char const* handlerName)
 }
 
 void InputSm::initialize() {
-  doInitializeTask();
-  doInputScan();
+  Entity const* en = watched();
+  if (en) en->subscriberAdd(this);
+  try {
+    doInitializeTask();
+    doInputScan();
+  } catch (...) {
+    // The final class's destructor will not run: nothing else would remove it.
+    if (en) en->subscriberRemove(this);
+    throw;
+  }
 }
 
 void InputSm::doInitializeTask() {
@@ -64,7 +72,8 @@ void InputSm::taskDelete(Scan& s) noexcept {
 
 void InputSm::ScanTask::dispatch(uint32_t attrId, void const*) {
   if (attrId != Task::attrRun || sm->nodeFlag(flagZombie)) return;
-  Ptr<InputSm> keep(sm);
+  NodeHold rootHold(sm->root_);
+  NodeHold selfHold(*sm);
   sm->doInputScanN(index);
 }
 

@@ -55,7 +55,9 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   // Declares scan `number` (the digit of doInputScanN), feeding stream flag `flag`
   // of the root (-1 for a nested SM), with the handler's name for traces.
   void scanDeclare(uint8_t number, int32_t flag, char const* handlerName);
-  // Runs the framework initialization: tasks, then the first scan.
+  // Subscribes to the watched entity and runs the framework initialization: tasks,
+  // then the first scan. Called last in the constructor of the final class; if it
+  // throws, the subscription is removed again before the exception leaves.
   void initialize();
   virtual void doInitializeTask();
   virtual void doInputScanN(uint32_t scan) = 0;
@@ -86,12 +88,18 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
   void disable() noexcept { enabled_ = false; }
 
-  // Sets inReactor for the duration of a reactor call.
+  // Sets inReactor for the duration of a reactor call, and keeps the root and this
+  // SM alive until the call returns: a subscriber of an output may release the
+  // machine, or its parent may drop this nested SM, while the call is under way.
   struct ReactorScope {
+    NodeHold rootHold;
+    NodeHold selfHold;
     InputSm& sm;
     bool was;
-    explicit ReactorScope(InputSm& s) : sm(s), was(s.inReactor_) { s.inReactor_ = true; }
-    ~ReactorScope() { sm.inReactor_ = was; }
+    explicit ReactorScope(InputSm& s) : rootHold(s.root_), selfHold(s), sm(s), was(s.inReactor_) {
+      s.inReactor_ = true;
+    }
+    ~ReactorScope() { sm.inReactor_ = was; }  // the holds go after this
   };
 
  private:
@@ -196,7 +204,6 @@ class ValueCollInput final : public InputSm {
       scanDeclare(Desc::scanNumber[i], Desc::flag(root, i), Desc::handlerName[i]);
       bookmarks_[i] = Key{};
     }
-    if (en_) en_->subscriberAdd(this);
     initialize();
   }
   ~ValueCollInput() override {
@@ -294,7 +301,6 @@ class EntityCollInput final : public InputSm {
   EntityCollInput(Ptr<Entity const> en, Root& root, InputSm* parent)
       : InputSm(root, parent, Desc::className), en_(std::move(en)) {
     scanDeclare(Desc::scanNumber, Desc::flag(root), Desc::handlerName);
-    if (en_) en_->subscriberAdd(this);
     initialize();
   }
   ~EntityCollInput() override {
@@ -407,7 +413,6 @@ class SingleAttrInput final : public InputSm {
   SingleAttrInput(Ptr<Entity const> en, Root& root, InputSm* parent, ParentKey smKey)
       : InputSm(root, parent, Desc::className), en_(std::move(en)), smKey_(smKey) {
     scanDeclare(Desc::scanNumber, -1, Desc::handlerName);
-    if (en_) en_->subscriberAdd(this);
     initialize();
   }
   ~SingleAttrInput() override {

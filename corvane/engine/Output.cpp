@@ -45,6 +45,7 @@ void OutputBase::taskSubscriptionIs(bool active) {
 
 void OutputBase::dispatch(uint32_t attrId, void const*) {
   if (attrId != Task::attrRun || root_.nodeFlag(Node::flagZombie)) return;
+  NodeHold hold(root_);  // the machine outlives this run, whoever its writes reach
   handleInputReady();
 }
 

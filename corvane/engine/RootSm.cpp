@@ -121,6 +121,7 @@ void RootSm::handleInitialScanDone() {
 
 void RootSm::ScanStateSub::dispatch(uint32_t attrId, void const*) {
   if (root->nodeFlag(flagZombie) || attrId >= root->scanState_->scanCount()) return;
+  NodeHold hold(*root);
   root->outputsInputReady();
 }
 
@@ -143,6 +144,7 @@ void RootSm::hasNotificationActiveIs(bool active) {
 }
 
 void RootSm::doDeleteAll() {
+  NodeHold hold(*this);
   trace(9, "doDeleteAll", sourceName_, "");
   struct Scope {
     bool& flag;

@@ -139,6 +139,25 @@ class CORVANE_API Node {
   mutable uint8_t flags_ = 0;
 };
 
+// Keeps a node alive for a scope: a reactor or task run holds its own object, so
+// that a subscriber which drops the last other reference meanwhile only defers the
+// destruction to the end of the run. Unlike Ptr it never adopts (the node may still
+// be under construction), and a node already being destroyed is left alone.
+class NodeHold {
+ public:
+  explicit NodeHold(Node const& n) noexcept : n_(n.refCount() != 0 ? &n : nullptr) {
+    if (n_) n_->refInc();
+  }
+  NodeHold(NodeHold const&) = delete;
+  NodeHold& operator=(NodeHold const&) = delete;
+  ~NodeHold() {
+    if (n_) n_->refDec();
+  }
+
+ private:
+  Node const* n_;
+};
+
 // Counted reference. Ptr<T>(raw) adopts the reference a new node starts with the
 // first time, and adds one on every later use, so Ptr<T>(new T) leaves count 1.
 template <class T>

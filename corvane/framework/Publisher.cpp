@@ -49,6 +49,11 @@ void Publisher::compact() noexcept {
 CORVANE_NODE_TYPE_DEFINE(Entity, "Corvane::Entity", Node)
 Entity::~Entity() = default;
 
+void Entity::publishHeld(uint32_t attrId, void const* key) {
+  NodeHold self(*this);
+  publisher_.publishChange(attrId, key);
+}
+
 CORVANE_NODE_TYPE_DEFINE(NamedEntity, "Corvane::NamedEntity", Entity)
 NamedEntity::~NamedEntity() = default;
 

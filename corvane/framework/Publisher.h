@@ -65,7 +65,11 @@ class CORVANE_API Entity : public Node {
   virtual Publisher* publisher() noexcept { return &publisher_; }
 
  protected:
-  void publishChange(uint32_t attrId, void const* key) { publisher_.publishChange(attrId, key); }
+  // The entity stays alive until every subscriber has returned, even when one of
+  // them drops the last other reference to it.
+  void publishChange(uint32_t attrId, void const* key) {
+    if (publisher_.hasSubscribers()) publishHeld(attrId, key);
+  }
 
   // Collection operations with the notification rules every entity shares:
   // a write that changes nothing is silent; a replaced or removed value is released
@@ -114,6 +118,8 @@ class CORVANE_API Entity : public Node {
   }
 
  private:
+  void publishHeld(uint32_t attrId, void const* key);
+
   mutable Publisher publisher_;
 };
 

@@ -11,6 +11,7 @@ CORVANE_NODE_TYPE_DEFINE(IntfFeatureStatusSm, "Corvane::IntfFeatureStatusSm", En
 
 void IntfFeatureStatusSm::InputSub::dispatch(uint32_t attrId, void const* key) {
   if (attrId != attr || sm->nodeFlag(flagZombie)) return;
+  NodeHold hold(*sm);  // a subscriber of the output may release the machine meanwhile
   sm->handleIntfId(*static_cast<IntfId const*>(key));
 }
 
@@ -28,10 +29,10 @@ IntfFeatureStatusSm::IntfFeatureStatusSm(Ptr<IntfToTcamSet const> intfToTcamSet,
   tcamSetSub_.sm = statusSub_.sm = this;
   tcamSetSub_.attr = IntfToTcamSet::attrIntfToTcamSet;
   statusSub_.attr = IntfPerTcamFeatureStatus::attrStatus;
-  intfToTcamSet_->subscriberAdd(&tcamSetSub_);
-  perTcam_->subscriberAdd(&statusSub_);
   nodeFlagSet(flagNotificationActive, true);
   try {
+    intfToTcamSet_->subscriberAdd(&tcamSetSub_);
+    perTcam_->subscriberAdd(&statusSub_);
     handleInitialized();
   } catch (...) {
     unsubscribe();
@@ -112,15 +113,18 @@ void IntfFeatureStatusSm::handleIntfId(IntfId intfId) {
     return;
   }
   Ptr<SingleIntfFeatureStatus> single = perIntf_->statusIs(intfId);
-  Ptr<FeatureStatusMergeSmBase> merge =
-      factory_(intfId, intfToTcamSet_->intfToTcamSet(intfId), perTcam_->status(intfId), single);
-  if (!merge) {
-    // Nothing will write the single status: take it back so the refusal leaves no trace.
+  try {
+    Ptr<FeatureStatusMergeSmBase> merge =
+        factory_(intfId, intfToTcamSet_->intfToTcamSet(intfId), perTcam_->status(intfId), single);
+    if (!merge) throw InternalError("featureStatusMergeSm: a null merge SM cannot be inserted");
+    mergeSms_.assign(merge->intfId(), merge);
+  } catch (...) {
+    // Nothing will write the single status: take it back so a refused or failed
+    // merge leaves no trace, and the next change of the interface tries again.
     single = nullptr;
     perIntf_->statusDel(intfId);
-    throw InternalError("featureStatusMergeSm: a null merge SM cannot be inserted");
+    throw;
   }
-  mergeSms_.assign(merge->intfId(), merge);
 }
 
 Ptr<IntfFeatureStatusSm> IntfFeatureStatusSm::IntfFeatureStatusSmIs(

@@ -56,6 +56,7 @@ void IntfIdToPortMap::delayedNotifHolderIs(Ptr<DelayedNotifHolder> holder) {
 void IntfIdToPortMap::triggerDelayedNotif() {
   if (!holder_) return;
   Ptr<DelayedNotifHolder> keep = holder_;
+  NodeHold self(*this);  // a reactor may drop the last other reference to the table
   keep->trigger(*publisher());
 }
 

@@ -34,9 +34,16 @@ StatusMergeSm::StatusMergeSm(Corvane::IntfId intfId, Ptr<Corvane::TcamSet const>
     : FeatureStatusMergeSmBase(intfId, std::move(tcamSet), std::move(perTcamFeatureStatus),
                                std::move(singleIntfFeatureStatus)) {
   sub_.sm = this;
-  this->tcamSet()->subscriberAdd(&sub_);
-  this->perTcamFeatureStatus()->subscriberAdd(&sub_);
-  merge();
+  try {
+    this->tcamSet()->subscriberAdd(&sub_);
+    this->perTcamFeatureStatus()->subscriberAdd(&sub_);
+    merge();
+  } catch (...) {
+    // The destructor does not run for a constructor that throws.
+    this->tcamSet()->subscriberRemove(&sub_);
+    this->perTcamFeatureStatus()->subscriberRemove(&sub_);
+    throw;
+  }
 }
 
 StatusMergeSm::~StatusMergeSm() {

@@ -56,7 +56,10 @@ class StatusMergeSm : public Corvane::FeatureStatusMergeSmBase {
   void merge();
   struct Sub : Corvane::Subscriber {
     StatusMergeSm* sm;
-    void dispatch(uint32_t, void const*) override { sm->merge(); }
+    void dispatch(uint32_t, void const*) override {
+      Corvane::NodeHold hold(*sm);  // a reader of the output may drop this merge SM meanwhile
+      sm->merge();
+    }
   } sub_;
 };
 // [snippet-end]

@@ -28,7 +28,12 @@ std::optional<SmKind> smKindFromName(std::string_view name) noexcept {
 HardwareLayer::HardwareLayer(Ptr<IntfTcamFeatureConfig const> config, Ptr<IntfTcamFeatureStatus> status)
     : config_(std::move(config)), status_(std::move(status)) {
   config_->subscriberAdd(this);
-  sync();
+  try {
+    sync();
+  } catch (...) {
+    config_->subscriberRemove(this);  // the destructor does not run for a constructor that throws
+    throw;
+  }
 }
 
 HardwareLayer::~HardwareLayer() { config_->subscriberRemove(this); }
