@@ -1,0 +1,23 @@
+// A small fixed world for the fault tests: inputs for every SM of the typical
+// wiring (ports on TCAMs, two LAGs in the hardware and in the configuration, port
+// maps with wildcards, feature payloads), one change of every input, and which SMs
+// read, directly or not, what an SM writes.
+#pragma once
+
+#include <vector>
+
+#include "examples/wiring/TypicalWiring.h"
+
+namespace CorvaneTest {
+
+// Fills the wiring's inputs (its outputs stay as they are).
+void populate(ExampleWiring::Wiring& w);
+// Changes every input once: moves, additions, deletions, a replaced element
+// object, a replaced payload, a failing hardware entry.
+void changeEveryInput(ExampleWiring::Wiring& w);
+// The SMs that read what `k` writes, and those that read what they write, and so on.
+std::vector<ExampleWiring::SmKind> downstreamOf(ExampleWiring::SmKind k);
+// The entity SM `k` writes (for IntfFeatureStatusSm: what its output SM writes).
+Corvane::Ptr<Corvane::Entity> outputOf(ExampleWiring::Wiring const& w, ExampleWiring::SmKind k);
+
+}  // namespace CorvaneTest
