@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tests/faults/AllocationFaults.h"
 #include "tests/faults/FaultWorld.h"
@@ -54,6 +55,21 @@ void startAllBut(Wiring& w, SmKind x) {
   }
 }
 
+// Subscribers of every entity of the wiring, and tasks ready to run: what a failed
+// construction must leave as it found it.
+std::vector<uint32_t> footprint(Wiring const& w, YieldOften const& y) {
+  std::vector<uint32_t> out;
+  for (Ptr<Entity> e : std::initializer_list<Ptr<Entity>>{
+           w.veltStatus, w.veltLagStatus, w.lagConfig, w.intfIdToPortMap, w.featureConfig, w.portToLag,
+           w.portMapToIntf, w.intfToTcamSet, w.intfToPortMapSet, w.memberConfig, w.tcamConfig, w.portMapConfig,
+           w.tcamStatus, w.perTcamStatus, w.featureStatus}) {
+    out.push_back(e->publisher()->subscriberCount());
+  }
+  out.push_back(y.scheduler()->readyCount());
+  out.push_back(TaskSchedulerRoot::findOrCreateScheduler()->readyCount());
+  return out;
+}
+
 class ConstructionFault : public ::testing::TestWithParam<std::tuple<SmKind, bool>> {};
 
 TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) {
@@ -68,6 +84,7 @@ TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) 
       Wiring w(options(synchronous, yield));
       populate(w);
       startAllBut(w, x);
+      auto const before = footprint(w, yield);
       {
         AllocationFault fault(k);
         try {
@@ -78,6 +95,7 @@ TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) 
       }
       if (fired) {
         EXPECT_FALSE(w.running(x));
+        EXPECT_EQ(footprint(w, yield), before);
       }
       // What was scheduled before the failure runs; an input SM of the failed
       // machine must not be among the subscribers it notifies.
