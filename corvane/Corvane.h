@@ -19,6 +19,7 @@
 #include "corvane/framework/Node.h"
 #include "corvane/framework/OrderedMap.h"
 #include "corvane/framework/Publisher.h"
+#include "corvane/framework/Slab.h"
 #include "corvane/framework/SmControl.h"
 #include "corvane/framework/Task.h"
 #include "corvane/framework/TextForm.h"

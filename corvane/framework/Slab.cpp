@@ -1,0 +1,149 @@
+#include "corvane/framework/Slab.h"
+
+#include <cstdint>
+
+#include "corvane/framework/Node.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define CORVANE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_ASAN 1
+#endif
+#endif
+
+#ifdef CORVANE_ASAN
+#include <sanitizer/asan_interface.h>
+#define CORVANE_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define CORVANE_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define CORVANE_POISON(p, n) ((void)(p), (void)(n))
+#define CORVANE_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace Corvane {
+
+namespace {
+SlabPool* gPools = nullptr;
+}
+
+// Header at the start of every slab. Cells never handed out yet are taken in
+// address order (`fresh`), freed ones from the free list.
+struct SlabPool::Slab {
+  Slab* prev = nullptr;
+  Slab* next = nullptr;
+  void* free = nullptr;
+  uint32_t live = 0;
+  uint32_t fresh = 0;
+  bool inPartial = false;
+};
+
+SlabPool::SlabPool(char const* typeName, size_t objectSize, size_t objectAlign) noexcept
+    : typeName_(typeName), nextPool_(gPools) {
+  size_t const align = objectAlign < alignof(void*) ? alignof(void*) : objectAlign;
+  size_t const size = objectSize < sizeof(void*) ? sizeof(void*) : objectSize;
+  cellBytes_ = (size + align - 1) / align * align;
+  firstCell_ = (sizeof(Slab) + align - 1) / align * align;
+  cellsPerSlab_ = uint32_t((slabBytes - firstCell_) / cellBytes_);
+  gPools = this;
+}
+
+// The pools of the library are function-local statics and go at process exit.
+// Slabs still holding objects then are left to the process's end.
+SlabPool::~SlabPool() {
+  for (SlabPool** p = &gPools; *p; p = &(*p)->nextPool_) {
+    if (*p == this) {
+      *p = nextPool_;
+      break;
+    }
+  }
+  if (live_ != 0) return;
+  while (partial_) {
+    Slab* s = partial_;
+    partialRemove(s);
+    releaseSlab(s);
+  }
+}
+
+SlabPool const* SlabPool::first() noexcept { return gPools; }
+
+SlabPool::Slab* SlabPool::newSlab() {
+  void* raw = ::operator new(slabBytes, std::align_val_t(slabBytes));
+  Slab* s = ::new (raw) Slab();
+  CORVANE_POISON(static_cast<unsigned char*>(raw) + firstCell_, slabBytes - firstCell_);
+  ++slabs_;
+  return s;
+}
+
+void SlabPool::releaseSlab(Slab* s) noexcept {
+  CORVANE_UNPOISON(s, slabBytes);
+  s->~Slab();
+  ::operator delete(static_cast<void*>(s), std::align_val_t(slabBytes));
+  --slabs_;
+}
+
+void SlabPool::partialPush(Slab* s) noexcept {
+  s->prev = nullptr;
+  s->next = partial_;
+  if (partial_) partial_->prev = s;
+  partial_ = s;
+  s->inPartial = true;
+}
+
+void SlabPool::partialRemove(Slab* s) noexcept {
+  (s->prev ? s->prev->next : partial_) = s->next;
+  if (s->next) s->next->prev = s->prev;
+  s->prev = s->next = nullptr;
+  s->inPartial = false;
+}
+
+void* SlabPool::allocate() {
+  if (!detail::gThreadSafeCounting) return allocateLocked();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return allocateLocked();
+}
+
+void SlabPool::deallocate(void* p) noexcept {
+  if (!p) return;
+  if (!detail::gThreadSafeCounting) return deallocateLocked(p);
+  std::lock_guard<std::mutex> lock(mutex_);
+  deallocateLocked(p);
+}
+
+void* SlabPool::allocateLocked() {
+  if (!partial_) partialPush(newSlab());
+  Slab* s = partial_;
+  void* cell;
+  if (s->free) {
+    cell = s->free;
+    CORVANE_UNPOISON(cell, cellBytes_);
+    s->free = *static_cast<void**>(cell);
+  } else {
+    cell = reinterpret_cast<unsigned char*>(s) + firstCell_ + size_t(s->fresh) * cellBytes_;
+    CORVANE_UNPOISON(cell, cellBytes_);
+    ++s->fresh;
+  }
+  ++s->live;
+  ++live_;
+  if (!s->free && s->fresh == cellsPerSlab_) partialRemove(s);
+  return cell;
+}
+
+void SlabPool::deallocateLocked(void* p) noexcept {
+  auto* s = reinterpret_cast<Slab*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(slabBytes - 1));
+  *static_cast<void**>(p) = s->free;
+  s->free = p;
+  CORVANE_POISON(p, cellBytes_);
+  --s->live;
+  --live_;
+  if (!s->inPartial) partialPush(s);
+  // An empty slab goes back, unless it is the only one with room (a table that
+  // shrinks and grows around one slab's worth would otherwise take and give a
+  // slab at every step).
+  if (s->live == 0 && (partial_ != s || s->next)) {
+    partialRemove(s);
+    releaseSlab(s);
+  }
+}
+
+}  // namespace Corvane
