@@ -376,7 +376,14 @@ class HashTable {
     *link = s;
     ++size_;
     ++version_;
-    if (size_ > nBuckets_) grow();
+    // The entry is in: if the bucket array cannot grow now, the table stays
+    // correct with longer chains, and a later insert tries again.
+    if (size_ > nBuckets_) {
+      try {
+        grow();
+      } catch (std::bad_alloc const&) {
+      }
+    }
     return s;
   }
 
