@@ -128,7 +128,7 @@ class ConfigExpansionSm : public RootSm {
     using Root = ConfigExpansionSm;
     using Entity = SetEntity;
     using Coll = std::remove_cvref_t<decltype(Traits::outer(std::declval<SetEntity const&>()))>;
-    using Child = ValueCollInput<SetSm2>;
+    using Child = CollFollower<SetSm2>;
     static constexpr char const* className = Traits::setSmName;
     static constexpr char const* attrName = Traits::outerAttrName;
     static constexpr uint32_t attrId = Traits::outerAttrId;

@@ -180,7 +180,7 @@ void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t
   }
 }
 
-void InputSm::scanFinish(uint32_t scan, ScanKind kind, size_t elements) {
+void InputSm::scanFinish(uint32_t scan) {
   Scan& s = scans_[scan];
   bool const initial = !initialScanDone();
   if (initial) {
@@ -189,24 +189,99 @@ void InputSm::scanFinish(uint32_t scan, ScanKind kind, size_t elements) {
     s.state = scanComplete;
     taskDelete(s);
   }
-  if (s.flag >= 0 && kind == ScanKind::topLevel) root_.inputSmScanState()->scanIs(uint32_t(s.flag), true);
-  if (CORVANE_UNLIKELY(root_.traceOn(9))) scanFinishTrace(scan, kind, elements, initial);
+  if (s.flag >= 0) root_.inputSmScanState()->scanIs(uint32_t(s.flag), true);
+  if (CORVANE_UNLIKELY(root_.traceOn(9))) scanFinishTrace(scan, initial);
 }
 
-void InputSm::scanFinishTrace(uint32_t scan, ScanKind kind, size_t elements, bool initial) const {
+void InputSm::scanFinishTrace(uint32_t scan, bool initial) const {
   std::string label = className_;
   if (initial) label += " initial";
-  char const* fn = scanFnName(scans_[scan].number);
-  switch (kind) {
-    case ScanKind::topLevel:
-      root_.trace(9, fn, className_, "{} scan, and parent scan, complete.", label);
-      break;
-    case ScanKind::nestedCollection:
-      root_.trace(9, fn, className_, "{} scan complete. Processed {} children. ", label, elements);
-      break;
-    case ScanKind::nestedSingle:
-      root_.trace(9, fn, className_, "{} scan complete. ", label);
-      break;
+  root_.trace(9, scanFnName(scans_[scan].number), className_, "{} scan, and parent scan, complete.", label);
+}
+
+// ---- Follower ---------------------------------------------------------------
+
+Follower::~Follower() {
+  if (en_) en_->subscriberRemove(this);
+}
+
+void Follower::initialize() {
+  if (en_) en_->subscriberAdd(this);
+  try {
+    doInputScan();
+  } catch (...) {
+    if (en_) en_->subscriberRemove(this);
+    throw;
+  }
+}
+
+void Follower::hasNotificationActiveIs(bool active) {
+  if (((flags_ & flagActive) != 0) == active) return;
+  flags_ = active ? uint8_t((flags_ | flagActive) & ~flagZombie) : uint8_t((flags_ & ~flagActive) | flagZombie);
+  if (en_) {
+    if (active) {
+      en_->subscriberAdd(this);
+    } else {
+      en_->subscriberRemove(this);
+    }
+  }
+}
+
+void Follower::drop() noexcept {
+  flags_ = uint8_t(flags_ | flagZombie | flagDropped);
+  flags_ = uint8_t(flags_ & ~flagEnabled);
+  if (en_) en_->subscriberRemove(this);
+  if (busy_ == 0) release();
+}
+
+bool Follower::scanBegin(char const* className, char const* fn) {
+  if (!enabled()) return false;
+  if (CORVANE_UNLIKELY(root().traceOn(9))) scanBeginTrace(className, fn);
+  return !(state_ == InputSm::scanComplete || (state_ == InputSm::scanFirstPassComplete && !initialScanDone()));
+}
+
+void Follower::scanBeginTrace(char const* className, char const* fn) const {
+  root().trace(9, fn, className, "{}", "");
+  root().trace(9, fn, className, " scan complete: {} resumed: {} scan: {}", inputScanComplete(),
+               state_ == InputSm::scanResuming, false);
+}
+
+bool Follower::shouldYield() const {
+  Task* t = parent_->yieldTask();
+  return t && !parent_->inReactorChain() && t->taskShouldYield();
+}
+
+void Follower::scanYield(char const* className, char const* fn, uint64_t iterations, uint64_t total) {
+  root().trace(8, fn, className, "{} {} yielding after {} iterations ({} total items)", "", "", iterations, total);
+  state_ = InputSm::scanResuming;
+  if (Task* t = parent_->yieldTask()) {
+    t->taskWorkCountInc(iterations);
+    t->taskWorkPendingIs(total);
+    t->scheduleTask();
+  }
+}
+
+void Follower::scanFinish(char const* className, char const* fn, bool collection, size_t elements) {
+  bool const initial = !initialScanDone();
+  state_ = initial ? InputSm::scanFirstPassComplete : InputSm::scanComplete;
+  if (CORVANE_UNLIKELY(root().traceOn(9))) scanFinishTrace(className, fn, collection, elements, initial);
+}
+
+void Follower::scanFinishTrace(char const* className, char const* fn, bool collection, size_t elements,
+                               bool initial) const {
+  std::string label = className;
+  if (initial) label += " initial";
+  if (collection) {
+    root().trace(9, fn, className, "{} scan complete. Processed {} children. ", label, elements);
+  } else {
+    root().trace(9, fn, className, "{} scan complete. ", label);
+  }
+}
+
+void Follower::checkEntity() const {
+  if (!en_) {
+    fatalInternalError(
+        "en() && \"Sm args can only be null if marked as Optional in the SM type declaration\"");
   }
 }
 

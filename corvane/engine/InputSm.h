@@ -2,14 +2,17 @@
 // SM watches one attribute of one entity, forwards every change of a key to the
 // root's pipeline entry, and scans the attribute at start-up in scheduler tasks
 // that yield and resume at a bookmarked key. An input SM over a collection of
-// entities keeps one nested input SM per element.
+// entities follows each element with a compact record (a follower).
 //
-// The three kinds a state machine declares:
+// The kinds a state machine declares:
 //   ValueCollInput<Desc>   a keyed collection of values (or a set)
-//   EntityCollInput<Desc>  a keyed collection of entities, one nested SM each
-//   SingleAttrInput<Desc>  one attribute of a nested element (nested only)
+//   EntityCollInput<Desc>  a keyed collection of entities, one follower per element:
+//     AttrFollower<Desc>   follows one attribute of the element
+//     CollFollower<Desc>   follows a keyed collection of the element
 // Desc is a small struct of the SM: names, how to read the attribute, and the
-// stream entry each scan feeds.
+// stream entry each scan feeds. A follower is a compact record from a slab, not an
+// input SM of its own, but it traces, scans and retracts as a nested input SM of
+// its class name would.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,7 @@
 
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
+#include "corvane/framework/Slab.h"
 
 namespace Corvane {
 
@@ -49,6 +53,14 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   uint8_t inputScanState(uint32_t scan) const noexcept { return scans_[scan].state; }
   Task* task(uint32_t scan) const noexcept { return scans_[scan].task ? scans_[scan].task->task.get() : nullptr; }
 
+  // For the followers of an input SM: the name of scan function N, whether this SM
+  // or one above it is inside a reactor, and the task the topmost one scans on.
+  static char const* scanFnName(uint8_t number) noexcept;
+  bool inReactorChain() const noexcept;
+  Task* yieldTask() const noexcept;
+  // A watched collection changed without this SM hearing of it: a fatal error.
+  void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
+
  protected:
   InputSm(RootSm& root, InputSm* parent, char const* className);
 
@@ -75,17 +87,13 @@ class CORVANE_API InputSm : public Node, public Subscriber {
                          uint64_t& version, F&& perElement);
   // First lines and early returns shared by every scan; false: nothing to do.
   bool scanBegin(uint32_t scan);
-  // How a finished scan reports: a top-level scan, a nested one over a collection
-  // (with its element count) or over a single attribute.
-  enum class ScanKind : uint8_t { topLevel, nestedCollection, nestedSingle };
-  void scanFinish(uint32_t scan, ScanKind kind, size_t elements);
+  void scanFinish(uint32_t scan);
   // Their level-9 lines, out of the way of the untraced path.
   [[gnu::cold, gnu::noinline]] void scanBeginTrace(uint32_t scan) const;
-  [[gnu::cold, gnu::noinline]] void scanFinishTrace(uint32_t scan, ScanKind kind, size_t elements, bool initial) const;
+  [[gnu::cold, gnu::noinline]] void scanFinishTrace(uint32_t scan, bool initial) const;
   bool shouldYield(uint32_t scan) const;
   void scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t total);
   void checkEntity() const;
-  void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
   void disable() noexcept { enabled_ = false; }
 
   // Sets inReactor for the duration of a reactor call, and keeps the root and this
@@ -122,10 +130,7 @@ class CORVANE_API InputSm : public Node, public Subscriber {
     uint8_t number = 0;  // the N of doInputScanN, for traces and task names
     uint8_t state = scanFresh;
   };
-  static char const* scanFnName(uint8_t number) noexcept;
   void taskDelete(Scan& s) noexcept;
-  bool inReactorChain() const noexcept;
-  Task* yieldTask() const noexcept;
 
   RootSm& root_;
   InputSm* parent_;
@@ -183,9 +188,8 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
 //   using Root, Entity, Coll;       static constexpr char const* className, attrName;
 //   static constexpr uint32_t attrId;  static Coll const& coll(Entity const&);
 //   static constexpr uint8_t scanCount; static constexpr uint8_t scanNumber[], char const* handlerName[];
-//   static constexpr bool nested; using ParentKey (when nested);
-//   static void event(Root&, uint32_t scan, [ParentKey const&,] Key const&, std::optional<V> const&);
-//   int32_t flag(Root&, uint32_t scan) (top-level: the stream flag index; nested: -1)
+//   static void event(Root&, uint32_t scan, Key const&, std::optional<V> const&);
+//   int32_t flag(Root&, uint32_t scan) (the stream flag index)
 template <class Desc>
 class ValueCollInput final : public InputSm {
  public:
@@ -193,13 +197,9 @@ class ValueCollInput final : public InputSm {
   using Coll = typename Desc::Coll;
   using Key = typename Coll::key_type;
   using Root = typename Desc::Root;
-  struct NoParent {
-    struct ParentKey {};
-  };
-  using ParentKey = typename std::conditional_t<Desc::nested, Desc, NoParent>::ParentKey;
 
-  ValueCollInput(Ptr<Entity const> en, Root& root, InputSm* parent, ParentKey smKey = {})
-      : InputSm(root, parent, Desc::className), en_(std::move(en)), smKey_(smKey) {
+  ValueCollInput(Ptr<Entity const> en, Root& root, InputSm* parent)
+      : InputSm(root, parent, Desc::className), en_(std::move(en)) {
     for (uint32_t i = 0; i < Desc::scanCount; ++i) {
       scanDeclare(Desc::scanNumber[i], Desc::flag(root, i), Desc::handlerName[i]);
       bookmarks_[i] = Key{};
@@ -211,7 +211,6 @@ class ValueCollInput final : public InputSm {
   }
 
   Ptr<Entity const> const& en() const noexcept { return en_; }
-  ParentKey const& smKey() const noexcept { return smKey_; }
   uint64_t version() const noexcept { return version_; }
 
   void dispatch(uint32_t attrId, void const* key) override {
@@ -225,7 +224,7 @@ class ValueCollInput final : public InputSm {
     root().trace(8, handlerFn(scan), className(), "k: {}", k);
     Coll const& c = Desc::coll(*en_);
     version_ = c.version();
-    emit(scan, k, collLookup(c, k));
+    Desc::event(static_cast<Root&>(root()), scan, k, collLookup(c, k));
   }
 
   void hasNotificationActiveIs(bool active) override {
@@ -247,7 +246,7 @@ class ValueCollInput final : public InputSm {
       checkVersion(version_, c.version(), Desc::attrName);
       for (auto cur = c.cursor(); !cur.done(); cur.next()) {
         Key const k = cur.key();
-        for (uint32_t i = 0; i < Desc::scanCount; ++i) emit(i, k, std::nullopt);
+        for (uint32_t i = 0; i < Desc::scanCount; ++i) Desc::event(static_cast<Root&>(root()), i, k, std::nullopt);
       }
     }
     disable();
@@ -264,31 +263,258 @@ class ValueCollInput final : public InputSm {
           handle(scan, k);
           return true;
         })) {
-      scanFinish(scan, Desc::nested ? ScanKind::nestedCollection : ScanKind::topLevel, c.size());
+      scanFinish(scan);
     }
   }
 
  private:
-  template <class V>
-  void emit(uint32_t scan, Key const& k, V const& v) {
-    if constexpr (Desc::nested) {
-      Desc::event(static_cast<Root&>(root()), scan, smKey_, k, v);
-    } else {
-      Desc::event(static_cast<Root&>(root()), scan, k, v);
-    }
+  Ptr<Entity const> en_;
+  Key bookmarks_[Desc::scanCount];
+  uint64_t version_ = 0;
+};
+
+// ---- Followers ------------------------------------------------------------
+//
+// The record an EntityCollInput keeps per element: the element, its subscription
+// and its scan state (its key is in the concrete class). It scans inside its
+// parent's scan and on its parent's task, and traces as a nested input SM of its
+// class name. A record a reactor or scan is running on stays allocated until that
+// call returns, even if its parent drops it meanwhile (FollowerScope).
+class CORVANE_API Follower : public Subscriber {
+ public:
+  ~Follower() override;
+
+  InputSm& parent() const noexcept { return *parent_; }
+  RootSm& root() const noexcept { return parent_->root(); }
+  Ptr<Entity const> const& en() const noexcept { return en_; }
+  bool enabled() const noexcept { return (flags_ & flagEnabled) != 0; }
+  bool initialScanDone() const noexcept { return root().initialScanDone(); }
+  uint8_t inputScanState() const noexcept { return state_; }
+  bool inputScanComplete() const noexcept {
+    return state_ == InputSm::scanComplete || (state_ == InputSm::scanFirstPassComplete && !initialScanDone());
   }
 
+  virtual void doInputScan() = 0;
+  virtual void doDeleteAll() = 0;
+  void hasNotificationActiveIs(bool active);
+  // The parent lets go of the record: no more notifications, and the memory goes
+  // back to the slab now or when the last call running on the record returns.
+  void drop() noexcept;
+  bool dropped() const noexcept { return (flags_ & flagDropped) != 0; }
+
+  // Keeps a record allocated, and its machine alive, while a call runs on it.
+  class Scope {
+   public:
+    explicit Scope(Follower& f) noexcept : rootHold_(f.root()), f_(f) { ++f.busy_; }
+    ~Scope() {
+      if (--f_.busy_ == 0 && f_.dropped()) f_.release();
+    }
+    Scope(Scope const&) = delete;
+    Scope& operator=(Scope const&) = delete;
+
+   private:
+    NodeHold rootHold_;
+    Follower& f_;
+  };
+
+ protected:
+  static constexpr uint8_t flagEnabled = 1;
+  static constexpr uint8_t flagActive = 2;
+  static constexpr uint8_t flagZombie = 4;
+  static constexpr uint8_t flagDropped = 8;
+
+  Follower(InputSm& parent, Ptr<Entity const> en) noexcept : parent_(&parent), en_(std::move(en)) {}
+  // Subscribes and runs the first scan; if that throws, the subscription goes
+  // again before the exception leaves (the concrete destructor will not run).
+  void initialize();
+  // Destroys the record and returns its memory to its slab.
+  virtual void release() noexcept = 0;
+
+  bool zombie() const noexcept { return (flags_ & flagZombie) != 0; }
+  void disable() noexcept { flags_ = uint8_t(flags_ & ~flagEnabled); }
+  bool scanBegin(char const* className, char const* fn);
+  bool shouldYield() const;
+  void scanYield(char const* className, char const* fn, uint64_t iterations, uint64_t total);
+  void scanFinish(char const* className, char const* fn, bool collection, size_t elements);
+  void checkEntity() const;
+
+  uint8_t state_ = InputSm::scanFresh;
+
+ private:
+  [[gnu::cold, gnu::noinline]] void scanBeginTrace(char const* className, char const* fn) const;
+  [[gnu::cold, gnu::noinline]] void scanFinishTrace(char const* className, char const* fn, bool collection,
+                                                    size_t elements, bool initial) const;
+
+  InputSm* parent_;
   Ptr<Entity const> en_;
-  ParentKey smKey_;
-  Key bookmarks_[Desc::scanCount];
+  uint8_t flags_ = flagEnabled;
+  uint8_t busy_ = 0;
+};
+
+// Allocates a follower of type F from F's slab and builds it; the memory goes back
+// if the constructor throws.
+template <class F, class... A>
+F* followerMake(A&&... args) {
+  SlabPool& pool = F::pool();
+  void* mem = pool.allocate();
+  try {
+    return ::new (mem) F(std::forward<A>(args)...);
+  } catch (...) {
+    pool.deallocate(mem);
+    throw;
+  }
+}
+
+// Follows one attribute of the element. Desc provides: using Root, Entity (the
+// element), ParentKey, Value; className, attrId, handlerName, scanNumber;
+// static std::optional<Value> value(Entity const&);
+// static void event(Root&, ParentKey const&, std::optional<Value> const&).
+template <class Desc>
+class AttrFollower final : public Follower {
+ public:
+  using Element = typename Desc::Entity;
+  using Root = typename Desc::Root;
+  using ParentKey = typename Desc::ParentKey;
+
+  AttrFollower(Ptr<Element const> en, InputSm& parent, ParentKey const& key)
+      : Follower(parent, std::move(en)), key_(key) {
+    initialize();
+  }
+
+  static SlabPool& pool() noexcept { return slabPoolOf<AttrFollower>(Desc::className); }
+  ParentKey const& smKey() const noexcept { return key_; }
+
+  void dispatch(uint32_t attrId, void const*) override {
+    if (attrId != Desc::attrId || zombie()) return;
+    Scope scope(*this);
+    handle();
+  }
+
+  void doInputScan() override {
+    if (!enabled()) return;
+    root().trace(9, "doInputScan", Desc::className, "");
+    char const* fn = InputSm::scanFnName(Desc::scanNumber);
+    if (!scanBegin(Desc::className, fn)) return;
+    checkEntity();
+    handle();
+    scanFinish(Desc::className, fn, false, 0);
+  }
+
+  void doDeleteAll() override {
+    root().trace(9, "doDeleteAll", Desc::className, "");
+    if (initialScanDone()) {
+      Desc::event(static_cast<Root&>(root()), key_, std::optional<typename Desc::Value>());
+    }
+    disable();
+  }
+
+ protected:
+  void release() noexcept override {
+    this->~AttrFollower();
+    pool().deallocate(this);
+  }
+
+ private:
+  void handle() {
+    if (!enabled()) return;
+    root().trace(8, Desc::handlerName, Desc::className, "k: {}", key_);
+    Desc::event(static_cast<Root&>(root()), key_, Desc::value(static_cast<Element const&>(*en())));
+  }
+
+  ParentKey key_;
+};
+
+// Follows a keyed collection of the element. Desc provides: using Root, Entity (the
+// element), Coll, ParentKey; className, attrName, attrId, scanNumber[1],
+// handlerName[1]; static Coll const& coll(Entity const&);
+// static void event(Root&, uint32_t, ParentKey const&, Key const&, std::optional<V> const&).
+template <class Desc>
+class CollFollower final : public Follower {
+ public:
+  using Element = typename Desc::Entity;
+  using Root = typename Desc::Root;
+  using ParentKey = typename Desc::ParentKey;
+  using Coll = typename Desc::Coll;
+  using Key = typename Coll::key_type;
+  static_assert(Desc::scanCount == 1, "a follower scans its element's collection once");
+
+  CollFollower(Ptr<Element const> en, InputSm& parent, ParentKey const& key)
+      : Follower(parent, std::move(en)), key_(key) {
+    initialize();
+  }
+
+  static SlabPool& pool() noexcept { return slabPoolOf<CollFollower>(Desc::className); }
+  ParentKey const& smKey() const noexcept { return key_; }
+
+  void dispatch(uint32_t attrId, void const* key) override {
+    if (attrId != Desc::attrId || zombie()) return;
+    Scope scope(*this);
+    handle(*static_cast<Key const*>(key));
+  }
+
+  void doInputScan() override {
+    if (!enabled()) return;
+    root().trace(9, "doInputScan", Desc::className, "");
+    char const* fn = InputSm::scanFnName(Desc::scanNumber[0]);
+    if (!scanBegin(Desc::className, fn)) return;
+    checkEntity();
+    // Cursors only read; the collection type hands them out non-const.
+    Coll& c = const_cast<Coll&>(coll());
+    auto cursor = state_ == InputSm::scanResuming ? c.cursorAt(bookmark_) : c.cursor();
+    uint64_t iterations = 0;
+    while (!cursor.done()) {
+      handle(cursor.key());
+      ++iterations;
+      cursor.next();
+      if (shouldYield() && !cursor.done()) {
+        bookmark_ = cursor.key();
+        scanYield(Desc::className, fn, iterations, c.size());
+        return;
+      }
+    }
+    version_ = c.version();
+    scanFinish(Desc::className, fn, true, c.size());
+  }
+
+  void doDeleteAll() override {
+    root().trace(9, "doDeleteAll", Desc::className, "");
+    if (initialScanDone() && en()) {
+      Coll& c = const_cast<Coll&>(coll());
+      parent().checkVersion(version_, c.version(), Desc::attrName);
+      for (auto cur = c.cursor(); !cur.done(); cur.next()) {
+        Key const k = cur.key();
+        Desc::event(static_cast<Root&>(root()), 0, key_, k, std::nullopt);
+      }
+    }
+    disable();
+  }
+
+ protected:
+  void release() noexcept override {
+    this->~CollFollower();
+    pool().deallocate(this);
+  }
+
+ private:
+  Coll const& coll() const { return Desc::coll(static_cast<Element const&>(*en())); }
+  void handle(Key const& k) {
+    if (!enabled()) return;
+    root().trace(8, Desc::handlerName[0], Desc::className, "k: {}", k);
+    Coll const& c = coll();
+    version_ = c.version();
+    Desc::event(static_cast<Root&>(root()), 0, key_, k, collLookup(c, k));
+  }
+
+  ParentKey key_;
+  Key bookmark_{};
   uint64_t version_ = 0;
 };
 
 // ---- EntityCollInput ------------------------------------------------------
 //
-// Desc provides: using Root, Entity, Coll (key -> Ptr<Element>), Child (the nested
-// input SM type, constructible from (Ptr<Element const>, Root&, InputSm*, Key));
-// className, attrName, attrId, handlerName, scanNumber, coll(), flag(root).
+// Desc provides: using Root, Entity, Coll (key -> Ptr<Element>), Child (the
+// follower type, AttrFollower<...> or CollFollower<...>); className, attrName,
+// attrId, handlerName, scanNumber, coll(), flag(root).
 template <class Desc>
 class EntityCollInput final : public InputSm {
  public:
@@ -307,7 +533,7 @@ class EntityCollInput final : public InputSm {
     if (en_) en_->subscriberRemove(this);
   }
 
-  HashMap<Key, Ptr<Child>> const& children() const noexcept { return children_; }
+  HashMap<Key, Child*> const& children() const noexcept { return children_; }
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || nodeFlag(flagZombie)) return;
@@ -315,7 +541,7 @@ class EntityCollInput final : public InputSm {
     handle(*static_cast<Key const*>(key));
   }
 
-  // Keeps the nested SM of `k` in step with the element held under it. Returns
+  // Keeps the follower of `k` in step with the element held under it. Returns
   // whether it built a new one (whose first scan has then already run).
   bool handle(Key const& k) {
     if (!enabled()) return false;
@@ -323,17 +549,29 @@ class EntityCollInput final : public InputSm {
     Coll const& c = Desc::coll(*en_);
     version_ = c.version();
     auto const* element = c.find(k);
-    Ptr<Child>* child = children_.find(k);
+    Child** child = children_.find(k);
     if (child && (!element || (*child)->en().get() != element->get())) {
-      Ptr<Child> old = *child;
-      old->doDeleteAll();
-      old->hasNotificationActiveIs(false);
-      children_.erase(k);
+      Child* old = *child;
+      {
+        Follower::Scope scope(*old);
+        old->doDeleteAll();
+        old->hasNotificationActiveIs(false);
+        // A reactor of the retraction may have replaced the follower already.
+        if (Child** now = children_.find(k); now && *now == old) children_.erase(k);
+        if (!old->dropped()) old->drop();
+      }
       child = nullptr;
     }
     if (element && *element && !child) {
-      Ptr<Child> fresh(new Child(*element, static_cast<Root&>(root()), this, k));
-      children_.assign(k, fresh);
+      Child* fresh = followerMake<Child>(*element, *this, k);
+      Child* previous = nullptr;
+      try {
+        children_.assign(k, fresh, &previous);
+      } catch (...) {
+        fresh->drop();
+        throw;
+      }
+      if (previous) previous->drop();
       if (nodeFlag(flagNotificationActive)) fresh->hasNotificationActiveIs(true);
       return true;
     }
@@ -360,12 +598,15 @@ class EntityCollInput final : public InputSm {
       checkVersion(version_, Desc::coll(*en_).version(), Desc::attrName);
       for (auto cur = children_.cursor(); !cur.done(); cur.next()) {
         if (auto* e = cur.entry()) {
-          Ptr<Child> child = e->second;
-          child->doDeleteAll();
+          Follower::Scope scope(*e->second);
+          e->second->doDeleteAll();
         }
       }
     }
-    for (auto const& [k, child] : children_) child->hasNotificationActiveIs(false);
+    for (auto const& [k, child] : children_) {
+      child->hasNotificationActiveIs(false);
+      child->drop();
+    }
     children_.clear();
     disable();
   }
@@ -379,14 +620,15 @@ class EntityCollInput final : public InputSm {
     Coll const& c = Desc::coll(*en_);
     if (runCollectionScan(scan, c, bookmark_, version_, [&](Key const& k) {
           bool fresh = handle(k);
-          if (Ptr<Child>* child = children_.find(k)) {
-            Ptr<Child> keep = *child;
-            if (!fresh) keep->doInputScan();
-            return keep->inputScanComplete();
+          if (Child** child = children_.find(k)) {
+            Child* f = *child;
+            Follower::Scope scope(*f);
+            if (!fresh) f->doInputScan();
+            return f->inputScanComplete();
           }
           return true;
         })) {
-      scanFinish(scan, ScanKind::topLevel, c.size());
+      scanFinish(scan);
     }
   }
 
@@ -394,77 +636,16 @@ class EntityCollInput final : public InputSm {
   Ptr<Entity const> en_;
   Key bookmark_{};
   uint64_t version_ = 0;
-  HashMap<Key, Ptr<Child>> children_;
-};
-
-// ---- SingleAttrInput ------------------------------------------------------
-//
-// Nested SM over one attribute of an element. Desc provides: using Root, Entity
-// (the element), ParentKey, Value; className, attrId, handlerName, scanNumber;
-// static std::optional<Value> value(Entity const&);
-// static void event(Root&, ParentKey const&, std::optional<Value> const&).
-template <class Desc>
-class SingleAttrInput final : public InputSm {
- public:
-  using Entity = typename Desc::Entity;
-  using Root = typename Desc::Root;
-  using ParentKey = typename Desc::ParentKey;
-
-  SingleAttrInput(Ptr<Entity const> en, Root& root, InputSm* parent, ParentKey smKey)
-      : InputSm(root, parent, Desc::className), en_(std::move(en)), smKey_(smKey) {
-    scanDeclare(Desc::scanNumber, -1, Desc::handlerName);
-    initialize();
-  }
-  ~SingleAttrInput() override {
-    if (en_) en_->subscriberRemove(this);
-  }
-
-  Ptr<Entity const> const& en() const noexcept { return en_; }
-  ParentKey const& smKey() const noexcept { return smKey_; }
-
-  void dispatch(uint32_t attrId, void const*) override {
-    if (attrId != Desc::attrId || nodeFlag(flagZombie)) return;
-    ReactorScope scope(*this);
-    handle();
-  }
-  void handle() {
-    if (!enabled()) return;
-    root().trace(8, handlerFn(0), className(), "k: {}", smKey_);
-    Desc::event(static_cast<Root&>(root()), smKey_, Desc::value(*en_));
-  }
-
-  void hasNotificationActiveIs(bool active) override {
-    bool was = nodeFlag(flagNotificationActive);
-    InputSm::hasNotificationActiveIs(active);
-    if (was != active && en_) {
-      if (active) {
-        en_->subscriberAdd(this);
-      } else {
-        en_->subscriberRemove(this);
-      }
+  // Owns the followers: they go with the table, also when a constructor throws.
+  struct Children : HashMap<Key, Child*> {
+    Children() = default;
+    Children(Children const&) = delete;
+    Children& operator=(Children const&) = delete;
+    ~Children() {
+      for (auto const& [k, child] : *this) child->drop();
     }
-  }
-
-  void doDeleteAll() override {
-    root().trace(9, "doDeleteAll", className(), "");
-    if (initialScanDone()) {
-      Desc::event(static_cast<Root&>(root()), smKey_, std::optional<typename Desc::Value>());
-    }
-    disable();
-  }
-
- protected:
-  Entity const* watched() const noexcept override { return en_.get(); }
-  void doInputScanN(uint32_t scan) override {
-    if (!scanBegin(scan)) return;
-    checkEntity();
-    handle();
-    scanFinish(scan, ScanKind::nestedSingle, 0);
-  }
-
- private:
-  Ptr<Entity const> en_;
-  ParentKey smKey_;
+  };
+  Children children_;
 };
 
 }  // namespace Corvane

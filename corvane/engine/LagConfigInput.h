@@ -31,7 +31,7 @@ struct LagConfigInput {
   using Root = RootT;
   using Entity = Lag::Config;
   using Coll = Entity::PhyIntfColl;
-  using Child = SingleAttrInput<PhyIntfLagInput<RootT, Names>>;
+  using Child = AttrFollower<PhyIntfLagInput<RootT, Names>>;
   static constexpr char const* className = Names::className;
   static constexpr char const* attrName = "phyIntf";
   static constexpr uint32_t attrId = Entity::attrPhyIntf;

@@ -31,7 +31,7 @@ struct IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0 {
   using Root = IntfFeatureStatusOutputSm;
   using Entity = PerIntfFeatureStatus;
   using Coll = PerIntfFeatureStatus::StatusColl;
-  using Child = SingleAttrInput<StatusSm1>;
+  using Child = AttrFollower<StatusSm1>;
   static constexpr char const* className = "PerIntfFeatureStatusSm0";
   static constexpr char const* attrName = "status";
   static constexpr uint32_t attrId = PerIntfFeatureStatus::attrStatus;

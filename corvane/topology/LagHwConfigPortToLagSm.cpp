@@ -37,7 +37,7 @@ struct LagHwConfigPortToLagSm::VeltLagStatusSm0 {
   using Root = LagHwConfigPortToLagSm;
   using Entity = Hardware::VeltLag::Status;
   using Coll = Entity::LagHwConfigColl;
-  using Child = ValueCollInput<LagHwConfigSm1>;
+  using Child = CollFollower<LagHwConfigSm1>;
   static constexpr char const* className = "VeltLagStatusSm0";
   static constexpr char const* attrName = "lagHwConfig";
   static constexpr uint32_t attrId = Entity::attrLagHwConfig;

@@ -10,13 +10,24 @@ bool hasFired = false;
 uint64_t failAt = 0;
 uint64_t count = 0;
 
-void* allocate(std::size_t n) {
+void countOrFail() {
   if (armed && ++count == failAt) {
     armed = false;
     hasFired = true;
     throw std::bad_alloc();
   }
+}
+
+void* allocate(std::size_t n) {
+  countOrFail();
   if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+
+void* allocateAligned(std::size_t n, std::align_val_t al) {
+  countOrFail();
+  auto const a = static_cast<std::size_t>(al);
+  if (void* p = std::aligned_alloc(a, (n + a - 1) / a * a)) return p;
   throw std::bad_alloc();
 }
 }  // namespace
@@ -37,8 +48,8 @@ uint64_t AllocationFault::allocations() const noexcept { return count; }
 
 }  // namespace CorvaneTest
 
-// Every plain operator new and delete of the program (the library's included) is
-// this pair, so blocks from malloc always reach free.
+// Every operator new and delete of the program (the library's included), aligned
+// ones too, are these, so blocks from malloc and aligned_alloc always reach free.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t n) { return allocate(n); }
 void* operator new[](std::size_t n) { return allocate(n); }
@@ -50,6 +61,12 @@ void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
   }
 }
 void* operator new[](std::size_t n, std::nothrow_t const& t) noexcept { return operator new(n, t); }
+void* operator new(std::size_t n, std::align_val_t al) { return allocateAligned(n, al); }
+void* operator new[](std::size_t n, std::align_val_t al) { return allocateAligned(n, al); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }

