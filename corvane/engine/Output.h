@@ -194,7 +194,8 @@ class FlatOutput final : public OutputBase {
 
  protected:
   bool outputHasEntries() const override { return !Adapter::coll(*entity_).empty(); }
-  void seenClear() override { seen_.clear(); }
+  // Reconciliation is over for good: the seen set's memory goes back too.
+  void seenClear() override { Seen().swap(seen_); }
   void bookmarkReset() override { bookmark_ = Key{}; }
 
   bool deletionScan() override {
@@ -306,7 +307,8 @@ class NestedOutput final : public OutputBase {
 
  protected:
   bool outputHasEntries() const override { return !Adapter::outer(*entity_).empty(); }
-  void seenClear() override { seen_.clear(); }
+  // Reconciliation is over for good: the seen set's memory goes back too.
+  void seenClear() override { decltype(seen_)().swap(seen_); }
   void bookmarkReset() override {
     bookmark_ = Key{};
     k0Valid_ = k1Valid_ = false;
