@@ -6,23 +6,48 @@ namespace Corvane {
 
 Subscriber::~Subscriber() = default;
 
-Publisher::~Publisher() = default;
+Publisher::~Publisher() {
+  if (heap_) delete[] slots_.many;
+}
+
+uint32_t Publisher::capacityFor(uint32_t n) noexcept {
+  uint32_t c = 2;
+  while (c < n) c *= 2;
+  return c;
+}
 
 void Publisher::subscriberAdd(Subscriber* s) {
-  if (!s || std::find(subs_.begin(), subs_.end(), s) != subs_.end()) return;
-  subs_.push_back(s);
+  if (!s) return;
+  Subscriber** d = data();
+  if (std::find(d, d + size_, s) != d + size_) return;
+  if (!heap_ && size_ == 0) {
+    slots_.one = s;
+  } else if (!heap_ || (size_ >= 2 && size_ == capacityFor(size_))) {
+    // Full (one inline, or a full array): twice the room, the old entries moved over.
+    uint32_t const cap = capacityFor(size_ + 1);
+    auto* grown = new Subscriber*[cap];
+    std::copy(d, d + size_, grown);
+    if (heap_) delete[] slots_.many;
+    slots_.many = grown;
+    heap_ = true;
+    grown[size_] = s;
+  } else {
+    d[size_] = s;
+  }
+  ++size_;
   ++live_;
 }
 
 void Publisher::subscriberRemove(Subscriber* s) {
-  auto it = std::find(subs_.begin(), subs_.end(), s);
-  if (!s || it == subs_.end()) return;
+  Subscriber** d = data();
+  Subscriber** it = std::find(d, d + size_, s);
+  if (!s || it == d + size_) return;
   --live_;
+  *it = nullptr;
   if (depth_ > 0) {
-    *it = nullptr;  // delivery in progress: leave a hole, compact afterwards
-    holes_ = true;
+    holes_ = true;  // delivery in progress: leave a hole, compact afterwards
   } else {
-    subs_.erase(it);
+    compact();
   }
 }
 
@@ -35,15 +60,23 @@ void Publisher::deliver(uint32_t attrId, void const* key) {
     }
   } guard(*this);
   // Subscribers added during delivery sit beyond n and first hear the next change.
-  size_t const n = subs_.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (Subscriber* s = subs_[i]) s->dispatch(attrId, key);
+  // The array may move while a subscriber runs: read it afresh each time.
+  uint32_t const n = size_;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (Subscriber* s = data()[i]) s->dispatch(attrId, key);
   }
 }
 
 void Publisher::compact() noexcept {
-  subs_.erase(std::remove(subs_.begin(), subs_.end(), nullptr), subs_.end());
+  Subscriber** d = data();
+  size_ = uint32_t(std::remove(d, d + size_, nullptr) - d);
   holes_ = false;
+  if (heap_ && size_ <= 1) {
+    Subscriber* first = size_ ? d[0] : nullptr;
+    delete[] slots_.many;
+    heap_ = false;
+    slots_.one = first;
+  }
 }
 
 CORVANE_NODE_TYPE_DEFINE(Entity, "Corvane::Entity", Node)

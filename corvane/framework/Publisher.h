@@ -26,7 +26,7 @@ class CORVANE_API Subscriber {
 
 class CORVANE_API Publisher {
  public:
-  Publisher() = default;
+  Publisher() noexcept { slots_.one = nullptr; }
   Publisher(Publisher const&) = delete;
   Publisher& operator=(Publisher const&) = delete;
   ~Publisher();
@@ -42,13 +42,24 @@ class CORVANE_API Publisher {
   }
 
  private:
+  // Most entities have one subscriber or none: the first sits in the publisher
+  // itself, more go to an array on the heap.
+  Subscriber* const* data() const noexcept { return heap_ ? slots_.many : &slots_.one; }
+  Subscriber** data() noexcept { return heap_ ? slots_.many : &slots_.one; }
+  // Room in the array: the power of two at or above the count (at least 2).
+  static uint32_t capacityFor(uint32_t n) noexcept;
   void deliver(uint32_t attrId, void const* key);
   void compact() noexcept;
 
-  std::vector<Subscriber*> subs_;  // null slots are subscribers removed during delivery
+  union {
+    Subscriber* one;
+    Subscriber** many;
+  } slots_;
+  uint32_t size_ = 0;  // slots in use; null ones are subscribers removed during delivery
   uint32_t live_ = 0;
   uint16_t depth_ = 0;
   bool holes_ = false;
+  bool heap_ = false;
 };
 
 // Base of every entity: a counted node with a publisher.

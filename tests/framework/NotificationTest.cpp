@@ -88,6 +88,32 @@ TEST(Notification, SubscribersChangingDuringDispatch) {
   EXPECT_EQ(late.seen.size(), 1u);
 }
 
+// The one subscriber most entities have sits in the publisher itself; a second one
+// moves both to an array, possibly while the first is being called.
+TEST(Notification, SubscriberListGrowsAndShrinksDuringDispatch) {
+  auto status = Hardware::Velt::Status::StatusIs("hw");
+  Recorder only, extra[5];
+  status->subscriberAdd(&only);
+  only.onDispatch = [&](uint32_t, void const*) {
+    for (auto& e : extra) status->subscriberAdd(&e);
+  };
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(1));
+  for (auto& e : extra) EXPECT_TRUE(e.seen.empty());
+  EXPECT_EQ(status->publisher()->subscriberCount(), 6u);
+  // Every one but the last leaves, each while being called.
+  only.onDispatch = [&](uint32_t, void const*) { status->subscriberRemove(&only); };
+  for (int i = 0; i < 4; ++i) extra[i].onDispatch = [&, i](uint32_t, void const*) { status->subscriberRemove(&extra[i]); };
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(2));
+  for (auto& e : extra) EXPECT_EQ(e.seen.size(), 1u);
+  EXPECT_EQ(status->publisher()->subscriberCount(), 1u);
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(3));
+  EXPECT_EQ(only.seen.size(), 2u);
+  EXPECT_EQ(extra[3].seen.size(), 1u);
+  EXPECT_EQ(extra[4].seen.size(), 2u);
+  status->subscriberRemove(&extra[4]);
+  EXPECT_FALSE(status->hasSubscribers());
+}
+
 TEST(Notification, ThrowingSubscriberLeavesListsIntact) {
   auto status = Hardware::Velt::Status::StatusIs("hw");
   Recorder thrower, other;
