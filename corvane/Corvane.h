@@ -21,6 +21,7 @@
 #include "corvane/framework/Publisher.h"
 #include "corvane/framework/Slab.h"
 #include "corvane/framework/SmControl.h"
+#include "corvane/framework/SmallSet.h"
 #include "corvane/framework/Task.h"
 #include "corvane/framework/TextForm.h"
 #include "corvane/framework/Trace.h"

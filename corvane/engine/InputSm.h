@@ -141,11 +141,17 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   bool inReactor_ = false;
 };
 
+// A keyed collection of values (not a set).
+template <class Coll>
+concept ValueMapColl = requires(Coll const& c, typename Coll::key_type const& k) {
+  typename Coll::mapped_type;
+  *c.find(k);
+} && !std::is_same_v<typename Coll::mapped_type, Unit>;
+
 // Value of `key` in a map (its value) or a set (Unit), absent when not there.
 template <class Coll, class K>
 auto collLookup(Coll const& c, K const& k) {
-  if constexpr (requires { *c.find(k); typename Coll::mapped_type; } &&
-                !std::is_same_v<typename Coll::mapped_type, Unit>) {
+  if constexpr (ValueMapColl<Coll>) {
     using V = typename Coll::mapped_type;
     auto const* v = c.find(k);
     return v ? std::optional<V>(*v) : std::optional<V>();

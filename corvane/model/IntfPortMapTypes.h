@@ -7,6 +7,7 @@
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
+#include "corvane/framework/SmallSet.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
 
@@ -18,7 +19,8 @@ class CORVANE_API PortMapSet : public Entity {
   CORVANE_NODE_TYPE(PortMapSet)
 
   static constexpr uint32_t attrPortMapSet = 1;
-  using PortMapSetColl = HashSet<PortMap>;
+  // A port without wildcards has one port map: up to two are kept inline.
+  using PortMapSetColl = SmallSet<PortMap, 2>;
 
   static Ptr<PortMapSet> PortMapSetIs(IntfId intfId);
   explicit PortMapSet(IntfId intfId) : intfId_(intfId) {}

@@ -7,6 +7,7 @@
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
+#include "corvane/framework/SmallSet.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
 
@@ -18,7 +19,8 @@ class CORVANE_API TcamSet : public Entity {
   CORVANE_NODE_TYPE(TcamSet)
 
   static constexpr uint32_t attrTcamSet = 1;
-  using TcamSetColl = HashSet<SystemTcamId>;
+  // Most interfaces sit on one TCAM, a LAG on a few: up to four are kept inline.
+  using TcamSetColl = SmallSet<SystemTcamId, 4>;
 
   explicit TcamSet(IntfId intfId) : intfId_(intfId) {}
   ~TcamSet() override;
