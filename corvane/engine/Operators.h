@@ -12,6 +12,7 @@
 #include "corvane/framework/Errors.h"
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/OrderedMap.h"
+#include "corvane/framework/SmallSet.h"
 
 namespace Corvane {
 
@@ -103,9 +104,11 @@ class GroupByBase {
 };
 }  // namespace detail
 
-// Group-by read as "does the group have members" (reference counting).
+// Group-by read as "does the group have members" (reference counting). A group
+// (the member ports of one LAG on one TCAM) is usually small: four members are
+// kept inline.
 template <class GK, class M>
-class GroupBySet : public detail::GroupByBase<GK, HashSet<M>> {
+class GroupBySet : public detail::GroupByBase<GK, SmallSet<M, 4>> {
  public:
   // Returns whether the group has members afterwards.
   bool add(Tr const& tr, GK const& gk, M const& m) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <type_traits>
 #include <utility>
 
 #include "corvane/framework/HashMap.h"
@@ -149,6 +150,22 @@ class SmallSet {
   SmallSet() noexcept {}
   SmallSet(SmallSet const&) = delete;
   SmallSet& operator=(SmallSet const&) = delete;
+  // Moving leaves the source empty (tables keep their sets by value).
+  SmallSet(SmallSet&& o) noexcept : version_(o.version_ + 1) {
+    take(o);
+    o.n_ = 0;
+    ++o.version_;
+  }
+  SmallSet& operator=(SmallSet&& o) noexcept {
+    if (this != &o) {
+      if (big()) delete u_.big;
+      take(o);
+      version_ = (version_ > o.version_ ? version_ : o.version_) + 1;
+      o.n_ = 0;
+      ++o.version_;
+    }
+    return *this;
+  }
   ~SmallSet() {
     if (big()) delete u_.big;
   }
@@ -256,6 +273,15 @@ class SmallSet {
 
  private:
   bool big() const noexcept { return n_ == bigForm; }
+  // Copies o's keys or table pointer (only what is in use: the rest is unset).
+  void take(SmallSet const& o) noexcept {
+    n_ = o.n_;
+    if (o.big()) {
+      u_.big = o.u_.big;
+    } else {
+      for (uint32_t i = 0; i < o.n_; ++i) u_.keys[i] = o.u_.keys[i];
+    }
+  }
   // Back inside: the table's order is the inline order.
   void toInline() noexcept {
     Big* b = u_.big;
@@ -270,6 +296,7 @@ class SmallSet {
     K keys[N];
     Big* big;
   } u_;
+  static_assert(std::is_trivially_copyable_v<K>, "inline keys are copied as bytes");
   uint64_t version_ = 0;
   uint8_t n_ = 0;
 };
