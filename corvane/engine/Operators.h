@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <tuple>
 
 #include "corvane/engine/Output.h"
 #include "corvane/engine/TraceText.h"
@@ -77,6 +78,64 @@ class Cache {
 
  private:
   HashMap<K, V> map_;
+};
+
+// Caches of one SM that share their key (the caches a pipeline keeps per port):
+// one table row per key holds every cache's value, so they cost one table slot per
+// key instead of one each. Each cache is a column with Cache's operations and traces.
+template <class K, class... V>
+class CacheRows {
+  using Values = std::tuple<V...>;
+  static_assert(sizeof...(V) <= 8, "one presence bit per column");
+  struct Row {
+    Values values{};
+    uint8_t present = 0;  // bit I: column I holds a value
+  };
+
+ public:
+  template <size_t I>
+  class Column {
+   public:
+    using Value = std::tuple_element_t<I, Values>;
+    explicit Column(CacheRows& rows) noexcept : rows_(rows.rows_) {}
+
+    std::optional<Value> get(K const& k) const {
+      Row const* row = rows_.find(k);
+      return row && (row->present & bit) ? std::optional<Value>(std::get<I>(row->values)) : std::nullopt;
+    }
+
+    // As Cache::update.
+    ChangePair<Value> update(Tr const& tr, K const& k, std::optional<Value> const& newValue, char const* foreachText) {
+      Row* row = rows_.find(k);
+      std::optional<Value> old =
+          row && (row->present & bit) ? std::optional<Value>(std::get<I>(row->values)) : std::nullopt;
+      tr(6, "Got value {} with key {} from cache", optText(old), k);
+      if (newValue) {
+        tr(6, "Inserting value {} with key {} into cache", *newValue, k);
+        if (!row) row = &rows_.insert(k).first->second;
+        std::get<I>(row->values) = *newValue;
+        row->present = uint8_t(row->present | bit);
+      } else {
+        tr(6, "Deleting key {} from cache", k);
+        if (row) {
+          row->present = uint8_t(row->present & ~bit);
+          if (row->present == 0) rows_.erase(k);
+        }
+      }
+      tr.text(6, foreachText, 2);
+      ChangePair<Value> p{{{old != newValue ? old : std::nullopt, false}, {newValue, true}}};
+      return p;
+    }
+
+   private:
+    static constexpr uint8_t bit = uint8_t(1u << I);
+    HashMap<K, Row>& rows_;
+  };
+
+  size_t size() const noexcept { return rows_.size(); }
+
+ private:
+  HashMap<K, Row> rows_;
 };
 
 template <class V>

@@ -60,10 +60,13 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   uint16_t maxFaps_, maxCores_;
   Ptr<IntfToPortMapSet> intfToPortMapSet_;
   uint32_t strm_stream0_, strm_stream1_, nonLagStream_;
-  Cache<IntfId, PortMap> cacheAttr0_;  // port map last seen by the LAG stream
-  Cache<IntfId, IntfId> cacheAttr1_;   // LAG last seen by the LAG stream
+  // The three caches per port share one row per port.
+  using PortCaches = CacheRows<IntfId, PortMap, IntfId, PortMap>;
+  PortCaches portCaches_;
+  PortCaches::Column<0> cacheAttr0_{portCaches_};  // port map last seen by the LAG stream
+  PortCaches::Column<1> cacheAttr1_{portCaches_};  // LAG last seen by the LAG stream
   GroupBySet<OutKey2<IntfId, PortMap>, IntfId> groupByAttr2_;  // (LAG, member port map) -> members
-  Cache<IntfId, PortMap> cacheAttr3_;  // port map last seen by the non-LAG stream
+  PortCaches::Column<2> cacheAttr3_{portCaches_};  // port map last seen by the non-LAG stream
   NestedOutput<IntfToPortMapSet::OutputAdapter, true> output_;
 };
 

@@ -53,10 +53,13 @@ class CORVANE_API IntfTcamSm : public RootSm {
   Ptr<Lag::Config const> lagConfig_;
   Ptr<IntfToTcamSet> intfToTcamSet_;
   uint32_t strm_pipeline1_, strm_stream1_, strm_stream0_;
-  Cache<IntfId, SystemTcamId> cacheAttr0_;  // TCAM last used for the port's LAG contribution
-  Cache<IntfId, IntfId> cacheAttr1_;        // LAG last used for the port's contribution
+  // The three caches per port share one row per port.
+  using PortCaches = CacheRows<IntfId, SystemTcamId, IntfId, SystemTcamId>;
+  PortCaches portCaches_;
+  PortCaches::Column<0> cacheAttr0_{portCaches_};  // TCAM last used for the port's LAG contribution
+  PortCaches::Column<1> cacheAttr1_{portCaches_};  // LAG last used for the port's contribution
   GroupBySet<OutKey2<IntfId, SystemTcamId>, IntfId> groupByAttr2_;  // (LAG, TCAM) -> member ports
-  Cache<IntfId, SystemTcamId> cacheAttr3_;  // TCAM last written for the interface itself
+  PortCaches::Column<2> cacheAttr3_{portCaches_};  // TCAM last written for the interface itself
   NestedOutput<IntfToTcamSet::OutputAdapter, true> output_;
 };
 
