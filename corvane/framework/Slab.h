@@ -73,3 +73,22 @@ SlabPool& slabPoolOf(char const* name) noexcept {
 }
 
 }  // namespace Corvane
+
+// Gives a node type of the library its own slab pool: `new Type(...)` and the
+// deleting destructor go through it (a derived type of another size falls back to
+// the global operator new). Declared in the class, defined in one source file of the
+// library, so that every object of the type comes from the library's one pool.
+#define CORVANE_SLAB_ALLOCATED(Type)                      \
+ public:                                                  \
+  static void* operator new(std::size_t n);               \
+  static void operator delete(void* p, std::size_t n) noexcept;
+
+#define CORVANE_SLAB_ALLOCATED_DEFINE(Type, NameText)                     \
+  void* Type::operator new(std::size_t n) {                              \
+    if (n != sizeof(Type)) return ::operator new(n);                     \
+    return ::Corvane::slabPoolOf<Type>(NameText).allocate();             \
+  }                                                                      \
+  void Type::operator delete(void* p, std::size_t n) noexcept {          \
+    if (n != sizeof(Type)) return ::operator delete(p);                  \
+    ::Corvane::slabPoolOf<Type>(NameText).deallocate(p);                 \
+  }

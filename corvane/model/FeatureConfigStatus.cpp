@@ -81,6 +81,7 @@ std::ostream& operator<<(std::ostream& os, IntfIdPortMap const& k) {
 }
 
 CORVANE_NODE_TYPE_DEFINE(LagMemberSet, "Corvane::LagMemberSet", Entity)
+CORVANE_SLAB_ALLOCATED_DEFINE(LagMemberSet, "Corvane::LagMemberSet")
 LagMemberSet::~LagMemberSet() = default;
 
 CORVANE_NODE_TYPE_DEFINE(LagToMemberSet, "Corvane::LagToMemberSet", Entity)
@@ -158,6 +159,7 @@ Ptr<IntfTcamFeatureStatus> intfTcamFeatureStatusFactory() { return IntfTcamFeatu
 CORVANE_PAYLOAD_COLL_DEFINE(IntfTcamFeatureStatus, Key const&, FeatureStatusBase, status, attrStatus)
 
 CORVANE_NODE_TYPE_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus", Entity)
+CORVANE_SLAB_ALLOCATED_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus")
 PerTcamFeatureStatus::~PerTcamFeatureStatus() = default;
 Ptr<PerTcamFeatureStatus> PerTcamFeatureStatus::PerTcamFeatureStatusIs(IntfId intfId) {
   return Ptr<PerTcamFeatureStatus>(new PerTcamFeatureStatus(intfId));
@@ -228,6 +230,7 @@ CORVANE_CHILD_COLL_DEFINE(PerIntfFeatureStatus, SingleIntfFeatureStatus)
 #undef CORVANE_CHILD_COLL_DEFINE
 
 CORVANE_NODE_TYPE_DEFINE(SingleIntfFeatureStatus, "Corvane::SingleIntfFeatureStatus", Entity)
+CORVANE_SLAB_ALLOCATED_DEFINE(SingleIntfFeatureStatus, "Corvane::SingleIntfFeatureStatus")
 SingleIntfFeatureStatus::~SingleIntfFeatureStatus() = default;
 Ptr<SingleIntfFeatureStatus> SingleIntfFeatureStatus::SingleIntfFeatureStatusIs(IntfId intfId) {
   return Ptr<SingleIntfFeatureStatus>(new SingleIntfFeatureStatus(intfId));

@@ -8,6 +8,7 @@ constexpr size_t spareMaxBytes = 512;
 }  // namespace
 
 CORVANE_NODE_TYPE_DEFINE(PortMapSet, "Corvane::PortMapSet", Entity)
+CORVANE_SLAB_ALLOCATED_DEFINE(PortMapSet, "Corvane::PortMapSet")
 PortMapSet::~PortMapSet() = default;
 Ptr<PortMapSet> PortMapSet::PortMapSetIs(IntfId intfId) { return Ptr<PortMapSet>(new PortMapSet(intfId)); }
 Ptr<PortMapSet> portMapSetFactory(IntfId intfId) { return PortMapSet::PortMapSetIs(intfId); }

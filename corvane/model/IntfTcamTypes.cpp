@@ -3,6 +3,7 @@
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(TcamSet, "Corvane::TcamSet", Entity)
+CORVANE_SLAB_ALLOCATED_DEFINE(TcamSet, "Corvane::TcamSet")
 TcamSet::~TcamSet() = default;
 
 CORVANE_NODE_TYPE_DEFINE(IntfToTcamSet, "Corvane::IntfToTcamSet", NamedEntity)
