@@ -56,77 +56,63 @@ class Release : public ::testing::TestWithParam<std::tuple<SmKind, bool>> {
     return o;
   }
 
-  // After the release: the outputs hold what the interrupted change left; a new
-  // SM reconciles them.
-  void restartAndCheck(Wiring& w, SmKind k) {
-    w.runUntilIdle();
-    EXPECT_FALSE(w.running(k));
-    w.start(k);
-    w.runUntilIdle();
-    EXPECT_TRUE(w.ready());
-    EXPECT_TRUE(outputsSame(reference(w), actual(w)));
+  // Releases SM k at the first, second, ... notification of its output while
+  // `during` runs on a started wiring (after `before`), until a run no longer
+  // reaches the n-th one. After each release the outputs hold what the interrupted
+  // change left; a new SM must reconcile them. Returns the number of releases.
+  template <class Before, class During>
+  uint32_t sweep(Before before, During during) {
+    SmKind const k = std::get<0>(GetParam());
+    int32_t const liveBefore = Node::liveNodes();
+    uint32_t releases = 0;
+    for (uint32_t n = 1;; ++n) {
+      SCOPED_TRACE("released at notification " + std::to_string(n));
+      bool released;
+      {
+        Wiring w(options());
+        populate(w);
+        w.startAll();
+        w.runUntilIdle();
+        before(w);
+        {
+          Releaser r(w, k, n);
+          during(w);
+          released = r.released();
+        }
+        if (released) {
+          ++releases;
+          w.runUntilIdle();
+          EXPECT_FALSE(w.running(k));
+          w.start(k);
+          w.runUntilIdle();
+          EXPECT_TRUE(w.ready());
+          EXPECT_TRUE(outputsSame(reference(w), actual(w)));
+        }
+      }
+      EXPECT_EQ(Node::liveNodes(), liveBefore);
+      if (!released || HasFailure()) return releases;
+    }
   }
 
   Ptr<TaskScheduler> process_;
 };
 
 TEST_P(Release, FromInsideAReactorAtEveryWriteOfAChange) {
-  SmKind const k = std::get<0>(GetParam());
-  int32_t const liveBefore = Node::liveNodes();
-  uint32_t releases = 0;
-  for (uint32_t n = 1;; ++n) {
-    SCOPED_TRACE("released at notification " + std::to_string(n));
-    bool released;
-    {
-      Wiring w(options());
-      populate(w);
-      w.startAll();
-      w.runUntilIdle();
-      {
-        Releaser r(w, k, n);
-        changeEveryInput(w);
-        released = r.released();
-      }
-      if (released) {
-        ++releases;
-        restartAndCheck(w, k);
-      }
-    }
-    EXPECT_EQ(Node::liveNodes(), liveBefore);
-    if (!released || HasFailure()) break;
-  }
-  EXPECT_GT(releases, 0u);
+  EXPECT_GT(sweep([](Wiring&) {}, [](Wiring& w) { changeEveryInput(w); }), 0u);
 }
 
 TEST_P(Release, FromInsideItsStartUpOverStaleOutputs) {
   SmKind const k = std::get<0>(GetParam());
-  int32_t const liveBefore = Node::liveNodes();
-  uint32_t releases = 0;
-  for (uint32_t n = 1;; ++n) {
-    SCOPED_TRACE("released at notification " + std::to_string(n));
-    bool released;
-    {
-      Wiring w(options());
-      populate(w);
-      w.startAll();
-      w.runUntilIdle();
-      w.stop(k);
-      changeEveryInput(w);  // its outputs are stale now
-      {
-        Releaser r(w, k, n);
+  uint32_t const releases = sweep(
+      [k](Wiring& w) {
+        w.stop(k);
+        changeEveryInput(w);  // its outputs are stale now
+      },
+      [k](Wiring& w) {
         w.start(k);
         w.runUntilIdle();
-        // A synchronous SM writes everything before the agent holds it: nothing to release.
-        released = r.released();
-      }
-      if (released) {
-        ++releases;
-        restartAndCheck(w, k);
-      }
-    }
-    EXPECT_EQ(Node::liveNodes(), liveBefore);
-    if (!released || HasFailure()) break;
-  }
+      });
+  // A synchronous SM writes everything before the agent holds it: nothing to release.
   if (!std::get<1>(GetParam())) {
     EXPECT_GT(releases, 0u);
   }
