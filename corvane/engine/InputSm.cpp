@@ -72,8 +72,7 @@ void InputSm::taskDelete(Scan& s) noexcept {
 
 void InputSm::ScanTask::dispatch(uint32_t attrId, void const*) {
   if (attrId != Task::attrRun || sm->nodeFlag(flagZombie)) return;
-  NodeHold rootHold(sm->root_);
-  NodeHold selfHold(*sm);
+  NodeHold rootHold(sm->root_);  // the root holds its input SMs
   sm->doInputScanN(index);
 }
 

@@ -96,18 +96,15 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   void checkEntity() const;
   void disable() noexcept { enabled_ = false; }
 
-  // Sets inReactor for the duration of a reactor call, and keeps the root and this
-  // SM alive until the call returns: a subscriber of an output may release the
-  // machine, or its parent may drop this nested SM, while the call is under way.
+  // Sets inReactor for the duration of a reactor call, and keeps the root alive
+  // until the call returns (a subscriber of an output may release the machine while
+  // the call is under way); the root holds its input SMs.
   struct ReactorScope {
     NodeHold rootHold;
-    NodeHold selfHold;
     InputSm& sm;
     bool was;
-    explicit ReactorScope(InputSm& s) : rootHold(s.root_), selfHold(s), sm(s), was(s.inReactor_) {
-      s.inReactor_ = true;
-    }
-    ~ReactorScope() { sm.inReactor_ = was; }  // the holds go after this
+    explicit ReactorScope(InputSm& s) : rootHold(s.root_), sm(s), was(s.inReactor_) { s.inReactor_ = true; }
+    ~ReactorScope() { sm.inReactor_ = was; }  // the hold goes after this
   };
 
  private:
