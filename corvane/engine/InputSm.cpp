@@ -79,8 +79,16 @@ void InputSm::ScanTask::dispatch(uint32_t attrId, void const*) {
 void InputSm::hasNotificationActiveIs(bool active) {
   if (nodeFlag(flagNotificationActive) == active) return;
   nodeFlagSet(flagNotificationActive, active);
-  if (!active) nodeFlagSet(flagZombie, true);
-  if (active) nodeFlagSet(flagZombie, false);
+  nodeFlagSet(flagZombie, !active);
+  // The watched entity, the followers, then the scan tasks.
+  if (Entity const* en = watched()) {
+    if (active) {
+      en->subscriberAdd(this);
+    } else {
+      en->subscriberRemove(this);
+    }
+  }
+  followersNotificationIs(active);
   for (uint32_t i = 0; i < scanCount_; ++i) {
     ScanTask* st = scans_[i].task;
     if (!st || st->subscribed == active) continue;

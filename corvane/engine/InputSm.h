@@ -46,7 +46,7 @@ class CORVANE_API InputSm : public Node, public Subscriber {
 
   void doInputScan();
   virtual void doDeleteAll() = 0;
-  virtual void hasNotificationActiveIs(bool active);
+  void hasNotificationActiveIs(bool active);
   // Whether every scan of this SM has finished its current pass.
   bool inputScanComplete() const noexcept;
   bool inputScanComplete(uint32_t scan) const noexcept;
@@ -74,6 +74,8 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   virtual void doInitializeTask();
   virtual void doInputScanN(uint32_t scan) = 0;
   virtual Entity const* watched() const noexcept = 0;
+  // Passes hasNotificationActiveIs on to the followers (an input SM over entities).
+  virtual void followersNotificationIs(bool) {}
 
   char const* scanFn(uint32_t scan) const noexcept { return scanFnName(scans_[scan].number); }
   char const* handlerFn(uint32_t scan) const noexcept { return scans_[scan].handlerFn; }
@@ -228,18 +230,6 @@ class ValueCollInput final : public InputSm {
     Coll const& c = Desc::coll(*en_);
     version_ = c.version();
     Desc::event(static_cast<Root&>(root()), scan, k, collLookup(c, k));
-  }
-
-  void hasNotificationActiveIs(bool active) override {
-    bool was = nodeFlag(flagNotificationActive);
-    InputSm::hasNotificationActiveIs(active);
-    if (was != active && en_) {
-      if (active) {
-        en_->subscriberAdd(this);
-      } else {
-        en_->subscriberRemove(this);
-      }
-    }
   }
 
   void doDeleteAll() override {
@@ -581,19 +571,6 @@ class EntityCollInput final : public InputSm {
     return false;
   }
 
-  void hasNotificationActiveIs(bool active) override {
-    bool was = nodeFlag(flagNotificationActive);
-    InputSm::hasNotificationActiveIs(active);
-    if (was == active) return;
-    if (en_) {
-      if (active) {
-        en_->subscriberAdd(this);
-      } else {
-        en_->subscriberRemove(this);
-      }
-    }
-    for (auto const& [k, child] : children_) child->hasNotificationActiveIs(active);
-  }
 
   void doDeleteAll() override {
     root().trace(9, "doDeleteAll", className(), "");
@@ -616,6 +593,9 @@ class EntityCollInput final : public InputSm {
 
  protected:
   Entity const* watched() const noexcept override { return en_.get(); }
+  void followersNotificationIs(bool active) override {
+    for (auto const& [k, child] : children_) child->hasNotificationActiveIs(active);
+  }
 
   void doInputScanN(uint32_t scan) override {
     if (!scanBegin(scan)) return;
