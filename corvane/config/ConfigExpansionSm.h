@@ -82,8 +82,8 @@ class ConfigExpansionSm : public RootSm {
   }
 
   void createInputSms() override {
-    inputSmIs(0, Ptr<InputSm>(new EntityCollInput<SetSm1>(set_, *this, nullptr)));
-    inputSmIs(1, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm0>(config_, *this, nullptr)));
+    inputSmIs(0, Ptr<InputSm>(new EntityCollInput<SetSm1>(set_, *this)));
+    inputSmIs(1, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm0>(config_, *this)));
   }
 
  private:

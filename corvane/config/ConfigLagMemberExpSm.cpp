@@ -63,9 +63,9 @@ ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureCon
 ConfigLagMemberExpSm::~ConfigLagMemberExpSm() = default;
 
 void ConfigLagMemberExpSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm2>(intfFeatureConfig_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm2>(intfFeatureConfig_, *this)));
   inputSmIs(1, Ptr<InputSm>(
-                   new EntityCollInput<LagConfigInput<ConfigLagMemberExpSm, LagConfigNames>>(lagConfig_, *this, nullptr)));
+                   new EntityCollInput<LagConfigInput<ConfigLagMemberExpSm, LagConfigNames>>(lagConfig_, *this)));
 }
 
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {

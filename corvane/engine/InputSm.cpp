@@ -4,8 +4,7 @@
 
 namespace Corvane {
 
-InputSm::InputSm(RootSm& root, InputSm* parent, char const* className)
-    : root_(root), parent_(parent), className_(className) {}
+InputSm::InputSm(RootSm& root, char const* className) : root_(root), className_(className) {}
 
 InputSm::~InputSm() {
   for (uint32_t i = 0; i < scanCount_; ++i) taskDelete(scans_[i]);
@@ -42,8 +41,7 @@ void InputSm::initialize() {
 }
 
 void InputSm::doInitializeTask() {
-  // Nested SMs scan inside their parent's scan, on the parent's task.
-  if (synchronous() || parent_) return;
+  if (synchronous()) return;
   for (uint32_t i = 0; i < scanCount_; ++i) {
     Scan& s = scans_[i];
     std::string name = fmt::format("Corvane::{}-{}InputScanTask{}", root_.sourceName(), className_,
@@ -156,22 +154,9 @@ void InputSm::checkVersion(uint64_t recorded, uint64_t current, char const* attr
   }
 }
 
-bool InputSm::inReactorChain() const noexcept {
-  for (InputSm const* sm = this; sm; sm = sm->parent_) {
-    if (sm->inReactor_) return true;
-  }
-  return false;
-}
-
-Task* InputSm::yieldTask() const noexcept {
-  InputSm const* top = this;
-  while (top->parent_) top = top->parent_;
-  return top->scanCount_ ? top->task(0) : nullptr;
-}
-
 bool InputSm::shouldYield(uint32_t scan) const {
-  Task* t = parent_ ? yieldTask() : task(scan);
-  return t && !inReactorChain() && t->taskShouldYield();
+  Task* t = task(scan);
+  return t && !inReactor_ && t->taskShouldYield();
 }
 
 void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t total) {
@@ -179,8 +164,7 @@ void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t
   root_.trace(8, scanFnName(s.number), className_, "{} {} yielding after {} iterations ({} total items)", "",
               child ? "child" : "", iterations, total);
   s.state = scanResuming;
-  Task* t = parent_ ? yieldTask() : task(scan);
-  if (t) {
+  if (Task* t = task(scan)) {
     t->taskWorkCountInc(iterations);
     t->taskWorkPendingIs(total);
     t->scheduleTask();
@@ -235,8 +219,7 @@ void Follower::hasNotificationActiveIs(bool active) {
 }
 
 void Follower::drop() noexcept {
-  flags_ = uint8_t(flags_ | flagZombie | flagDropped);
-  flags_ = uint8_t(flags_ & ~flagEnabled);
+  flags_ = uint8_t((flags_ | flagZombie | flagDropped) & ~flagEnabled);
   if (en_) en_->subscriberRemove(this);
   if (busy_ == 0) release();
 }
@@ -255,7 +238,7 @@ void Follower::scanBeginTrace(char const* className, char const* fn) const {
 
 bool Follower::shouldYield() const {
   Task* t = parent_->yieldTask();
-  return t && !parent_->inReactorChain() && t->taskShouldYield();
+  return t && !parent_->inReactor() && t->taskShouldYield();
 }
 
 void Follower::scanYield(char const* className, char const* fn, uint64_t iterations, uint64_t total) {

@@ -37,7 +37,6 @@ class CORVANE_API InputSm : public Node, public Subscriber {
 
   char const* className() const noexcept { return className_; }
   RootSm& root() const noexcept { return root_; }
-  InputSm* parent() const noexcept { return parent_; }
   bool enabled() const noexcept { return enabled_; }
   bool inReactor() const noexcept { return inReactor_; }
   void inReactorIs(bool v) noexcept { inReactor_ = v; }
@@ -53,19 +52,18 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   uint8_t inputScanState(uint32_t scan) const noexcept { return scans_[scan].state; }
   Task* task(uint32_t scan) const noexcept { return scans_[scan].task ? scans_[scan].task->task.get() : nullptr; }
 
-  // For the followers of an input SM: the name of scan function N, whether this SM
-  // or one above it is inside a reactor, and the task the topmost one scans on.
+  // For the followers of an input SM: the name of scan function N, and the task
+  // their scans yield to (the SM's first scan's).
   static char const* scanFnName(uint8_t number) noexcept;
-  bool inReactorChain() const noexcept;
-  Task* yieldTask() const noexcept;
+  Task* yieldTask() const noexcept { return scanCount_ ? task(0) : nullptr; }
   // A watched collection changed without this SM hearing of it: a fatal error.
   void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
 
  protected:
-  InputSm(RootSm& root, InputSm* parent, char const* className);
+  InputSm(RootSm& root, char const* className);
 
   // Declares scan `number` (the digit of doInputScanN), feeding stream flag `flag`
-  // of the root (-1 for a nested SM), with the handler's name for traces.
+  // of the root, with the handler's name for traces.
   void scanDeclare(uint8_t number, int32_t flag, char const* handlerName);
   // Subscribes to the watched entity and runs the framework initialization: tasks,
   // then the first scan. Called last in the constructor of the final class; if it
@@ -132,7 +130,6 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   void taskDelete(Scan& s) noexcept;
 
   RootSm& root_;
-  InputSm* parent_;
   char const* className_;
   Scan scans_[2];
   uint8_t scanCount_ = 0;
@@ -203,8 +200,8 @@ class ValueCollInput final : public InputSm {
   using Key = typename Coll::key_type;
   using Root = typename Desc::Root;
 
-  ValueCollInput(Ptr<Entity const> en, Root& root, InputSm* parent)
-      : InputSm(root, parent, Desc::className), en_(std::move(en)) {
+  ValueCollInput(Ptr<Entity const> en, Root& root)
+      : InputSm(root, Desc::className), en_(std::move(en)) {
     for (uint32_t i = 0; i < Desc::scanCount; ++i) {
       scanDeclare(Desc::scanNumber[i], Desc::flag(root, i), Desc::handlerName[i]);
       bookmarks_[i] = Key{};
@@ -272,7 +269,7 @@ class ValueCollInput final : public InputSm {
 // and its scan state (its key is in the concrete class). It scans inside its
 // parent's scan and on its parent's task, and traces as a nested input SM of its
 // class name. A record a reactor or scan is running on stays allocated until that
-// call returns, even if its parent drops it meanwhile (FollowerScope).
+// call returns, even if its parent drops it meanwhile (Follower::Scope).
 class CORVANE_API Follower : public Subscriber {
  public:
   ~Follower() override;
@@ -517,8 +514,8 @@ class EntityCollInput final : public InputSm {
   using Root = typename Desc::Root;
   using Child = typename Desc::Child;
 
-  EntityCollInput(Ptr<Entity const> en, Root& root, InputSm* parent)
-      : InputSm(root, parent, Desc::className), en_(std::move(en)) {
+  EntityCollInput(Ptr<Entity const> en, Root& root)
+      : InputSm(root, Desc::className), en_(std::move(en)) {
     scanDeclare(Desc::scanNumber, Desc::flag(root), Desc::handlerName);
     initialize();
   }
@@ -548,7 +545,6 @@ class EntityCollInput final : public InputSm {
       {
         Follower::Scope scope(*old);
         old->doDeleteAll();
-        old->hasNotificationActiveIs(false);
         // A reactor of the retraction may have replaced the follower already.
         if (Child** now = children_.find(k); now && *now == old) children_.erase(k);
         if (!old->dropped()) old->drop();
@@ -583,10 +579,7 @@ class EntityCollInput final : public InputSm {
         }
       }
     }
-    for (auto const& [k, child] : children_) {
-      child->hasNotificationActiveIs(false);
-      child->drop();
-    }
+    for (auto const& [k, child] : children_) child->drop();
     children_.clear();
     disable();
   }

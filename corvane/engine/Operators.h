@@ -44,6 +44,25 @@ inline bool filterPass(Tr const& tr, bool present, char const* expression) {
   return present;
 }
 
+namespace detail {
+// A cache's lines and change pair, wherever it keeps the value: `old` is the value
+// it held, store(v) keeps the new one, forget() drops it.
+template <class K, class V, class Store, class Forget>
+ChangePair<V> cacheUpdate(Tr const& tr, K const& k, std::optional<V> const& old, std::optional<V> const& newValue,
+                          char const* foreachText, Store&& store, Forget&& forget) {
+  tr(6, "Got value {} with key {} from cache", optText(old), k);
+  if (newValue) {
+    tr(6, "Inserting value {} with key {} into cache", *newValue, k);
+    store(*newValue);
+  } else {
+    tr(6, "Deleting key {} from cache", k);
+    forget();
+  }
+  tr.text(6, foreachText, 2);
+  return ChangePair<V>{{{old != newValue ? old : std::nullopt, false}, {newValue, true}}};
+}
+}  // namespace detail
+
 // cacheAttr<N>: the last value a pipeline saw per key.
 template <class K, class V>
 class Cache {
@@ -58,22 +77,18 @@ class Cache {
   // (new, true), tracing the cache and foreach lines with the program's text.
   ChangePair<V> update(Tr const& tr, K const& k, std::optional<V> const& newValue, char const* foreachText) {
     V* slot = map_.find(k);
-    std::optional<V> old = slot ? std::optional<V>(*slot) : std::nullopt;
-    tr(6, "Got value {} with key {} from cache", optText(old), k);
-    if (newValue) {
-      tr(6, "Inserting value {} with key {} into cache", *newValue, k);
-      if (slot) {
-        *slot = *newValue;
-      } else {
-        map_.assign(k, *newValue);
-      }
-    } else {
-      tr(6, "Deleting key {} from cache", k);
-      if (slot) map_.erase(k);
-    }
-    tr.text(6, foreachText, 2);
-    ChangePair<V> p{{{old != newValue ? old : std::nullopt, false}, {newValue, true}}};
-    return p;
+    return detail::cacheUpdate(
+        tr, k, slot ? std::optional<V>(*slot) : std::nullopt, newValue, foreachText,
+        [&](V const& v) {
+          if (slot) {
+            *slot = v;
+          } else {
+            map_.assign(k, v);
+          }
+        },
+        [&] {
+          if (slot) map_.erase(k);
+        });
   }
 
  private:
@@ -107,24 +122,19 @@ class CacheRows {
     // As Cache::update.
     ChangePair<Value> update(Tr const& tr, K const& k, std::optional<Value> const& newValue, char const* foreachText) {
       Row* row = rows_.find(k);
-      std::optional<Value> old =
-          row && (row->present & bit) ? std::optional<Value>(std::get<I>(row->values)) : std::nullopt;
-      tr(6, "Got value {} with key {} from cache", optText(old), k);
-      if (newValue) {
-        tr(6, "Inserting value {} with key {} into cache", *newValue, k);
-        if (!row) row = &rows_.insert(k).first->second;
-        std::get<I>(row->values) = *newValue;
-        row->present = uint8_t(row->present | bit);
-      } else {
-        tr(6, "Deleting key {} from cache", k);
-        if (row) {
-          row->present = uint8_t(row->present & ~bit);
-          if (row->present == 0) rows_.erase(k);
-        }
-      }
-      tr.text(6, foreachText, 2);
-      ChangePair<Value> p{{{old != newValue ? old : std::nullopt, false}, {newValue, true}}};
-      return p;
+      return detail::cacheUpdate(
+          tr, k, row && (row->present & bit) ? std::optional<Value>(std::get<I>(row->values)) : std::nullopt,
+          newValue, foreachText,
+          [&](Value const& v) {
+            if (!row) row = &rows_.insert(k).first->second;
+            std::get<I>(row->values) = v;
+            row->present = uint8_t(row->present | bit);
+          },
+          [&] {
+            if (!row) return;
+            row->present = uint8_t(row->present & ~bit);
+            if (row->present == 0) rows_.erase(k);
+          });
     }
 
    private:

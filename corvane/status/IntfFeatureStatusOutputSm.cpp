@@ -59,7 +59,7 @@ IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus co
 IntfFeatureStatusOutputSm::~IntfFeatureStatusOutputSm() = default;
 
 void IntfFeatureStatusOutputSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new EntityCollInput<PerIntfFeatureStatusSm0>(input_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new EntityCollInput<PerIntfFeatureStatusSm0>(input_, *this)));
 }
 
 void IntfFeatureStatusOutputSm::eventToStrm_pipeline0(IntfId intfId,

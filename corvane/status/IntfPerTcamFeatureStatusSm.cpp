@@ -45,7 +45,7 @@ IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus
 IntfPerTcamFeatureStatusSm::~IntfPerTcamFeatureStatusSm() = default;
 
 void IntfPerTcamFeatureStatusSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfTcamFeatureStatusSm0>(input_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfTcamFeatureStatusSm0>(input_, *this)));
 }
 
 void IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0(IntfIdSystemTcamId const& key,

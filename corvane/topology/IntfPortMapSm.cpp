@@ -71,8 +71,8 @@ IntfPortMapSm::~IntfPortMapSm() = default;
 
 void IntfPortMapSm::createInputSms() {
   inputSmIs(1, Ptr<InputSm>(
-                   new EntityCollInput<LagConfigInput<IntfPortMapSm, LagConfigNames>>(lagConfig_, *this, nullptr)));
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this, nullptr)));
+                   new EntityCollInput<LagConfigInput<IntfPortMapSm, LagConfigNames>>(lagConfig_, *this)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this)));
 }
 
 void IntfPortMapSm::eventToNonLagStream(IntfId intfId, std::optional<PortMap> const& portMapOpt) {

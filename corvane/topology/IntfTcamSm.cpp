@@ -70,8 +70,8 @@ IntfTcamSm::~IntfTcamSm() = default;
 
 void IntfTcamSm::createInputSms() {
   inputSmIs(1, Ptr<InputSm>(
-                   new EntityCollInput<LagConfigInput<IntfTcamSm, LagConfigNames>>(lagConfig_, *this, nullptr)));
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<VeltStatusSm0>(veltStatus_, *this, nullptr)));
+                   new EntityCollInput<LagConfigInput<IntfTcamSm, LagConfigNames>>(lagConfig_, *this)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<VeltStatusSm0>(veltStatus_, *this)));
 }
 
 // While the SM retracts everything (doDeleteAll), its inputs read as empty, so the

@@ -64,7 +64,7 @@ LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status con
 LagHwConfigPortToLagSm::~LagHwConfigPortToLagSm() = default;
 
 void LagHwConfigPortToLagSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new EntityCollInput<VeltLagStatusSm0>(veltLagStatus_, *this, nullptr)));
+  inputSmIs(0, Ptr<InputSm>(new EntityCollInput<VeltLagStatusSm0>(veltLagStatus_, *this)));
 }
 
 void LagHwConfigPortToLagSm::eventToStrm_pipeline0(IntfId lagIntfId, IntfId intfId,

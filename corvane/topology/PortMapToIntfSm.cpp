@@ -64,8 +64,8 @@ PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr
 PortMapToIntfSm::~PortMapToIntfSm() = default;
 
 void PortMapToIntfSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(new ValueCollInput<PortToLagSm1>(portToLag_, *this, nullptr)));
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this, nullptr)));
+  inputSmIs(1, Ptr<InputSm>(new ValueCollInput<PortToLagSm1>(portToLag_, *this)));
+  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this)));
 }
 
 bool PortMapToIntfSm::isCpuTmOwner(IntfId intfId) noexcept {

@@ -123,13 +123,8 @@ TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) 
   RecordProperty("allocations", std::to_string(k - 1));
 }
 
-std::string caseName(::testing::TestParamInfo<std::tuple<SmKind, bool>> const& info) {
-  return std::string(ExampleWiring::smKindName(std::get<0>(info.param))) +
-         (std::get<1>(info.param) ? "Synchronous" : "Asynchronous");
-}
-
 INSTANTIATE_TEST_SUITE_P(EverySm, ConstructionFault,
                          ::testing::Combine(::testing::ValuesIn(ExampleWiring::allSmKinds), ::testing::Bool()),
-                         caseName);
+                         smCaseName);
 
 }  // namespace

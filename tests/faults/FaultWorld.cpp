@@ -129,4 +129,9 @@ Ptr<Entity> outputOf(Wiring const& w, SmKind k) {
   return w.featureStatus;
 }
 
+std::string smCaseName(::testing::TestParamInfo<std::tuple<SmKind, bool>> const& info) {
+  return std::string(ExampleWiring::smKindName(std::get<0>(info.param))) +
+         (std::get<1>(info.param) ? "Synchronous" : "Asynchronous");
+}
+
 }  // namespace CorvaneTest

@@ -4,7 +4,11 @@
 // read, directly or not, what an SM writes.
 #pragma once
 
+#include <string>
+#include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "examples/wiring/TypicalWiring.h"
 
@@ -19,5 +23,8 @@ void changeEveryInput(ExampleWiring::Wiring& w);
 std::vector<ExampleWiring::SmKind> downstreamOf(ExampleWiring::SmKind k);
 // The entity SM `k` writes (for IntfFeatureStatusSm: what its output SM writes).
 Corvane::Ptr<Corvane::Entity> outputOf(ExampleWiring::Wiring const& w, ExampleWiring::SmKind k);
+
+// Names the cases of a suite run for every SM, synchronous and asynchronous.
+std::string smCaseName(::testing::TestParamInfo<std::tuple<ExampleWiring::SmKind, bool>> const& info);
 
 }  // namespace CorvaneTest

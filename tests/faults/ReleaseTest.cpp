@@ -118,13 +118,8 @@ TEST_P(Release, FromInsideItsStartUpOverStaleOutputs) {
   }
 }
 
-std::string caseName(::testing::TestParamInfo<std::tuple<SmKind, bool>> const& info) {
-  return std::string(ExampleWiring::smKindName(std::get<0>(info.param))) +
-         (std::get<1>(info.param) ? "Synchronous" : "Asynchronous");
-}
-
 INSTANTIATE_TEST_SUITE_P(EverySm, Release,
                          ::testing::Combine(::testing::ValuesIn(ExampleWiring::allSmKinds), ::testing::Bool()),
-                         caseName);
+                         smCaseName);
 
 }  // namespace
