@@ -18,12 +18,12 @@ struct ConfigExpTraits {
   static constexpr char const* setArg = "intfToTcamSet()";
   static constexpr char const* outputArg = "intfTcamFeatureConfig()";
   static constexpr char const* outputName = "intfTcamFeatureConfigConfigOutput";
-  static constexpr char const* setSmName = "IntfToTcamSetSm1";
-  static constexpr char const* setHandler = "handleIntfToTcamSet1";
-  static constexpr char const* childSmName = "IntfToTcamSetSm2";
-  static constexpr char const* childHandler = "handleTcamSet1";
-  static constexpr char const* outerAttrName = "intfToTcamSet";
-  static constexpr char const* innerAttrName = "tcamSet";
+  static constexpr Name setSmName = "IntfToTcamSetSm1";
+  static constexpr Name setHandler = "handleIntfToTcamSet1";
+  static constexpr Name childSmName = "IntfToTcamSetSm2";
+  static constexpr Name childHandler = "handleTcamSet1";
+  static constexpr Name outerAttrName = "intfToTcamSet";
+  static constexpr Name innerAttrName = "tcamSet";
   static constexpr uint32_t outerAttrId = IntfToTcamSet::attrIntfToTcamSet;
   static constexpr uint32_t innerAttrId = TcamSet::attrTcamSet;
   static constexpr char const* pipeline0Line = "Line 16: from( intfFeatureConfig.config[] ): intfId={} config={}";

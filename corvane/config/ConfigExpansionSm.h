@@ -70,11 +70,8 @@ class ConfigExpansionSm : public RootSm {
         config_(std::move(config)),
         outEntity_(std::move(out)),
         output_(*this, Traits::outputName, outEntity_) {
-    argDeclare(Traits::setArg, bool(set_));
-    argDeclare("intfFeatureConfig()", bool(config_));
-    argDeclare(Traits::outputArg, bool(outEntity_));
-    strm_pipeline0_ = streamDeclare("strm_pipeline0");
-    strm_pipeline1_ = streamDeclare("strm_pipeline1");
+    argsDeclare({{Traits::setArg, set_}, {"intfFeatureConfig()", config_}, {Traits::outputArg, outEntity_}});
+    streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}, {strm_pipeline1_, "strm_pipeline1"}});
     outputDeclare(output_);
     // Attribute order, which is also the order of retraction: the set input first.
     inputSmSlotsIs(2);
@@ -87,56 +84,8 @@ class ConfigExpansionSm : public RootSm {
   }
 
  private:
-  using Root = ConfigExpansionSm;
-
-  struct IntfFeatureConfigSm0 {
-    using Root = ConfigExpansionSm;
-    using Entity = IntfFeatureConfig;
-    using Coll = IntfFeatureConfig::ConfigColl;
-    static constexpr bool nested = false;
-    static constexpr char const* className = "IntfFeatureConfigSm0";
-    static constexpr char const* attrName = "config";
-    static constexpr uint32_t attrId = IntfFeatureConfig::attrConfig;
-    static constexpr uint8_t scanCount = 1;
-    static constexpr uint8_t scanNumber[1] = {0};
-    static constexpr char const* handlerName[1] = {"handleConfig0"};
-    static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_pipeline0_); }
-    static Coll const& coll(Entity const& e) { return e.config(); }
-    static void event(Root& r, uint32_t, IntfId const& k, std::optional<Ptr<FeatureConfigBase>> const& v) {
-      r.eventToStrm_pipeline0(k, v);
-    }
-  };
-  struct SetSm2 {
-    using Root = ConfigExpansionSm;
-    using Entity = Inner;
-    using Coll = std::remove_cvref_t<decltype(Traits::inner(std::declval<Inner const&>()))>;
-    using ParentKey = IntfId;
-    static constexpr bool nested = true;
-    static constexpr char const* className = Traits::childSmName;
-    static constexpr char const* attrName = Traits::innerAttrName;
-    static constexpr uint32_t attrId = Traits::innerAttrId;
-    static constexpr uint8_t scanCount = 1;
-    static constexpr uint8_t scanNumber[1] = {1};
-    static constexpr char const* handlerName[1] = {Traits::childHandler};
-    static int32_t flag(Root&, uint32_t) { return -1; }
-    static Coll const& coll(Entity const& e) { return Traits::inner(e); }
-    static void event(Root& r, uint32_t, IntfId const& intfId, Elem const& e, std::optional<Unit> const& unit) {
-      r.eventToStrm_pipeline1(intfId, e, unit);
-    }
-  };
-  struct SetSm1 {
-    using Root = ConfigExpansionSm;
-    using Entity = SetEntity;
-    using Coll = std::remove_cvref_t<decltype(Traits::outer(std::declval<SetEntity const&>()))>;
-    using Child = CollFollower<SetSm2>;
-    static constexpr char const* className = Traits::setSmName;
-    static constexpr char const* attrName = Traits::outerAttrName;
-    static constexpr uint32_t attrId = Traits::outerAttrId;
-    static constexpr uint8_t scanNumber = 1;
-    static constexpr char const* handlerName = Traits::setHandler;
-    static int32_t flag(Root& r) { return int32_t(r.strm_pipeline1_); }
-    static Coll const& coll(Entity const& e) { return Traits::outer(e); }
-  };
+  struct IntfFeatureConfigSm0;
+  struct SetSm1;
 
   void write(Tr const& tr, OutKey const& key, Ptr<FeatureConfigBase> const& payload) {
     if (payload) {
@@ -152,5 +101,21 @@ class ConfigExpansionSm : public RootSm {
   uint32_t strm_pipeline0_, strm_pipeline1_;
   FlatOutput<typename OutEntity::OutputAdapter, false> output_;
 };
+
+// intfFeatureConfig.config[]: feeds pipeline 0.
+template <class Traits>
+struct ConfigExpansionSm<Traits>::IntfFeatureConfigSm0
+    : ValueInput<"IntfFeatureConfigSm0", attribute(&IntfFeatureConfig::config), IntfFeatureConfig::attrConfig,
+                 "config",
+                 Feed<0, "handleConfig0", &ConfigExpansionSm::strm_pipeline0_,
+                      &ConfigExpansionSm::eventToStrm_pipeline0>> {};
+
+// The set of every interface, and each interface's elements: feed pipeline 1.
+template <class Traits>
+struct ConfigExpansionSm<Traits>::SetSm1
+    : EntityInput<Traits::setSmName, &Traits::outer, Traits::outerAttrId, Traits::outerAttrName,
+                  Feed<1, Traits::setHandler, &ConfigExpansionSm::strm_pipeline1_>,
+                  FollowColl<Traits::childSmName, &Traits::inner, Traits::innerAttrId, Traits::innerAttrName,
+                             Traits::childHandler, &ConfigExpansionSm::eventToStrm_pipeline1>> {};
 
 }  // namespace Corvane

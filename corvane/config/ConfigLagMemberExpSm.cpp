@@ -8,36 +8,16 @@ constexpr IntoLine intoExp{"into( intfExpFeatureConfig.config[ phyIntfId ] ): in
                            "into( intfExpFeatureConfig.config[ phyIntfId ] ): deleting k1={}"};
 }  // namespace
 
-struct ConfigLagMemberExpSm::IntfFeatureConfigSm2 {
-  using Root = ConfigLagMemberExpSm;
-  using Entity = IntfFeatureConfig;
-  using Coll = IntfFeatureConfig::ConfigColl;
-  static constexpr bool nested = false;
-  static constexpr char const* className = "IntfFeatureConfigSm2";
-  static constexpr char const* attrName = "config";
-  static constexpr uint32_t attrId = IntfFeatureConfig::attrConfig;
-  static constexpr uint8_t scanCount = 1;
-  static constexpr uint8_t scanNumber[1] = {1};
-  static constexpr char const* handlerName[1] = {"handleConfig1"};
-  static int32_t flag(Root& r, uint32_t) { return int32_t(r.featureConfigStream_); }
-  static Coll const& coll(Entity const& e) { return e.config(); }
-  static void event(Root& r, uint32_t, IntfId const& k, std::optional<Ptr<FeatureConfigBase>> const& v) {
-    r.eventToFeatureConfigStream(k, v);
-  }
-};
+struct ConfigLagMemberExpSm::IntfFeatureConfigSm2
+    : ValueInput<"IntfFeatureConfigSm2", attribute(&IntfFeatureConfig::config), IntfFeatureConfig::attrConfig,
+                 "config",
+                 Feed<1, "handleConfig1", &ConfigLagMemberExpSm::featureConfigStream_,
+                      &ConfigLagMemberExpSm::eventToFeatureConfigStream>> {};
 
 // lagConfig.phyIntf[] and each port's lag.
-struct ConfigLagMemberExpSm::LagConfigNames {
-  static constexpr char const* className = "LagConfigSm0";
-  static constexpr char const* handlerName = "handlePhyIntf0";
-  static constexpr char const* childClassName = "PhyIntfSm1";
-  static constexpr char const* childHandlerName = "handleLag0";
-  static constexpr uint8_t scanNumber = 0;
-  static int32_t flag(ConfigLagMemberExpSm& r) { return int32_t(r.lagConfigStream_); }
-  static void event(ConfigLagMemberExpSm& r, IntfId const& port, std::optional<IntfId> const& lag) {
-    r.eventToLagConfigStream(port, lag);
-  }
-};
+struct ConfigLagMemberExpSm::LagConfigSm0
+    : LagConfigInput<"LagConfigSm0", "handlePhyIntf0", "PhyIntfSm1", "handleLag0", 0,
+                     &ConfigLagMemberExpSm::lagConfigStream_, &ConfigLagMemberExpSm::eventToLagConfigStream> {};
 
 ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig,
                                            Ptr<IntfFeatureConfig> intfExpFeatureConfig,
@@ -49,11 +29,9 @@ ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureCon
       lagToMemberSet_(LagToMemberSet::LagToMemberSetIs()),
       output_(*this, "intfExpFeatureConfigConfigOutput", intfExpFeatureConfig_),
       memberSetOutput_(*this, "lagToMemberSetLagMemberSetMemberSetOutput") {
-  argDeclare("intfFeatureConfig()", bool(intfFeatureConfig_));
-  argDeclare("intfExpFeatureConfig()", bool(intfExpFeatureConfig_));
-  argDeclare("lagConfig()", bool(lagConfig_));
-  lagConfigStream_ = streamDeclare("lagConfigStream");
-  featureConfigStream_ = streamDeclare("featureConfigStream");
+  argsDeclare({{"intfFeatureConfig()", intfFeatureConfig_}, {"intfExpFeatureConfig()", intfExpFeatureConfig_},
+               {"lagConfig()", lagConfig_}});
+  streamsDeclare({{lagConfigStream_, "lagConfigStream"}, {featureConfigStream_, "featureConfigStream"}});
   outputDeclare(output_);
   outputDeclare(memberSetOutput_);
   inputSmSlotsIs(2);  // intfFeatureConfigSm2, lagConfigSm0
@@ -64,8 +42,7 @@ ConfigLagMemberExpSm::~ConfigLagMemberExpSm() = default;
 
 void ConfigLagMemberExpSm::createInputSms() {
   inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm2>(intfFeatureConfig_, *this)));
-  inputSmIs(1, Ptr<InputSm>(
-                   new EntityCollInput<LagConfigInput<ConfigLagMemberExpSm, LagConfigNames>>(lagConfig_, *this)));
+  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm0>(lagConfig_, *this)));
 }
 
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {

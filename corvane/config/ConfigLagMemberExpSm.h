@@ -43,7 +43,7 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
 
  private:
   struct IntfFeatureConfigSm2;
-  struct LagConfigNames;
+  struct LagConfigSm0;
 
   Ptr<IntfFeatureConfig> intfFeatureConfig_;
   Ptr<IntfFeatureConfig> intfExpFeatureConfig_;

@@ -19,12 +19,12 @@ struct ConfigPortMapExpTraits {
   static constexpr char const* setArg = "intfToPortMapSet()";
   static constexpr char const* outputArg = "intfPortMapFeatureConfig()";
   static constexpr char const* outputName = "intfPortMapFeatureConfigConfigOutput";
-  static constexpr char const* setSmName = "IntfToPortMapSetSm1";
-  static constexpr char const* setHandler = "handleIntfToPortMapSet1";
-  static constexpr char const* childSmName = "IntfToPortMapSetSm2";
-  static constexpr char const* childHandler = "handlePortMapSet1";
-  static constexpr char const* outerAttrName = "intfToPortMapSet";
-  static constexpr char const* innerAttrName = "portMapSet";
+  static constexpr Name setSmName = "IntfToPortMapSetSm1";
+  static constexpr Name setHandler = "handleIntfToPortMapSet1";
+  static constexpr Name childSmName = "IntfToPortMapSetSm2";
+  static constexpr Name childHandler = "handlePortMapSet1";
+  static constexpr Name outerAttrName = "intfToPortMapSet";
+  static constexpr Name innerAttrName = "portMapSet";
   static constexpr uint32_t outerAttrId = IntfToPortMapSet::attrIntfToPortMapSet;
   static constexpr uint32_t innerAttrId = PortMapSet::attrPortMapSet;
   static constexpr char const* pipeline0Line = "Line 17: from( intfFeatureConfig.config[] ): intfId={} config={}";

@@ -4,21 +4,21 @@
 // that yield and resume at a bookmarked key. An input SM over a collection of
 // entities follows each element with a compact record (a follower).
 //
-// The kinds a state machine declares:
-//   ValueCollInput<Desc>   a keyed collection of values (or a set)
-//   EntityCollInput<Desc>  a keyed collection of entities, one follower per element:
-//     AttrFollower<Desc>   follows one attribute of the element
-//     CollFollower<Desc>   follows a keyed collection of the element
-// Desc is a small struct of the SM: names, how to read the attribute, and the
-// stream entry each scan feeds. A follower is a compact record from a slab, not an
-// input SM of its own, but it traces, scans and retracts as a nested input SM of
-// its class name would.
+// The kinds of input, each made from one declaration (InputDecl.h):
+//   ValueCollInput<Decl>   a keyed collection of values (or a set): a ValueInput
+//   EntityCollInput<Decl>  a keyed collection of entities (an EntityInput), one
+//                          follower per element:
+//     ElementFollower      follows one attribute (FollowAttr) or a keyed
+//                          collection (FollowColl) of the element
+// A follower is a compact record from a slab, not an input SM of its own, but it
+// traces, scans and retracts as a nested input SM of its class name would.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "corvane/engine/InputDecl.h"
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Slab.h"
@@ -184,15 +184,12 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
   return true;
 }
 
+// The value an input passes for a key of Coll: absent when the key is not there.
+template <class Coll>
+using LookupOf = decltype(collLookup(std::declval<Coll const&>(), std::declval<typename Coll::key_type const&>()));
+
 // ---- ValueCollInput -------------------------------------------------------
-//
-// Desc provides:
-//   using Root, Entity, Coll;       static constexpr char const* className, attrName;
-//   static constexpr uint32_t attrId;  static Coll const& coll(Entity const&);
-//   static constexpr uint8_t scanCount; static constexpr uint8_t scanNumber[], char const* handlerName[];
-//   static void event(Root&, uint32_t scan, Key const&, std::optional<V> const&);
-//   int32_t flag(Root&, uint32_t scan) (the stream flag index)
-template <class Desc>
+template <ValueInputDeclaration Desc>
 class ValueCollInput final : public InputSm {
  public:
   using Entity = typename Desc::Entity;
@@ -236,7 +233,7 @@ class ValueCollInput final : public InputSm {
       checkVersion(version_, c.version(), Desc::attrName);
       for (auto cur = c.cursor(); !cur.done(); cur.next()) {
         Key const k = cur.key();
-        for (uint32_t i = 0; i < Desc::scanCount; ++i) Desc::event(static_cast<Root&>(root()), i, k, std::nullopt);
+        for (uint32_t i = 0; i < Desc::scanCount; ++i) Desc::event(static_cast<Root&>(root()), i, k, LookupOf<Coll>());
       }
     }
     disable();
@@ -355,29 +352,41 @@ F* followerMake(A&&... args) {
   }
 }
 
-// Follows one attribute of the element. Desc provides: using Root, Entity (the
-// element), ParentKey, Value; className, attrId, handlerName, scanNumber;
-// static std::optional<Value> value(Entity const&);
-// static void event(Root&, ParentKey const&, std::optional<Value> const&).
+// The declaration a follower is made of: what it follows (FollowAttr or FollowColl)
+// with its parent input's key and scan.
+template <class Parent>
+struct FollowerOf : Parent::Followed {
+  using Root = typename Parent::Root;
+  using ParentKey = typename Parent::Coll::key_type;
+  static constexpr uint8_t scanNumber = Parent::scanNumber;
+};
+
+// Follows one element: one attribute of it (a FollowAttr declaration) or a keyed
+// collection of it (a FollowColl declaration, scanned with yields and a bookmark).
 template <class Desc>
-class AttrFollower final : public Follower {
+class ElementFollower final : public Follower {
  public:
   using Element = typename Desc::Entity;
   using Root = typename Desc::Root;
   using ParentKey = typename Desc::ParentKey;
+  static constexpr bool collection = requires { typename Desc::Coll; };
 
-  AttrFollower(Ptr<Element const> en, InputSm& parent, ParentKey const& key)
+  ElementFollower(Ptr<Element const> en, InputSm& parent, ParentKey const& key)
       : Follower(parent, std::move(en)), key_(key) {
     initialize();
   }
 
-  static SlabPool& pool() noexcept { return slabPoolOf<AttrFollower>(Desc::className); }
+  static SlabPool& pool() noexcept { return slabPoolOf<ElementFollower>(Desc::className); }
   ParentKey const& smKey() const noexcept { return key_; }
 
-  void dispatch(uint32_t attrId, void const*) override {
+  void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || zombie()) return;
     Scope scope(*this);
-    handle();
+    if constexpr (collection) {
+      handle(*static_cast<typename Desc::Coll::key_type const*>(key));
+    } else {
+      handle();
+    }
   }
 
   void doInputScan() override {
@@ -386,13 +395,26 @@ class AttrFollower final : public Follower {
     char const* fn = InputSm::scanFnName(Desc::scanNumber);
     if (!scanBegin(Desc::className, fn)) return;
     checkEntity();
-    handle();
-    scanFinish(Desc::className, fn, false, 0);
+    if constexpr (collection) {
+      if (!scanCollection(fn)) return;
+    } else {
+      handle();
+      scanFinish(Desc::className, fn, false, 0);
+    }
   }
 
   void doDeleteAll() override {
     root().trace(9, "doDeleteAll", Desc::className, "");
-    if (initialScanDone()) {
+    if constexpr (collection) {
+      if (initialScanDone() && en()) {
+        auto& c = const_cast<typename Desc::Coll&>(coll());
+        parent().checkVersion(scan_.version, c.version(), Desc::attrName);
+        for (auto cur = c.cursor(); !cur.done(); cur.next()) {
+          auto const k = cur.key();
+          Desc::event(static_cast<Root&>(root()), key_, k, LookupOf<typename Desc::Coll>());
+        }
+      }
+    } else if (initialScanDone()) {
       Desc::event(static_cast<Root&>(root()), key_, std::optional<typename Desc::Value>());
     }
     disable();
@@ -400,119 +422,71 @@ class AttrFollower final : public Follower {
 
  protected:
   void release() noexcept override {
-    this->~AttrFollower();
+    this->~ElementFollower();
     pool().deallocate(this);
   }
 
  private:
+  Element const& element() const { return static_cast<Element const&>(*en()); }
+
   void handle() {
     if (!enabled()) return;
     root().trace(8, Desc::handlerName, Desc::className, "k: {}", key_);
-    Desc::event(static_cast<Root&>(root()), key_, Desc::value(static_cast<Element const&>(*en())));
+    Desc::event(static_cast<Root&>(root()), key_, Desc::value(element()));
   }
 
-  ParentKey key_;
-};
-
-// Follows a keyed collection of the element. Desc provides: using Root, Entity (the
-// element), Coll, ParentKey; className, attrName, attrId, scanNumber[1],
-// handlerName[1]; static Coll const& coll(Entity const&);
-// static void event(Root&, uint32_t, ParentKey const&, Key const&, std::optional<V> const&).
-template <class Desc>
-class CollFollower final : public Follower {
- public:
-  using Element = typename Desc::Entity;
-  using Root = typename Desc::Root;
-  using ParentKey = typename Desc::ParentKey;
-  using Coll = typename Desc::Coll;
-  using Key = typename Coll::key_type;
-  static_assert(Desc::scanCount == 1, "a follower scans its element's collection once");
-
-  CollFollower(Ptr<Element const> en, InputSm& parent, ParentKey const& key)
-      : Follower(parent, std::move(en)), key_(key) {
-    initialize();
-  }
-
-  static SlabPool& pool() noexcept { return slabPoolOf<CollFollower>(Desc::className); }
-  ParentKey const& smKey() const noexcept { return key_; }
-
-  void dispatch(uint32_t attrId, void const* key) override {
-    if (attrId != Desc::attrId || zombie()) return;
-    Scope scope(*this);
-    handle(*static_cast<Key const*>(key));
-  }
-
-  void doInputScan() override {
+  auto const& coll() const { return Desc::coll(element()); }
+  template <class Key>
+  void handle(Key const& k) {
     if (!enabled()) return;
-    root().trace(9, "doInputScan", Desc::className, "");
-    char const* fn = InputSm::scanFnName(Desc::scanNumber[0]);
-    if (!scanBegin(Desc::className, fn)) return;
-    checkEntity();
+    root().trace(8, Desc::handlerName, Desc::className, "k: {}", k);
+    auto const& c = coll();
+    scan_.version = c.version();
+    Desc::event(static_cast<Root&>(root()), key_, k, collLookup(c, k));
+  }
+
+  // Scans the collection from the bookmark; false when it yielded.
+  bool scanCollection(char const* fn) {
     // Cursors only read; the collection type hands them out non-const.
-    Coll& c = const_cast<Coll&>(coll());
-    auto cursor = state_ == InputSm::scanResuming ? c.cursorAt(bookmark_) : c.cursor();
+    auto& c = const_cast<typename Desc::Coll&>(coll());
+    auto cursor = state_ == InputSm::scanResuming ? c.cursorAt(scan_.bookmark) : c.cursor();
     uint64_t iterations = 0;
     while (!cursor.done()) {
       handle(cursor.key());
       ++iterations;
       cursor.next();
       if (shouldYield() && !cursor.done()) {
-        bookmark_ = cursor.key();
+        scan_.bookmark = cursor.key();
         scanYield(Desc::className, fn, iterations, c.size());
-        return;
+        return false;
       }
     }
-    version_ = c.version();
+    scan_.version = c.version();
     scanFinish(Desc::className, fn, true, c.size());
+    return true;
   }
 
-  void doDeleteAll() override {
-    root().trace(9, "doDeleteAll", Desc::className, "");
-    if (initialScanDone() && en()) {
-      Coll& c = const_cast<Coll&>(coll());
-      parent().checkVersion(version_, c.version(), Desc::attrName);
-      for (auto cur = c.cursor(); !cur.done(); cur.next()) {
-        Key const k = cur.key();
-        Desc::event(static_cast<Root&>(root()), 0, key_, k, std::nullopt);
-      }
-    }
-    disable();
-  }
-
- protected:
-  void release() noexcept override {
-    this->~CollFollower();
-    pool().deallocate(this);
-  }
-
- private:
-  Coll const& coll() const { return Desc::coll(static_cast<Element const&>(*en())); }
-  void handle(Key const& k) {
-    if (!enabled()) return;
-    root().trace(8, Desc::handlerName[0], Desc::className, "k: {}", k);
-    Coll const& c = coll();
-    version_ = c.version();
-    Desc::event(static_cast<Root&>(root()), 0, key_, k, collLookup(c, k));
-  }
+  // What following a collection adds: where a yielded scan resumes, and the
+  // version the follower last saw.
+  struct CollScan {
+    typename Desc::Coll::key_type bookmark{};
+    uint64_t version = 0;
+  };
+  struct NoScan {};
 
   ParentKey key_;
-  Key bookmark_{};
-  uint64_t version_ = 0;
+  [[no_unique_address]] std::conditional_t<collection, CollScan, NoScan> scan_;
 };
 
 // ---- EntityCollInput ------------------------------------------------------
-//
-// Desc provides: using Root, Entity, Coll (key -> Ptr<Element>), Child (the
-// follower type, AttrFollower<...> or CollFollower<...>); className, attrName,
-// attrId, handlerName, scanNumber, coll(), flag(root).
-template <class Desc>
+template <EntityInputDeclaration Desc>
 class EntityCollInput final : public InputSm {
  public:
   using Entity = typename Desc::Entity;
   using Coll = typename Desc::Coll;
   using Key = typename Coll::key_type;
   using Root = typename Desc::Root;
-  using Child = typename Desc::Child;
+  using Child = ElementFollower<FollowerOf<Desc>>;
 
   EntityCollInput(Ptr<Entity const> en, Root& root)
       : InputSm(root, Desc::className), en_(std::move(en)) {

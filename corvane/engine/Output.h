@@ -106,6 +106,28 @@ class CORVANE_API OutputBase : public Subscriber {
   RootSm& root() const noexcept { return root_; }
   void runCountIs(uint64_t n) noexcept { runCount_ = n; }
 
+  // The insertion pass shared by every output: walks the seen set from the
+  // bookmark, write(tr, cursor) per entry; on a yield, mark(key) records where it
+  // stopped. Returns false when it yielded.
+  template <class Seen, class Mark, class Write>
+  bool insertionPass(Seen& seen, typename Seen::key_type const& bookmark, Mark&& mark, Write&& write) {
+    auto cur = useBookmark() ? seen.cursorAt(bookmark) : seen.cursor();
+    uint64_t visited = 0;
+    Tr tr{root(), fn()};
+    for (; !cur.done(); cur.next()) {
+      if (!cur.entry()) continue;
+      if (yieldBefore(visited)) {
+        mark(cur.key());
+        yieldNow(visited, 0);
+        return false;
+      }
+      ++visited;
+      write(tr, cur);
+    }
+    insertionDone(visited, seen.size());
+    return true;
+  }
+
   virtual bool outputHasEntries() const = 0;
   // Both return false when they yielded.
   virtual bool deletionScan() = 0;
@@ -221,23 +243,13 @@ class FlatOutput final : public OutputBase {
 
   bool insertionScan() override {
     if constexpr (HasState) {
-      auto cur = useBookmark() ? seen_.cursorAt(bookmark_) : seen_.cursor();
-      uint64_t visited = 0;
-      Tr tr{root(), fn()};
-      for (; !cur.done(); cur.next()) {
-        auto* e = cur.entry();
-        if (!e) continue;
-        if (yieldBefore(visited)) {
-          bookmark_ = cur.key();
-          yieldNow(visited, 0);
-          return false;
-        }
-        ++visited;
-        Value const v = e->second;
-        tr.text(7, line_.inserting, e->first, v);
-        Adapter::write(*entity_, cur.key(), v);
-      }
-      insertionDone(visited, seen_.size());
+      return insertionPass(
+          seen_, bookmark_, [&](Key const& k) { bookmark_ = k; },
+          [&](Tr const& tr, auto& cur) {
+            Value const v = cur.entry()->second;
+            tr.text(7, line_.inserting, cur.key(), v);
+            Adapter::write(*entity_, cur.key(), v);
+          });
     }
     return true;
   }
@@ -362,22 +374,16 @@ class NestedOutput final : public OutputBase {
 
   bool insertionScan() override {
     if constexpr (HasState) {
-      auto cur = useBookmark() ? seen_.cursorAt(bookmark_) : seen_.cursor();
-      uint64_t visited = 0;
-      Tr tr{root(), fn()};
-      for (; !cur.done(); cur.next()) {
-        if (!cur.entry()) continue;
-        if (yieldBefore(visited)) {
-          bookmark_ = cur.key();
-          k0Valid_ = k1Valid_ = true;
-          yieldNow(visited, 0);
-          return false;
-        }
-        ++visited;
-        Key const k = cur.key();
-        write(tr, line_, k.k0, k.k1);
-      }
-      insertionDone(visited, seen_.size());
+      return insertionPass(
+          seen_, bookmark_,
+          [&](Key const& k) {
+            bookmark_ = k;
+            k0Valid_ = k1Valid_ = true;
+          },
+          [&](Tr const& tr, auto& cur) {
+            Key const k = cur.key();
+            write(tr, line_, k.k0, k.k1);
+          });
     }
     return true;
   }

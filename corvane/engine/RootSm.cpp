@@ -36,11 +36,15 @@ bool RootSm::idle() const noexcept {
   return outputState_ && outputState_->ready() && (synchronous_ || (scanState_ && scanState_->idle()));
 }
 
-void RootSm::argDeclare(char const* accessor, bool present) { args_.emplace_back(accessor, present); }
+void RootSm::argsDeclare(std::initializer_list<Arg> args) {
+  for (Arg const& a : args) args_.emplace_back(a.accessor, a.present);
+}
 
-uint32_t RootSm::streamDeclare(char const* streamName) {
-  streams_.push_back(streamName);
-  return uint32_t(streams_.size() - 1);
+void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
+  for (Stream const& s : streams) {
+    s.flag = uint32_t(streams_.size());
+    streams_.push_back(s.name);
+  }
 }
 
 void RootSm::outputDeclare(OutputBase& output) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,9 +81,20 @@ class CORVANE_API RootSm : public Entity {
 
   // Declarations, in the constructor before handleInitialized():
   // arguments in factory order (inputs, then outputs) with whether each is set,
-  void argDeclare(char const* accessor, bool present);
-  // input streams in InputSmScanState attribute order (returns the flag index),
-  uint32_t streamDeclare(char const* streamName);
+  struct Arg {
+    template <class P>
+    Arg(char const* a, P const& p) : accessor(a), present(bool(p)) {}
+    char const* accessor;
+    bool present;
+  };
+  void argsDeclare(std::initializer_list<Arg> args);
+  // input streams in InputSmScanState attribute order, each with the member that
+  // receives its flag index,
+  struct Stream {
+    uint32_t& flag;
+    char const* name;
+  };
+  void streamsDeclare(std::initializer_list<Stream> streams);
   // outputs, and the number of top-level input SMs (slots in attribute order).
   void outputDeclare(OutputBase& output);
   void inputSmSlotsIs(uint32_t count);

@@ -8,38 +8,14 @@ constexpr IntoLine intoStatus{"into( intfFeatureStatus.status[ intfId ] ): inser
                               "into( intfFeatureStatus.status[ intfId ] ): deleting k1={}"};
 }  // namespace
 
-// perIntfFeatureStatus.status[].status, one per interface.
-struct IntfFeatureStatusOutputSm::StatusSm1 {
-  using Root = IntfFeatureStatusOutputSm;
-  using Entity = SingleIntfFeatureStatus;
-  using ParentKey = IntfId;
-  using Value = Ptr<FeatureStatusBase>;
-  static constexpr char const* className = "StatusSm1";
-  static constexpr uint32_t attrId = SingleIntfFeatureStatus::attrStatus;
-  static constexpr uint8_t scanNumber = 0;
-  static constexpr char const* handlerName = "handleStatus0";
-  static std::optional<Value> value(Entity const& e) {
-    Value s = e.status();
-    return s ? std::optional<Value>(std::move(s)) : std::nullopt;
-  }
-  static void event(Root& r, IntfId const& intfId, std::optional<Value> const& status) {
-    r.eventToStrm_pipeline0(intfId, status);
-  }
-};
-
-struct IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0 {
-  using Root = IntfFeatureStatusOutputSm;
-  using Entity = PerIntfFeatureStatus;
-  using Coll = PerIntfFeatureStatus::StatusColl;
-  using Child = AttrFollower<StatusSm1>;
-  static constexpr char const* className = "PerIntfFeatureStatusSm0";
-  static constexpr char const* attrName = "status";
-  static constexpr uint32_t attrId = PerIntfFeatureStatus::attrStatus;
-  static constexpr uint8_t scanNumber = 0;
-  static constexpr char const* handlerName = "handleStatus0";
-  static int32_t flag(Root& r) { return int32_t(r.strm_pipeline0_); }
-  static Coll const& coll(Entity const& e) { return e.status(); }
-};
+// perIntfFeatureStatus.status[], and each interface's status.
+struct IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0
+    : EntityInput<"PerIntfFeatureStatusSm0", attribute(&PerIntfFeatureStatus::status),
+                  PerIntfFeatureStatus::attrStatus, "status",
+                  Feed<0, "handleStatus0", &IntfFeatureStatusOutputSm::strm_pipeline0_>,
+                  FollowAttr<"StatusSm1", attribute(&SingleIntfFeatureStatus::status),
+                             SingleIntfFeatureStatus::attrStatus, "handleStatus0",
+                             &IntfFeatureStatusOutputSm::eventToStrm_pipeline0>> {};
 
 IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
                                                      Ptr<IntfFeatureStatus> intfFeatureStatus,
@@ -48,9 +24,8 @@ IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus co
       input_(std::move(perIntfFeatureStatus)),
       outEntity_(std::move(intfFeatureStatus)),
       output_(*this, "intfFeatureStatusStatusOutput", outEntity_) {
-  argDeclare("perIntfFeatureStatus()", bool(input_));
-  argDeclare("intfFeatureStatus()", bool(outEntity_));
-  strm_pipeline0_ = streamDeclare("strm_pipeline0");
+  argsDeclare({{"perIntfFeatureStatus()", input_}, {"intfFeatureStatus()", outEntity_}});
+  streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}});
   outputDeclare(output_);
   inputSmSlotsIs(1);
   handleInitialized();

@@ -35,7 +35,6 @@ class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
 
  private:
   struct PerIntfFeatureStatusSm0;
-  struct StatusSm1;
 
   Ptr<PerIntfFeatureStatus const> input_;
   Ptr<IntfFeatureStatus> outEntity_;

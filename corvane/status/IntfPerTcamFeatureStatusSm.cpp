@@ -9,23 +9,11 @@ constexpr IntoLine intoPerTcam{
     "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): deleting k1={}, k2={}"};
 }  // namespace
 
-struct IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0 {
-  using Root = IntfPerTcamFeatureStatusSm;
-  using Entity = IntfTcamFeatureStatus;
-  using Coll = IntfTcamFeatureStatus::StatusColl;
-  static constexpr bool nested = false;
-  static constexpr char const* className = "IntfTcamFeatureStatusSm0";
-  static constexpr char const* attrName = "status";
-  static constexpr uint32_t attrId = IntfTcamFeatureStatus::attrStatus;
-  static constexpr uint8_t scanCount = 1;
-  static constexpr uint8_t scanNumber[1] = {0};
-  static constexpr char const* handlerName[1] = {"handleStatus0"};
-  static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_pipeline0_); }
-  static Coll const& coll(Entity const& e) { return e.status(); }
-  static void event(Root& r, uint32_t, IntfIdSystemTcamId const& k, std::optional<Ptr<FeatureStatusBase>> const& v) {
-    r.eventToStrm_pipeline0(k, v);
-  }
-};
+struct IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0
+    : ValueInput<"IntfTcamFeatureStatusSm0", attribute(&IntfTcamFeatureStatus::status),
+                 IntfTcamFeatureStatus::attrStatus, "status",
+                 Feed<0, "handleStatus0", &IntfPerTcamFeatureStatusSm::strm_pipeline0_,
+                      &IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0>> {};
 
 IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus,
                                                        Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,
@@ -34,9 +22,8 @@ IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus
       input_(std::move(intfTcamFeatureStatus)),
       outEntity_(std::move(intfPerTcamFeatureStatus)),
       output_(*this, "intfPerTcamFeatureStatusStatusStatusOutput", outEntity_) {
-  argDeclare("intfTcamFeatureStatus()", bool(input_));
-  argDeclare("intfPerTcamFeatureStatus()", bool(outEntity_));
-  strm_pipeline0_ = streamDeclare("strm_pipeline0");
+  argsDeclare({{"intfTcamFeatureStatus()", input_}, {"intfPerTcamFeatureStatus()", outEntity_}});
+  streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}});
   outputDeclare(output_);
   inputSmSlotsIs(1);
   handleInitialized();

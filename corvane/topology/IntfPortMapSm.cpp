@@ -11,40 +11,17 @@ constexpr IntoLine intoPortMapSet{
 
 // intfIdToPortMap.intfIdToPortMap[]: scan 0 feeds the LAG stream (key only), scan 2
 // the non-LAG stream.
-struct IntfPortMapSm::IntfIdToPortMapSm0 {
-  using Root = IntfPortMapSm;
-  using Entity = IntfIdToPortMap;
-  using Coll = Entity::IntfIdToPortMapColl;
-  static constexpr bool nested = false;
-  static constexpr char const* className = "IntfIdToPortMapSm0";
-  static constexpr char const* attrName = "intfIdToPortMap";
-  static constexpr uint32_t attrId = Entity::attrIntfIdToPortMap;
-  static constexpr uint8_t scanCount = 2;
-  static constexpr uint8_t scanNumber[2] = {0, 2};
-  static constexpr char const* handlerName[2] = {"handleIntfIdToPortMap0", "handleIntfIdToPortMap2"};
-  static int32_t flag(Root& r, uint32_t scan) { return int32_t(scan == 0 ? r.strm_stream0_ : r.nonLagStream_); }
-  static Coll const& coll(Entity const& e) { return e.intfIdToPortMap(); }
-  static void event(Root& r, uint32_t scan, IntfId const& k, std::optional<PortMap> const& v) {
-    if (scan == 0) {
-      r.eventToStrm_stream0(k);
-    } else {
-      r.eventToNonLagStream(k, v);
-    }
-  }
-};
+struct IntfPortMapSm::IntfIdToPortMapSm0
+    : ValueInput<"IntfIdToPortMapSm0", attribute(&IntfIdToPortMap::intfIdToPortMap),
+                 IntfIdToPortMap::attrIntfIdToPortMap, "intfIdToPortMap",
+                 Feed<0, "handleIntfIdToPortMap0", &IntfPortMapSm::strm_stream0_, &IntfPortMapSm::eventToStrm_stream0>,
+                 Feed<2, "handleIntfIdToPortMap2", &IntfPortMapSm::nonLagStream_,
+                      &IntfPortMapSm::eventToNonLagStream>> {};
 
 // lagConfig.phyIntf[] and each port's lag.
-struct IntfPortMapSm::LagConfigNames {
-  static constexpr char const* className = "LagConfigSm1";
-  static constexpr char const* handlerName = "handlePhyIntf1";
-  static constexpr char const* childClassName = "PhyIntfSm2";
-  static constexpr char const* childHandlerName = "handleLag1";
-  static constexpr uint8_t scanNumber = 1;
-  static int32_t flag(IntfPortMapSm& r) { return int32_t(r.strm_stream1_); }
-  static void event(IntfPortMapSm& r, IntfId const& port, std::optional<IntfId> const& lag) {
-    r.eventToStrm_stream1(port, lag);
-  }
-};
+struct IntfPortMapSm::LagConfigSm1
+    : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1, &IntfPortMapSm::strm_stream1_,
+                     &IntfPortMapSm::eventToStrm_stream1> {};
 
 IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig,
                              uint16_t maxFaps, uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet,
@@ -56,12 +33,9 @@ IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag
       maxCores_(maxCores),
       intfToPortMapSet_(std::move(intfToPortMapSet)),
       output_(*this, "intfToPortMapSetIntfToPortMapSetPortMapSetOutput", intfToPortMapSet_, intoPortMapSet) {
-  argDeclare("intfIdToPortMap()", bool(intfIdToPortMap_));
-  argDeclare("lagConfig()", bool(lagConfig_));
-  argDeclare("intfToPortMapSet()", bool(intfToPortMapSet_));
-  strm_stream0_ = streamDeclare("strm_stream0");
-  strm_stream1_ = streamDeclare("strm_stream1");
-  nonLagStream_ = streamDeclare("nonLagStream");
+  argsDeclare({{"intfIdToPortMap()", intfIdToPortMap_}, {"lagConfig()", lagConfig_},
+               {"intfToPortMapSet()", intfToPortMapSet_}});
+  streamsDeclare({{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}, {nonLagStream_, "nonLagStream"}});
   outputDeclare(output_);
   inputSmSlotsIs(2);  // intfIdToPortMapSm0, lagConfigSm1
   handleInitialized();
@@ -70,8 +44,7 @@ IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag
 IntfPortMapSm::~IntfPortMapSm() = default;
 
 void IntfPortMapSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(
-                   new EntityCollInput<LagConfigInput<IntfPortMapSm, LagConfigNames>>(lagConfig_, *this)));
+  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this)));
   inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this)));
 }
 

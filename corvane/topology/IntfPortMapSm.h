@@ -51,7 +51,7 @@ class CORVANE_API IntfPortMapSm : public RootSm {
 
  private:
   struct IntfIdToPortMapSm0;
-  struct LagConfigNames;
+  struct LagConfigSm1;
 
   void sink(Tr const& tr, IntfId intfId, PortMap const& portMap, bool add);
 

@@ -12,41 +12,19 @@ constexpr IntoLine intoLag{
     "into( intfToTcamSet.intfToTcamSet[ lagIntfId ].tcamSet[ systemTcamId ] ): deleting k1={}, k2={}"};
 }  // namespace
 
+using Hardware::Velt::Status;
+
 // veltStatus.intfIdToSystemTcamId[]: scan 0 feeds stream 0 (key only), scan 2 pipeline 1.
-struct IntfTcamSm::VeltStatusSm0 {
-  using Root = IntfTcamSm;
-  using Entity = Hardware::Velt::Status;
-  using Coll = Entity::IntfIdToSystemTcamIdColl;
-  static constexpr bool nested = false;
-  static constexpr char const* className = "VeltStatusSm0";
-  static constexpr char const* attrName = "intfIdToSystemTcamId";
-  static constexpr uint32_t attrId = Entity::attrIntfIdToSystemTcamId;
-  static constexpr uint8_t scanCount = 2;
-  static constexpr uint8_t scanNumber[2] = {0, 2};
-  static constexpr char const* handlerName[2] = {"handleIntfIdToSystemTcamId0", "handleIntfIdToSystemTcamId2"};
-  static int32_t flag(Root& r, uint32_t scan) { return int32_t(scan == 0 ? r.strm_stream0_ : r.strm_pipeline1_); }
-  static Coll const& coll(Entity const& e) { return e.intfIdToSystemTcamId(); }
-  static void event(Root& r, uint32_t scan, IntfId const& k, std::optional<SystemTcamId> const& v) {
-    if (scan == 0) {
-      r.eventToStrm_stream0(k);
-    } else {
-      r.eventToStrm_pipeline1(k, v);
-    }
-  }
-};
+struct IntfTcamSm::VeltStatusSm0
+    : ValueInput<"VeltStatusSm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId,
+                 "intfIdToSystemTcamId",
+                 Feed<0, "handleIntfIdToSystemTcamId0", &IntfTcamSm::strm_stream0_, &IntfTcamSm::eventToStrm_stream0>,
+                 Feed<2, "handleIntfIdToSystemTcamId2", &IntfTcamSm::strm_pipeline1_,
+                      &IntfTcamSm::eventToStrm_pipeline1>> {};
 
 // lagConfig.phyIntf[] and each port's lag: feed stream 1.
-struct IntfTcamSm::LagConfigNames {
-  static constexpr char const* className = "LagConfigSm1";
-  static constexpr char const* handlerName = "handlePhyIntf1";
-  static constexpr char const* childClassName = "PhyIntfSm2";
-  static constexpr char const* childHandlerName = "handleLag1";
-  static constexpr uint8_t scanNumber = 1;
-  static int32_t flag(IntfTcamSm& r) { return int32_t(r.strm_stream1_); }
-  static void event(IntfTcamSm& r, IntfId const& port, std::optional<IntfId> const& lag) {
-    r.eventToStrm_stream1(port, lag);
-  }
-};
+struct IntfTcamSm::LagConfigSm1 : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1,
+                                                 &IntfTcamSm::strm_stream1_, &IntfTcamSm::eventToStrm_stream1> {};
 
 IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
                        Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control)
@@ -55,12 +33,9 @@ IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Co
       lagConfig_(std::move(lagConfig)),
       intfToTcamSet_(std::move(intfToTcamSet)),
       output_(*this, "intfToTcamSetIntfToTcamSetTcamSetOutput", intfToTcamSet_, intoLag) {
-  argDeclare("veltStatus()", bool(veltStatus_));
-  argDeclare("lagConfig()", bool(lagConfig_));
-  argDeclare("intfToTcamSet()", bool(intfToTcamSet_));
-  strm_pipeline1_ = streamDeclare("strm_pipeline1");
-  strm_stream1_ = streamDeclare("strm_stream1");
-  strm_stream0_ = streamDeclare("strm_stream0");
+  argsDeclare({{"veltStatus()", veltStatus_}, {"lagConfig()", lagConfig_}, {"intfToTcamSet()", intfToTcamSet_}});
+  streamsDeclare({{strm_pipeline1_, "strm_pipeline1"}, {strm_stream1_, "strm_stream1"},
+                  {strm_stream0_, "strm_stream0"}});
   outputDeclare(output_);
   inputSmSlotsIs(2);  // veltStatusSm0, lagConfigSm1
   handleInitialized();
@@ -69,8 +44,7 @@ IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Co
 IntfTcamSm::~IntfTcamSm() = default;
 
 void IntfTcamSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(
-                   new EntityCollInput<LagConfigInput<IntfTcamSm, LagConfigNames>>(lagConfig_, *this)));
+  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this)));
   inputSmIs(0, Ptr<InputSm>(new ValueCollInput<VeltStatusSm0>(veltStatus_, *this)));
 }
 

@@ -44,7 +44,7 @@ class CORVANE_API IntfTcamSm : public RootSm {
 
  private:
   struct VeltStatusSm0;
-  struct LagConfigNames;
+  struct LagConfigSm1;
 
   std::optional<SystemTcamId> currentTcam(IntfId intfId) const;
   std::optional<IntfId> currentLag(IntfId intfId) const;

@@ -11,41 +11,13 @@ constexpr IntoLine intoPortToLag{"into( portToLag.portToLag[ intfId ] ): inserti
                                  "into( portToLag.portToLag[ intfId ] ): deleting k1={}"};
 }  // namespace
 
-// lagHwConfig[lag].memberInfo[], one per LAG: feeds pipeline 0.
-struct LagHwConfigPortToLagSm::LagHwConfigSm1 {
-  using Root = LagHwConfigPortToLagSm;
-  using Entity = LagHwConfig;
-  using Coll = LagHwConfig::MemberInfoColl;
-  using ParentKey = IntfId;
-  static constexpr bool nested = true;
-  static constexpr char const* className = "LagHwConfigSm1";
-  static constexpr char const* attrName = "memberInfo";
-  static constexpr uint32_t attrId = LagHwConfig::attrMemberInfo;
-  static constexpr uint8_t scanCount = 1;
-  static constexpr uint8_t scanNumber[1] = {0};
-  static constexpr char const* handlerName[1] = {"handleMemberInfo0"};
-  static int32_t flag(Root&, uint32_t) { return -1; }
-  static Coll const& coll(Entity const& e) { return e.memberInfo(); }
-  static void event(Root& r, uint32_t, IntfId const& lag, IntfId const& member,
-                    std::optional<LagHwMemberInfo> const& info) {
-    r.eventToStrm_pipeline0(lag, member, info);
-  }
-};
-
-// veltLagStatus.lagHwConfig[]: one nested LagHwConfigSm1 per LAG.
-struct LagHwConfigPortToLagSm::VeltLagStatusSm0 {
-  using Root = LagHwConfigPortToLagSm;
-  using Entity = Hardware::VeltLag::Status;
-  using Coll = Entity::LagHwConfigColl;
-  using Child = CollFollower<LagHwConfigSm1>;
-  static constexpr char const* className = "VeltLagStatusSm0";
-  static constexpr char const* attrName = "lagHwConfig";
-  static constexpr uint32_t attrId = Entity::attrLagHwConfig;
-  static constexpr uint8_t scanNumber = 0;
-  static constexpr char const* handlerName = "handleLagHwConfig0";
-  static int32_t flag(Root& r) { return int32_t(r.strm_pipeline0_); }
-  static Coll const& coll(Entity const& e) { return e.lagHwConfig(); }
-};
+// veltLagStatus.lagHwConfig[], and each LAG's memberInfo[]: feed pipeline 0.
+struct LagHwConfigPortToLagSm::VeltLagStatusSm0
+    : EntityInput<"VeltLagStatusSm0", attribute(&Hardware::VeltLag::Status::lagHwConfig),
+                  Hardware::VeltLag::Status::attrLagHwConfig, "lagHwConfig",
+                  Feed<0, "handleLagHwConfig0", &LagHwConfigPortToLagSm::strm_pipeline0_>,
+                  FollowColl<"LagHwConfigSm1", attribute(&LagHwConfig::memberInfo), LagHwConfig::attrMemberInfo,
+                             "memberInfo", "handleMemberInfo0", &LagHwConfigPortToLagSm::eventToStrm_pipeline0>> {};
 
 LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status const> veltLagStatus,
                                                Ptr<PortToLag> portToLag, SmControl const& control)
@@ -53,9 +25,8 @@ LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status con
       veltLagStatus_(std::move(veltLagStatus)),
       portToLag_(std::move(portToLag)),
       portToLagPortToLagOutput_(*this, "portToLagPortToLagOutput", portToLag_, intoPortToLag) {
-  argDeclare("veltLagStatus()", bool(veltLagStatus_));
-  argDeclare("portToLag()", bool(portToLag_));
-  strm_pipeline0_ = streamDeclare("strm_pipeline0");
+  argsDeclare({{"veltLagStatus()", veltLagStatus_}, {"portToLag()", portToLag_}});
+  streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}});
   outputDeclare(portToLagPortToLagOutput_);
   inputSmSlotsIs(1);
   handleInitialized();

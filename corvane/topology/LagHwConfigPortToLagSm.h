@@ -36,7 +36,6 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
   void createInputSms() override;
 
  private:
-  struct LagHwConfigSm1;
   struct VeltLagStatusSm0;
 
   Ptr<Hardware::VeltLag::Status const> veltLagStatus_;

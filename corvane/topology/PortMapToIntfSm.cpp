@@ -9,37 +9,16 @@ constexpr IntoLine intoPortMapToIntf{
     "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): deleting k1={}"};
 }  // namespace
 
-struct PortMapToIntfSm::IntfIdToPortMapSm0 {
-  using Root = PortMapToIntfSm;
-  using Entity = IntfIdToPortMap;
-  using Coll = Entity::IntfIdToPortMapColl;
-  static constexpr bool nested = false;
-  static constexpr char const* className = "IntfIdToPortMapSm0";
-  static constexpr char const* attrName = "intfIdToPortMap";
-  static constexpr uint32_t attrId = Entity::attrIntfIdToPortMap;
-  static constexpr uint8_t scanCount = 1;
-  static constexpr uint8_t scanNumber[1] = {0};
-  static constexpr char const* handlerName[1] = {"handleIntfIdToPortMap0"};
-  static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_stream0_); }
-  static Coll const& coll(Entity const& e) { return e.intfIdToPortMap(); }
-  static void event(Root& r, uint32_t, IntfId const& k, std::optional<PortMap> const&) { r.eventToStrm_stream0(k); }
-};
+struct PortMapToIntfSm::IntfIdToPortMapSm0
+    : ValueInput<"IntfIdToPortMapSm0", attribute(&IntfIdToPortMap::intfIdToPortMap),
+                 IntfIdToPortMap::attrIntfIdToPortMap, "intfIdToPortMap",
+                 Feed<0, "handleIntfIdToPortMap0", &PortMapToIntfSm::strm_stream0_,
+                      &PortMapToIntfSm::eventToStrm_stream0>> {};
 
-struct PortMapToIntfSm::PortToLagSm1 {
-  using Root = PortMapToIntfSm;
-  using Entity = PortToLag;
-  using Coll = Entity::PortToLagColl;
-  static constexpr bool nested = false;
-  static constexpr char const* className = "PortToLagSm1";
-  static constexpr char const* attrName = "portToLag";
-  static constexpr uint32_t attrId = Entity::attrPortToLag;
-  static constexpr uint8_t scanCount = 1;
-  static constexpr uint8_t scanNumber[1] = {1};
-  static constexpr char const* handlerName[1] = {"handlePortToLag1"};
-  static int32_t flag(Root& r, uint32_t) { return int32_t(r.strm_stream1_); }
-  static Coll const& coll(Entity const& e) { return e.portToLag(); }
-  static void event(Root& r, uint32_t, IntfId const& k, std::optional<IntfId> const&) { r.eventToStrm_stream1(k); }
-};
+struct PortMapToIntfSm::PortToLagSm1
+    : ValueInput<"PortToLagSm1", attribute(&PortToLag::portToLag), PortToLag::attrPortToLag, "portToLag",
+                 Feed<1, "handlePortToLag1", &PortMapToIntfSm::strm_stream1_,
+                      &PortMapToIntfSm::eventToStrm_stream1>> {};
 
 PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag,
                                  uint16_t maxFaps, uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf,
@@ -51,11 +30,9 @@ PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr
       maxCores_(maxCores),
       portMapToIntf_(std::move(portMapToIntf)),
       output_(*this, "portMapToIntfPortMapToIntfOutput", portMapToIntf_, intoPortMapToIntf) {
-  argDeclare("intfIdToPortMap()", bool(intfIdToPortMap_));
-  argDeclare("portToLag()", bool(portToLag_));
-  argDeclare("portMapToIntf()", bool(portMapToIntf_));
-  strm_stream0_ = streamDeclare("strm_stream0");
-  strm_stream1_ = streamDeclare("strm_stream1");
+  argsDeclare({{"intfIdToPortMap()", intfIdToPortMap_}, {"portToLag()", portToLag_},
+               {"portMapToIntf()", portMapToIntf_}});
+  streamsDeclare({{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}});
   outputDeclare(output_);
   inputSmSlotsIs(2);  // intfIdToPortMapSm0, portToLagSm1
   handleInitialized();

@@ -1,0 +1,281 @@
+// Input declarations. A state machine states each of its inputs once, as a type:
+// the collection it reads, the names its traces and tasks carry, and for every scan
+// the stream it feeds and the entry of the root it calls. The input templates of
+// InputSm.h derive scan flags, dispatch and trace labels from that one type.
+//
+//   struct Sm::VeltStatusSm0
+//       : ValueInput<"VeltStatusSm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId,
+//                    "intfIdToSystemTcamId",
+//                    Feed<0, "handleIntfIdToSystemTcamId0", &Sm::strm_stream0_, &Sm::eventToStrm_stream0>,
+//                    Feed<2, "handleIntfIdToSystemTcamId2", &Sm::strm_pipeline1_, &Sm::eventToStrm_pipeline1>> {};
+//
+//   struct Sm::LagConfigSm1
+//       : EntityInput<"LagConfigSm1", attribute(&Lag::Config::phyIntf), Lag::Config::attrPhyIntf, "phyIntf",
+//                     Feed<1, "handlePhyIntf1", &Sm::strm_stream1_>,
+//                     FollowAttr<"PhyIntfSm2", attribute(&EthPhyIntfLagConfig::lagIntfId),
+//                                EthPhyIntfLagConfig::attrLag, "handleLag1", &Sm::eventToStrm_stream1>> {};
+//
+// A collection is read through a member function of its entity, named with
+// attribute() (entities also have a lookup of the same name), or a function of the
+// entity. A stream is the root's member that holds the index streamDeclare
+// gave it. An entry takes the key alone (a key-only stream) or the key and the
+// value, absent when the key went: entry(key) or entry(key, optional value); a
+// follower's entry gets its element's key first. Each declaration is checked when
+// an input is made of it, and a mistake names the part that does not fit.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace Corvane {
+
+// A text given as a template argument: a class or handler name.
+template <size_t N>
+struct Name {
+  char text[N]{};
+  constexpr Name(char const (&s)[N]) noexcept {  // NOLINT(google-explicit-constructor)
+    for (size_t i = 0; i < N; ++i) text[i] = s[i];
+  }
+};
+
+namespace detail {
+
+// What an accessor reads: the entity it is called on and what it returns.
+template <class F>
+struct AccessorOf {};
+template <class E, class R>
+struct AccessorOf<R (E::*)() const> {
+  using Entity = E;
+  using Result = std::remove_cvref_t<R>;
+};
+template <class E, class R>
+struct AccessorOf<R (E::*)() const noexcept> : AccessorOf<R (E::*)() const> {};
+template <class E, class R>
+struct AccessorOf<R (*)(E const&)> {
+  using Entity = E;
+  using Result = std::remove_cvref_t<R>;
+};
+template <class E, class R>
+struct AccessorOf<R (*)(E const&) noexcept> : AccessorOf<R (*)(E const&)> {};
+
+template <class M>
+struct MemberOf {};
+template <class C, class T>
+struct MemberOf<T C::*> {
+  using Class = C;
+};
+
+template <class T, class...>
+struct FirstOf {
+  using Type = T;
+};
+
+// The root an entry belongs to.
+template <auto Entry>
+using RootOf = typename MemberOf<std::remove_cv_t<decltype(Entry)>>::Class;
+
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+// An attribute's value as the pipelines see it: an optional as it is, a reference
+// absent when null.
+template <class R>
+struct OptionalOf {
+  using Value = R;
+  static std::optional<R> of(R&& r) { return r ? std::optional<R>(std::move(r)) : std::nullopt; }
+};
+template <class T>
+struct OptionalOf<std::optional<T>> {
+  using Value = T;
+  static std::optional<T> of(std::optional<T>&& r) { return std::move(r); }
+};
+
+}  // namespace detail
+
+// The accessor of an attribute, picked from the lookups of the same name:
+// attribute(&IntfFeatureConfig::config) is the member taking no argument.
+template <class E, class R>
+constexpr auto attribute(R (E::*get)() const noexcept) noexcept {
+  return get;
+}
+template <class E, class R>
+constexpr auto attribute(R (E::*get)() const) noexcept {
+  return get;
+}
+
+// An accessor of a collection: a member function of the entity, or a function of
+// it, returning a keyed collection.
+template <auto Get>
+concept CollectionAccessor = requires { typename detail::AccessorOf<decltype(Get)>::Entity; } &&
+                             requires { typename detail::AccessorOf<decltype(Get)>::Result::key_type; };
+
+// An accessor of one attribute: a member function of the entity returning an
+// optional value or a nullable reference.
+template <auto Get>
+concept AttributeAccessor =
+    requires { typename detail::AccessorOf<decltype(Get)>::Entity; } &&
+    (detail::IsOptional<typename detail::AccessorOf<decltype(Get)>::Result>::value ||
+     std::constructible_from<bool, typename detail::AccessorOf<decltype(Get)>::Result>);
+
+// A stream: the root's uint32_t member holding the stream's index, or nullptr for
+// an input that feeds no stream of its own.
+template <auto Stream>
+concept StreamMember =
+    std::is_null_pointer_v<decltype(Stream)> ||
+    (std::is_member_object_pointer_v<decltype(Stream)> &&
+     std::is_same_v<decltype(Stream), uint32_t detail::MemberOf<decltype(Stream)>::Class::*>);
+
+// One scan of an input: the N of its doInputScanN and handler name, the stream it
+// feeds, and the root's entry it calls (none on an input over entities: its
+// followers call theirs).
+template <uint8_t Number, Name Handler, auto Stream = nullptr, auto Entry = nullptr>
+  requires StreamMember<Stream> &&
+           (std::is_null_pointer_v<decltype(Entry)> || std::is_member_function_pointer_v<decltype(Entry)>)
+struct Feed {
+  static constexpr uint8_t number = Number;
+  static constexpr char const* handlerName = Handler.text;
+  static constexpr auto stream = Stream;
+  static constexpr auto entry = Entry;
+
+  template <class Root>
+  static int32_t flag(Root& r) {
+    if constexpr (std::is_null_pointer_v<decltype(Stream)>) {
+      return -1;
+    } else {
+      return int32_t(r.*Stream);
+    }
+  }
+};
+
+// Calls an entry with what it takes: the keys, and the value unless it is key-only.
+template <auto Entry, class Root, class Value, class... Keys>
+void callEntry(Root& r, std::optional<Value> const& v, Keys const&... keys) {
+  if constexpr (std::is_invocable_v<decltype(Entry), Root&, Keys const&...>) {
+    (r.*Entry)(keys...);
+  } else {
+    static_assert(std::is_invocable_v<decltype(Entry), Root&, Keys const&..., std::optional<Value> const&>,
+                  "the entry takes neither the keys alone nor the keys and the optional value");
+    (r.*Entry)(keys..., v);
+  }
+}
+
+// A keyed collection of values (or a set) of one entity, scanned once per Feed.
+template <Name ClassName, auto Get, uint32_t AttrId, Name AttrName, class... Feeds>
+  requires CollectionAccessor<Get> && (sizeof...(Feeds) >= 1 && sizeof...(Feeds) <= 2) &&
+           (!std::is_null_pointer_v<decltype(Feeds::entry)> && ...)
+struct ValueInput {
+  using Root = detail::RootOf<detail::FirstOf<Feeds...>::Type::entry>;
+  using Entity = typename detail::AccessorOf<decltype(Get)>::Entity;
+  using Coll = typename detail::AccessorOf<decltype(Get)>::Result;
+  static constexpr char const* className = ClassName.text;
+  static constexpr char const* attrName = AttrName.text;
+  static constexpr uint32_t attrId = AttrId;
+  static constexpr uint8_t scanCount = sizeof...(Feeds);
+  static constexpr uint8_t scanNumber[] = {Feeds::number...};
+  static constexpr char const* handlerName[] = {Feeds::handlerName...};
+
+  static Coll const& coll(Entity const& e) { return std::invoke(Get, e); }
+  template <class Root>
+  static int32_t flag(Root& r, uint32_t scan) {
+    int32_t f = -1;
+    uint32_t i = 0;
+    ((i++ == scan ? void(f = Feeds::flag(r)) : void()), ...);
+    return f;
+  }
+  template <class Root, class Key, class Value>
+  static void event(Root& r, uint32_t scan, Key const& k, std::optional<Value> const& v) {
+    uint32_t i = 0;
+    ((i++ == scan ? callEntry<Feeds::entry>(r, v, k) : void()), ...);
+  }
+};
+
+// Follows one attribute of each element: entry(element key, optional value).
+template <Name ClassName, auto Get, uint32_t AttrId, Name Handler, auto Entry>
+  requires AttributeAccessor<Get> && std::is_member_function_pointer_v<decltype(Entry)>
+struct FollowAttr {
+  using Root = detail::RootOf<Entry>;
+  using Entity = typename detail::AccessorOf<decltype(Get)>::Entity;
+  using Value = typename detail::OptionalOf<typename detail::AccessorOf<decltype(Get)>::Result>::Value;
+  static constexpr char const* className = ClassName.text;
+  static constexpr uint32_t attrId = AttrId;
+  static constexpr char const* handlerName = Handler.text;
+
+  static std::optional<Value> value(Entity const& e) {
+    return detail::OptionalOf<typename detail::AccessorOf<decltype(Get)>::Result>::of(std::invoke(Get, e));
+  }
+  template <class Root, class ParentKey>
+  static void event(Root& r, ParentKey const& k, std::optional<Value> const& v) {
+    callEntry<Entry>(r, v, k);
+  }
+};
+
+// Follows a keyed collection of each element: entry(element key, key, optional value).
+template <Name ClassName, auto Get, uint32_t AttrId, Name AttrName, Name Handler, auto Entry>
+  requires CollectionAccessor<Get> && std::is_member_function_pointer_v<decltype(Entry)>
+struct FollowColl {
+  using Root = detail::RootOf<Entry>;
+  using Entity = typename detail::AccessorOf<decltype(Get)>::Entity;
+  using Coll = typename detail::AccessorOf<decltype(Get)>::Result;
+  static constexpr char const* className = ClassName.text;
+  static constexpr char const* attrName = AttrName.text;
+  static constexpr uint32_t attrId = AttrId;
+  static constexpr char const* handlerName = Handler.text;
+
+  static Coll const& coll(Entity const& e) { return std::invoke(Get, e); }
+  template <class Root, class ParentKey, class Key, class Value>
+  static void event(Root& r, ParentKey const& pk, Key const& k, std::optional<Value> const& v) {
+    callEntry<Entry>(r, v, pk, k);
+  }
+};
+
+// A keyed collection of entities, each element followed as Follow declares.
+template <Name ClassName, auto Get, uint32_t AttrId, Name AttrName, class FeedT, class Follow>
+  requires CollectionAccessor<Get> && std::is_null_pointer_v<decltype(FeedT::entry)> &&
+           (!std::is_null_pointer_v<decltype(FeedT::stream)>)
+struct EntityInput {
+  using Root = typename Follow::Root;
+  using Entity = typename detail::AccessorOf<decltype(Get)>::Entity;
+  using Coll = typename detail::AccessorOf<decltype(Get)>::Result;
+  using Followed = Follow;
+  static constexpr char const* className = ClassName.text;
+  static constexpr char const* attrName = AttrName.text;
+  static constexpr uint32_t attrId = AttrId;
+  static constexpr uint8_t scanNumber = FeedT::number;
+  static constexpr char const* handlerName = FeedT::handlerName;
+
+  static Coll const& coll(Entity const& e) { return std::invoke(Get, e); }
+  template <class Root>
+  static int32_t flag(Root& r) {
+    return FeedT::flag(r);
+  }
+};
+
+// What the input templates ask of a declaration. The messages of a failed check
+// name the requirement that is not met.
+template <class D>
+concept ValueInputDeclaration = requires(typename D::Entity const& e) {
+  { D::className } -> std::convertible_to<char const*>;
+  { D::attrName } -> std::convertible_to<char const*>;
+  { D::attrId } -> std::convertible_to<uint32_t>;
+  { D::scanCount } -> std::convertible_to<uint8_t>;
+  { D::coll(e) } -> std::same_as<typename D::Coll const&>;
+};
+
+template <class D>
+concept EntityInputDeclaration = requires(typename D::Entity const& e) {
+  typename D::Followed;
+  { D::className } -> std::convertible_to<char const*>;
+  { D::attrName } -> std::convertible_to<char const*>;
+  { D::attrId } -> std::convertible_to<uint32_t>;
+  { D::scanNumber } -> std::convertible_to<uint8_t>;
+  { D::coll(e) } -> std::same_as<typename D::Coll const&>;
+};
+
+}  // namespace Corvane
