@@ -78,9 +78,10 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   char const* scanFn(uint32_t scan) const noexcept { return scanFnName(scans_[scan].number); }
   char const* handlerFn(uint32_t scan) const noexcept { return scans_[scan].handlerFn; }
 
-  // Shared scan of a keyed collection from the bookmark (Part of every collection
-  // input). perElement(key) handles one element and returns false when a nested
-  // scan it ran is not complete (the scan then yields at once, on that key).
+  // Shared scan of a keyed collection from the bookmark, for every collection
+  // input. perElement(cursor) handles the element under the cursor and returns
+  // false when a nested scan it ran is not complete (the scan then yields at once,
+  // on that key).
   // Returns true when the collection was finished.
   template <class Coll, class F>
   bool runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::key_type& bookmark,
@@ -166,7 +167,7 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
   uint64_t iterations = 0;
   while (!cursor.done()) {
     auto const key = cursor.key();
-    bool childDone = perElement(key);
+    bool childDone = perElement(cursor);
     ++iterations;
     if (!childDone) {
       bookmark = key;  // the nested scan resumes on this element
@@ -187,6 +188,17 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
 // The value an input passes for a key of Coll: absent when the key is not there.
 template <class Coll>
 using LookupOf = decltype(collLookup(std::declval<Coll const&>(), std::declval<typename Coll::key_type const&>()));
+
+// The same for the element under a scan's cursor, without looking the key up again.
+template <class Coll, class Cursor>
+LookupOf<Coll> cursorLookup(Cursor& cur) {
+  if constexpr (ValueMapColl<Coll>) {
+    auto* e = cur.entry();
+    return e ? LookupOf<Coll>(e->second) : LookupOf<Coll>();
+  } else {
+    return Unit{};
+  }
+}
 
 // ---- ValueCollInput -------------------------------------------------------
 template <ValueInputDeclaration Desc>
@@ -220,10 +232,8 @@ class ValueCollInput final : public InputSm {
 
   void handle(uint32_t scan, Key const& k) {
     if (!enabled()) return;
-    root().trace(8, handlerFn(scan), className(), "k: {}", k);
     Coll const& c = Desc::coll(*en_);
-    version_ = c.version();
-    Desc::event(static_cast<Root&>(root()), scan, k, collLookup(c, k));
+    handle(scan, c, k, collLookup(c, k));
   }
 
   void doDeleteAll() override {
@@ -246,8 +256,8 @@ class ValueCollInput final : public InputSm {
     if (!scanBegin(scan)) return;
     checkEntity();
     Coll const& c = Desc::coll(*en_);
-    if (runCollectionScan(scan, c, bookmarks_[scan], version_, [&](Key const& k) {
-          handle(scan, k);
+    if (runCollectionScan(scan, c, bookmarks_[scan], version_, [&](auto& cur) {
+          if (enabled()) handle(scan, c, cur.key(), cursorLookup<Coll>(cur));
           return true;
         })) {
       scanFinish(scan);
@@ -255,6 +265,12 @@ class ValueCollInput final : public InputSm {
   }
 
  private:
+  void handle(uint32_t scan, Coll const& c, Key const& k, LookupOf<Coll> const& value) {
+    root().trace(8, handlerFn(scan), className(), "k: {}", k);
+    version_ = c.version();
+    Desc::event(static_cast<Root&>(root()), scan, k, value);
+  }
+
   Ptr<Entity const> en_;
   Key bookmarks_[Desc::scanCount];
   uint64_t version_ = 0;
@@ -509,39 +525,9 @@ class EntityCollInput final : public InputSm {
   // whether it built a new one (whose first scan has then already run).
   bool handle(Key const& k) {
     if (!enabled()) return false;
-    root().trace(8, handlerFn(0), className(), "k: {}", k);
     Coll const& c = Desc::coll(*en_);
-    version_ = c.version();
-    auto const* element = c.find(k);
-    Child** child = children_.find(k);
-    if (child && (!element || (*child)->en().get() != element->get())) {
-      Child* old = *child;
-      {
-        Follower::Scope scope(*old);
-        old->doDeleteAll();
-        // A reactor of the retraction may have replaced the follower already.
-        if (Child** now = children_.find(k); now && *now == old) children_.erase(k);
-        if (!old->dropped()) old->drop();
-      }
-      child = nullptr;
-    }
-    if (element && *element && !child) {
-      Child* fresh = followerMake<Child>(*element, *this, k);
-      Child* previous = nullptr;
-      try {
-        children_.assign(k, fresh, &previous);
-      } catch (...) {
-        fresh->drop();
-        throw;
-      }
-      if (previous) previous->drop();
-      if (nodeFlag(flagNotificationActive)) fresh->hasNotificationActiveIs(true);
-      return true;
-    }
-    return false;
+    return follow(c, k, c.find(k)).fresh;
   }
-
-
   void doDeleteAll() override {
     root().trace(9, "doDeleteAll", className(), "");
     if (initialScanDone() && en_) {
@@ -568,21 +554,60 @@ class EntityCollInput final : public InputSm {
     if (!scanBegin(scan)) return;
     checkEntity();
     Coll const& c = Desc::coll(*en_);
-    if (runCollectionScan(scan, c, bookmark_, version_, [&](Key const& k) {
-          bool fresh = handle(k);
-          if (Child** child = children_.find(k)) {
-            Child* f = *child;
-            Follower::Scope scope(*f);
-            if (!fresh) f->doInputScan();
-            return f->inputScanComplete();
-          }
-          return true;
+    if (runCollectionScan(scan, c, bookmark_, version_, [&](auto& cur) {
+          if (!enabled()) return true;
+          auto const* e = cur.entry();
+          Followed now = follow(c, cur.key(), e ? &e->second : nullptr);
+          if (!now.follower) return true;
+          Follower::Scope scope(*now.follower);
+          if (!now.fresh) now.follower->doInputScan();
+          return now.follower->inputScanComplete();
         })) {
       scanFinish(scan);
     }
   }
 
  private:
+  // The follower under a key after follow(), and whether follow() built it.
+  struct Followed {
+    Child* follower;
+    bool fresh;
+  };
+  Followed follow(Coll const& c, Key const& k, typename Coll::mapped_type const* element) {
+    root().trace(8, handlerFn(0), className(), "k: {}", k);
+    version_ = c.version();
+    Child** child = children_.find(k);
+    if (child && (!element || (*child)->en().get() != element->get())) {
+      Child* old = *child;
+      {
+        Follower::Scope scope(*old);
+        old->doDeleteAll();
+        // A reactor of the retraction may have replaced the follower already.
+        if (Child** now = children_.find(k); now && *now == old) children_.erase(k);
+        if (!old->dropped()) old->drop();
+      }
+      if (!element || !*element) {
+        Child** now = children_.find(k);
+        return {now ? *now : nullptr, false};
+      }
+      child = nullptr;
+    }
+    if (element && *element && !child) {
+      Child* fresh = followerMake<Child>(*element, *this, k);
+      Child* previous = nullptr;
+      try {
+        children_.assign(k, fresh, &previous);
+      } catch (...) {
+        fresh->drop();
+        throw;
+      }
+      if (previous) previous->drop();
+      if (nodeFlag(flagNotificationActive)) fresh->hasNotificationActiveIs(true);
+      return {fresh, true};
+    }
+    return {child ? *child : nullptr, false};
+  }
+
   Ptr<Entity const> en_;
   Key bookmark_{};
   uint64_t version_ = 0;
