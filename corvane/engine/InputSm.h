@@ -12,6 +12,8 @@
 //                          collection (FollowColl) of the element
 // A follower is a compact record from a slab, not an input SM of its own, but it
 // traces, scans and retracts as a nested input SM of its class name would.
+// No pipeline acts before its root's initial scan is done, so until then an input
+// traces what it handles but reads no values for the pipelines and calls none.
 #pragma once
 
 #include <cstdint>
@@ -233,7 +235,7 @@ class ValueCollInput final : public InputSm {
   void handle(uint32_t scan, Key const& k) {
     if (!enabled()) return;
     Coll const& c = Desc::coll(*en_);
-    handle(scan, c, k, collLookup(c, k));
+    handle(scan, c, k, [&] { return collLookup(c, k); });
   }
 
   void doDeleteAll() override {
@@ -257,7 +259,7 @@ class ValueCollInput final : public InputSm {
     checkEntity();
     Coll const& c = Desc::coll(*en_);
     if (runCollectionScan(scan, c, bookmarks_[scan], version_, [&](auto& cur) {
-          if (enabled()) handle(scan, c, cur.key(), cursorLookup<Coll>(cur));
+          if (enabled()) handle(scan, c, cur.key(), [&] { return cursorLookup<Coll>(cur); });
           return true;
         })) {
       scanFinish(scan);
@@ -265,10 +267,13 @@ class ValueCollInput final : public InputSm {
   }
 
  private:
-  void handle(uint32_t scan, Coll const& c, Key const& k, LookupOf<Coll> const& value) {
+  // value() gives the key's value; it is read only for a pipeline that acts on it
+  // (none does before the initial scan is done).
+  template <class GetValue>
+  void handle(uint32_t scan, Coll const& c, Key const& k, GetValue&& value) {
     root().trace(8, handlerFn(scan), className(), "k: {}", k);
     version_ = c.version();
-    Desc::event(static_cast<Root&>(root()), scan, k, value);
+    if (initialScanDone()) Desc::event(static_cast<Root&>(root()), scan, k, value());
   }
 
   Ptr<Entity const> en_;
@@ -448,7 +453,7 @@ class ElementFollower final : public Follower {
   void handle() {
     if (!enabled()) return;
     root().trace(8, Desc::handlerName, Desc::className, "k: {}", key_);
-    Desc::event(static_cast<Root&>(root()), key_, Desc::value(element()));
+    if (initialScanDone()) Desc::event(static_cast<Root&>(root()), key_, Desc::value(element()));
   }
 
   auto const& coll() const { return Desc::coll(element()); }
@@ -458,7 +463,7 @@ class ElementFollower final : public Follower {
     root().trace(8, Desc::handlerName, Desc::className, "k: {}", k);
     auto const& c = coll();
     scan_.version = c.version();
-    Desc::event(static_cast<Root&>(root()), key_, k, collLookup(c, k));
+    if (initialScanDone()) Desc::event(static_cast<Root&>(root()), key_, k, collLookup(c, k));
   }
 
   // Scans the collection from the bookmark; false when it yielded.
