@@ -287,6 +287,15 @@ std::string Simulator::statusText(FeatureStatusBase const* s) const {
   return str(static_cast<ExampleFeature::Status const&>(*s).state());
 }
 
+std::size_t Simulator::outputEntries() const {
+  auto const& w = wiring_;
+  std::size_t n = w.portToLag->portToLag().size() + w.portMapToIntf->portMapToIntf().size() +
+                  w.intfToTcamSet->intfToTcamSet().size() + w.intfToPortMapSet->intfToPortMapSet().size() +
+                  w.memberConfig->config().size() + w.tcamConfig->config().size() + w.portMapConfig->config().size() +
+                  w.tcamStatus->status().size() + w.perTcamStatus->status().size() + w.featureStatus->status().size();
+  return n;
+}
+
 Tables Simulator::tables() const {
   auto const& w = wiring_;
   Tables t;

@@ -59,6 +59,8 @@ class Simulator {
   bool ready() const { return wiring_.ready(); }
 
   Tables tables() const;
+  // The number of rows tables() would have, without building them.
+  std::size_t outputEntries() const;
   // Why each output entry of one interface exists, in lines of text.
   std::vector<std::string> explain(IntfId intf) const;
 
