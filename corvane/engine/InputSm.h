@@ -359,11 +359,11 @@ class CORVANE_API Follower : public Subscriber {
   uint8_t busy_ = 0;
 };
 
-// Allocates a follower of type F from F's slab and builds it; the memory goes back
-// if the constructor throws.
+// Allocates a follower of type F for `parent` from F's slab and builds it; the
+// memory goes back if the constructor throws.
 template <class F, class... A>
-F* followerMake(A&&... args) {
-  SlabPool& pool = F::pool();
+F* followerMake(InputSm& parent, A&&... args) {
+  SlabPool& pool = F::pool(parent.root());
   void* mem = pool.allocate();
   try {
     return ::new (mem) F(std::forward<A>(args)...);
@@ -397,7 +397,12 @@ class ElementFollower final : public Follower {
     initialize();
   }
 
-  static SlabPool& pool() noexcept { return slabPoolOf<ElementFollower>(Desc::className); }
+  // The pool of this follower type, named "<root SM>.<class name>": one class name
+  // can follow elements in several SMs.
+  static SlabPool& pool(RootSm const& root) {
+    static std::string const name = std::string(root.sourceName()) + "." + Desc::className;
+    return slabPoolOf<ElementFollower>(name.c_str());
+  }
   ParentKey const& smKey() const noexcept { return key_; }
 
   void dispatch(uint32_t attrId, void const* key) override {
@@ -444,7 +449,7 @@ class ElementFollower final : public Follower {
  protected:
   void release() noexcept override {
     this->~ElementFollower();
-    pool().deallocate(this);
+    pool(root()).deallocate(this);
   }
 
  private:
@@ -598,7 +603,7 @@ class EntityCollInput final : public InputSm {
       child = nullptr;
     }
     if (element && *element && !child) {
-      Child* fresh = followerMake<Child>(*element, *this, k);
+      Child* fresh = followerMake<Child>(*this, *element, *this, k);
       Child* previous = nullptr;
       try {
         children_.assign(k, fresh, &previous);
