@@ -16,6 +16,7 @@
 // traces what it handles but reads no values for the pipelines and calls none.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -400,8 +401,13 @@ class ElementFollower final : public Follower {
   // The pool of this follower type, named "<root SM>.<class name>": one class name
   // can follow elements in several SMs.
   static SlabPool& pool(RootSm const& root) {
-    static std::string const name = std::string(root.sourceName()) + "." + Desc::className;
-    return slabPoolOf<ElementFollower>(name.c_str());
+    SlabPool* p = pool_.load(std::memory_order_acquire);
+    if (CORVANE_UNLIKELY(!p)) {
+      static std::string const name = std::string(root.sourceName()) + "." + Desc::className;
+      p = &slabPoolOf<ElementFollower>(name.c_str());
+      pool_.store(p, std::memory_order_release);
+    }
+    return *p;
   }
   ParentKey const& smKey() const noexcept { return key_; }
 
@@ -449,7 +455,7 @@ class ElementFollower final : public Follower {
  protected:
   void release() noexcept override {
     this->~ElementFollower();
-    pool(root()).deallocate(this);
+    pool_.load(std::memory_order_relaxed)->deallocate(this);
   }
 
  private:
@@ -502,6 +508,7 @@ class ElementFollower final : public Follower {
 
   ParentKey key_;
   [[no_unique_address]] std::conditional_t<collection, CollScan, NoScan> scan_;
+  static inline std::atomic<SlabPool*> pool_{nullptr};
 };
 
 // ---- EntityCollInput ------------------------------------------------------
@@ -568,7 +575,12 @@ class EntityCollInput final : public InputSm {
           if (!enabled()) return true;
           auto const* e = cur.entry();
           Followed now = follow(c, cur.key(), e ? &e->second : nullptr);
-          if (!now.follower) return true;
+          if (!now.follower) {
+            // A reactor of a retraction may have put a follower under the key.
+            Child** put = children_.find(cur.key());
+            if (!put) return true;
+            now.follower = *put;
+          }
           Follower::Scope scope(*now.follower);
           if (!now.fresh) now.follower->doInputScan();
           return now.follower->inputScanComplete();
@@ -595,10 +607,6 @@ class EntityCollInput final : public InputSm {
         // A reactor of the retraction may have replaced the follower already.
         if (Child** now = children_.find(k); now && *now == old) children_.erase(k);
         if (!old->dropped()) old->drop();
-      }
-      if (!element || !*element) {
-        Child** now = children_.find(k);
-        return {now ? *now : nullptr, false};
       }
       child = nullptr;
     }
