@@ -6,6 +6,8 @@ namespace Corvane {
 
 Subscriber::~Subscriber() = default;
 
+void Subscriber::dispatch(uint32_t attrId, void const* key, void const*) { dispatch(attrId, key); }
+
 Publisher::~Publisher() {
   if (heap_) delete[] slots_.many;
 }
@@ -51,7 +53,7 @@ void Publisher::subscriberRemove(Subscriber* s) {
   }
 }
 
-void Publisher::deliver(uint32_t attrId, void const* key) {
+void Publisher::deliver(uint32_t attrId, void const* key, void const* previous) {
   struct DepthGuard {
     Publisher& p;
     explicit DepthGuard(Publisher& pub) : p(pub) { ++p.depth_; }
@@ -63,7 +65,7 @@ void Publisher::deliver(uint32_t attrId, void const* key) {
   // The array may move while a subscriber runs: read it afresh each time.
   uint32_t const n = size_;
   for (uint32_t i = 0; i < n; ++i) {
-    if (Subscriber* s = data()[i]) s->dispatch(attrId, key);
+    if (Subscriber* s = data()[i]) s->dispatch(attrId, key, previous);
   }
 }
 
@@ -82,9 +84,9 @@ void Publisher::compact() noexcept {
 CORVANE_NODE_TYPE_DEFINE(Entity, "Corvane::Entity", Node)
 Entity::~Entity() = default;
 
-void Entity::publishHeld(uint32_t attrId, void const* key) {
+void Entity::publishHeld(uint32_t attrId, void const* key, void const* previous) {
   NodeHold self(*this);
-  publisher_.publishChange(attrId, key);
+  publisher_.publishChange(attrId, key, previous);
 }
 
 CORVANE_NODE_TYPE_DEFINE(NamedEntity, "Corvane::NamedEntity", Entity)

@@ -22,6 +22,13 @@ class CORVANE_API Subscriber {
   // attrId: the changed attribute's number in its entity; key: the changed key
   // (of the attribute's key type), or null for a single-valued attribute.
   virtual void dispatch(uint32_t attrId, void const* key) = 0;
+  // The call an entity makes. For a collection of counted references (payloads,
+  // children) and a single reference attribute, `previous` points at the reference
+  // (a Ptr of the attribute's type) held before the change, and the object it
+  // refers to stays alive until every subscriber has returned; it is null when
+  // there was none (an insert, or a reference set from null) and for every other
+  // kind of attribute. The default forwards to the two-argument dispatch.
+  virtual void dispatch(uint32_t attrId, void const* key, void const* previous);
 };
 
 class CORVANE_API Publisher {
@@ -37,8 +44,8 @@ class CORVANE_API Publisher {
   bool hasSubscribers() const noexcept { return live_ != 0; }
   uint32_t subscriberCount() const noexcept { return live_; }
 
-  void publishChange(uint32_t attrId, void const* key) {
-    if (live_ != 0) deliver(attrId, key);
+  void publishChange(uint32_t attrId, void const* key, void const* previous = nullptr) {
+    if (live_ != 0) deliver(attrId, key, previous);
   }
 
  private:
@@ -48,7 +55,7 @@ class CORVANE_API Publisher {
   Subscriber** data() noexcept { return heap_ ? slots_.many : &slots_.one; }
   // Room in the array: the power of two at or above the count (at least 2).
   static uint32_t capacityFor(uint32_t n) noexcept;
-  void deliver(uint32_t attrId, void const* key);
+  void deliver(uint32_t attrId, void const* key, void const* previous);
   void compact() noexcept;
 
   union {
@@ -77,9 +84,19 @@ class CORVANE_API Entity : public Node {
 
  protected:
   // The entity stays alive until every subscriber has returned, even when one of
-  // them drops the last other reference to it.
-  void publishChange(uint32_t attrId, void const* key) {
-    if (publisher_.hasSubscribers()) publishHeld(attrId, key);
+  // them drops the last other reference to it. `previous`: see Subscriber.
+  void publishChange(uint32_t attrId, void const* key, void const* previous = nullptr) {
+    if (publisher_.hasSubscribers()) publishHeld(attrId, key, previous);
+  }
+  // What a change of a value v announces as its previous value: the reference when
+  // v is a non-null counted reference, else nothing.
+  template <class V>
+  static void const* previousOf(V const& v) noexcept {
+    if constexpr (requires { v.get(); }) {
+      return v ? static_cast<void const*>(&v) : nullptr;
+    } else {
+      return nullptr;
+    }
   }
 
   // Collection operations with the notification rules every entity shares:
@@ -88,8 +105,9 @@ class CORVANE_API Entity : public Node {
   template <class C, class K, class V>
   bool collSet(C& c, uint32_t attrId, K const& k, V&& v) {
     std::remove_cvref_t<V> previous{};
-    if (c.assign(k, std::forward<V>(v), &previous) == AssignResult::unchanged) return false;
-    publishChange(attrId, &k);
+    AssignResult const r = c.assign(k, std::forward<V>(v), &previous);
+    if (r == AssignResult::unchanged) return false;
+    publishChange(attrId, &k, r == AssignResult::replaced ? previousOf(previous) : nullptr);
     return true;
   }
   template <class C, class K>
@@ -101,7 +119,7 @@ class CORVANE_API Entity : public Node {
   template <class C, class K, class V>
   bool collDel(C& c, uint32_t attrId, K const& k, V* removed) {
     if (!c.erase(k, removed)) return false;
-    publishChange(attrId, &k);
+    publishChange(attrId, &k, previousOf(*removed));
     return true;
   }
   template <class C, class K>
@@ -129,7 +147,7 @@ class CORVANE_API Entity : public Node {
   }
 
  private:
-  void publishHeld(uint32_t attrId, void const* key);
+  void publishHeld(uint32_t attrId, void const* key, void const* previous);
 
   mutable Publisher publisher_;
 };

@@ -242,7 +242,7 @@ Ptr<SingleIntfFeatureStatus> singleIntfFeatureStatusFactory(IntfId intfId) {
 void SingleIntfFeatureStatus::statusIs(Ptr<FeatureStatusBase> payload) {
   if (payload == status_) return;
   Ptr<FeatureStatusBase> const previous = std::exchange(status_, std::move(payload));
-  publishChange(attrStatus, nullptr);
+  publishChange(attrStatus, nullptr, previousOf(previous));
 }
 
 namespace {

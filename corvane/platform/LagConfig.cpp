@@ -25,7 +25,7 @@ EthPhyIntfLagConfig::~EthPhyIntfLagConfig() = default;
 void EthPhyIntfLagConfig::lagIs(Ptr<Interface::EthLagIntfConfig const> lag) {
   if (lag == lag_) return;
   Ptr<Interface::EthLagIntfConfig const> previous = std::exchange(lag_, std::move(lag));
-  publishChange(attrLag, nullptr);
+  publishChange(attrLag, nullptr, previousOf(previous));
 }
 
 CORVANE_NODE_TYPE_DEFINE(Config, "Lag::Config", Corvane::NamedEntity)

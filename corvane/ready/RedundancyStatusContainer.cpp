@@ -16,7 +16,7 @@ void RedundancyStatusContainer::redundancyStatusIs(Ptr<::RedundancyStatus const>
   if (status == redundancyStatus_) return;
   // A subscriber may still look at the old status while it hears of the change.
   Ptr<::RedundancyStatus const> const previous = std::exchange(redundancyStatus_, std::move(status));
-  publishChange(attrRedundancyStatus, nullptr);
+  publishChange(attrRedundancyStatus, nullptr, previousOf(previous));
 }
 
 Ptr<RedundancyStatusContainer> redundancyStatusContainerFactory(std::string const& name) {

@@ -50,7 +50,7 @@ void IntfIdToPortMap::intfIdToPortMapDelAll() {
 void IntfIdToPortMap::delayedNotifHolderIs(Ptr<DelayedNotifHolder> holder) {
   if (holder == holder_) return;
   Ptr<DelayedNotifHolder> previous = std::exchange(holder_, std::move(holder));
-  publishChange(attrDelayedNotifHolder, nullptr);
+  publishChange(attrDelayedNotifHolder, nullptr, previousOf(previous));
 }
 
 void IntfIdToPortMap::triggerDelayedNotif() {

@@ -49,11 +49,37 @@ void HardwareLayer::sync() {
     if (!config_->configHas(key)) stale.push_back(key);
   }
   for (auto const& key : stale) handle(key);
-  for (auto const& [key, payload] : config_->config()) handle(key);
+  profiles_.clear();
+  for (auto const& [key, payload] : config_->config()) {
+    profileUse(payload.get());
+    handle(key);
+  }
 }
 
+void HardwareLayer::dispatch(uint32_t attrId, void const* key, void const* previous) {
+  if (attrId != IntfTcamFeatureConfig::attrConfig) return;
+  auto const& k = *static_cast<IntfIdSystemTcamId const*>(key);
+  if (previous) profileRelease(static_cast<Ptr<FeatureConfigBase> const*>(previous)->get());
+  if (auto const* now = config_->config().find(k)) profileUse(now->get());
+  handle(k);
+}
+
+// Entities always make the three-argument call; this one serves a caller that has
+// no previous payload to give, and leaves the profiles alone.
 void HardwareLayer::dispatch(uint32_t attrId, void const* key) {
   if (attrId == IntfTcamFeatureConfig::attrConfig) handle(*static_cast<IntfIdSystemTcamId const*>(key));
+}
+
+uint32_t HardwareLayer::profileUsers(FeatureConfigBase const* payload) const {
+  auto it = profiles_.find(payload);
+  return it == profiles_.end() ? 0 : it->second;
+}
+
+void HardwareLayer::profileUse(FeatureConfigBase const* payload) { ++profiles_[payload]; }
+
+void HardwareLayer::profileRelease(FeatureConfigBase const* payload) {
+  auto it = profiles_.find(payload);
+  if (it != profiles_.end() && --it->second == 0) profiles_.erase(it);
 }
 
 void HardwareLayer::handle(IntfIdSystemTcamId const& key) {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "corvane/Corvane.h"
 #include "examples/feature/ExampleFeature.h"
@@ -88,14 +89,25 @@ class HardwareLayer : Corvane::Subscriber {
   void sync();
   // Statuses written (set or deleted) so far.
   uint64_t writes() const noexcept { return writes_; }
+  // The hardware keeps one profile per payload object, shared by every key that
+  // carries it: how many profiles are programmed, and how many keys use a payload's.
+  std::size_t profiles() const noexcept { return profiles_.size(); }
+  uint32_t profileUsers(Corvane::FeatureConfigBase const* payload) const;
 
  private:
+  // A change of the configuration: the key's new payload is read from the table,
+  // the one it replaces or removes comes with the notification, so a profile is
+  // withdrawn without a shadow copy of the table.
+  void dispatch(uint32_t attrId, void const* key, void const* previous) override;
   void dispatch(uint32_t attrId, void const* key) override;
   void handle(Corvane::IntfIdSystemTcamId const& key);
+  void profileUse(Corvane::FeatureConfigBase const* payload);
+  void profileRelease(Corvane::FeatureConfigBase const* payload);
 
   Ptr<Corvane::IntfTcamFeatureConfig const> config_;
   Ptr<Corvane::IntfTcamFeatureStatus> status_;
   Corvane::HashSet<Corvane::IntfIdSystemTcamId> failing_;
+  std::unordered_map<Corvane::FeatureConfigBase const*, uint32_t> profiles_;
   uint64_t writes_ = 0;
 };
 

@@ -154,3 +154,52 @@ TEST(Notification, ReplacedElementReleasedAfterNotification) {
   EXPECT_EQ(lag->lagHwConfig(po), nullptr);
   lag->subscriberRemove(&r);
 }
+
+// The previous payload: what a replace or delete took out comes with the
+// notification and is alive while subscribers run; an insert has none, and a
+// subscriber that only knows the two-argument call still hears every change.
+TEST(Notification, PreviousPayloadComesWithReplaceAndDelete) {
+  auto config = intfFeatureConfigFactory();
+  struct Previous : Subscriber {
+    std::vector<FeatureConfigBase const*> previous;
+    void dispatch(uint32_t, void const*) override { ADD_FAILURE() << "entities make the three-argument call"; }
+    void dispatch(uint32_t, void const*, void const* p) override {
+      auto const* ref = static_cast<Ptr<FeatureConfigBase> const*>(p);
+      if (ref) {
+        EXPECT_GT((*ref)->refCount(), 0u);
+      }
+      previous.push_back(ref ? ref->get() : nullptr);
+    }
+  } withPrevious;
+  Recorder plain;
+  config->subscriberAdd(&withPrevious);
+  config->subscriberAdd(&plain);
+  IntfId const i = et(1);
+  Ptr<FeatureConfigBase> a(new FeatureConfigBase), b(new FeatureConfigBase);
+  FeatureConfigBase const* const aRaw = a.get();
+  FeatureConfigBase const* const bRaw = b.get();
+  config->configIs(i, std::move(a));  // insert
+  config->configIs(i, std::move(b));  // replace: a is released only after the dispatch
+  config->configDel(i);               // delete: b likewise
+  EXPECT_EQ(withPrevious.previous, (std::vector<FeatureConfigBase const*>{nullptr, aRaw, bRaw}));
+  EXPECT_EQ(plain.seen.size(), 3u);
+  config->subscriberRemove(&plain);
+  config->subscriberRemove(&withPrevious);
+
+  // A single reference attribute: the LAG reference of a port.
+  auto port = Lag::EthPhyIntfLagConfig::EthPhyIntfLagConfigIs(i);
+  struct LagPrevious : Subscriber {
+    std::vector<IntfId> previous;
+    void dispatch(uint32_t, void const*) override {}
+    void dispatch(uint32_t, void const*, void const* p) override {
+      auto const* ref = static_cast<Ptr<Interface::EthLagIntfConfig const> const*>(p);
+      previous.push_back(ref ? (*ref)->intfId() : IntfId());
+    }
+  } lagPrevious;
+  port->subscriberAdd(&lagPrevious);
+  port->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId::portChannel(1)));
+  port->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId::portChannel(2)));
+  port->lagIs(nullptr);
+  EXPECT_EQ(lagPrevious.previous, (std::vector<IntfId>{IntfId(), IntfId::portChannel(1), IntfId::portChannel(2)}));
+  port->subscriberRemove(&lagPrevious);
+}

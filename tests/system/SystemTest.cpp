@@ -157,6 +157,7 @@ class Driver {
   bool checkpoint();
   bool liveCheck();
   bool outputsMatch(char const* when);
+  bool profilesMatch() const;
   bool smReady(SmKind k) const;
 
   std::vector<std::string> log_;
@@ -574,6 +575,7 @@ bool Driver::checkpoint() {
     }
   }
   ok &= outputsMatch("at quiescence");
+  ok &= profilesMatch();
   if (verbose_) {
     Reference const want = reference(*w_);
     std::printf("  seed %llu after %llu changes: %s; entries: portToLag %zu, intfToTcamSet %zu, "
@@ -612,6 +614,19 @@ bool Driver::liveCheck() {
   }
   ++totals_.liveChecks;
   return outputsMatch("right after a change, every SM ready");
+}
+
+// The hardware layer counts the keys per payload from the notifications alone (the
+// payload a change replaces or removes comes with it): the counts must be the
+// configuration's.
+bool Driver::profilesMatch() const {
+  std::map<FeatureConfigBase const*, uint32_t> want;
+  for (auto const& [key, payload] : w_->tcamConfig->config()) ++want[payload.get()];
+  auto const& hw = w_->hardware();
+  bool ok = hw.profiles() == want.size();
+  for (auto const& [payload, users] : want) ok = ok && hw.profileUsers(payload) == users;
+  if (!ok) std::fprintf(stderr, "  hardware profiles differ from the configuration's payloads\n");
+  return ok;
 }
 
 bool Driver::outputsMatch(char const* when) {
