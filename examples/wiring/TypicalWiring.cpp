@@ -56,13 +56,16 @@ void HardwareLayer::sync() {
   }
 }
 
+// [snippet:previousPayload]
 void HardwareLayer::dispatch(uint32_t attrId, void const* key, void const* previous) {
   if (attrId != IntfTcamFeatureConfig::attrConfig) return;
   auto const& k = *static_cast<IntfIdSystemTcamId const*>(key);
+  // The payload the key held before (replaced or deleted), still alive here.
   if (previous) profileRelease(static_cast<Ptr<FeatureConfigBase> const*>(previous)->get());
   if (auto const* now = config_->config().find(k)) profileUse(now->get());
   handle(k);
 }
+// [snippet-end]
 
 // Entities always make the three-argument call; this one serves a caller that has
 // no previous payload to give, and leaves the profiles alone.
