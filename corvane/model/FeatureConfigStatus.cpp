@@ -119,8 +119,8 @@ auto payloadFind(C const& c, K const& k) {
 
 }  // namespace
 
-// Value collections. Null never reaches collSet: it is a removal. The removed
-// payload goes back to the caller, so it outlives the notification.
+// Payload tables. Null never reaches collSet: it is a removal. The removed payload
+// goes back to the caller, so it outlives the notification.
 #define CORVANE_PAYLOAD_COLL_DEFINE(Type, KeyParam, Payload, name, attr)                \
   Ptr<Payload> Type::name(KeyParam k) const { return payloadFind(name##_, k); }         \
   void Type::name##Is(Key k, Ptr<Payload> payload) {                                    \
@@ -136,27 +136,24 @@ auto payloadFind(C const& c, K const& k) {
     return removed;                                                                     \
   }
 
-CORVANE_NODE_TYPE_DEFINE(IntfFeatureConfig, "Corvane::IntfFeatureConfig", Entity)
-IntfFeatureConfig::~IntfFeatureConfig() = default;
-Ptr<IntfFeatureConfig> IntfFeatureConfig::IntfFeatureConfigIs() { return Ptr<IntfFeatureConfig>(new IntfFeatureConfig()); }
-Ptr<IntfFeatureConfig> intfFeatureConfigFactory() { return IntfFeatureConfig::IntfFeatureConfigIs(); }
-CORVANE_PAYLOAD_COLL_DEFINE(IntfFeatureConfig, Key, FeatureConfigBase, config, attrConfig)
+// A payload table entity made without arguments: its type, creator and factory.
+#define CORVANE_PAYLOAD_ENTITY_DEFINE(Type, factory, KeyParam, Payload, name, attr) \
+  CORVANE_NODE_TYPE_DEFINE(Type, "Corvane::" #Type, Entity)                         \
+  Type::~Type() = default;                                                          \
+  Ptr<Type> Type::Type##Is() { return Ptr<Type>(new Type()); }                      \
+  Ptr<Type> factory() { return Type::Type##Is(); }                                  \
+  CORVANE_PAYLOAD_COLL_DEFINE(Type, KeyParam, Payload, name, attr)
 
-CORVANE_NODE_TYPE_DEFINE(IntfTcamFeatureConfig, "Corvane::IntfTcamFeatureConfig", Entity)
-IntfTcamFeatureConfig::~IntfTcamFeatureConfig() = default;
-Ptr<IntfTcamFeatureConfig> IntfTcamFeatureConfig::IntfTcamFeatureConfigIs() {
-  return Ptr<IntfTcamFeatureConfig>(new IntfTcamFeatureConfig());
-}
-Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfigFactory() { return IntfTcamFeatureConfig::IntfTcamFeatureConfigIs(); }
-CORVANE_PAYLOAD_COLL_DEFINE(IntfTcamFeatureConfig, Key const&, FeatureConfigBase, config, attrConfig)
-
-CORVANE_NODE_TYPE_DEFINE(IntfTcamFeatureStatus, "Corvane::IntfTcamFeatureStatus", Entity)
-IntfTcamFeatureStatus::~IntfTcamFeatureStatus() = default;
-Ptr<IntfTcamFeatureStatus> IntfTcamFeatureStatus::IntfTcamFeatureStatusIs() {
-  return Ptr<IntfTcamFeatureStatus>(new IntfTcamFeatureStatus());
-}
-Ptr<IntfTcamFeatureStatus> intfTcamFeatureStatusFactory() { return IntfTcamFeatureStatus::IntfTcamFeatureStatusIs(); }
-CORVANE_PAYLOAD_COLL_DEFINE(IntfTcamFeatureStatus, Key const&, FeatureStatusBase, status, attrStatus)
+CORVANE_PAYLOAD_ENTITY_DEFINE(IntfFeatureConfig, intfFeatureConfigFactory, Key, FeatureConfigBase, config,
+                              attrConfig)
+CORVANE_PAYLOAD_ENTITY_DEFINE(IntfTcamFeatureConfig, intfTcamFeatureConfigFactory, Key const&, FeatureConfigBase,
+                              config, attrConfig)
+CORVANE_PAYLOAD_ENTITY_DEFINE(IntfPortMapFeatureConfig, intfPortMapFeatureConfigFactory, Key const&,
+                              FeatureConfigBase, config, attrConfig)
+CORVANE_PAYLOAD_ENTITY_DEFINE(IntfTcamFeatureStatus, intfTcamFeatureStatusFactory, Key const&, FeatureStatusBase,
+                              status, attrStatus)
+CORVANE_PAYLOAD_ENTITY_DEFINE(IntfFeatureStatus, intfFeatureStatusFactory, Key, FeatureStatusBase, status,
+                              attrStatus)
 
 CORVANE_NODE_TYPE_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus", Entity)
 CORVANE_SLAB_ALLOCATED_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus")
@@ -169,22 +166,7 @@ Ptr<PerTcamFeatureStatus> perTcamFeatureStatusFactory(IntfId intfId) {
 }
 CORVANE_PAYLOAD_COLL_DEFINE(PerTcamFeatureStatus, Key, FeatureStatusBase, status, attrStatus)
 
-CORVANE_NODE_TYPE_DEFINE(IntfFeatureStatus, "Corvane::IntfFeatureStatus", Entity)
-IntfFeatureStatus::~IntfFeatureStatus() = default;
-Ptr<IntfFeatureStatus> IntfFeatureStatus::IntfFeatureStatusIs() { return Ptr<IntfFeatureStatus>(new IntfFeatureStatus()); }
-Ptr<IntfFeatureStatus> intfFeatureStatusFactory() { return IntfFeatureStatus::IntfFeatureStatusIs(); }
-CORVANE_PAYLOAD_COLL_DEFINE(IntfFeatureStatus, Key, FeatureStatusBase, status, attrStatus)
-
-CORVANE_NODE_TYPE_DEFINE(IntfPortMapFeatureConfig, "Corvane::IntfPortMapFeatureConfig", Entity)
-IntfPortMapFeatureConfig::~IntfPortMapFeatureConfig() = default;
-Ptr<IntfPortMapFeatureConfig> IntfPortMapFeatureConfig::IntfPortMapFeatureConfigIs() {
-  return Ptr<IntfPortMapFeatureConfig>(new IntfPortMapFeatureConfig());
-}
-Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfigFactory() {
-  return IntfPortMapFeatureConfig::IntfPortMapFeatureConfigIs();
-}
-CORVANE_PAYLOAD_COLL_DEFINE(IntfPortMapFeatureConfig, Key const&, FeatureConfigBase, config, attrConfig)
-
+#undef CORVANE_PAYLOAD_ENTITY_DEFINE
 #undef CORVANE_PAYLOAD_COLL_DEFINE
 
 // Instantiating collections: the child is made here, with its key as intfId.

@@ -141,98 +141,74 @@ CORVANE_API Ptr<LagToMemberSet> lagToMemberSetFactory();
 // removes the key; a replaced or removed payload is released only after the
 // notification has run, so subscribers can still read it.
 
+// Declares the payload table of a feature entity Type: attribute `name` (number
+// `attr`, type `Coll`) mapping the entity's Key to Ptr<Payload>. name() is the
+// collection; name(k) the key's payload or null; name##Has; name##Is(k, payload)
+// sets it (null removes the key); name##Del returns the removed payload (null when
+// the key was absent); name##DelAll; and the OutputAdapter through which the SMs
+// write the table. Lookups take the key as KeyParam; writes take it by value, so a
+// key read from this collection stays valid while its entry is removed and
+// announced. The bodies come from CORVANE_PAYLOAD_TABLE_DEFINE.
+#define CORVANE_PAYLOAD_TABLE(Type, name, Coll, attr, Payload, KeyParam) \
+ public:                                                                \
+  static constexpr uint32_t attr = 1;                                   \
+  using Coll = HashMap<Key, Ptr<Payload>>;                              \
+  Coll const& name() const noexcept { return name##_; }                 \
+  Ptr<Payload> name(KeyParam k) const;                                  \
+  bool name##Has(KeyParam k) const { return name##_.contains(k); }      \
+  void name##Is(Key k, Ptr<Payload> payload);                           \
+  Ptr<Payload> name##Del(Key k);                                        \
+  void name##DelAll() { collDelAll(name##_, attr); }                    \
+  struct OutputAdapter {                                                \
+    using Entity = Type;                                                \
+    using Key = Type::Key;                                              \
+    using Value = Ptr<Payload>;                                         \
+    static Coll const& coll(Entity const& e) { return e.name(); }       \
+    static void write(Entity& e, Key const& k, Value const& v) {        \
+      e.name##Is(k, v);                                                 \
+    }                                                                   \
+    static void erase(Entity& e, Key const& k) { e.name##Del(k); }      \
+  };                                                                    \
+                                                                        \
+ private:                                                               \
+  Coll name##_;                                                         \
+                                                                        \
+ public:
+
 // A feature's configuration per interface. Filled by the feature; a second instance
-// holds the same payloads spread onto LAG member ports.
+// holds the same payloads spread onto LAG member ports (written through its
+// OutputAdapter by the LAG-member expansion).
 class CORVANE_API IntfFeatureConfig : public Entity {
   CORVANE_NODE_TYPE(IntfFeatureConfig)
-
-  static constexpr uint32_t attrConfig = 1;
   using Key = IntfId;
-  using ConfigColl = HashMap<Key, Ptr<FeatureConfigBase>>;
+  CORVANE_PAYLOAD_TABLE(IntfFeatureConfig, config, ConfigColl, attrConfig, FeatureConfigBase, Key)
 
   static Ptr<IntfFeatureConfig> IntfFeatureConfigIs();
   IntfFeatureConfig() = default;
   ~IntfFeatureConfig() override;
-
-  ConfigColl const& config() const noexcept { return config_; }
-  // The key's payload, or null.
-  Ptr<FeatureConfigBase> config(Key k) const;
-  bool configHas(Key k) const { return config_.contains(k); }
-  void configIs(Key k, Ptr<FeatureConfigBase> payload);
-  // The removed payload, or null when the key was absent.
-  Ptr<FeatureConfigBase> configDel(Key k);
-  void configDelAll() { collDelAll(config_, attrConfig); }
-
-  // How the LAG-member expansion writes config[memberPort] = payload.
-  struct OutputAdapter {
-    using Entity = IntfFeatureConfig;
-    using Key = IntfId;
-    using Value = Ptr<FeatureConfigBase>;
-    static ConfigColl const& coll(Entity const& e) { return e.config(); }
-    static void write(Entity& e, Key const& k, Value const& v) { e.configIs(k, v); }
-    static void erase(Entity& e, Key const& k) { e.configDel(k); }
-  };
-
- private:
-  ConfigColl config_;
 };
 
 // A feature's configuration per (interface, system TCAM), written by the per-TCAM
 // expansion. The payload of one interface is shared by all its TCAM keys.
 class CORVANE_API IntfTcamFeatureConfig : public Entity {
   CORVANE_NODE_TYPE(IntfTcamFeatureConfig)
-
-  static constexpr uint32_t attrConfig = 1;
   using Key = IntfIdSystemTcamId;
-  using ConfigColl = HashMap<Key, Ptr<FeatureConfigBase>>;
+  CORVANE_PAYLOAD_TABLE(IntfTcamFeatureConfig, config, ConfigColl, attrConfig, FeatureConfigBase, Key const&)
 
   static Ptr<IntfTcamFeatureConfig> IntfTcamFeatureConfigIs();
   IntfTcamFeatureConfig() = default;
   ~IntfTcamFeatureConfig() override;
-
-  ConfigColl const& config() const noexcept { return config_; }
-  Ptr<FeatureConfigBase> config(Key const& k) const;
-  bool configHas(Key const& k) const { return config_.contains(k); }
-  // Keys are taken by value: a key read from this collection stays valid while
-  // its entry is removed and announced.
-  void configIs(Key k, Ptr<FeatureConfigBase> payload);
-  Ptr<FeatureConfigBase> configDel(Key k);
-  void configDelAll() { collDelAll(config_, attrConfig); }
-
-  struct OutputAdapter {
-    using Entity = IntfTcamFeatureConfig;
-    using Key = IntfIdSystemTcamId;
-    using Value = Ptr<FeatureConfigBase>;
-    static ConfigColl const& coll(Entity const& e) { return e.config(); }
-    static void write(Entity& e, Key const& k, Value const& v) { e.configIs(k, v); }
-    static void erase(Entity& e, Key const& k) { e.configDel(k); }
-  };
-
- private:
-  ConfigColl config_;
 };
 
 // Status per (interface, system TCAM) as the hardware layer reports it.
 class CORVANE_API IntfTcamFeatureStatus : public Entity {
   CORVANE_NODE_TYPE(IntfTcamFeatureStatus)
-
-  static constexpr uint32_t attrStatus = 1;
   using Key = IntfIdSystemTcamId;
-  using StatusColl = HashMap<Key, Ptr<FeatureStatusBase>>;
+  CORVANE_PAYLOAD_TABLE(IntfTcamFeatureStatus, status, StatusColl, attrStatus, FeatureStatusBase, Key const&)
 
   static Ptr<IntfTcamFeatureStatus> IntfTcamFeatureStatusIs();
   IntfTcamFeatureStatus() = default;
   ~IntfTcamFeatureStatus() override;
-
-  StatusColl const& status() const noexcept { return status_; }
-  Ptr<FeatureStatusBase> status(Key const& k) const;
-  bool statusHas(Key const& k) const { return status_.contains(k); }
-  void statusIs(Key k, Ptr<FeatureStatusBase> payload);
-  Ptr<FeatureStatusBase> statusDel(Key k);
-  void statusDelAll() { collDelAll(status_, attrStatus); }
-
- private:
-  StatusColl status_;
 };
 
 // One interface's status per system TCAM; a child of IntfPerTcamFeatureStatus.
@@ -240,25 +216,16 @@ class CORVANE_API PerTcamFeatureStatus : public Entity {
   CORVANE_NODE_TYPE(PerTcamFeatureStatus)
   CORVANE_SLAB_ALLOCATED(PerTcamFeatureStatus)
 
-  static constexpr uint32_t attrStatus = 1;
   using Key = SystemTcamId;
-  using StatusColl = HashMap<Key, Ptr<FeatureStatusBase>>;
+  CORVANE_PAYLOAD_TABLE(PerTcamFeatureStatus, status, StatusColl, attrStatus, FeatureStatusBase, Key)
 
   static Ptr<PerTcamFeatureStatus> PerTcamFeatureStatusIs(IntfId intfId);
   explicit PerTcamFeatureStatus(IntfId intfId) : intfId_(intfId) {}
   ~PerTcamFeatureStatus() override;
-
   IntfId intfId() const noexcept { return intfId_; }
-  StatusColl const& status() const noexcept { return status_; }
-  Ptr<FeatureStatusBase> status(Key k) const;
-  bool statusHas(Key k) const { return status_.contains(k); }
-  void statusIs(Key k, Ptr<FeatureStatusBase> payload);
-  Ptr<FeatureStatusBase> statusDel(Key k);
-  void statusDelAll() { collDelAll(status_, attrStatus); }
 
  private:
   IntfId intfId_;
-  StatusColl status_;
 };
 
 // The per-TCAM status regrouped per interface. Owns its children: statusIs creates
@@ -333,66 +300,24 @@ class CORVANE_API PerIntfFeatureStatus : public Entity {
 // The merged status payload per interface, as features read it.
 class CORVANE_API IntfFeatureStatus : public Entity {
   CORVANE_NODE_TYPE(IntfFeatureStatus)
-
-  static constexpr uint32_t attrStatus = 1;
   using Key = IntfId;
-  using StatusColl = HashMap<Key, Ptr<FeatureStatusBase>>;
+  CORVANE_PAYLOAD_TABLE(IntfFeatureStatus, status, StatusColl, attrStatus, FeatureStatusBase, Key)
 
   static Ptr<IntfFeatureStatus> IntfFeatureStatusIs();
   IntfFeatureStatus() = default;
   ~IntfFeatureStatus() override;
-
-  StatusColl const& status() const noexcept { return status_; }
-  Ptr<FeatureStatusBase> status(Key k) const;
-  bool statusHas(Key k) const { return status_.contains(k); }
-  void statusIs(Key k, Ptr<FeatureStatusBase> payload);
-  Ptr<FeatureStatusBase> statusDel(Key k);
-  void statusDelAll() { collDelAll(status_, attrStatus); }
-
-  struct OutputAdapter {
-    using Entity = IntfFeatureStatus;
-    using Key = IntfId;
-    using Value = Ptr<FeatureStatusBase>;
-    static StatusColl const& coll(Entity const& e) { return e.status(); }
-    static void write(Entity& e, Key const& k, Value const& v) { e.statusIs(k, v); }
-    static void erase(Entity& e, Key const& k) { e.statusDel(k); }
-  };
-
- private:
-  StatusColl status_;
 };
 
 // A feature's configuration per (interface, port map), written by the per-port-map
 // expansion.
 class CORVANE_API IntfPortMapFeatureConfig : public Entity {
   CORVANE_NODE_TYPE(IntfPortMapFeatureConfig)
-
-  static constexpr uint32_t attrConfig = 1;
   using Key = IntfIdPortMap;
-  using ConfigColl = HashMap<Key, Ptr<FeatureConfigBase>>;
+  CORVANE_PAYLOAD_TABLE(IntfPortMapFeatureConfig, config, ConfigColl, attrConfig, FeatureConfigBase, Key const&)
 
   static Ptr<IntfPortMapFeatureConfig> IntfPortMapFeatureConfigIs();
   IntfPortMapFeatureConfig() = default;
   ~IntfPortMapFeatureConfig() override;
-
-  ConfigColl const& config() const noexcept { return config_; }
-  Ptr<FeatureConfigBase> config(Key const& k) const;
-  bool configHas(Key const& k) const { return config_.contains(k); }
-  void configIs(Key k, Ptr<FeatureConfigBase> payload);
-  Ptr<FeatureConfigBase> configDel(Key k);
-  void configDelAll() { collDelAll(config_, attrConfig); }
-
-  struct OutputAdapter {
-    using Entity = IntfPortMapFeatureConfig;
-    using Key = IntfIdPortMap;
-    using Value = Ptr<FeatureConfigBase>;
-    static ConfigColl const& coll(Entity const& e) { return e.config(); }
-    static void write(Entity& e, Key const& k, Value const& v) { e.configIs(k, v); }
-    static void erase(Entity& e, Key const& k) { e.configDel(k); }
-  };
-
- private:
-  ConfigColl config_;
 };
 
 CORVANE_API Ptr<IntfFeatureConfig> intfFeatureConfigFactory();
