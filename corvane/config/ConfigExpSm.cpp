@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(ConfigExpSm, "Corvane::ConfigExpSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("ConfigExpSm");
+auto const defaultHandler = smModuleLoad(ConfigExpSm::typeDataStatic(), "ConfigExpSm");
 }
 
 ConfigExpSm::ConfigExpSm(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,

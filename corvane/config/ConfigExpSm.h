@@ -38,6 +38,8 @@ struct ConfigExpTraits {
 };
 
 class CORVANE_API ConfigExpSm : public ConfigExpansionSm<ConfigExpTraits> {
+  CORVANE_NODE_TYPE(ConfigExpSm)
+
  public:
   static Ptr<ConfigExpSm> ConfigExpSmIs(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
                                         Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig, SmControl const& control);

@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(ConfigLagMemberExpSm, "Corvane::ConfigLagMemberExpSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("ConfigLagMemberExpSm");
+auto const defaultHandler = smModuleLoad(ConfigLagMemberExpSm::typeDataStatic(), "ConfigLagMemberExpSm");
 constexpr IntoLine intoExp{"into( intfExpFeatureConfig.config[ phyIntfId ] ): inserting k1={}, value={}",
                            "into( intfExpFeatureConfig.config[ phyIntfId ] ): deleting k1={}"};
 }  // namespace

@@ -18,6 +18,8 @@
 namespace Corvane {
 
 class CORVANE_API ConfigLagMemberExpSm : public RootSm {
+  CORVANE_NODE_TYPE(ConfigLagMemberExpSm)
+
  public:
   static Ptr<ConfigLagMemberExpSm> ConfigLagMemberExpSmIs(Ptr<IntfFeatureConfig> intfFeatureConfig,
                                                           Ptr<IntfFeatureConfig> intfExpFeatureConfig,

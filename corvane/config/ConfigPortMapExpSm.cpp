@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(ConfigPortMapExpSm, "Corvane::ConfigPortMapExpSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("ConfigPortMapExpSm");
+auto const defaultHandler = smModuleLoad(ConfigPortMapExpSm::typeDataStatic(), "ConfigPortMapExpSm");
 }
 
 ConfigPortMapExpSm::ConfigPortMapExpSm(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,

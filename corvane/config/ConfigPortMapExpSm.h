@@ -39,6 +39,8 @@ struct ConfigPortMapExpTraits {
 };
 
 class CORVANE_API ConfigPortMapExpSm : public ConfigExpansionSm<ConfigPortMapExpTraits> {
+  CORVANE_NODE_TYPE(ConfigPortMapExpSm)
+
  public:
   static Ptr<ConfigPortMapExpSm> ConfigPortMapExpSmIs(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
                                         Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig, SmControl const& control);

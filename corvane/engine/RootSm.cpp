@@ -2,8 +2,17 @@
 
 #include "corvane/engine/InputSm.h"
 #include "corvane/engine/Output.h"
+#include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
+
+CORVANE_NODE_TYPE_DEFINE(RootSm, "Corvane::RootSm", Entity)
+
+Ptr<DebugHandler> smModuleLoad(TypeData const& type, char const* sourceName) {
+  TypeRegistry::typeRegister(RootSm::typeDataStatic());
+  TypeRegistry::typeRegister(type);
+  return getDebugHandler(sourceName);
+}
 
 RootSm::RootSm(char const* sourceName, SmControl const& control)
     : sourceName_(sourceName), control_(control), traceHandle_(getDebugHandler(sourceName)) {

@@ -24,6 +24,8 @@ class InputSm;
 class OutputBase;
 
 class CORVANE_API RootSm : public Entity {
+  CORVANE_NODE_TYPE(RootSm)
+
  public:
   // State of the machine.
   bool ready() const noexcept { return outputState_ && outputState_->ready(); }
@@ -141,5 +143,9 @@ class CORVANE_API RootSm : public Entity {
   bool tornDown_ = false;
   bool deletingAll_ = false;
 };
+
+// Run by every SM module at library load: registers the SM's node type (after
+// RootSm's) and makes the SM's default trace handler, which it returns.
+CORVANE_API Ptr<DebugHandler> smModuleLoad(TypeData const& type, char const* sourceName);
 
 }  // namespace Corvane

@@ -20,7 +20,7 @@ Foo::~Foo() = default;
 void Foo::fooIs(Ptr<Hardware::Velt::LagHwConfig const> foo) {
   if (foo == foo_) return;
   Ptr<Hardware::Velt::LagHwConfig const> const previous = std::exchange(foo_, std::move(foo));
-  publishChange(attrFoo, nullptr);
+  publishChange(attrFoo, nullptr, previousOf(previous));
 }
 
 namespace {

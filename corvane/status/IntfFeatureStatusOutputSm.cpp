@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(IntfFeatureStatusOutputSm, "Corvane::IntfFeatureStatusOutputSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("IntfFeatureStatusOutputSm");
+auto const defaultHandler = smModuleLoad(IntfFeatureStatusOutputSm::typeDataStatic(), "IntfFeatureStatusOutputSm");
 constexpr IntoLine intoStatus{"into( intfFeatureStatus.status[ intfId ] ): inserting k1={}, value={}",
                               "into( intfFeatureStatus.status[ intfId ] ): deleting k1={}"};
 }  // namespace

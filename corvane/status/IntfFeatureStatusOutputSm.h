@@ -15,6 +15,8 @@
 namespace Corvane {
 
 class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
+  CORVANE_NODE_TYPE(IntfFeatureStatusOutputSm)
+
  public:
   static Ptr<IntfFeatureStatusOutputSm> IntfFeatureStatusOutputSmIs(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
                                                                     Ptr<IntfFeatureStatus> intfFeatureStatus,

@@ -1,9 +1,15 @@
 #include "corvane/status/IntfFeatureStatusSm.h"
 
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 namespace {
-auto const defaultHandler = getDebugHandler("IntfFeatureStatusSm");
+auto const defaultHandler = [] {
+  TypeRegistry::typeRegister(FeatureStatusMergeSmBase::typeDataStatic());
+  TypeRegistry::typeRegister(IntfFeatureStatusSm::typeDataStatic());
+  return getDebugHandler("IntfFeatureStatusSm");
+}();
 char const* const source = "IntfFeatureStatusSm";
 }  // namespace
 

@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(IntfPerTcamFeatureStatusSm, "Corvane::IntfPerTcamFeatureStatusSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("IntfPerTcamFeatureStatusSm");
+auto const defaultHandler = smModuleLoad(IntfPerTcamFeatureStatusSm::typeDataStatic(), "IntfPerTcamFeatureStatusSm");
 constexpr IntoLine intoPerTcam{
     "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): inserting k1={}, k2={}, value={}",
     "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): deleting k1={}, k2={}"};

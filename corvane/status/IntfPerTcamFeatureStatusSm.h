@@ -14,6 +14,8 @@
 namespace Corvane {
 
 class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
+  CORVANE_NODE_TYPE(IntfPerTcamFeatureStatusSm)
+
  public:
   static Ptr<IntfPerTcamFeatureStatusSm> IntfPerTcamFeatureStatusSmIs(
       Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus, Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,

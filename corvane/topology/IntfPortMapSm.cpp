@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(IntfPortMapSm, "Corvane::IntfPortMapSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("IntfPortMapSm");
+auto const defaultHandler = smModuleLoad(IntfPortMapSm::typeDataStatic(), "IntfPortMapSm");
 constexpr IntoLine intoPortMapSet{
     "into( intfToPortMapSet.intfToPortMapSet[ intfId ].portMapSet[ expandedPortMap ] ): inserting k1={}, k2={}",
     "into( intfToPortMapSet.intfToPortMapSet[ intfId ].portMapSet[ expandedPortMap ] ): deleting k1={}, k2={}"};

@@ -25,6 +25,8 @@
 namespace Corvane {
 
 class CORVANE_API IntfPortMapSm : public RootSm {
+  CORVANE_NODE_TYPE(IntfPortMapSm)
+
  public:
   static Ptr<IntfPortMapSm> IntfPortMapSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
                                             Ptr<Lag::Config const> lagConfig, uint16_t maxFaps, uint16_t maxCores,

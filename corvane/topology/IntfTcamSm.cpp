@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(IntfTcamSm, "Corvane::IntfTcamSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("IntfTcamSm");
+auto const defaultHandler = smModuleLoad(IntfTcamSm::typeDataStatic(), "IntfTcamSm");
 constexpr IntoLine intoIntf{
     "into( intfToTcamSet.intfToTcamSet[ intfId ].tcamSet[ systemTcamId ] ): inserting k1={}, k2={}",
     "into( intfToTcamSet.intfToTcamSet[ intfId ].tcamSet[ systemTcamId ] ): deleting k1={}, k2={}"};

@@ -17,6 +17,8 @@
 namespace Corvane {
 
 class CORVANE_API IntfTcamSm : public RootSm {
+  CORVANE_NODE_TYPE(IntfTcamSm)
+
  public:
   static Ptr<IntfTcamSm> IntfTcamSmIs(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
                                       Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control);

@@ -2,11 +2,13 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(LagHwConfigPortToLagSm, "Corvane::LagHwConfigPortToLagSm", RootSm)
+
 using Hardware::Velt::LagHwConfig;
 using Hardware::Velt::LagHwMemberInfo;
 
 namespace {
-auto const defaultHandler = getDebugHandler("LagHwConfigPortToLagSm");
+auto const defaultHandler = smModuleLoad(LagHwConfigPortToLagSm::typeDataStatic(), "LagHwConfigPortToLagSm");
 constexpr IntoLine intoPortToLag{"into( portToLag.portToLag[ intfId ] ): inserting k1={}, value={}",
                                  "into( portToLag.portToLag[ intfId ] ): deleting k1={}"};
 }  // namespace

@@ -15,6 +15,8 @@
 namespace Corvane {
 
 class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
+  CORVANE_NODE_TYPE(LagHwConfigPortToLagSm)
+
  public:
   static Ptr<LagHwConfigPortToLagSm> LagHwConfigPortToLagSmIs(Ptr<Hardware::VeltLag::Status const> veltLagStatus,
                                                               Ptr<PortToLag> portToLag, SmControl const& control);

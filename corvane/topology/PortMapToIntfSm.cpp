@@ -2,8 +2,10 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(PortMapToIntfSm, "Corvane::PortMapToIntfSm", RootSm)
+
 namespace {
-auto const defaultHandler = getDebugHandler("PortMapToIntfSm");
+auto const defaultHandler = smModuleLoad(PortMapToIntfSm::typeDataStatic(), "PortMapToIntfSm");
 constexpr IntoLine intoPortMapToIntf{
     "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): inserting k1={}, value={}",
     "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): deleting k1={}"};

@@ -26,6 +26,8 @@
 namespace Corvane {
 
 class CORVANE_API PortMapToIntfSm : public RootSm {
+  CORVANE_NODE_TYPE(PortMapToIntfSm)
+
  public:
   static Ptr<PortMapToIntfSm> PortMapToIntfSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
                                                 Ptr<PortToLag const> portToLag, uint16_t maxFaps, uint16_t maxCores,

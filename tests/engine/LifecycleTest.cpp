@@ -5,6 +5,7 @@
 
 #include <regex>
 
+#include "examples/wiring/TypicalWiring.h"
 #include "tests/support/Support.h"
 
 using namespace Corvane;
@@ -135,4 +136,33 @@ TEST(Engine, TeardownFreesEverything) {
   EXPECT_EQ(Node::liveNodes(), nodes);
   EXPECT_EQ(LagHwConfigPortToLagSm::typeDataStatic().liveCount(), 0);
   EXPECT_EQ(InputSmScanState::typeDataStatic().liveCount(), 0);
+}
+
+// Every SM class is a node type of its own in the registry (after RootSm), and its
+// live count follows its machines: one while the wiring runs it, none after.
+TEST(Engine, EverySmTypeIsRegisteredAndCountsItsMachines) {
+  auto type = [](std::string const& name) { return TypeRegistry::type("Corvane::" + name); };
+  TypeData const* root = type("RootSm");
+  ASSERT_NE(root, nullptr);
+  std::vector<std::pair<TypeData const*, int32_t>> before;
+  for (ExampleWiring::SmKind k : ExampleWiring::allSmKinds) {
+    TypeData const* t = type(ExampleWiring::smKindName(k));
+    ASSERT_NE(t, nullptr) << ExampleWiring::smKindName(k);
+    if (k != ExampleWiring::SmKind::featureStatus) {
+      EXPECT_EQ(t->parent(), root) << t->name();
+    }
+    before.emplace_back(t, t->liveCount());
+  }
+  TypeData const* outputSm = type("IntfFeatureStatusOutputSm");
+  ASSERT_NE(outputSm, nullptr);
+  int32_t const outputSmBefore = outputSm->liveCount();
+  {
+    ExampleWiring::Wiring w;
+    w.startAll();
+    w.runUntilIdle();
+    for (auto const& [t, n] : before) EXPECT_EQ(t->liveCount(), n + 1) << t->name();
+    EXPECT_EQ(outputSm->liveCount(), outputSmBefore + 1);
+  }
+  for (auto const& [t, n] : before) EXPECT_EQ(t->liveCount(), n) << t->name();
+  EXPECT_EQ(outputSm->liveCount(), outputSmBefore);
 }
