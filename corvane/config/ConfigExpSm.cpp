@@ -5,8 +5,11 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(ConfigExpSm, "Corvane::ConfigExpSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(ConfigExpSm::typeDataStatic(), "ConfigExpSm");
-}
+auto const defaultHandler =
+    smModuleLoad<ConfigExpSm,
+                 ValueCollInput<ConfigExpSm::IntfFeatureConfigSm0>,
+                 EntityCollInput<ConfigExpSm::SetSm1>>("ConfigExpSm");
+}  // namespace
 
 ConfigExpSm::ConfigExpSm(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
                          Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig, SmControl const& control)

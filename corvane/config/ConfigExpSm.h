@@ -15,6 +15,7 @@ struct ConfigExpTraits {
   using Output = IntfTcamFeatureConfig;
   using OutKey = IntfIdSystemTcamId;
   static constexpr char const* sourceName = "ConfigExpSm";
+  static constexpr char const* typeName = "Corvane::ConfigExpSm";
   static constexpr char const* setArg = "intfToTcamSet()";
   static constexpr char const* outputArg = "intfTcamFeatureConfig()";
   static constexpr char const* outputName = "intfTcamFeatureConfigConfigOutput";

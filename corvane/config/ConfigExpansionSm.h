@@ -30,6 +30,7 @@ class ConfigExpansionSm : public RootSm {
   using OutEntity = typename Traits::Output;
   using OutKey = typename Traits::OutKey;
 
+  static char const* smTypeName() noexcept { return Traits::typeName; }
   Ptr<SetEntity const> const& setInput() const noexcept { return set_; }
   Ptr<IntfFeatureConfig> const& intfFeatureConfig() const noexcept { return config_; }
   Ptr<OutEntity> const& output() const noexcept { return outEntity_; }
@@ -83,9 +84,12 @@ class ConfigExpansionSm : public RootSm {
     inputSmIs(1, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm0>(config_, *this)));
   }
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfFeatureConfigSm0;
   struct SetSm1;
+
+ private:
 
   void write(Tr const& tr, OutKey const& key, Ptr<FeatureConfigBase> const& payload) {
     if (payload) {

@@ -5,7 +5,6 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(ConfigLagMemberExpSm, "Corvane::ConfigLagMemberExpSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(ConfigLagMemberExpSm::typeDataStatic(), "ConfigLagMemberExpSm");
 constexpr IntoLine intoExp{"into( intfExpFeatureConfig.config[ phyIntfId ] ): inserting k1={}, value={}",
                            "into( intfExpFeatureConfig.config[ phyIntfId ] ): deleting k1={}"};
 }  // namespace
@@ -20,6 +19,13 @@ struct ConfigLagMemberExpSm::IntfFeatureConfigSm2
 struct ConfigLagMemberExpSm::LagConfigSm0
     : LagConfigInput<"LagConfigSm0", "handlePhyIntf0", "PhyIntfSm1", "handleLag0", 0,
                      &ConfigLagMemberExpSm::lagConfigStream_, &ConfigLagMemberExpSm::eventToLagConfigStream> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<ConfigLagMemberExpSm,
+                 ValueCollInput<ConfigLagMemberExpSm::IntfFeatureConfigSm2>,
+                 EntityCollInput<ConfigLagMemberExpSm::LagConfigSm0>>("ConfigLagMemberExpSm");
+}  // namespace
 
 ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig,
                                            Ptr<IntfFeatureConfig> intfExpFeatureConfig,

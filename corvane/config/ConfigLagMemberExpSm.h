@@ -43,9 +43,12 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
                        Ptr<Lag::Config const> lagConfig, SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfFeatureConfigSm2;
   struct LagConfigSm0;
+
+ private:
 
   Ptr<IntfFeatureConfig> intfFeatureConfig_;
   Ptr<IntfFeatureConfig> intfExpFeatureConfig_;

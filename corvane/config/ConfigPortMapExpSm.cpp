@@ -5,8 +5,11 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(ConfigPortMapExpSm, "Corvane::ConfigPortMapExpSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(ConfigPortMapExpSm::typeDataStatic(), "ConfigPortMapExpSm");
-}
+auto const defaultHandler =
+    smModuleLoad<ConfigPortMapExpSm,
+                 ValueCollInput<ConfigPortMapExpSm::IntfFeatureConfigSm0>,
+                 EntityCollInput<ConfigPortMapExpSm::SetSm1>>("ConfigPortMapExpSm");
+}  // namespace
 
 ConfigPortMapExpSm::ConfigPortMapExpSm(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
                          Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig, SmControl const& control)

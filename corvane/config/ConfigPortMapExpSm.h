@@ -16,6 +16,7 @@ struct ConfigPortMapExpTraits {
   using Output = IntfPortMapFeatureConfig;
   using OutKey = IntfIdPortMap;
   static constexpr char const* sourceName = "ConfigPortMapExpSm";
+  static constexpr char const* typeName = "Corvane::ConfigPortMapExpSm";
   static constexpr char const* setArg = "intfToPortMapSet()";
   static constexpr char const* outputArg = "intfPortMapFeatureConfig()";
   static constexpr char const* outputName = "intfPortMapFeatureConfigConfigOutput";

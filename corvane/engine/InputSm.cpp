@@ -4,6 +4,8 @@
 
 namespace Corvane {
 
+CORVANE_NODE_TYPE_DEFINE(InputSm, "Corvane::InputSm", Node)
+
 InputSm::InputSm(RootSm& root, char const* className) : root_(root), className_(className) {}
 
 InputSm::~InputSm() {

@@ -25,11 +25,13 @@
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Slab.h"
+#include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
 
 class CORVANE_API InputSm : public Node, public Subscriber {
- public:
+  CORVANE_NODE_TYPE(InputSm)
+
   // Scan states.
   static constexpr uint8_t scanFresh = 0;
   static constexpr uint8_t scanResuming = 1;
@@ -141,6 +143,36 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   bool inReactor_ = false;
 };
 
+// The registry name of an SM class: its node type's, or the one a template SM's
+// traits give it.
+template <class Sm>
+char const* smTypeNameOf() noexcept {
+  if constexpr (requires { Sm::smTypeName(); }) {
+    return Sm::smTypeName();
+  } else {
+    return Sm::typeDataStatic().name();
+  }
+}
+
+// The node type of input SM class Self made from declaration Desc, named
+// "<SM type>::<class name>" ("Corvane::IntfTcamSm::VeltStatusSm0").
+template <class Self, class Desc>
+TypeData& inputSmTypeData() noexcept {
+  static std::string const name = std::string(smTypeNameOf<typename Desc::Root>()) + "::" + Desc::className;
+  static TypeData td(name.c_str(), &InputSm::typeDataStatic());
+  return td;
+}
+
+// Run by every SM module at library load, after its input declarations: registers
+// the SM's node type and its input SM types, and makes its default trace handler.
+template <class Sm, class... Inputs>
+Ptr<DebugHandler> smModuleLoad(char const* sourceName) {
+  Ptr<DebugHandler> h = smModuleLoad(Sm::typeDataStatic(), sourceName);
+  TypeRegistry::typeRegister(InputSm::typeDataStatic());
+  (TypeRegistry::typeRegister(Inputs::typeDataStatic()), ...);
+  return h;
+}
+
 // A keyed collection of values (not a set).
 template <class Coll>
 concept ValueMapColl = requires(Coll const& c, typename Coll::key_type const& k) {
@@ -207,6 +239,10 @@ LookupOf<Coll> cursorLookup(Cursor& cur) {
 template <ValueInputDeclaration Desc>
 class ValueCollInput final : public InputSm {
  public:
+  static TypeData& typeDataStatic() noexcept { return inputSmTypeData<ValueCollInput, Desc>(); }
+  TypeData const& typeData() const noexcept override { return typeDataStatic(); }
+  [[no_unique_address]] LiveToken<ValueCollInput> liveToken_;
+
   using Entity = typename Desc::Entity;
   using Coll = typename Desc::Coll;
   using Key = typename Coll::key_type;
@@ -515,6 +551,10 @@ class ElementFollower final : public Follower {
 template <EntityInputDeclaration Desc>
 class EntityCollInput final : public InputSm {
  public:
+  static TypeData& typeDataStatic() noexcept { return inputSmTypeData<EntityCollInput, Desc>(); }
+  TypeData const& typeData() const noexcept override { return typeDataStatic(); }
+  [[no_unique_address]] LiveToken<EntityCollInput> liveToken_;
+
   using Entity = typename Desc::Entity;
   using Coll = typename Desc::Coll;
   using Key = typename Coll::key_type;

@@ -5,7 +5,6 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(IntfFeatureStatusOutputSm, "Corvane::IntfFeatureStatusOutputSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(IntfFeatureStatusOutputSm::typeDataStatic(), "IntfFeatureStatusOutputSm");
 constexpr IntoLine intoStatus{"into( intfFeatureStatus.status[ intfId ] ): inserting k1={}, value={}",
                               "into( intfFeatureStatus.status[ intfId ] ): deleting k1={}"};
 }  // namespace
@@ -18,6 +17,12 @@ struct IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0
                   FollowAttr<"StatusSm1", attribute(&SingleIntfFeatureStatus::status),
                              SingleIntfFeatureStatus::attrStatus, "handleStatus0",
                              &IntfFeatureStatusOutputSm::eventToStrm_pipeline0>> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<IntfFeatureStatusOutputSm,
+                 EntityCollInput<IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0>>("IntfFeatureStatusOutputSm");
+}  // namespace
 
 IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
                                                      Ptr<IntfFeatureStatus> intfFeatureStatus,

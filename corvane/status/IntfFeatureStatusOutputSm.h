@@ -35,8 +35,11 @@ class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
                             Ptr<IntfFeatureStatus> intfFeatureStatus, SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct PerIntfFeatureStatusSm0;
+
+ private:
 
   Ptr<PerIntfFeatureStatus const> input_;
   Ptr<IntfFeatureStatus> outEntity_;

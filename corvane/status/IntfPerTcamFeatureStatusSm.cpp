@@ -5,7 +5,6 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(IntfPerTcamFeatureStatusSm, "Corvane::IntfPerTcamFeatureStatusSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(IntfPerTcamFeatureStatusSm::typeDataStatic(), "IntfPerTcamFeatureStatusSm");
 constexpr IntoLine intoPerTcam{
     "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): inserting k1={}, k2={}, value={}",
     "into( intfPerTcamFeatureStatus.status[ intfId ].status[ systemTcamId ] ): deleting k1={}, k2={}"};
@@ -16,6 +15,12 @@ struct IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0
                  IntfTcamFeatureStatus::attrStatus, "status",
                  Feed<0, "handleStatus0", &IntfPerTcamFeatureStatusSm::strm_pipeline0_,
                       &IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0>> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<IntfPerTcamFeatureStatusSm,
+                 ValueCollInput<IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0>>("IntfPerTcamFeatureStatusSm");
+}  // namespace
 
 IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus,
                                                        Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,

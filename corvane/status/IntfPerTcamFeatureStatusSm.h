@@ -49,8 +49,11 @@ class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
                              Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus, SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfTcamFeatureStatusSm0;
+
+ private:
 
   Ptr<IntfTcamFeatureStatus const> input_;
   Ptr<IntfPerTcamFeatureStatus> outEntity_;

@@ -5,7 +5,6 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(IntfPortMapSm, "Corvane::IntfPortMapSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(IntfPortMapSm::typeDataStatic(), "IntfPortMapSm");
 constexpr IntoLine intoPortMapSet{
     "into( intfToPortMapSet.intfToPortMapSet[ intfId ].portMapSet[ expandedPortMap ] ): inserting k1={}, k2={}",
     "into( intfToPortMapSet.intfToPortMapSet[ intfId ].portMapSet[ expandedPortMap ] ): deleting k1={}, k2={}"};
@@ -24,6 +23,13 @@ struct IntfPortMapSm::IntfIdToPortMapSm0
 struct IntfPortMapSm::LagConfigSm1
     : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1, &IntfPortMapSm::strm_stream1_,
                      &IntfPortMapSm::eventToStrm_stream1> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<IntfPortMapSm,
+                 ValueCollInput<IntfPortMapSm::IntfIdToPortMapSm0>,
+                 EntityCollInput<IntfPortMapSm::LagConfigSm1>>("IntfPortMapSm");
+}  // namespace
 
 IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig,
                              uint16_t maxFaps, uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet,

@@ -51,9 +51,12 @@ class CORVANE_API IntfPortMapSm : public RootSm {
                 uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet, SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfIdToPortMapSm0;
   struct LagConfigSm1;
+
+ private:
 
   void sink(Tr const& tr, IntfId intfId, PortMap const& portMap, bool add);
 

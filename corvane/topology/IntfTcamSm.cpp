@@ -5,7 +5,6 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(IntfTcamSm, "Corvane::IntfTcamSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(IntfTcamSm::typeDataStatic(), "IntfTcamSm");
 constexpr IntoLine intoIntf{
     "into( intfToTcamSet.intfToTcamSet[ intfId ].tcamSet[ systemTcamId ] ): inserting k1={}, k2={}",
     "into( intfToTcamSet.intfToTcamSet[ intfId ].tcamSet[ systemTcamId ] ): deleting k1={}, k2={}"};
@@ -27,6 +26,13 @@ struct IntfTcamSm::VeltStatusSm0
 // lagConfig.phyIntf[] and each port's lag: feed stream 1.
 struct IntfTcamSm::LagConfigSm1 : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1,
                                                  &IntfTcamSm::strm_stream1_, &IntfTcamSm::eventToStrm_stream1> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<IntfTcamSm,
+                 ValueCollInput<IntfTcamSm::VeltStatusSm0>,
+                 EntityCollInput<IntfTcamSm::LagConfigSm1>>("IntfTcamSm");
+}  // namespace
 
 IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
                        Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control)

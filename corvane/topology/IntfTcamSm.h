@@ -44,9 +44,12 @@ class CORVANE_API IntfTcamSm : public RootSm {
              Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct VeltStatusSm0;
   struct LagConfigSm1;
+
+ private:
 
   std::optional<SystemTcamId> currentTcam(IntfId intfId) const;
   std::optional<IntfId> currentLag(IntfId intfId) const;

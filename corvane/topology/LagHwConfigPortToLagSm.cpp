@@ -8,7 +8,6 @@ using Hardware::Velt::LagHwConfig;
 using Hardware::Velt::LagHwMemberInfo;
 
 namespace {
-auto const defaultHandler = smModuleLoad(LagHwConfigPortToLagSm::typeDataStatic(), "LagHwConfigPortToLagSm");
 constexpr IntoLine intoPortToLag{"into( portToLag.portToLag[ intfId ] ): inserting k1={}, value={}",
                                  "into( portToLag.portToLag[ intfId ] ): deleting k1={}"};
 }  // namespace
@@ -20,6 +19,12 @@ struct LagHwConfigPortToLagSm::VeltLagStatusSm0
                   Feed<0, "handleLagHwConfig0", &LagHwConfigPortToLagSm::strm_pipeline0_>,
                   FollowColl<"LagHwConfigSm1", attribute(&LagHwConfig::memberInfo), LagHwConfig::attrMemberInfo,
                              "memberInfo", "handleMemberInfo0", &LagHwConfigPortToLagSm::eventToStrm_pipeline0>> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<LagHwConfigPortToLagSm,
+                 EntityCollInput<LagHwConfigPortToLagSm::VeltLagStatusSm0>>("LagHwConfigPortToLagSm");
+}  // namespace
 
 LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status const> veltLagStatus,
                                                Ptr<PortToLag> portToLag, SmControl const& control)

@@ -37,8 +37,11 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
                          SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct VeltLagStatusSm0;
+
+ private:
 
   Ptr<Hardware::VeltLag::Status const> veltLagStatus_;
   Ptr<PortToLag> portToLag_;

@@ -5,7 +5,6 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(PortMapToIntfSm, "Corvane::PortMapToIntfSm", RootSm)
 
 namespace {
-auto const defaultHandler = smModuleLoad(PortMapToIntfSm::typeDataStatic(), "PortMapToIntfSm");
 constexpr IntoLine intoPortMapToIntf{
     "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): inserting k1={}, value={}",
     "into( portMapToIntf.portMapToIntf[ expandedPortMap ] ): deleting k1={}"};
@@ -21,6 +20,13 @@ struct PortMapToIntfSm::PortToLagSm1
     : ValueInput<"PortToLagSm1", attribute(&PortToLag::portToLag), PortToLag::attrPortToLag, "portToLag",
                  Feed<1, "handlePortToLag1", &PortMapToIntfSm::strm_stream1_,
                       &PortMapToIntfSm::eventToStrm_stream1>> {};
+
+namespace {
+auto const defaultHandler =
+    smModuleLoad<PortMapToIntfSm,
+                 ValueCollInput<PortMapToIntfSm::IntfIdToPortMapSm0>,
+                 ValueCollInput<PortMapToIntfSm::PortToLagSm1>>("PortMapToIntfSm");
+}  // namespace
 
 PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag,
                                  uint16_t maxFaps, uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf,

@@ -52,9 +52,12 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
                   uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf, SmControl const& control);
   void createInputSms() override;
 
- private:
+ public:
+  // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfIdToPortMapSm0;
   struct PortToLagSm1;
+
+ private:
 
   Ptr<IntfIdToPortMap const> intfIdToPortMap_;
   Ptr<PortToLag const> portToLag_;
