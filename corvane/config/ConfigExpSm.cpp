@@ -5,10 +5,7 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(ConfigExpSm, "Corvane::ConfigExpSm", RootSm)
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<ConfigExpSm,
-                 ValueCollInput<ConfigExpSm::IntfFeatureConfigSm0>,
-                 EntityCollInput<ConfigExpSm::SetSm1>>("ConfigExpSm");
+auto const defaultHandler = smModuleLoad<ConfigExpSm>("ConfigExpSm");
 }  // namespace
 
 ConfigExpSm::ConfigExpSm(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,

@@ -88,6 +88,7 @@ class ConfigExpansionSm : public RootSm {
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfFeatureConfigSm0;
   struct SetSm1;
+  using Inputs = InputList<IntfFeatureConfigSm0, SetSm1>;
 
  private:
 

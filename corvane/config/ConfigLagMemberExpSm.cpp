@@ -21,10 +21,7 @@ struct ConfigLagMemberExpSm::LagConfigSm0
                      &ConfigLagMemberExpSm::lagConfigStream_, &ConfigLagMemberExpSm::eventToLagConfigStream> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<ConfigLagMemberExpSm,
-                 ValueCollInput<ConfigLagMemberExpSm::IntfFeatureConfigSm2>,
-                 EntityCollInput<ConfigLagMemberExpSm::LagConfigSm0>>("ConfigLagMemberExpSm");
+auto const defaultHandler = smModuleLoad<ConfigLagMemberExpSm>("ConfigLagMemberExpSm");
 }  // namespace
 
 ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig,

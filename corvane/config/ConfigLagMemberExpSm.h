@@ -47,6 +47,7 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfFeatureConfigSm2;
   struct LagConfigSm0;
+  using Inputs = InputList<IntfFeatureConfigSm2, LagConfigSm0>;
 
  private:
 

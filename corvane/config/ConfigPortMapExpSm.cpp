@@ -5,10 +5,7 @@ namespace Corvane {
 CORVANE_NODE_TYPE_DEFINE(ConfigPortMapExpSm, "Corvane::ConfigPortMapExpSm", RootSm)
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<ConfigPortMapExpSm,
-                 ValueCollInput<ConfigPortMapExpSm::IntfFeatureConfigSm0>,
-                 EntityCollInput<ConfigPortMapExpSm::SetSm1>>("ConfigPortMapExpSm");
+auto const defaultHandler = smModuleLoad<ConfigPortMapExpSm>("ConfigPortMapExpSm");
 }  // namespace
 
 ConfigPortMapExpSm::ConfigPortMapExpSm(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,

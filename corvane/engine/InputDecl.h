@@ -257,6 +257,10 @@ struct EntityInput {
   }
 };
 
+// The input declarations of an SM, listed in its class as `using Inputs`.
+template <class... Decls>
+struct InputList {};
+
 // What the input templates ask of a declaration. The messages of a failed check
 // name the requirement that is not met.
 template <class D>

@@ -163,15 +163,6 @@ TypeData& inputSmTypeData() noexcept {
   return td;
 }
 
-// Run by every SM module at library load, after its input declarations: registers
-// the SM's node type and its input SM types, and makes its default trace handler.
-template <class Sm, class... Inputs>
-Ptr<DebugHandler> smModuleLoad(char const* sourceName) {
-  Ptr<DebugHandler> h = smModuleLoad(Sm::typeDataStatic(), sourceName);
-  TypeRegistry::typeRegister(InputSm::typeDataStatic());
-  (TypeRegistry::typeRegister(Inputs::typeDataStatic()), ...);
-  return h;
-}
 
 // A keyed collection of values (not a set).
 template <class Coll>
@@ -680,5 +671,33 @@ class EntityCollInput final : public InputSm {
   };
   Children children_;
 };
+
+// The input SM class a declaration makes.
+template <class Decl>
+struct InputOfDecl {
+  using Type = EntityCollInput<Decl>;
+};
+template <ValueInputDeclaration Decl>
+struct InputOfDecl<Decl> {
+  using Type = ValueCollInput<Decl>;
+};
+template <class Decl>
+using InputOf = typename InputOfDecl<Decl>::Type;
+
+template <class... Decls>
+void inputTypesRegister(InputList<Decls...>) {
+  TypeRegistry::typeRegister(InputSm::typeDataStatic());
+  (TypeRegistry::typeRegister(InputOf<Decls>::typeDataStatic()), ...);
+}
+
+// Run by every SM module at library load, after its input declarations: registers
+// the SM's node type and its input SM types (Sm::Inputs), and makes its default
+// trace handler.
+template <class Sm>
+Ptr<DebugHandler> smModuleLoad(char const* sourceName) {
+  Ptr<DebugHandler> h = smModuleLoad(Sm::typeDataStatic(), sourceName);
+  inputTypesRegister(typename Sm::Inputs{});
+  return h;
+}
 
 }  // namespace Corvane

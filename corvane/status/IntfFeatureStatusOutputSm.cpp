@@ -19,9 +19,7 @@ struct IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0
                              &IntfFeatureStatusOutputSm::eventToStrm_pipeline0>> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<IntfFeatureStatusOutputSm,
-                 EntityCollInput<IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0>>("IntfFeatureStatusOutputSm");
+auto const defaultHandler = smModuleLoad<IntfFeatureStatusOutputSm>("IntfFeatureStatusOutputSm");
 }  // namespace
 
 IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,

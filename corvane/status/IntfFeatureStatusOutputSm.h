@@ -38,6 +38,7 @@ class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct PerIntfFeatureStatusSm0;
+  using Inputs = InputList<PerIntfFeatureStatusSm0>;
 
  private:
 

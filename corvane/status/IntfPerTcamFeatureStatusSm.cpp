@@ -17,9 +17,7 @@ struct IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0
                       &IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0>> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<IntfPerTcamFeatureStatusSm,
-                 ValueCollInput<IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0>>("IntfPerTcamFeatureStatusSm");
+auto const defaultHandler = smModuleLoad<IntfPerTcamFeatureStatusSm>("IntfPerTcamFeatureStatusSm");
 }  // namespace
 
 IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus,

@@ -52,6 +52,7 @@ class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfTcamFeatureStatusSm0;
+  using Inputs = InputList<IntfTcamFeatureStatusSm0>;
 
  private:
 

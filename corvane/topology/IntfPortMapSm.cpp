@@ -25,10 +25,7 @@ struct IntfPortMapSm::LagConfigSm1
                      &IntfPortMapSm::eventToStrm_stream1> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<IntfPortMapSm,
-                 ValueCollInput<IntfPortMapSm::IntfIdToPortMapSm0>,
-                 EntityCollInput<IntfPortMapSm::LagConfigSm1>>("IntfPortMapSm");
+auto const defaultHandler = smModuleLoad<IntfPortMapSm>("IntfPortMapSm");
 }  // namespace
 
 IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig,

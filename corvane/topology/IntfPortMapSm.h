@@ -55,6 +55,7 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfIdToPortMapSm0;
   struct LagConfigSm1;
+  using Inputs = InputList<IntfIdToPortMapSm0, LagConfigSm1>;
 
  private:
 

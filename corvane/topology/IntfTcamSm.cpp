@@ -28,10 +28,7 @@ struct IntfTcamSm::LagConfigSm1 : LagConfigInput<"LagConfigSm1", "handlePhyIntf1
                                                  &IntfTcamSm::strm_stream1_, &IntfTcamSm::eventToStrm_stream1> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<IntfTcamSm,
-                 ValueCollInput<IntfTcamSm::VeltStatusSm0>,
-                 EntityCollInput<IntfTcamSm::LagConfigSm1>>("IntfTcamSm");
+auto const defaultHandler = smModuleLoad<IntfTcamSm>("IntfTcamSm");
 }  // namespace
 
 IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,

@@ -48,6 +48,7 @@ class CORVANE_API IntfTcamSm : public RootSm {
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct VeltStatusSm0;
   struct LagConfigSm1;
+  using Inputs = InputList<VeltStatusSm0, LagConfigSm1>;
 
  private:
 

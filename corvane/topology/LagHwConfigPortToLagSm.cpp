@@ -21,9 +21,7 @@ struct LagHwConfigPortToLagSm::VeltLagStatusSm0
                              "memberInfo", "handleMemberInfo0", &LagHwConfigPortToLagSm::eventToStrm_pipeline0>> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<LagHwConfigPortToLagSm,
-                 EntityCollInput<LagHwConfigPortToLagSm::VeltLagStatusSm0>>("LagHwConfigPortToLagSm");
+auto const defaultHandler = smModuleLoad<LagHwConfigPortToLagSm>("LagHwConfigPortToLagSm");
 }  // namespace
 
 LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status const> veltLagStatus,

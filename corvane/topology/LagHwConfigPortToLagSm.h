@@ -40,6 +40,7 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct VeltLagStatusSm0;
+  using Inputs = InputList<VeltLagStatusSm0>;
 
  private:
 

@@ -22,10 +22,7 @@ struct PortMapToIntfSm::PortToLagSm1
                       &PortMapToIntfSm::eventToStrm_stream1>> {};
 
 namespace {
-auto const defaultHandler =
-    smModuleLoad<PortMapToIntfSm,
-                 ValueCollInput<PortMapToIntfSm::IntfIdToPortMapSm0>,
-                 ValueCollInput<PortMapToIntfSm::PortToLagSm1>>("PortMapToIntfSm");
+auto const defaultHandler = smModuleLoad<PortMapToIntfSm>("PortMapToIntfSm");
 }  // namespace
 
 PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag,

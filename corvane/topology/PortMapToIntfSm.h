@@ -56,6 +56,7 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfIdToPortMapSm0;
   struct PortToLagSm1;
+  using Inputs = InputList<IntfIdToPortMapSm0, PortToLagSm1>;
 
  private:
 
