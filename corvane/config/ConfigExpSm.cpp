@@ -13,8 +13,6 @@ ConfigExpSm::ConfigExpSm(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeature
     : ConfigExpansionSm(std::move(intfToTcamSet), std::move(intfFeatureConfig), std::move(intfTcamFeatureConfig),
                         control) {}
 
-ConfigExpSm::~ConfigExpSm() = default;
-
 Ptr<ConfigExpSm> ConfigExpSm::ConfigExpSmIs(Ptr<IntfToTcamSet const> intfToTcamSet,
                                             Ptr<IntfFeatureConfig> intfFeatureConfig,
                                             Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig,

@@ -44,7 +44,7 @@ class CORVANE_API ConfigExpSm : public ConfigExpansionSm<ConfigExpTraits> {
  public:
   static Ptr<ConfigExpSm> ConfigExpSmIs(Ptr<IntfToTcamSet const> intfToTcamSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
                                         Ptr<IntfTcamFeatureConfig> intfTcamFeatureConfig, SmControl const& control);
-  ~ConfigExpSm() override;
+  ~ConfigExpSm() override = default;
   Ptr<IntfToTcamSet const> const& intfToTcamSet() const noexcept { return setInput(); }
   Ptr<IntfTcamFeatureConfig> const& intfTcamFeatureConfig() const noexcept { return output(); }
 

@@ -71,17 +71,16 @@ class ConfigExpansionSm : public RootSm {
         config_(std::move(config)),
         outEntity_(std::move(out)),
         output_(*this, Traits::outputName, outEntity_) {
-    argsDeclare({{Traits::setArg, set_}, {"intfFeatureConfig()", config_}, {Traits::outputArg, outEntity_}});
-    streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}, {strm_pipeline1_, "strm_pipeline1"}});
-    outputDeclare(output_);
-    // Attribute order, which is also the order of retraction: the set input first.
-    inputSmSlotsIs(2);
+    // Two input slots in attribute order, which is also the order of retraction: the
+    // set input first.
+    declare({{Traits::setArg, set_}, {"intfFeatureConfig()", config_}, {Traits::outputArg, outEntity_}},
+            {{strm_pipeline0_, "strm_pipeline0"}, {strm_pipeline1_, "strm_pipeline1"}}, {&output_}, 2);
     handleInitialized();
   }
 
   void createInputSms() override {
-    inputSmIs(0, Ptr<InputSm>(new EntityCollInput<SetSm1>(set_, *this)));
-    inputSmIs(1, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm0>(config_, *this)));
+    inputSmIs(0, inputSmMake<SetSm1>(set_, *this));
+    inputSmIs(1, inputSmMake<IntfFeatureConfigSm0>(config_, *this));
   }
 
  public:

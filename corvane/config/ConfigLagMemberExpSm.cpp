@@ -34,20 +34,16 @@ ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureCon
       lagToMemberSet_(LagToMemberSet::LagToMemberSetIs()),
       output_(*this, "intfExpFeatureConfigConfigOutput", intfExpFeatureConfig_),
       memberSetOutput_(*this, "lagToMemberSetLagMemberSetMemberSetOutput") {
-  argsDeclare({{"intfFeatureConfig()", intfFeatureConfig_}, {"intfExpFeatureConfig()", intfExpFeatureConfig_},
-               {"lagConfig()", lagConfig_}});
-  streamsDeclare({{lagConfigStream_, "lagConfigStream"}, {featureConfigStream_, "featureConfigStream"}});
-  outputDeclare(output_);
-  outputDeclare(memberSetOutput_);
-  inputSmSlotsIs(2);  // intfFeatureConfigSm2, lagConfigSm0
+  declare({{"intfFeatureConfig()", intfFeatureConfig_}, {"intfExpFeatureConfig()", intfExpFeatureConfig_},
+           {"lagConfig()", lagConfig_}},
+          {{lagConfigStream_, "lagConfigStream"}, {featureConfigStream_, "featureConfigStream"}},
+          {&output_, &memberSetOutput_}, 2);
   handleInitialized();
 }
 
-ConfigLagMemberExpSm::~ConfigLagMemberExpSm() = default;
-
 void ConfigLagMemberExpSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfFeatureConfigSm2>(intfFeatureConfig_, *this)));
-  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm0>(lagConfig_, *this)));
+  inputSmIs(0, inputSmMake<IntfFeatureConfigSm2>(intfFeatureConfig_, *this));
+  inputSmIs(1, inputSmMake<LagConfigSm0>(lagConfig_, *this));
 }
 
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {

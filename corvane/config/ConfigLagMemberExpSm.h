@@ -24,7 +24,7 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   static Ptr<ConfigLagMemberExpSm> ConfigLagMemberExpSmIs(Ptr<IntfFeatureConfig> intfFeatureConfig,
                                                           Ptr<IntfFeatureConfig> intfExpFeatureConfig,
                                                           Ptr<Lag::Config const> lagConfig, SmControl const& control);
-  ~ConfigLagMemberExpSm() override;
+  ~ConfigLagMemberExpSm() override = default;
 
   Ptr<IntfFeatureConfig> const& intfFeatureConfig() const noexcept { return intfFeatureConfig_; }
   Ptr<IntfFeatureConfig> const& intfExpFeatureConfig() const noexcept { return intfExpFeatureConfig_; }

@@ -13,8 +13,6 @@ ConfigPortMapExpSm::ConfigPortMapExpSm(Ptr<IntfToPortMapSet const> intfToPortMap
     : ConfigExpansionSm(std::move(intfToPortMapSet), std::move(intfFeatureConfig), std::move(intfPortMapFeatureConfig),
                         control) {}
 
-ConfigPortMapExpSm::~ConfigPortMapExpSm() = default;
-
 Ptr<ConfigPortMapExpSm> ConfigPortMapExpSm::ConfigPortMapExpSmIs(Ptr<IntfToPortMapSet const> intfToPortMapSet,
                                             Ptr<IntfFeatureConfig> intfFeatureConfig,
                                             Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig,

@@ -45,7 +45,7 @@ class CORVANE_API ConfigPortMapExpSm : public ConfigExpansionSm<ConfigPortMapExp
  public:
   static Ptr<ConfigPortMapExpSm> ConfigPortMapExpSmIs(Ptr<IntfToPortMapSet const> intfToPortMapSet, Ptr<IntfFeatureConfig> intfFeatureConfig,
                                         Ptr<IntfPortMapFeatureConfig> intfPortMapFeatureConfig, SmControl const& control);
-  ~ConfigPortMapExpSm() override;
+  ~ConfigPortMapExpSm() override = default;
   Ptr<IntfToPortMapSet const> const& intfToPortMapSet() const noexcept { return setInput(); }
   Ptr<IntfPortMapFeatureConfig> const& intfPortMapFeatureConfig() const noexcept { return output(); }
 

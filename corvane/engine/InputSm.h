@@ -684,6 +684,12 @@ struct InputOfDecl<Decl> {
 template <class Decl>
 using InputOf = typename InputOfDecl<Decl>::Type;
 
+// Makes the input SM of a declaration over entity `en` for its root.
+template <class Decl, class E>
+Ptr<InputSm> inputSmMake(Ptr<E> const& en, typename Decl::Root& root) {
+  return Ptr<InputSm>(new InputOf<Decl>(en, root));
+}
+
 template <class... Decls>
 void inputTypesRegister(InputList<Decls...>) {
   TypeRegistry::typeRegister(InputSm::typeDataStatic());

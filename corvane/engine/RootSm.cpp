@@ -56,6 +56,14 @@ void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
   }
 }
 
+void RootSm::declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
+                     std::initializer_list<OutputBase*> outputs, uint32_t inputSlots) {
+  argsDeclare(args);
+  streamsDeclare(streams);
+  for (OutputBase* o : outputs) outputDeclare(*o);
+  inputSmSlotsIs(inputSlots);
+}
+
 void RootSm::outputDeclare(OutputBase& output) {
   output.readyIndex_ = uint32_t(outputs_.size());
   outputs_.push_back(&output);

@@ -100,6 +100,9 @@ class CORVANE_API RootSm : public Entity {
   // outputs, and the number of top-level input SMs (slots in attribute order).
   void outputDeclare(OutputBase& output);
   void inputSmSlotsIs(uint32_t count);
+  // All of them in one call.
+  void declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
+               std::initializer_list<OutputBase*> outputs, uint32_t inputSlots);
 
   // Creates the top-level input SMs, in the generator's order, via inputSmIs().
   virtual void createInputSms() = 0;

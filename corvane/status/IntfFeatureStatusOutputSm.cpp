@@ -29,17 +29,14 @@ IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus co
       input_(std::move(perIntfFeatureStatus)),
       outEntity_(std::move(intfFeatureStatus)),
       output_(*this, "intfFeatureStatusStatusOutput", outEntity_) {
-  argsDeclare({{"perIntfFeatureStatus()", input_}, {"intfFeatureStatus()", outEntity_}});
-  streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}});
-  outputDeclare(output_);
-  inputSmSlotsIs(1);
+  declare({{"perIntfFeatureStatus()", input_}, {"intfFeatureStatus()", outEntity_}},
+          {{strm_pipeline0_, "strm_pipeline0"}},
+          {&output_}, 1);
   handleInitialized();
 }
 
-IntfFeatureStatusOutputSm::~IntfFeatureStatusOutputSm() = default;
-
 void IntfFeatureStatusOutputSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new EntityCollInput<PerIntfFeatureStatusSm0>(input_, *this)));
+  inputSmIs(0, inputSmMake<PerIntfFeatureStatusSm0>(input_, *this));
 }
 
 void IntfFeatureStatusOutputSm::eventToStrm_pipeline0(IntfId intfId,

@@ -21,7 +21,7 @@ class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
   static Ptr<IntfFeatureStatusOutputSm> IntfFeatureStatusOutputSmIs(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
                                                                     Ptr<IntfFeatureStatus> intfFeatureStatus,
                                                                     SmControl const& control);
-  ~IntfFeatureStatusOutputSm() override;
+  ~IntfFeatureStatusOutputSm() override = default;
 
   Ptr<PerIntfFeatureStatus const> const& perIntfFeatureStatus() const noexcept { return input_; }
   Ptr<IntfFeatureStatus> const& intfFeatureStatus() const noexcept { return outEntity_; }

@@ -27,17 +27,14 @@ IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus
       input_(std::move(intfTcamFeatureStatus)),
       outEntity_(std::move(intfPerTcamFeatureStatus)),
       output_(*this, "intfPerTcamFeatureStatusStatusStatusOutput", outEntity_) {
-  argsDeclare({{"intfTcamFeatureStatus()", input_}, {"intfPerTcamFeatureStatus()", outEntity_}});
-  streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}});
-  outputDeclare(output_);
-  inputSmSlotsIs(1);
+  declare({{"intfTcamFeatureStatus()", input_}, {"intfPerTcamFeatureStatus()", outEntity_}},
+          {{strm_pipeline0_, "strm_pipeline0"}},
+          {&output_}, 1);
   handleInitialized();
 }
 
-IntfPerTcamFeatureStatusSm::~IntfPerTcamFeatureStatusSm() = default;
-
 void IntfPerTcamFeatureStatusSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfTcamFeatureStatusSm0>(input_, *this)));
+  inputSmIs(0, inputSmMake<IntfTcamFeatureStatusSm0>(input_, *this));
 }
 
 void IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0(IntfIdSystemTcamId const& key,

@@ -20,7 +20,7 @@ class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
   static Ptr<IntfPerTcamFeatureStatusSm> IntfPerTcamFeatureStatusSmIs(
       Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus, Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus,
       SmControl const& control);
-  ~IntfPerTcamFeatureStatusSm() override;
+  ~IntfPerTcamFeatureStatusSm() override = default;
 
   Ptr<IntfTcamFeatureStatus const> const& intfTcamFeatureStatus() const noexcept { return input_; }
   Ptr<IntfPerTcamFeatureStatus> const& intfPerTcamFeatureStatus() const noexcept { return outEntity_; }

@@ -38,19 +38,16 @@ IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag
       maxCores_(maxCores),
       intfToPortMapSet_(std::move(intfToPortMapSet)),
       output_(*this, "intfToPortMapSetIntfToPortMapSetPortMapSetOutput", intfToPortMapSet_, intoPortMapSet) {
-  argsDeclare({{"intfIdToPortMap()", intfIdToPortMap_}, {"lagConfig()", lagConfig_},
-               {"intfToPortMapSet()", intfToPortMapSet_}});
-  streamsDeclare({{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}, {nonLagStream_, "nonLagStream"}});
-  outputDeclare(output_);
-  inputSmSlotsIs(2);  // intfIdToPortMapSm0, lagConfigSm1
+  declare({{"intfIdToPortMap()", intfIdToPortMap_}, {"lagConfig()", lagConfig_},
+           {"intfToPortMapSet()", intfToPortMapSet_}},
+          {{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}, {nonLagStream_, "nonLagStream"}},
+          {&output_}, 2);
   handleInitialized();
 }
 
-IntfPortMapSm::~IntfPortMapSm() = default;
-
 void IntfPortMapSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this)));
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this)));
+  inputSmIs(1, inputSmMake<LagConfigSm1>(lagConfig_, *this));
+  inputSmIs(0, inputSmMake<IntfIdToPortMapSm0>(intfIdToPortMap_, *this));
 }
 
 void IntfPortMapSm::eventToNonLagStream(IntfId intfId, std::optional<PortMap> const& portMapOpt) {

@@ -31,7 +31,7 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   static Ptr<IntfPortMapSm> IntfPortMapSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
                                             Ptr<Lag::Config const> lagConfig, uint16_t maxFaps, uint16_t maxCores,
                                             Ptr<IntfToPortMapSet> intfToPortMapSet, SmControl const& control);
-  ~IntfPortMapSm() override;
+  ~IntfPortMapSm() override = default;
 
   Ptr<IntfIdToPortMap const> const& intfIdToPortMap() const noexcept { return intfIdToPortMap_; }
   Ptr<Lag::Config const> const& lagConfig() const noexcept { return lagConfig_; }

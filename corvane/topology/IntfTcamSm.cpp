@@ -38,19 +38,15 @@ IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Co
       lagConfig_(std::move(lagConfig)),
       intfToTcamSet_(std::move(intfToTcamSet)),
       output_(*this, "intfToTcamSetIntfToTcamSetTcamSetOutput", intfToTcamSet_, intoLag) {
-  argsDeclare({{"veltStatus()", veltStatus_}, {"lagConfig()", lagConfig_}, {"intfToTcamSet()", intfToTcamSet_}});
-  streamsDeclare({{strm_pipeline1_, "strm_pipeline1"}, {strm_stream1_, "strm_stream1"},
-                  {strm_stream0_, "strm_stream0"}});
-  outputDeclare(output_);
-  inputSmSlotsIs(2);  // veltStatusSm0, lagConfigSm1
+  declare({{"veltStatus()", veltStatus_}, {"lagConfig()", lagConfig_}, {"intfToTcamSet()", intfToTcamSet_}},
+          {{strm_pipeline1_, "strm_pipeline1"}, {strm_stream1_, "strm_stream1"}, {strm_stream0_, "strm_stream0"}},
+          {&output_}, 2);
   handleInitialized();
 }
 
-IntfTcamSm::~IntfTcamSm() = default;
-
 void IntfTcamSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(new EntityCollInput<LagConfigSm1>(lagConfig_, *this)));
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<VeltStatusSm0>(veltStatus_, *this)));
+  inputSmIs(1, inputSmMake<LagConfigSm1>(lagConfig_, *this));
+  inputSmIs(0, inputSmMake<VeltStatusSm0>(veltStatus_, *this));
 }
 
 // While the SM retracts everything (doDeleteAll), its inputs read as empty, so the

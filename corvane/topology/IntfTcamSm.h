@@ -22,7 +22,7 @@ class CORVANE_API IntfTcamSm : public RootSm {
  public:
   static Ptr<IntfTcamSm> IntfTcamSmIs(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
                                       Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control);
-  ~IntfTcamSm() override;
+  ~IntfTcamSm() override = default;
 
   Ptr<Hardware::Velt::Status const> const& veltStatus() const noexcept { return veltStatus_; }
   Ptr<Lag::Config const> const& lagConfig() const noexcept { return lagConfig_; }

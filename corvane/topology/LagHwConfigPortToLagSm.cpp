@@ -30,17 +30,14 @@ LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status con
       veltLagStatus_(std::move(veltLagStatus)),
       portToLag_(std::move(portToLag)),
       portToLagPortToLagOutput_(*this, "portToLagPortToLagOutput", portToLag_, intoPortToLag) {
-  argsDeclare({{"veltLagStatus()", veltLagStatus_}, {"portToLag()", portToLag_}});
-  streamsDeclare({{strm_pipeline0_, "strm_pipeline0"}});
-  outputDeclare(portToLagPortToLagOutput_);
-  inputSmSlotsIs(1);
+  declare({{"veltLagStatus()", veltLagStatus_}, {"portToLag()", portToLag_}},
+          {{strm_pipeline0_, "strm_pipeline0"}},
+          {&portToLagPortToLagOutput_}, 1);
   handleInitialized();
 }
 
-LagHwConfigPortToLagSm::~LagHwConfigPortToLagSm() = default;
-
 void LagHwConfigPortToLagSm::createInputSms() {
-  inputSmIs(0, Ptr<InputSm>(new EntityCollInput<VeltLagStatusSm0>(veltLagStatus_, *this)));
+  inputSmIs(0, inputSmMake<VeltLagStatusSm0>(veltLagStatus_, *this));
 }
 
 void LagHwConfigPortToLagSm::eventToStrm_pipeline0(IntfId lagIntfId, IntfId intfId,

@@ -20,7 +20,7 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
  public:
   static Ptr<LagHwConfigPortToLagSm> LagHwConfigPortToLagSmIs(Ptr<Hardware::VeltLag::Status const> veltLagStatus,
                                                               Ptr<PortToLag> portToLag, SmControl const& control);
-  ~LagHwConfigPortToLagSm() override;
+  ~LagHwConfigPortToLagSm() override = default;
 
   Ptr<Hardware::VeltLag::Status const> const& veltLagStatus() const noexcept { return veltLagStatus_; }
   Ptr<PortToLag> const& portToLag() const noexcept { return portToLag_; }

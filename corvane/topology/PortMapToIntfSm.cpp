@@ -35,19 +35,15 @@ PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr
       maxCores_(maxCores),
       portMapToIntf_(std::move(portMapToIntf)),
       output_(*this, "portMapToIntfPortMapToIntfOutput", portMapToIntf_, intoPortMapToIntf) {
-  argsDeclare({{"intfIdToPortMap()", intfIdToPortMap_}, {"portToLag()", portToLag_},
-               {"portMapToIntf()", portMapToIntf_}});
-  streamsDeclare({{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}});
-  outputDeclare(output_);
-  inputSmSlotsIs(2);  // intfIdToPortMapSm0, portToLagSm1
+  declare({{"intfIdToPortMap()", intfIdToPortMap_}, {"portToLag()", portToLag_}, {"portMapToIntf()", portMapToIntf_}},
+          {{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}},
+          {&output_}, 2);
   handleInitialized();
 }
 
-PortMapToIntfSm::~PortMapToIntfSm() = default;
-
 void PortMapToIntfSm::createInputSms() {
-  inputSmIs(1, Ptr<InputSm>(new ValueCollInput<PortToLagSm1>(portToLag_, *this)));
-  inputSmIs(0, Ptr<InputSm>(new ValueCollInput<IntfIdToPortMapSm0>(intfIdToPortMap_, *this)));
+  inputSmIs(1, inputSmMake<PortToLagSm1>(portToLag_, *this));
+  inputSmIs(0, inputSmMake<IntfIdToPortMapSm0>(intfIdToPortMap_, *this));
 }
 
 bool PortMapToIntfSm::isCpuTmOwner(IntfId intfId) noexcept {

@@ -32,7 +32,7 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
   static Ptr<PortMapToIntfSm> PortMapToIntfSmIs(Ptr<IntfIdToPortMap const> intfIdToPortMap,
                                                 Ptr<PortToLag const> portToLag, uint16_t maxFaps, uint16_t maxCores,
                                                 Ptr<PortMapToIntf> portMapToIntf, SmControl const& control);
-  ~PortMapToIntfSm() override;
+  ~PortMapToIntfSm() override = default;
 
   Ptr<IntfIdToPortMap const> const& intfIdToPortMap() const noexcept { return intfIdToPortMap_; }
   Ptr<PortToLag const> const& portToLag() const noexcept { return portToLag_; }
