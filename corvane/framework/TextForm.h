@@ -3,6 +3,8 @@
 // messages and streams agree. Works with {fmt} 9 and 10.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -11,6 +13,15 @@
 #include <fmt/ostream.h>
 
 namespace Corvane {
+
+// Prints an enumeration's value by its name table (indexed by value, null where a
+// value has no enumerator). A value without a name prints as its number, so traces
+// of bad input stay readable.
+template <size_t N>
+std::ostream& printEnum(std::ostream& os, char const* const (&names)[N], uint64_t v) {
+  if (v < N && names[v]) return os << names[v];
+  return os << v;
+}
 
 template <class T>
 std::string textForm(T const& v) {

@@ -10,6 +10,7 @@
 namespace VeltInLif {
 
 using Corvane::ParseError;
+using Corvane::printEnum;
 using Corvane::RangeError;
 
 namespace {
@@ -24,13 +25,6 @@ constexpr char const* kFeatureNames[] = {"featureUnknown",          "featureVelt
                                          "featureVeltVlanTrans",    "featureVeltReflectorPort",
                                          "featureA",                "featureB"};
 constexpr char const* kResultTypeNames[] = {"acMp"};
-
-// A value without an enumerator prints as its number, so traces of bad input stay readable.
-template <size_t N>
-std::ostream& printEnum(std::ostream& os, char const* const (&names)[N], unsigned v) {
-  if (v < N) return os << names[v];
-  return os << v;
-}
 
 // Reads the framework text form "<Type>(attr=value, attr=value, ...)" one attribute at
 // a time, in declaration order. Anything wrong raises ParseError naming the attribute

@@ -30,13 +30,6 @@ constexpr char const* kFeatureNames[] = {"featureVeltRoutedPort", "featureVeltL3
                                          "featureVeltVlanTrans",  "featureVeltInLif",     "featureA",
                                          "featureB"};
 
-// A value without an enumerator prints as its number, so traces of bad input stay readable.
-template <size_t N>
-std::ostream& printEnum(std::ostream& os, char const* const (&names)[N], uint64_t v) {
-  if (v < N && names[v]) return os << names[v];
-  return os << v;
-}
-
 bool expect(std::string_view text, size_t& pos, std::string_view what) {
   if (text.substr(pos, what.size()) != what) return false;
   pos += what.size();
