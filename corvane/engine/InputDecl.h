@@ -154,15 +154,16 @@ struct Feed {
   }
 };
 
-// Calls an entry with what it takes: the keys, and the value unless it is key-only.
-template <auto Entry, class Root, class Value, class... Keys>
-void callEntry(Root& r, std::optional<Value> const& v, Keys const&... keys) {
+// Calls an entry with what it takes: the keys, and the value (read through value())
+// unless the entry is key-only, so a key-only stream never reads the value.
+template <auto Entry, class Root, class GetValue, class... Keys>
+void callEntry(Root& r, GetValue&& value, Keys const&... keys) {
   if constexpr (std::is_invocable_v<decltype(Entry), Root&, Keys const&...>) {
     (r.*Entry)(keys...);
   } else {
-    static_assert(std::is_invocable_v<decltype(Entry), Root&, Keys const&..., std::optional<Value> const&>,
+    static_assert(std::is_invocable_v<decltype(Entry), Root&, Keys const&..., decltype(value())>,
                   "the entry takes neither the keys alone nor the keys and the optional value");
-    (r.*Entry)(keys..., v);
+    (r.*Entry)(keys..., value());
   }
 }
 
@@ -189,10 +190,11 @@ struct ValueInput {
     ((i++ == scan ? void(f = Feeds::flag(r)) : void()), ...);
     return f;
   }
-  template <class Root, class Key, class Value>
-  static void event(Root& r, uint32_t scan, Key const& k, std::optional<Value> const& v) {
+  // value() gives the key's optional value; it is read only for an entry that takes it.
+  template <class Root, class Key, class GetValue>
+  static void event(Root& r, uint32_t scan, Key const& k, GetValue&& value) {
     uint32_t i = 0;
-    ((i++ == scan ? callEntry<Feeds::entry>(r, v, k) : void()), ...);
+    ((i++ == scan ? callEntry<Feeds::entry>(r, value, k) : void()), ...);
   }
 };
 
@@ -212,7 +214,7 @@ struct FollowAttr {
   }
   template <class Root, class ParentKey>
   static void event(Root& r, ParentKey const& k, std::optional<Value> const& v) {
-    callEntry<Entry>(r, v, k);
+    callEntry<Entry>(r, [&]() -> auto const& { return v; }, k);
   }
 };
 
@@ -231,7 +233,7 @@ struct FollowColl {
   static Coll const& coll(Entity const& e) { return std::invoke(Get, e); }
   template <class Root, class ParentKey, class Key, class Value>
   static void event(Root& r, ParentKey const& pk, Key const& k, std::optional<Value> const& v) {
-    callEntry<Entry>(r, v, pk, k);
+    callEntry<Entry>(r, [&]() -> auto const& { return v; }, pk, k);
   }
 };
 

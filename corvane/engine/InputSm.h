@@ -163,7 +163,6 @@ TypeData& inputSmTypeData() noexcept {
   return td;
 }
 
-
 // A keyed collection of values (not a set).
 template <class Coll>
 concept ValueMapColl = requires(Coll const& c, typename Coll::key_type const& k) {
@@ -273,7 +272,9 @@ class ValueCollInput final : public InputSm {
       checkVersion(version_, c.version(), Desc::attrName);
       for (auto cur = c.cursor(); !cur.done(); cur.next()) {
         Key const k = cur.key();
-        for (uint32_t i = 0; i < Desc::scanCount; ++i) Desc::event(static_cast<Root&>(root()), i, k, LookupOf<Coll>());
+        for (uint32_t i = 0; i < Desc::scanCount; ++i) {
+          Desc::event(static_cast<Root&>(root()), i, k, [] { return LookupOf<Coll>(); });
+        }
       }
     }
     disable();
@@ -295,13 +296,13 @@ class ValueCollInput final : public InputSm {
   }
 
  private:
-  // value() gives the key's value; it is read only for a pipeline that acts on it
-  // (none does before the initial scan is done).
+  // value() gives the key's value; it is read only for an entry that takes it, and
+  // only once a pipeline acts (none does before the initial scan is done).
   template <class GetValue>
   void handle(uint32_t scan, Coll const& c, Key const& k, GetValue&& value) {
     root().trace(8, handlerFn(scan), className(), "k: {}", k);
     version_ = c.version();
-    if (initialScanDone()) Desc::event(static_cast<Root&>(root()), scan, k, value());
+    if (initialScanDone()) Desc::event(static_cast<Root&>(root()), scan, k, value);
   }
 
   Ptr<Entity const> en_;

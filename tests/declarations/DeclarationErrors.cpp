@@ -31,7 +31,7 @@ using Decl = ValueInput<"Sm0", attribute(&Sm::count), 1, "a", Feed<0, "handleA0"
 #endif
 
 [[maybe_unused]] void use(Sm& sm) {
-  Decl::event(sm, 0, IntfId(), std::optional<SystemTcamId>());
+  Decl::event(sm, 0, IntfId(), [] { return std::optional<SystemTcamId>(); });
 }
 
 }  // namespace
