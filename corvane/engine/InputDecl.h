@@ -31,6 +31,7 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include "corvane/framework/Reflection.h"
 
 namespace Corvane {
 
@@ -98,17 +99,6 @@ struct OptionalOf<std::optional<T>> {
 };
 
 }  // namespace detail
-
-// The accessor of an attribute, picked from the lookups of the same name:
-// attribute(&IntfFeatureConfig::config) is the member taking no argument.
-template <class E, class R>
-constexpr auto attribute(R (E::*get)() const noexcept) noexcept {
-  return get;
-}
-template <class E, class R>
-constexpr auto attribute(R (E::*get)() const) noexcept {
-  return get;
-}
 
 // An accessor of a collection: a member function of the entity, or a function of
 // it, returning a keyed collection.

@@ -81,6 +81,10 @@ class CORVANE_API Entity : public Node {
   void subscriberRemove(Subscriber* s) const { publisher_.subscriberRemove(s); }
   bool hasSubscribers() const noexcept { return publisher_.hasSubscribers(); }
   virtual Publisher* publisher() noexcept { return &publisher_; }
+  // Announces the entity's whole state again: one notification per single attribute
+  // and per present collection entry (previous null), then the same for each child
+  // of its instantiating collections. Works from the type's registered description.
+  void publishChangeRecursive();
 
  protected:
   // The entity stays alive until every subscriber has returned, even when one of

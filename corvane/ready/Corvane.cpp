@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/Trace.h"
 #include "corvane/framework/TypeRegistry.h"
 #include "corvane/ready/LagInfoReady.h"
@@ -28,10 +29,25 @@ namespace {
 // files run in no fixed order; doing it here as well means no SM name is missing one
 // whichever runs first (getDebugHandler hands back a handler that already exists).
 [[maybe_unused]] bool const loaded = [] {
-  for (TypeData const* t : {&LagInfoReady::typeDataStatic(), &TcamDbStatusInterfaceReady::typeDataStatic(),
-                            &RedundancyStatusContainer::typeDataStatic(), &Foo::typeDataStatic()}) {
-    TypeRegistry::typeRegister(*t);
-  }
+  TypeRegistry::typeRegister(LagInfoReady::typeDataStatic(),
+                             Describe<LagInfoReady>(TypeKind::entity)
+                                 .named()
+                                 .value<&LagInfoReady::ready, &LagInfoReady::readyIs>("ready", LagInfoReady::attrReady)
+                                 .done());
+  using TcamReady = TcamDbStatusInterfaceReady;
+  TypeRegistry::typeRegister(
+      TcamReady::typeDataStatic(),
+      Describe<TcamReady>(TypeKind::entity).named().value<&TcamReady::ready, &TcamReady::readyIs>("ready", TcamReady::attrReady).done());
+  using Container = RedundancyStatusContainer;
+  TypeRegistry::typeRegister(Container::typeDataStatic(),
+                             Describe<Container>(TypeKind::entity)
+                                 .named()
+                                 .value<&Container::redundancyStatus, &Container::redundancyStatusIs>(
+                                     "redundancyStatus", Container::attrRedundancyStatus)
+                                 .done());
+  TypeRegistry::typeRegister(
+      Foo::typeDataStatic(),
+      Describe<Foo>(TypeKind::entity).creatable().value<&Foo::foo, &Foo::fooIs>("foo", Foo::attrFoo).done());
   for (std::string_view name : smSourceNames) getDebugHandler(std::string(name));
   return true;
 }();
