@@ -31,6 +31,7 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
+
 #include "corvane/framework/Reflection.h"
 
 namespace Corvane {

@@ -2,9 +2,16 @@
 
 #include <iterator>
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(InputSm, "Corvane::InputSm", Node)
+
+void inputSmTypeRegister(TypeData const& type) {
+  TypeRegistry::typeRegister(type, Describe<InputSm>(TypeKind::inputSm).done());
+}
 
 InputSm::InputSm(RootSm& root, char const* className) : root_(root), className_(className) {}
 

@@ -691,10 +691,12 @@ Ptr<InputSm> inputSmMake(Ptr<E> const& en, typename Decl::Root& root) {
   return Ptr<InputSm>(new InputOf<Decl>(en, root));
 }
 
+// Registers an input SM's node type (kind inputSm).
+CORVANE_API void inputSmTypeRegister(TypeData const& type);
 template <class... Decls>
 void inputTypesRegister(InputList<Decls...>) {
-  TypeRegistry::typeRegister(InputSm::typeDataStatic());
-  (TypeRegistry::typeRegister(InputOf<Decls>::typeDataStatic()), ...);
+  inputSmTypeRegister(InputSm::typeDataStatic());
+  (inputSmTypeRegister(InputOf<Decls>::typeDataStatic()), ...);
 }
 
 // Run by every SM module at library load, after its input declarations: registers

@@ -2,15 +2,28 @@
 
 #include "corvane/engine/InputSm.h"
 #include "corvane/engine/Output.h"
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(RootSm, "Corvane::RootSm", Entity)
 
+void smTypeRegister(TypeData const& type) { TypeRegistry::typeRegister(type, Describe<RootSm>(TypeKind::rootSm).done()); }
+
 Ptr<DebugHandler> smModuleLoad(TypeData const& type, char const* sourceName) {
-  TypeRegistry::typeRegister(RootSm::typeDataStatic());
-  TypeRegistry::typeRegister(type);
+  TypeRegistry::typeRegister(RootSm::typeDataStatic(),
+                             Describe<RootSm>(TypeKind::rootSm)
+                                 .value<&RootSm::taskScheduler>("taskScheduler")
+                                 .value<&RootSm::taskPriority>("taskPriority")
+                                 .value<&RootSm::defaultSynchronous>("defaultSynchronous")
+                                 .value<&RootSm::synchronous>("synchronous")
+                                 .value<&RootSm::initialized>("initialized")
+                                 .value<&RootSm::initialScanDone>("initialScanDone")
+                                 .value<&RootSm::ready>("ready")
+                                 .value<&RootSm::idle>("idle")
+                                 .done());
+  smTypeRegister(type);
   return getDebugHandler(sourceName);
 }
 

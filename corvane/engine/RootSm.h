@@ -76,6 +76,11 @@ class CORVANE_API RootSm : public Entity {
 
   // Scheduler the SM's tasks run on (null in synchronous mode before initialization).
   Ptr<TaskScheduler> const& scheduler() const noexcept { return control_.scheduler(); }
+  // Listed in the type reflection; nothing in the library reads them. A machine runs
+  // asynchronously unless its SmControl asks otherwise, so defaultSynchronous is false.
+  Ptr<TaskScheduler> const& taskScheduler() const noexcept { return control_.scheduler(); }
+  TaskPriority taskPriority() const noexcept { return control_.taskPriority(); }
+  bool defaultSynchronous() const noexcept { return false; }
 
  protected:
   RootSm(char const* sourceName, SmControl const& control);
@@ -150,5 +155,7 @@ class CORVANE_API RootSm : public Entity {
 // Run by every SM module at library load: registers the SM's node type (after
 // RootSm's) and makes the SM's default trace handler, which it returns.
 CORVANE_API Ptr<DebugHandler> smModuleLoad(TypeData const& type, char const* sourceName);
+// Registers a state machine's node type (kind rootSm) without a trace handler.
+CORVANE_API void smTypeRegister(TypeData const& type);
 
 }  // namespace Corvane

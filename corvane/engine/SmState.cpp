@@ -1,5 +1,8 @@
 #include "corvane/engine/SmState.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(InputSmScanState, "Corvane::InputSmScanState", Entity)
@@ -50,5 +53,15 @@ void OutputState::handleReady() {
   ready_ = r;
   publishChange(readyAttr(), nullptr);
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(InputSmScanState::typeDataStatic(),
+                             Describe<InputSmScanState>(TypeKind::entity).value<&InputSmScanState::idle>("idle").done());
+  TypeRegistry::typeRegister(OutputState::typeDataStatic(),
+                             Describe<OutputState>(TypeKind::entity).value<&OutputState::ready>("ready").done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

@@ -1,5 +1,8 @@
 #include "corvane/framework/DelayedNotif.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 DelayedNotifDelegate::DelayedNotifDelegate() = default;
@@ -25,5 +28,12 @@ Ptr<DelayedNotifHolder> DelayedNotifHolder::DelayedNotifHolderIs() {
 }
 DelayedNotifHolder::DelayedNotifHolder() = default;
 DelayedNotifHolder::~DelayedNotifHolder() = default;
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(DelayedNotifHolder::typeDataStatic(), Describe<DelayedNotifHolder>(TypeKind::node).creatable().done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

@@ -80,6 +80,13 @@ struct LiveToken {
                                                                                  \
  public:
 
+// Defines a value type's descriptor (declared as static TypeData& typeDataStatic()).
+#define CORVANE_VALUE_TYPE_DEFINE(Type, NameText)                              \
+  ::Corvane::TypeData& Type::typeDataStatic() noexcept {                       \
+    static ::Corvane::TypeData td(NameText, nullptr);                          \
+    return td;                                                                 \
+  }
+
 // Defines the descriptor declared by CORVANE_NODE_TYPE (in one source file).
 #define CORVANE_NODE_TYPE_DEFINE(Type, NameText, Parent)                        \
   ::Corvane::TypeData& Type::typeDataStatic() noexcept {                        \

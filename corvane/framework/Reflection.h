@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "corvane/framework/Errors.h"
+#include "corvane/framework/HashMap.h"
 #include "corvane/framework/Node.h"
 #include "corvane/framework/TextForm.h"
 
@@ -201,6 +202,9 @@ struct StaticFn<R (*)(A...)> {
 template <class R, class... A>
 struct StaticFn<R (*)(A...) noexcept> : StaticFn<R (*)(A...)> {};
 
+// A keyed collection with values (a set's elements are keys only).
+template <class C>
+concept MapColl = requires { typename C::mapped_type; } && !std::is_same_v<typename C::mapped_type, Unit>;
 template <class V>
 concept PtrLike = requires(V const& v) {
   v.get();
@@ -234,7 +238,7 @@ std::string valueText(V const& v) {
 }
 template <class E>
 Node const* elementOf(E const& e) {
-  if constexpr (requires { e.second; }) {
+  if constexpr (requires { e.second.get(); }) {
     if constexpr (PtrLike<std::remove_cvref_t<decltype(e.second)>>) {
       return e.second.get();
     } else {
@@ -309,10 +313,10 @@ class Describe {
     using K = typename C::key_type;
     AttributeDesc& a = add(name, instantiating ? AttrKind::instantiatingCollection : AttrKind::collection, id);
     a.keyTypeName = detail::typeNameOf<K>();
-    if constexpr (requires { typename C::mapped_type; }) a.typeName = detail::typeNameOf<typename C::mapped_type>();
+    if constexpr (detail::MapColl<C>) a.typeName = detail::typeNameOf<typename C::mapped_type>();
     a.entries = [](Node const& n, auto const& fn) {
       for (auto const& e : (self(n).*Get)()) {
-        if constexpr (requires { e.second; }) {
+        if constexpr (detail::MapColl<C>) {
           fn(reflectText(e.first), entryText(e.second), detail::elementOf(e));
         } else if constexpr (requires { e.first; }) {
           fn(reflectText(e.first), std::string(), nullptr);
@@ -337,7 +341,7 @@ class Describe {
       a.entry = [n = std::string(name)](Node const& e, std::string_view keyText) -> std::optional<std::string> {
         K const k = reflectParse<K>(n, keyText);
         C const& c = (self(e).*Get)();
-        if constexpr (requires { typename C::mapped_type; }) {
+        if constexpr (detail::MapColl<C>) {
           auto const v = c.find(k);
           if constexpr (std::is_pointer_v<decltype(v)>) {
             if (!v) return std::nullopt;

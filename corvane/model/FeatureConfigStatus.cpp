@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
@@ -231,15 +232,50 @@ namespace {
 // The payload bases go first, whichever module's initializer runs first.
 [[maybe_unused]] bool const registered = [] {
   detail::featureConfigStatusBaseTypesRegister();
-  for (TypeData const* t : {&LagMemberSet::typeDataStatic(), &LagToMemberSet::typeDataStatic(),
-                            &IntfIdSystemTcamId::typeDataStatic(), &IntfIdPortMap::typeDataStatic(),
-                            &IntfFeatureConfig::typeDataStatic(), &IntfTcamFeatureConfig::typeDataStatic(),
-                            &IntfTcamFeatureStatus::typeDataStatic(), &PerTcamFeatureStatus::typeDataStatic(),
-                            &IntfPerTcamFeatureStatus::typeDataStatic(), &SingleIntfFeatureStatus::typeDataStatic(),
-                            &PerIntfFeatureStatus::typeDataStatic(), &IntfFeatureStatus::typeDataStatic(),
-                            &IntfPortMapFeatureConfig::typeDataStatic()}) {
-    TypeRegistry::typeRegister(*t);
-  }
+  // Payload tables and tables of children: one keyed collection each.
+  TypeRegistry::typeRegister(LagMemberSet::typeDataStatic(),
+                             Describe<LagMemberSet>(TypeKind::entity)
+                                 .value<&LagMemberSet::lagIntfId>("lagIntfId")
+                                 .collection<attribute(&LagMemberSet::memberSet)>("memberSet", 0)
+                                 .done());
+  TypeRegistry::typeRegister(
+      LagToMemberSet::typeDataStatic(),
+      Describe<LagToMemberSet>(TypeKind::entity).collection<attribute(&LagToMemberSet::lagMemberSet)>("lagMemberSet", 0, true).done());
+  TypeRegistry::typeRegister(IntfIdSystemTcamId::typeDataStatic(),
+                             Describe<IntfIdSystemTcamId>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(IntfIdPortMap::typeDataStatic(), Describe<IntfIdPortMap>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(
+      IntfFeatureConfig::typeDataStatic(),
+      Describe<IntfFeatureConfig>(TypeKind::entity).collection<attribute(&IntfFeatureConfig::config)>("config", IntfFeatureConfig::attrConfig).done());
+  TypeRegistry::typeRegister(
+      IntfTcamFeatureConfig::typeDataStatic(),
+      Describe<IntfTcamFeatureConfig>(TypeKind::entity).collection<attribute(&IntfTcamFeatureConfig::config)>("config", IntfTcamFeatureConfig::attrConfig).done());
+  TypeRegistry::typeRegister(
+      IntfTcamFeatureStatus::typeDataStatic(),
+      Describe<IntfTcamFeatureStatus>(TypeKind::entity).collection<attribute(&IntfTcamFeatureStatus::status)>("status", IntfTcamFeatureStatus::attrStatus).done());
+  TypeRegistry::typeRegister(PerTcamFeatureStatus::typeDataStatic(),
+                             Describe<PerTcamFeatureStatus>(TypeKind::entity)
+                                 .value<&PerTcamFeatureStatus::intfId>("intfId")
+                                 .collection<attribute(&PerTcamFeatureStatus::status)>(
+                                     "status", PerTcamFeatureStatus::attrStatus)
+                                 .done());
+  TypeRegistry::typeRegister(
+      IntfPerTcamFeatureStatus::typeDataStatic(),
+      Describe<IntfPerTcamFeatureStatus>(TypeKind::entity).collection<attribute(&IntfPerTcamFeatureStatus::status)>("status", IntfPerTcamFeatureStatus::attrStatus, true).done());
+  TypeRegistry::typeRegister(SingleIntfFeatureStatus::typeDataStatic(),
+                             Describe<SingleIntfFeatureStatus>(TypeKind::entity)
+                                 .value<&SingleIntfFeatureStatus::intfId>("intfId")
+                                 .value<&SingleIntfFeatureStatus::status>("status", SingleIntfFeatureStatus::attrStatus)
+                                 .done());
+  TypeRegistry::typeRegister(
+      PerIntfFeatureStatus::typeDataStatic(),
+      Describe<PerIntfFeatureStatus>(TypeKind::entity).collection<attribute(&PerIntfFeatureStatus::status)>("status", PerIntfFeatureStatus::attrStatus, true).done());
+  TypeRegistry::typeRegister(
+      IntfFeatureStatus::typeDataStatic(),
+      Describe<IntfFeatureStatus>(TypeKind::entity).collection<attribute(&IntfFeatureStatus::status)>("status", IntfFeatureStatus::attrStatus).done());
+  TypeRegistry::typeRegister(
+      IntfPortMapFeatureConfig::typeDataStatic(),
+      Describe<IntfPortMapFeatureConfig>(TypeKind::entity).collection<attribute(&IntfPortMapFeatureConfig::config)>("config", IntfPortMapFeatureConfig::attrConfig).done());
   return true;
 }();
 }  // namespace

@@ -1,5 +1,6 @@
 #include "corvane/model/FeatureConfigStatusBase.h"
 
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
@@ -11,8 +12,8 @@ CORVANE_NODE_TYPE_DEFINE(FeatureStatusBase, "Corvane::FeatureStatusBase", Entity
 FeatureStatusBase::~FeatureStatusBase() = default;
 
 void detail::featureConfigStatusBaseTypesRegister() {
-  TypeRegistry::typeRegister(FeatureConfigBase::typeDataStatic());
-  TypeRegistry::typeRegister(FeatureStatusBase::typeDataStatic());
+  TypeRegistry::typeRegister(FeatureConfigBase::typeDataStatic(), Describe<FeatureConfigBase>(TypeKind::entity).done());
+  TypeRegistry::typeRegister(FeatureStatusBase::typeDataStatic(), Describe<FeatureStatusBase>(TypeKind::entity).done());
 }
 
 namespace {

@@ -1,5 +1,8 @@
 #include "corvane/model/IntfPortMapTypes.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 namespace {
@@ -49,5 +52,22 @@ bool IntfToPortMapSet::intfToPortMapSetDel(IntfId i) {
     spare_ = std::move(removed);
   return true;
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(PortMapSet::typeDataStatic(),
+                             Describe<PortMapSet>(TypeKind::entity)
+                                 .value<&PortMapSet::intfId>("intfId")
+                                 .collection<attribute(&PortMapSet::portMapSet)>("portMapSet", PortMapSet::attrPortMapSet)
+                                 .done());
+  TypeRegistry::typeRegister(IntfToPortMapSet::typeDataStatic(),
+                             Describe<IntfToPortMapSet>(TypeKind::entity)
+                                 .named()
+                                 .collection<attribute(&IntfToPortMapSet::intfToPortMapSet)>(
+                                     "intfToPortMapSet", IntfToPortMapSet::attrIntfToPortMapSet, true)
+                                 .done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

@@ -1,5 +1,8 @@
 #include "corvane/model/IntfTcamTypes.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(TcamSet, "Corvane::TcamSet", Entity)
@@ -39,5 +42,22 @@ bool IntfToTcamSet::intfToTcamSetDel(IntfId i) {
   if (removed->refCount() == 1 && removed->tcamSet().empty() && !removed->hasSubscribers()) spare_ = std::move(removed);
   return true;
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(TcamSet::typeDataStatic(),
+                             Describe<TcamSet>(TypeKind::entity)
+                                 .value<&TcamSet::intfId>("intfId")
+                                 .collection<attribute(&TcamSet::tcamSet)>("tcamSet", TcamSet::attrTcamSet)
+                                 .done());
+  TypeRegistry::typeRegister(IntfToTcamSet::typeDataStatic(),
+                             Describe<IntfToTcamSet>(TypeKind::entity)
+                                 .named()
+                                 .collection<attribute(&IntfToTcamSet::intfToTcamSet)>(
+                                     "intfToTcamSet", IntfToTcamSet::attrIntfToTcamSet, true)
+                                 .done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

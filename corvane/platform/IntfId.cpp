@@ -4,6 +4,9 @@
 
 #include <fmt/format.h>
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Net {
 
 namespace {
@@ -133,5 +136,15 @@ std::string IntfId::shortName() const {
 }
 
 std::ostream& operator<<(std::ostream& os, IntfId const& i) { return os << i.stringValue(); }
+
+CORVANE_VALUE_TYPE_DEFINE(IntfId, "Net::IntfId")
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  Corvane::TypeRegistry::typeRegister(IntfId::typeDataStatic(),
+                                      Corvane::Describe<IntfId>(Corvane::TypeKind::valueType).parsable().done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Net

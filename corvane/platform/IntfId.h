@@ -22,10 +22,16 @@
 #include "corvane/framework/Hash.h"
 #include "corvane/framework/TextForm.h"
 
+namespace Corvane {
+class TypeData;
+}  // namespace Corvane
+
 namespace Net {
 
 class CORVANE_API IntfId {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   static constexpr uint8_t kindEthernet = 1;
   static constexpr uint8_t kindPortChannel = 2;
   static constexpr uint8_t kindCpuTm = 3;

@@ -1,5 +1,8 @@
 #include "corvane/platform/LagConfig.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Interface {
 
 CORVANE_NODE_TYPE_DEFINE(EthLagIntfConfig, "Interface::EthLagIntfConfig", Corvane::Entity)
@@ -61,5 +64,27 @@ Ptr<EthPhyIntfLagConfig> Config::phyIntfDel(IntfId i) {
 }
 
 void Config::phyIntfDelAll() { collDelAll(phyIntf_, attrPhyIntf); }
+
+namespace {
+using Corvane::attribute;
+using Corvane::Describe;
+using Corvane::TypeKind;
+using Corvane::TypeRegistry;
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(
+      Interface::EthLagIntfConfig::typeDataStatic(),
+      Describe<Interface::EthLagIntfConfig>(TypeKind::entity).value<&Interface::EthLagIntfConfig::intfId>("intfId").done());
+  TypeRegistry::typeRegister(EthPhyIntfLagConfig::typeDataStatic(),
+                             Describe<EthPhyIntfLagConfig>(TypeKind::entity)
+                                 .value<&EthPhyIntfLagConfig::intfId>("intfId")
+                                 .value<&EthPhyIntfLagConfig::lag, &EthPhyIntfLagConfig::lagIs>(
+                                     "lag", EthPhyIntfLagConfig::attrLag)
+                                 .done());
+  TypeRegistry::typeRegister(
+      Config::typeDataStatic(),
+      Describe<Config>(TypeKind::entity).collection<attribute(&Config::phyIntf)>("phyIntf", Config::attrPhyIntf, true).done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Lag

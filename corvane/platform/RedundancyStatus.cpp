@@ -1,5 +1,8 @@
 #include "corvane/platform/RedundancyStatus.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 CORVANE_NODE_TYPE_DEFINE(RedundancyStatus, "RedundancyStatus", Corvane::NamedEntity)
 
 Corvane::Ptr<RedundancyStatus> RedundancyStatus::RedundancyStatusIs(std::string const& name) {
@@ -13,3 +16,11 @@ void RedundancyStatus::modeIs(Mode m) {
   mode_ = m;
   publishChange(attrMode, nullptr);
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  Corvane::TypeRegistry::typeRegister(RedundancyStatus::typeDataStatic(),
+                                      Corvane::Describe<RedundancyStatus>(Corvane::TypeKind::entity).named().done());
+  return true;
+}();
+}  // namespace

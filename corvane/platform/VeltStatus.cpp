@@ -1,5 +1,8 @@
 #include "corvane/platform/VeltStatus.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 #include <ostream>
 
 namespace Hardware::Velt {
@@ -43,6 +46,8 @@ void LagHwConfig::memberInfoIs(IntfId member, LagHwMemberInfo info) {
 bool LagHwConfig::memberInfoDel(IntfId member) { return collDel(memberInfo_, attrMemberInfo, member); }
 void LagHwConfig::memberInfoDelAll() { collDelAll(memberInfo_, attrMemberInfo); }
 
+CORVANE_VALUE_TYPE_DEFINE(LagHwMemberInfo, "Hardware::Velt::LagHwMemberInfo")
+
 }  // namespace Hardware::Velt
 
 namespace Hardware::VeltLag {
@@ -80,5 +85,32 @@ Ptr<Velt::LagHwConfig> Status::lagHwConfigDel(IntfId lag) {
 }
 
 void Status::lagHwConfigDelAll() { collDelAll(lagHwConfig_, attrLagHwConfig); }
+
+namespace {
+using Corvane::attribute;
+using Corvane::Describe;
+using Corvane::TypeKind;
+using Corvane::TypeRegistry;
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(Velt::Status::typeDataStatic(),
+                             Describe<Velt::Status>(TypeKind::entity)
+                                 .collection<attribute(&Velt::Status::intfIdToSystemTcamId)>(
+                                     "intfIdToSystemTcamId", Velt::Status::attrIntfIdToSystemTcamId)
+                                 .done());
+  TypeRegistry::typeRegister(Velt::LagHwMemberInfo::typeDataStatic(),
+                             Describe<Velt::LagHwMemberInfo>(TypeKind::valueType).done());
+  TypeRegistry::typeRegister(Velt::LagHwConfig::typeDataStatic(),
+                             Describe<Velt::LagHwConfig>(TypeKind::entity)
+                                 .value<&Velt::LagHwConfig::lagIntfId>("lagIntfId")
+                                 .collection<attribute(&Velt::LagHwConfig::memberInfo)>(
+                                     "memberInfo", Velt::LagHwConfig::attrMemberInfo)
+                                 .done());
+  TypeRegistry::typeRegister(Status::typeDataStatic(),
+                             Describe<Status>(TypeKind::entity)
+                                 .collection<attribute(&Status::lagHwConfig)>("lagHwConfig", Status::attrLagHwConfig, true)
+                                 .done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Hardware::VeltLag

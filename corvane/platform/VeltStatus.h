@@ -13,6 +13,10 @@
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
 
+namespace Corvane {
+class TypeData;
+}  // namespace Corvane
+
 namespace Hardware::Velt {
 
 using Net::IntfId;
@@ -43,6 +47,8 @@ class CORVANE_API Status : public Corvane::NamedEntity {
 // What the hardware reports of one LAG member.
 class CORVANE_API LagHwMemberInfo {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   LagHwMemberInfo() = default;
   LagHwMemberInfo(uint32_t memberIndex, bool active) : memberIndex_(memberIndex), active_(active) {}
   uint32_t memberIndex() const noexcept { return memberIndex_; }

@@ -4,6 +4,9 @@
 
 #include <fmt/format.h>
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Hardware::Velt {
 
 namespace {
@@ -106,5 +109,24 @@ std::ostream& operator<<(std::ostream& os, PortMap const& v) {
   return os << "PortMap(fap=" << v.fapId().value() << ", port=" << v.fapPortId().value()
             << ", core=" << v.localCoreId().value() << ")";
 }
+
+CORVANE_VALUE_TYPE_DEFINE(SystemTcamId, "Hardware::Velt::SystemTcamId")
+CORVANE_VALUE_TYPE_DEFINE(FapId, "Hardware::Velt::FapId")
+CORVANE_VALUE_TYPE_DEFINE(LocalCoreId, "Hardware::Velt::LocalCoreId")
+CORVANE_VALUE_TYPE_DEFINE(FapPortId, "Hardware::Velt::FapPortId")
+CORVANE_VALUE_TYPE_DEFINE(PortMap, "Hardware::Velt::PortMap")
+
+namespace {
+using Corvane::Describe;
+using Corvane::TypeKind;
+[[maybe_unused]] bool const registered = [] {
+  Corvane::TypeRegistry::typeRegister(SystemTcamId::typeDataStatic(), Describe<SystemTcamId>(TypeKind::valueType).parsable().done());
+  Corvane::TypeRegistry::typeRegister(FapId::typeDataStatic(), Describe<FapId>(TypeKind::valueType).done());
+  Corvane::TypeRegistry::typeRegister(LocalCoreId::typeDataStatic(), Describe<LocalCoreId>(TypeKind::valueType).done());
+  Corvane::TypeRegistry::typeRegister(FapPortId::typeDataStatic(), Describe<FapPortId>(TypeKind::valueType).done());
+  Corvane::TypeRegistry::typeRegister(PortMap::typeDataStatic(), Describe<PortMap>(TypeKind::valueType).parsable().done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Hardware::Velt

@@ -13,11 +13,17 @@
 #include "corvane/framework/Hash.h"
 #include "corvane/framework/TextForm.h"
 
+namespace Corvane {
+class TypeData;
+}  // namespace Corvane
+
 namespace Hardware::Velt {
 
 // One system TCAM. Default 2048; 65535 is reserved (an absent id in a stored optional).
 class CORVANE_API SystemTcamId {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   static constexpr uint16_t defaultValue = 2048;
   static constexpr uint16_t reservedNone = 65535;
 
@@ -39,6 +45,8 @@ class CORVANE_API SystemTcamId {
 // FAP number, 0 to 2048 (null). 2046 and 2047 are wildcards: every FAP.
 class CORVANE_API FapId {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   static constexpr uint16_t min = 0;
   static constexpr uint16_t null = 2048;
   static constexpr uint16_t wildcardA = 2046;
@@ -60,6 +68,8 @@ class CORVANE_API FapId {
 // Core number within a FAP, 0 to 6 (null). 4 and 5 are wildcards: every core.
 class CORVANE_API LocalCoreId {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   static constexpr uint16_t min = 0;
   static constexpr uint16_t null = 6;
   static constexpr uint16_t wildcardA = 4;
@@ -82,6 +92,8 @@ class CORVANE_API LocalCoreId {
 // through which the chip talks to the CPU.
 class CORVANE_API FapPortId {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   static constexpr uint32_t defaultValue = 256;
   static constexpr uint32_t cpuTmPortLast = 7;
 
@@ -101,6 +113,8 @@ class CORVANE_API FapPortId {
 // Text form: "PortMap(fap=3, port=17, core=1)".
 class CORVANE_API PortMap {
  public:
+  // Descriptor under which the type is registered with Corvane::TypeRegistry.
+  static Corvane::TypeData& typeDataStatic() noexcept;
   constexpr PortMap() noexcept = default;
   constexpr PortMap(FapId fap, FapPortId port, LocalCoreId core) noexcept
       : fapId_(fap), fapPortId_(port), localCoreId_(core) {}

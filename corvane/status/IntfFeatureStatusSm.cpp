@@ -6,8 +6,8 @@ namespace Corvane {
 
 namespace {
 auto const defaultHandler = [] {
-  TypeRegistry::typeRegister(FeatureStatusMergeSmBase::typeDataStatic());
-  TypeRegistry::typeRegister(IntfFeatureStatusSm::typeDataStatic());
+  smTypeRegister(FeatureStatusMergeSmBase::typeDataStatic());
+  smTypeRegister(IntfFeatureStatusSm::typeDataStatic());
   return getDebugHandler("IntfFeatureStatusSm");
 }();
 char const* const source = "IntfFeatureStatusSm";

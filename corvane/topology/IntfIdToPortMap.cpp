@@ -1,5 +1,8 @@
 #include "corvane/topology/IntfIdToPortMap.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(IntfIdToPortMap, "Corvane::IntfIdToPortMap", NamedEntity)
@@ -59,5 +62,20 @@ void IntfIdToPortMap::triggerDelayedNotif() {
   NodeHold self(*this);  // a reactor may drop the last other reference to the table
   keep->trigger(*publisher());
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(IntfIdToPortMap::typeDataStatic(),
+                             Describe<IntfIdToPortMap>(TypeKind::entity)
+                                 .named()
+                                 .collection<attribute(&IntfIdToPortMap::intfIdToPortMap)>(
+                                     "intfIdToPortMap", IntfIdToPortMap::attrIntfIdToPortMap)
+                                 .value<&IntfIdToPortMap::delayedNotifHolder, &IntfIdToPortMap::delayedNotifHolderIs>(
+                                     "delayedNotifHolder", IntfIdToPortMap::attrDelayedNotifHolder)
+                                 .action<&IntfIdToPortMap::triggerDelayedNotif>("triggerDelayedNotif")
+                                 .done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane
