@@ -9,7 +9,9 @@ namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(RootSm, "Corvane::RootSm", Entity)
 
-void smTypeRegister(TypeData const& type) { TypeRegistry::typeRegister(type, Describe<RootSm>(TypeKind::rootSm).done()); }
+void smTypeRegister(TypeData const& type) {
+  TypeRegistry::typeRegister(type, Describe<RootSm>(TypeKind::rootSm).done());
+}
 
 Ptr<DebugHandler> smModuleLoad(TypeData const& type, char const* sourceName) {
   TypeRegistry::typeRegister(RootSm::typeDataStatic(),

@@ -57,7 +57,9 @@ void OutputState::handleReady() {
 namespace {
 [[maybe_unused]] bool const registered = [] {
   TypeRegistry::typeRegister(InputSmScanState::typeDataStatic(),
-                             Describe<InputSmScanState>(TypeKind::entity).value<&InputSmScanState::idle>("idle").done());
+                             Describe<InputSmScanState>(TypeKind::entity)
+                                 .value<&InputSmScanState::idle>("idle")
+                                 .done());
   TypeRegistry::typeRegister(OutputState::typeDataStatic(),
                              Describe<OutputState>(TypeKind::entity).value<&OutputState::ready>("ready").done());
   return true;

@@ -31,7 +31,8 @@ DelayedNotifHolder::~DelayedNotifHolder() = default;
 
 namespace {
 [[maybe_unused]] bool const registered = [] {
-  TypeRegistry::typeRegister(DelayedNotifHolder::typeDataStatic(), Describe<DelayedNotifHolder>(TypeKind::node).creatable().done());
+  TypeRegistry::typeRegister(DelayedNotifHolder::typeDataStatic(),
+                             Describe<DelayedNotifHolder>(TypeKind::node).creatable().done());
   return true;
 }();
 }  // namespace

@@ -20,7 +20,8 @@ Ptr<Node> Directory::entry(std::string_view name) const {
   return it == entry_.end() ? Ptr<Node>() : it->second;
 }
 
-Ptr<Node> Directory::entityIs(std::string const& name, std::string_view typeName, std::vector<std::string> const& args) {
+Ptr<Node> Directory::entityIs(std::string const& name, std::string_view typeName,
+                              std::vector<std::string> const& args) {
   TypeData const& type = Reflect::type(typeName);
   TypeDescription const& d = Reflect::description(type);
   if (!d.createNamed && !d.create) {

@@ -33,10 +33,15 @@ std::ostream& EnumTable::print(std::ostream& os, uint64_t v) const {
   return os << n;
 }
 
-uint64_t EnumTable::parse(std::string_view text) const {
+std::optional<uint64_t> EnumTable::find(std::string_view name) const noexcept {
   for (size_t i = 0; i < size_; ++i) {
-    if (names_[i] && text == names_[i]) return i;
+    if (names_[i] && name == names_[i]) return i;
   }
+  return std::nullopt;
+}
+
+uint64_t EnumTable::parse(std::string_view text) const {
+  if (std::optional<uint64_t> const v = find(text)) return *v;
   uint64_t v = 0;
   auto const [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec == std::errc() && end == text.data() + text.size() && !name(v).empty()) return v;
@@ -181,7 +186,9 @@ std::vector<AttributeDesc const*> Reflect::attributes(TypeData const& type) {
 std::string Reflect::read(Node const& node, std::string_view attr) {
   AttributeDesc const& a = attributeOfKind(node, attr);
   if (a.text) return a.text(node);
-  if (!a.entries) throw ReflectionError(fmt::format("{} is an action and has no value", qualified(node.typeData(), attr)));
+  if (!a.entries) {
+    throw ReflectionError(fmt::format("{} is an action and has no value", qualified(node.typeData(), attr)));
+  }
   std::string out = "{";
   bool const set = a.typeName.empty();
   a.entries(node, [&](std::string const& k, std::string const& v, Node const*) {

@@ -67,6 +67,8 @@ class CORVANE_API EnumTable {
   std::ostream& print(std::ostream& os, uint64_t v) const;
   // The value of an enumerator name or of a listed number; ParseError otherwise.
   uint64_t parse(std::string_view text) const;
+  // The value of an enumerator name (names only); nullopt otherwise.
+  std::optional<uint64_t> find(std::string_view name) const noexcept;
   // v itself when it has an enumerator; RangeError otherwise.
   uint64_t checked(uint64_t v) const;
   // Registers the enumeration (kind, enumerators, parsing) with the registry.

@@ -229,53 +229,49 @@ void SingleIntfFeatureStatus::statusIs(Ptr<FeatureStatusBase> payload) {
 }
 
 namespace {
+// A table of payloads or of children: one keyed collection.
+template <class T, auto Get>
+void tableRegister(char const* name, uint32_t attr, bool children = false) {
+  TypeRegistry::typeRegister(T::typeDataStatic(),
+                             Describe<T>(TypeKind::entity).template collection<Get>(name, attr, children).done());
+}
+
 // The payload bases go first, whichever module's initializer runs first.
 [[maybe_unused]] bool const registered = [] {
   detail::featureConfigStatusBaseTypesRegister();
-  // Payload tables and tables of children: one keyed collection each.
   TypeRegistry::typeRegister(LagMemberSet::typeDataStatic(),
                              Describe<LagMemberSet>(TypeKind::entity)
                                  .value<&LagMemberSet::lagIntfId>("lagIntfId")
                                  .collection<attribute(&LagMemberSet::memberSet)>("memberSet", 0)
                                  .done());
-  TypeRegistry::typeRegister(
-      LagToMemberSet::typeDataStatic(),
-      Describe<LagToMemberSet>(TypeKind::entity).collection<attribute(&LagToMemberSet::lagMemberSet)>("lagMemberSet", 0, true).done());
+  tableRegister<LagToMemberSet, attribute(&LagToMemberSet::lagMemberSet)>("lagMemberSet", 0, true);
   TypeRegistry::typeRegister(IntfIdSystemTcamId::typeDataStatic(),
                              Describe<IntfIdSystemTcamId>(TypeKind::valueType).parsable().done());
-  TypeRegistry::typeRegister(IntfIdPortMap::typeDataStatic(), Describe<IntfIdPortMap>(TypeKind::valueType).parsable().done());
-  TypeRegistry::typeRegister(
-      IntfFeatureConfig::typeDataStatic(),
-      Describe<IntfFeatureConfig>(TypeKind::entity).collection<attribute(&IntfFeatureConfig::config)>("config", IntfFeatureConfig::attrConfig).done());
-  TypeRegistry::typeRegister(
-      IntfTcamFeatureConfig::typeDataStatic(),
-      Describe<IntfTcamFeatureConfig>(TypeKind::entity).collection<attribute(&IntfTcamFeatureConfig::config)>("config", IntfTcamFeatureConfig::attrConfig).done());
-  TypeRegistry::typeRegister(
-      IntfTcamFeatureStatus::typeDataStatic(),
-      Describe<IntfTcamFeatureStatus>(TypeKind::entity).collection<attribute(&IntfTcamFeatureStatus::status)>("status", IntfTcamFeatureStatus::attrStatus).done());
+  TypeRegistry::typeRegister(IntfIdPortMap::typeDataStatic(),
+                             Describe<IntfIdPortMap>(TypeKind::valueType).parsable().done());
+  tableRegister<IntfFeatureConfig, attribute(&IntfFeatureConfig::config)>("config", IntfFeatureConfig::attrConfig);
+  tableRegister<IntfTcamFeatureConfig, attribute(&IntfTcamFeatureConfig::config)>(
+      "config", IntfTcamFeatureConfig::attrConfig);
+  tableRegister<IntfTcamFeatureStatus, attribute(&IntfTcamFeatureStatus::status)>(
+      "status", IntfTcamFeatureStatus::attrStatus);
   TypeRegistry::typeRegister(PerTcamFeatureStatus::typeDataStatic(),
                              Describe<PerTcamFeatureStatus>(TypeKind::entity)
                                  .value<&PerTcamFeatureStatus::intfId>("intfId")
                                  .collection<attribute(&PerTcamFeatureStatus::status)>(
                                      "status", PerTcamFeatureStatus::attrStatus)
                                  .done());
-  TypeRegistry::typeRegister(
-      IntfPerTcamFeatureStatus::typeDataStatic(),
-      Describe<IntfPerTcamFeatureStatus>(TypeKind::entity).collection<attribute(&IntfPerTcamFeatureStatus::status)>("status", IntfPerTcamFeatureStatus::attrStatus, true).done());
+  tableRegister<IntfPerTcamFeatureStatus, attribute(&IntfPerTcamFeatureStatus::status)>(
+      "status", IntfPerTcamFeatureStatus::attrStatus, true);
   TypeRegistry::typeRegister(SingleIntfFeatureStatus::typeDataStatic(),
                              Describe<SingleIntfFeatureStatus>(TypeKind::entity)
                                  .value<&SingleIntfFeatureStatus::intfId>("intfId")
                                  .value<&SingleIntfFeatureStatus::status>("status", SingleIntfFeatureStatus::attrStatus)
                                  .done());
-  TypeRegistry::typeRegister(
-      PerIntfFeatureStatus::typeDataStatic(),
-      Describe<PerIntfFeatureStatus>(TypeKind::entity).collection<attribute(&PerIntfFeatureStatus::status)>("status", PerIntfFeatureStatus::attrStatus, true).done());
-  TypeRegistry::typeRegister(
-      IntfFeatureStatus::typeDataStatic(),
-      Describe<IntfFeatureStatus>(TypeKind::entity).collection<attribute(&IntfFeatureStatus::status)>("status", IntfFeatureStatus::attrStatus).done());
-  TypeRegistry::typeRegister(
-      IntfPortMapFeatureConfig::typeDataStatic(),
-      Describe<IntfPortMapFeatureConfig>(TypeKind::entity).collection<attribute(&IntfPortMapFeatureConfig::config)>("config", IntfPortMapFeatureConfig::attrConfig).done());
+  tableRegister<PerIntfFeatureStatus, attribute(&PerIntfFeatureStatus::status)>(
+      "status", PerIntfFeatureStatus::attrStatus, true);
+  tableRegister<IntfFeatureStatus, attribute(&IntfFeatureStatus::status)>("status", IntfFeatureStatus::attrStatus);
+  tableRegister<IntfPortMapFeatureConfig, attribute(&IntfPortMapFeatureConfig::config)>(
+      "config", IntfPortMapFeatureConfig::attrConfig);
   return true;
 }();
 }  // namespace

@@ -58,7 +58,8 @@ namespace {
   TypeRegistry::typeRegister(PortMapSet::typeDataStatic(),
                              Describe<PortMapSet>(TypeKind::entity)
                                  .value<&PortMapSet::intfId>("intfId")
-                                 .collection<attribute(&PortMapSet::portMapSet)>("portMapSet", PortMapSet::attrPortMapSet)
+                                 .collection<attribute(&PortMapSet::portMapSet)>("portMapSet",
+                                                                                 PortMapSet::attrPortMapSet)
                                  .done());
   TypeRegistry::typeRegister(IntfToPortMapSet::typeDataStatic(),
                              Describe<IntfToPortMapSet>(TypeKind::entity)

@@ -14,7 +14,9 @@ namespace {
 [[maybe_unused]] bool const registered = [] {
   TypeRegistry::typeRegister(
       PortToLag::typeDataStatic(),
-      Describe<PortToLag>(TypeKind::entity).collection<attribute(&PortToLag::portToLag)>("portToLag", PortToLag::attrPortToLag).done());
+      Describe<PortToLag>(TypeKind::entity)
+          .collection<attribute(&PortToLag::portToLag)>("portToLag", PortToLag::attrPortToLag)
+          .done());
   return true;
 }();
 }  // namespace

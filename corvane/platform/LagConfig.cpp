@@ -73,7 +73,9 @@ using Corvane::TypeRegistry;
 [[maybe_unused]] bool const registered = [] {
   TypeRegistry::typeRegister(
       Interface::EthLagIntfConfig::typeDataStatic(),
-      Describe<Interface::EthLagIntfConfig>(TypeKind::entity).value<&Interface::EthLagIntfConfig::intfId>("intfId").done());
+      Describe<Interface::EthLagIntfConfig>(TypeKind::entity)
+          .value<&Interface::EthLagIntfConfig::intfId>("intfId")
+          .done());
   TypeRegistry::typeRegister(EthPhyIntfLagConfig::typeDataStatic(),
                              Describe<EthPhyIntfLagConfig>(TypeKind::entity)
                                  .value<&EthPhyIntfLagConfig::intfId>("intfId")
@@ -82,7 +84,9 @@ using Corvane::TypeRegistry;
                                  .done());
   TypeRegistry::typeRegister(
       Config::typeDataStatic(),
-      Describe<Config>(TypeKind::entity).collection<attribute(&Config::phyIntf)>("phyIntf", Config::attrPhyIntf, true).done());
+      Describe<Config>(TypeKind::entity)
+          .collection<attribute(&Config::phyIntf)>("phyIntf", Config::attrPhyIntf, true)
+          .done());
   return true;
 }();
 }  // namespace

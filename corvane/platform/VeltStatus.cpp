@@ -107,7 +107,8 @@ using Corvane::TypeRegistry;
                                  .done());
   TypeRegistry::typeRegister(Status::typeDataStatic(),
                              Describe<Status>(TypeKind::entity)
-                                 .collection<attribute(&Status::lagHwConfig)>("lagHwConfig", Status::attrLagHwConfig, true)
+                                 .collection<attribute(&Status::lagHwConfig)>("lagHwConfig",
+                                                                               Status::attrLagHwConfig, true)
                                  .done());
   return true;
 }();

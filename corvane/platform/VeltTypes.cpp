@@ -120,11 +120,16 @@ namespace {
 using Corvane::Describe;
 using Corvane::TypeKind;
 [[maybe_unused]] bool const registered = [] {
-  Corvane::TypeRegistry::typeRegister(SystemTcamId::typeDataStatic(), Describe<SystemTcamId>(TypeKind::valueType).parsable().done());
-  Corvane::TypeRegistry::typeRegister(FapId::typeDataStatic(), Describe<FapId>(TypeKind::valueType).done());
-  Corvane::TypeRegistry::typeRegister(LocalCoreId::typeDataStatic(), Describe<LocalCoreId>(TypeKind::valueType).done());
-  Corvane::TypeRegistry::typeRegister(FapPortId::typeDataStatic(), Describe<FapPortId>(TypeKind::valueType).done());
-  Corvane::TypeRegistry::typeRegister(PortMap::typeDataStatic(), Describe<PortMap>(TypeKind::valueType).parsable().done());
+  Corvane::TypeRegistry::typeRegister(SystemTcamId::typeDataStatic(),
+                                      Describe<SystemTcamId>(TypeKind::valueType).parsable().done());
+  Corvane::TypeRegistry::typeRegister(FapId::typeDataStatic(),
+                                      Describe<FapId>(TypeKind::valueType).done());
+  Corvane::TypeRegistry::typeRegister(LocalCoreId::typeDataStatic(),
+                                      Describe<LocalCoreId>(TypeKind::valueType).done());
+  Corvane::TypeRegistry::typeRegister(FapPortId::typeDataStatic(),
+                                      Describe<FapPortId>(TypeKind::valueType).done());
+  Corvane::TypeRegistry::typeRegister(PortMap::typeDataStatic(),
+                                      Describe<PortMap>(TypeKind::valueType).parsable().done());
   return true;
 }();
 }  // namespace

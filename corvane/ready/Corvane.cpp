@@ -37,7 +37,10 @@ namespace {
   using TcamReady = TcamDbStatusInterfaceReady;
   TypeRegistry::typeRegister(
       TcamReady::typeDataStatic(),
-      Describe<TcamReady>(TypeKind::entity).named().value<&TcamReady::ready, &TcamReady::readyIs>("ready", TcamReady::attrReady).done());
+      Describe<TcamReady>(TypeKind::entity)
+          .named()
+          .value<&TcamReady::ready, &TcamReady::readyIs>("ready", TcamReady::attrReady)
+          .done());
   using Container = RedundancyStatusContainer;
   TypeRegistry::typeRegister(Container::typeDataStatic(),
                              Describe<Container>(TypeKind::entity)

@@ -9,8 +9,8 @@
 
 namespace VeltInLif {
 
+using Corvane::EnumTable;
 using Corvane::ParseError;
-using Corvane::printEnum;
 using Corvane::RangeError;
 
 namespace {
@@ -25,6 +25,25 @@ constexpr char const* kFeatureNames[] = {"featureUnknown",          "featureVelt
                                          "featureVeltVlanTrans",    "featureVeltReflectorPort",
                                          "featureA",                "featureB"};
 constexpr char const* kResultTypeNames[] = {"acMp"};
+
+// The tables are built on first use: another module may name these enumerations while
+// it registers at load, before this file's own statics are set up.
+EnumTable& resourceTypes() {
+  static EnumTable table("VeltInLif::InLifResourceType", kResourceTypeNames);
+  return table;
+}
+EnumTable& tableTypes() {
+  static EnumTable table("VeltInLif::InLifTableType", kTableTypeNames);
+  return table;
+}
+EnumTable& features() {
+  static EnumTable table("VeltInLif::InLifFeature", kFeatureNames);
+  return table;
+}
+EnumTable& resultTypes() {
+  static EnumTable table("VeltInLif::ResultType", kResultTypeNames);
+  return table;
+}
 
 // Reads the framework text form "<Type>(attr=value, attr=value, ...)" one attribute at
 // a time, in declaration order. Anything wrong raises ParseError naming the attribute
@@ -52,19 +71,17 @@ class Reader {
     return v;
   }
 
-  template <size_t N>
-  uint8_t enumerator(char const* name, char const* const (&names)[N]) {
+  // An enumerator by name; the text form never writes an enumeration as a number.
+  template <class E>
+  E enumerator(char const* name) {
     attr(name);
     size_t end = pos_;
     while (end < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[end])) || text_[end] == '_')) ++end;
     std::string_view const word = text_.substr(pos_, end - pos_);
-    for (size_t i = 0; i < N; ++i) {
-      if (word == names[i]) {
-        pos_ = end;
-        return static_cast<uint8_t>(i);
-      }
-    }
-    fail(name, fmt::format("'{}' is not an enumerator", word));
+    std::optional<uint64_t> const v = enumTable(E{}).find(word);
+    if (!v) fail(name, fmt::format("'{}' is not an enumerator", word));
+    pos_ = end;
+    return static_cast<E>(*v);
   }
 
   // A nested value read by its own parsePrefix; its range errors name this attribute.
@@ -133,7 +150,7 @@ void widthCheck(char const* name, unsigned bits, uint32_t v) {
 
 size_t InLifResourceKey::parsePrefix(std::string_view text, InLifResourceKey& out) {
   Reader r(text, "VeltInLif::InLifResourceKey");
-  auto const type = static_cast<InLifResourceType>(r.enumerator("type", kResourceTypeNames));
+  auto const type = r.enumerator<InLifResourceType>("type");
   uint64_t const dword0 = r.number("dword0", 64);
   uint64_t const dword1 = r.number("dword1", 64);
   size_t const used = r.end();
@@ -147,7 +164,7 @@ InLifResourceKey::InLifResourceKey(std::string_view text) : InLifResourceKey(par
 
 size_t InLifKey::parsePrefix(std::string_view text, InLifKey& out) {
   Reader r(text, "VeltInLif::InLifKey");
-  auto const table = static_cast<InLifTableType>(r.enumerator("table", kTableTypeNames));
+  auto const table = r.enumerator<InLifTableType>("table");
   InLifResourceKey const resKey = r.value<InLifResourceKey>("resKey");
   size_t const used = r.end();
   out = InLifKey(table, resKey);
@@ -213,7 +230,7 @@ uint64_t InLifEntry::hash(uint64_t seed) const noexcept {
 
 InLifEntry InLifEntry::parse(std::string_view text) {
   Reader r(text, "VeltInLif::InLifEntry");
-  InLifEntry e(static_cast<ResultType>(r.enumerator("resultType", kResultTypeNames)));
+  InLifEntry e(r.enumerator<ResultType>("resultType"));
   e.fodoAssignmentMode_ = static_cast<uint8_t>(r.number("fodoAssignmentMode", fodoAssignmentModeBits));
   e.fodo_ = static_cast<uint16_t>(r.number("fodo", fodoBits));
   e.propagationProf_ = static_cast<uint8_t>(r.number("propagationProf", propagationProfBits));
@@ -272,12 +289,15 @@ bool InLifFeatureUtil::isFeatureCohab(InLifFeature feature) {
 
 // ---- Text forms --------------------------------------------------------------------
 
-std::ostream& operator<<(std::ostream& os, InLifResourceType v) {
-  return printEnum(os, kResourceTypeNames, unsigned(v));
-}
-std::ostream& operator<<(std::ostream& os, InLifTableType v) { return printEnum(os, kTableTypeNames, unsigned(v)); }
-std::ostream& operator<<(std::ostream& os, InLifFeature v) { return printEnum(os, kFeatureNames, unsigned(v)); }
-std::ostream& operator<<(std::ostream& os, ResultType v) { return printEnum(os, kResultTypeNames, unsigned(v)); }
+EnumTable const& enumTable(InLifResourceType) noexcept { return resourceTypes(); }
+EnumTable const& enumTable(InLifTableType) noexcept { return tableTypes(); }
+EnumTable const& enumTable(InLifFeature) noexcept { return features(); }
+EnumTable const& enumTable(ResultType) noexcept { return resultTypes(); }
+
+std::ostream& operator<<(std::ostream& os, InLifResourceType v) { return resourceTypes().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, InLifTableType v) { return tableTypes().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, InLifFeature v) { return features().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, ResultType v) { return resultTypes().print(os, uint64_t(v)); }
 
 std::ostream& operator<<(std::ostream& os, InLifResourceKey const& v) {
   return os << "VeltInLif::InLifResourceKey(type=" << v.type() << ", dword0=" << v.dword0()
@@ -322,11 +342,22 @@ Corvane::TypeData& InLifFeatureUtil::typeDataStatic() noexcept {
 
 namespace {
 [[maybe_unused]] bool const registered = [] {
-  for (Corvane::TypeData const* t : {&InLifResourceKey::typeDataStatic(), &InLifKey::typeDataStatic(),
-                                     &InLifEntry::typeDataStatic(), &InLifResourceUtil::typeDataStatic(),
-                                     &InLifFeatureUtil::typeDataStatic()}) {
-    Corvane::TypeRegistry::typeRegister(*t);
-  }
+  using Corvane::Describe;
+  using Corvane::TypeKind;
+  using Corvane::TypeRegistry;
+  for (EnumTable* t : {&resourceTypes(), &tableTypes(), &features(), &resultTypes()}) t->typeRegister();
+  TypeRegistry::typeRegister(InLifResourceKey::typeDataStatic(),
+                             Describe<InLifResourceKey>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(InLifKey::typeDataStatic(), Describe<InLifKey>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(InLifEntry::typeDataStatic(), Describe<InLifEntry>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(InLifResourceUtil::typeDataStatic(),
+                             Describe<InLifResourceUtil>(TypeKind::utility)
+                                 .operation<&InLifResourceUtil::resourceToTableType>("resourceToTableType")
+                                 .done());
+  TypeRegistry::typeRegister(InLifFeatureUtil::typeDataStatic(),
+                             Describe<InLifFeatureUtil>(TypeKind::utility)
+                                 .operation<&InLifFeatureUtil::isFeatureCohab>("isFeatureCohab")
+                                 .done());
   return true;
 }();
 }  // namespace

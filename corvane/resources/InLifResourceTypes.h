@@ -13,6 +13,7 @@
 #include "corvane/framework/Export.h"
 #include "corvane/framework/Hash.h"
 #include "corvane/framework/Node.h"
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TextForm.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
@@ -20,6 +21,8 @@
 
 namespace VeltInLif {
 
+// Each enumeration's table (enumTable, next to it) gives its text form, its parsing and
+// its registry entry.
 enum class InLifResourceType : uint8_t {
   unknown = 0,
   dropLif = 1,
@@ -32,9 +35,11 @@ enum class InLifResourceType : uint8_t {
   vlanTrans = 8,
   reflectorPort = 9,
 };
+CORVANE_API Corvane::EnumTable const& enumTable(InLifResourceType) noexcept;
 
 // The stored values do not follow the table numbers: inLif1 is 0.
 enum class InLifTableType : uint8_t { inLif1 = 0, inLif23 = 1, inLif0 = 2 };
+CORVANE_API Corvane::EnumTable const& enumTable(InLifTableType) noexcept;
 
 enum class InLifFeature : uint8_t {
   featureUnknown = 0,
@@ -48,8 +53,10 @@ enum class InLifFeature : uint8_t {
   featureA = 8,
   featureB = 9,
 };
+CORVANE_API Corvane::EnumTable const& enumTable(InLifFeature) noexcept;
 
 enum class ResultType : uint8_t { acMp = 0 };
+CORVANE_API Corvane::EnumTable const& enumTable(ResultType) noexcept;
 
 // Names one in-LIF resource: its kind and two words the hardware layer gives meaning to.
 // Text form: "VeltInLif::InLifResourceKey(type=switchPort, dword0=5, dword1=0)".

@@ -1,6 +1,5 @@
 #include "corvane/resources/VlanDomainResourceTypes.h"
 
-#include <array>
 #include <ostream>
 #include <string>
 
@@ -13,36 +12,41 @@ namespace VeltVlanDomain {
 
 namespace {
 
-constexpr std::array<std::string_view, vlanDomainFeatureMax + 1> featureNames = {
-    "featureUnknown", "featureVeltRoutedPort", "featureVeltL3SubIntf", "featureVeltVlanTrans"};
+constexpr char const* featureNames[vlanDomainFeatureMax + 1] = {"featureUnknown", "featureVeltRoutedPort",
+                                                                "featureVeltL3SubIntf", "featureVeltVlanTrans"};
 
 constexpr char const* featureTypeName = "VeltVlanDomain::VlanDomainFeature";
 
+// Built on first use: another module may name the enumeration while it registers at
+// load, before this file's own statics are set up.
+Corvane::EnumTable& features() {
+  static Corvane::EnumTable table(featureTypeName, featureNames);
+  return table;
+}
+
 }  // namespace
 
+Corvane::EnumTable const& enumTable(VlanDomainFeature) noexcept { return features(); }
+
 std::ostream& operator<<(std::ostream& os, VlanDomainFeature feature) {
-  std::string_view const name = vlanDomainFeatureName(feature);
-  if (name.empty()) return os << unsigned(vlanDomainFeatureValue(feature));
-  return os << name;
+  return features().print(os, vlanDomainFeatureValue(feature));
 }
 
 std::string_view vlanDomainFeatureName(VlanDomainFeature feature) noexcept {
-  uint8_t const v = vlanDomainFeatureValue(feature);
-  return v <= vlanDomainFeatureMax ? featureNames[v] : std::string_view();
+  return features().name(vlanDomainFeatureValue(feature));
 }
 
 VlanDomainFeature vlanDomainFeatureFromValue(uint32_t value) {
-  if (value > vlanDomainFeatureMax) {
+  if (features().name(value).empty()) {
     throw Corvane::RangeError(fmt::format("{}: {} is not a listed feature", featureTypeName, value));
   }
   return static_cast<VlanDomainFeature>(value);
 }
 
 VlanDomainFeature vlanDomainFeatureFromName(std::string_view name) {
-  for (size_t i = 0; i < featureNames.size(); ++i) {
-    if (featureNames[i] == name) return static_cast<VlanDomainFeature>(i);
-  }
-  throw Corvane::ParseError(featureTypeName, fmt::format("{}: unknown name '{}'", featureTypeName, name));
+  std::optional<uint64_t> const v = features().find(name);
+  if (!v) throw Corvane::ParseError(featureTypeName, fmt::format("{}: unknown name '{}'", featureTypeName, name));
+  return static_cast<VlanDomainFeature>(*v);
 }
 
 Corvane::TypeData& VlanDomainFeatureUtil::typeDataStatic() noexcept {
@@ -66,7 +70,11 @@ bool VlanDomainFeatureUtil::isFeatureCohab(VlanDomainFeature feature) {
 
 namespace {
 [[maybe_unused]] bool const registered = [] {
-  Corvane::TypeRegistry::typeRegister(VlanDomainFeatureUtil::typeDataStatic());
+  features().typeRegister();
+  Corvane::TypeRegistry::typeRegister(VlanDomainFeatureUtil::typeDataStatic(),
+                                      Corvane::Describe<VlanDomainFeatureUtil>(Corvane::TypeKind::utility)
+                                          .operation<&VlanDomainFeatureUtil::isFeatureCohab>("isFeatureCohab")
+                                          .done());
   return true;
 }();
 }  // namespace

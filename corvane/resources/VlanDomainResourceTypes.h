@@ -9,6 +9,7 @@
 
 #include "corvane/framework/Export.h"
 #include "corvane/framework/Node.h"
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TextForm.h"
 
 namespace VeltVlanDomain {
@@ -21,6 +22,10 @@ enum class VlanDomainFeature : uint8_t {
 };
 
 inline constexpr uint8_t vlanDomainFeatureMax = 3;
+
+// The names, parsing and registry entry of the feature list; the conversions below
+// are its shorthands.
+CORVANE_API Corvane::EnumTable const& enumTable(VlanDomainFeature) noexcept;
 
 // The enumerator's name; a number outside the list prints as that number.
 CORVANE_API std::ostream& operator<<(std::ostream& os, VlanDomainFeature feature);

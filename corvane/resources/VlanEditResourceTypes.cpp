@@ -1,5 +1,6 @@
 #include "corvane/resources/VlanEditResourceTypes.h"
 
+#include <optional>
 #include <ostream>
 
 #include <fmt/format.h>
@@ -25,10 +26,44 @@ constexpr char const* kEveVidNames[] = {"eveVidSrcEmpty",     "eveVidSrcOuterTag
                                         "eveVidSrcEditInfo2", "eveVidSrcEditInfo3"};
 constexpr char const* kEvePcpNames[] = {"evePcpDeiSrcEmpty", "evePcpDeiSrcOuterTag", "evePcpDeiSrcInnerTag",
                                         "evePcpDeiSrcMap"};
+constexpr char const* kIveProfileNames[] = {"iveProfileDefaultOp"};
+constexpr char const* kEveProfileNames[] = {"eveProfileDefaultOp"};
 constexpr char const* kStatusNames[] = {"error", "profileAllocError", "hwResourceFull", "success"};
-constexpr char const* kFeatureNames[] = {"featureVeltRoutedPort", "featureVeltL3SubIntf", "featureVeltDefault",
-                                         "featureVeltVlanTrans",  "featureVeltInLif",     "featureA",
-                                         "featureB"};
+
+// The tables are built on first use: another module may name these enumerations while
+// it registers at load, before this file's own statics are set up.
+EnumTable& directions() {
+  static EnumTable table("Corvane::VlanOp::VlanOpDir", kDirNames);
+  return table;
+}
+EnumTable& iveVidSources() {
+  static EnumTable table("Corvane::IveVlanIdSource", kIveVidNames);
+  return table;
+}
+EnumTable& ivePcpDeiSources() {
+  static EnumTable table("Corvane::IveVlanPcpDeiSource", kIvePcpNames);
+  return table;
+}
+EnumTable& eveVidSources() {
+  static EnumTable table("Corvane::EveVlanIdSource", kEveVidNames);
+  return table;
+}
+EnumTable& evePcpDeiSources() {
+  static EnumTable table("Corvane::EvePcpDeiSource", kEvePcpNames);
+  return table;
+}
+EnumTable& iveProfiles() {
+  static EnumTable table("Corvane::IveProfile", kIveProfileNames);
+  return table;
+}
+EnumTable& eveProfiles() {
+  static EnumTable table("Corvane::EveProfile", kEveProfileNames);
+  return table;
+}
+EnumTable& statusCodes() {
+  static EnumTable table("Corvane::StatusCode", kStatusNames);
+  return table;
+}
 
 bool expect(std::string_view text, size_t& pos, std::string_view what) {
   if (text.substr(pos, what.size()) != what) return false;
@@ -73,14 +108,12 @@ size_t parseVlanOp(std::string_view text, char const* typeName, VlanOp& out) {
       !expect(text, pos, ", direction=")) {
     return 0;
   }
-  for (uint8_t d = 0; d < std::size(kDirNames); ++d) {
-    size_t p = pos;
-    if (expect(text, p, kDirNames[d]) && expect(text, p, ")")) {
-      out = VlanOp(dword0, static_cast<VlanOp::VlanOpDir>(d));
-      return p;
-    }
-  }
-  return 0;
+  size_t const close = text.find(')', pos);
+  if (close == std::string_view::npos) return 0;
+  std::optional<uint64_t> const direction = directions().find(text.substr(pos, close - pos));
+  if (!direction) return 0;
+  out = VlanOp(dword0, static_cast<VlanOp::VlanOpDir>(*direction));
+  return close + 1;
 }
 
 template <class T>
@@ -197,22 +230,25 @@ uint64_t VlanEditResourceKey::hash(uint64_t seed) const noexcept {
 
 // ---- Text forms --------------------------------------------------------------------
 
-std::ostream& operator<<(std::ostream& os, VlanOp::VlanOpDir v) { return printEnum(os, kDirNames, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, IveVlanIdSource v) { return printEnum(os, kIveVidNames, uint64_t(v)); }
+EnumTable const& enumTable(VlanOp::VlanOpDir) noexcept { return directions(); }
+EnumTable const& enumTable(IveVlanIdSource) noexcept { return iveVidSources(); }
+EnumTable const& enumTable(IveVlanPcpDeiSource) noexcept { return ivePcpDeiSources(); }
+EnumTable const& enumTable(EveVlanIdSource) noexcept { return eveVidSources(); }
+EnumTable const& enumTable(EvePcpDeiSource) noexcept { return evePcpDeiSources(); }
+EnumTable const& enumTable(IveProfile) noexcept { return iveProfiles(); }
+EnumTable const& enumTable(EveProfile) noexcept { return eveProfiles(); }
+EnumTable const& enumTable(StatusCode) noexcept { return statusCodes(); }
+
+std::ostream& operator<<(std::ostream& os, VlanOp::VlanOpDir v) { return directions().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, IveVlanIdSource v) { return iveVidSources().print(os, uint64_t(v)); }
 std::ostream& operator<<(std::ostream& os, IveVlanPcpDeiSource v) {
-  return printEnum(os, kIvePcpNames, uint64_t(v));
+  return ivePcpDeiSources().print(os, uint64_t(v));
 }
-std::ostream& operator<<(std::ostream& os, EveVlanIdSource v) { return printEnum(os, kEveVidNames, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, EvePcpDeiSource v) { return printEnum(os, kEvePcpNames, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, IveProfile v) {
-  if (v == IveProfile::iveProfileDefaultOp) return os << "iveProfileDefaultOp";
-  return os << uint32_t(v);
-}
-std::ostream& operator<<(std::ostream& os, EveProfile v) {
-  if (v == EveProfile::eveProfileDefaultOp) return os << "eveProfileDefaultOp";
-  return os << uint32_t(v);
-}
-std::ostream& operator<<(std::ostream& os, StatusCode v) { return printEnum(os, kStatusNames, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, EveVlanIdSource v) { return eveVidSources().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, EvePcpDeiSource v) { return evePcpDeiSources().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, IveProfile v) { return iveProfiles().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, EveProfile v) { return eveProfiles().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, StatusCode v) { return statusCodes().print(os, uint64_t(v)); }
 std::ostream& operator<<(std::ostream& os, TagFormat const& v) { return os << unsigned(v.value()); }
 
 namespace {
@@ -268,6 +304,18 @@ TypeData& VlanEditResourceKey::typeDataStatic() noexcept {
 
 namespace VeltVlanEdit {
 
+namespace {
+constexpr char const* kFeatureNames[] = {"featureVeltRoutedPort", "featureVeltL3SubIntf", "featureVeltDefault",
+                                         "featureVeltVlanTrans",  "featureVeltInLif",     "featureA",
+                                         "featureB"};
+Corvane::EnumTable& features() {
+  static Corvane::EnumTable table("VeltVlanEdit::VlanEditFeature", kFeatureNames);
+  return table;
+}
+}  // namespace
+
+Corvane::EnumTable const& enumTable(VlanEditFeature) noexcept { return features(); }
+
 bool VlanEditFeatureUtil::isFeatureCohab(VlanEditFeature feature) {
   // Every VLAN-edit feature shares today; the switch makes a new enumerator a
   // conscious choice rather than a silent yes.
@@ -289,21 +337,31 @@ Corvane::TypeData& VlanEditFeatureUtil::typeDataStatic() noexcept {
   return td;
 }
 
-std::ostream& operator<<(std::ostream& os, VlanEditFeature v) {
-  return Corvane::printEnum(os, Corvane::kFeatureNames, uint64_t(v));
-}
+std::ostream& operator<<(std::ostream& os, VlanEditFeature v) { return features().print(os, uint64_t(v)); }
 
 }  // namespace VeltVlanEdit
 
 namespace {
 [[maybe_unused]] bool const registered = [] {
   using namespace Corvane;
-  for (TypeData const* t : {&TagFormat::typeDataStatic(), &VlanOp::typeDataStatic(),
-                            &IngressVlanOp::typeDataStatic(), &EgressVlanOp::typeDataStatic(),
-                            &VlanEditResourceKey::typeDataStatic(),
-                            &VeltVlanEdit::VlanEditFeatureUtil::typeDataStatic()}) {
-    TypeRegistry::typeRegister(*t);
+  for (EnumTable* t : {&directions(), &iveVidSources(), &ivePcpDeiSources(), &eveVidSources(), &evePcpDeiSources(),
+                       &iveProfiles(), &eveProfiles(), &statusCodes(), &VeltVlanEdit::features()}) {
+    t->typeRegister();
   }
+  TypeRegistry::typeRegister(TagFormat::typeDataStatic(), Describe<TagFormat>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(VlanOp::typeDataStatic(), Describe<VlanOp>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(IngressVlanOp::typeDataStatic(),
+                             Describe<IngressVlanOp>(TypeKind::valueType).parsable().done());
+  TypeRegistry::typeRegister(EgressVlanOp::typeDataStatic(),
+                             Describe<EgressVlanOp>(TypeKind::valueType).parsable().done());
+  // Its text constructor always refuses: nothing to parse with.
+  TypeRegistry::typeRegister(VlanEditResourceKey::typeDataStatic(),
+                             Describe<VlanEditResourceKey>(TypeKind::valueType).done());
+  using VeltVlanEdit::VlanEditFeatureUtil;
+  TypeRegistry::typeRegister(VlanEditFeatureUtil::typeDataStatic(),
+                             Describe<VlanEditFeatureUtil>(TypeKind::utility)
+                                 .operation<&VlanEditFeatureUtil::isFeatureCohab>("isFeatureCohab")
+                                 .done());
   return true;
 }();
 }  // namespace

@@ -15,10 +15,13 @@
 #include "corvane/framework/Export.h"
 #include "corvane/framework/Hash.h"
 #include "corvane/framework/Node.h"
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TextForm.h"
 
 namespace Corvane {
 
+// Each enumeration's table (enumTable, next to it) gives its text form, its parsing and
+// its registry entry.
 enum class IveVlanIdSource : uint8_t {
   iveVidSrcEmpty = 0,
   iveVidSrcAcEditInfo = 2,
@@ -26,6 +29,7 @@ enum class IveVlanIdSource : uint8_t {
   iveVidSrcOuterTag = 4,
   iveVidSrcInnerTag = 5,
 };
+CORVANE_API EnumTable const& enumTable(IveVlanIdSource) noexcept;
 
 enum class IveVlanPcpDeiSource : uint8_t {
   ivePcpDeiSrcEmpty = 0,
@@ -34,6 +38,7 @@ enum class IveVlanPcpDeiSource : uint8_t {
   ivePcpDeiSrcOuterTag = 4,
   ivePcpDeiSrcInnerTag = 5,
 };
+CORVANE_API EnumTable const& enumTable(IveVlanPcpDeiSource) noexcept;
 
 enum class EveVlanIdSource : uint8_t {
   eveVidSrcEmpty = 0,
@@ -45,6 +50,7 @@ enum class EveVlanIdSource : uint8_t {
   eveVidSrcEditInfo2 = 6,
   eveVidSrcEditInfo3 = 7,
 };
+CORVANE_API EnumTable const& enumTable(EveVlanIdSource) noexcept;
 
 enum class EvePcpDeiSource : uint8_t {
   evePcpDeiSrcEmpty = 0,
@@ -52,13 +58,17 @@ enum class EvePcpDeiSource : uint8_t {
   evePcpDeiSrcInnerTag = 2,
   evePcpDeiSrcMap = 3,
 };
+CORVANE_API EnumTable const& enumTable(EvePcpDeiSource) noexcept;
 
-// Profile numbers; only the default profile has a name.
+// Profile numbers; only the default profile has a name, the others print as numbers.
 enum class IveProfile : uint32_t { iveProfileDefaultOp = 0 };
+CORVANE_API EnumTable const& enumTable(IveProfile) noexcept;
 enum class EveProfile : uint32_t { eveProfileDefaultOp = 0 };
+CORVANE_API EnumTable const& enumTable(EveProfile) noexcept;
 
 // How the hardware layer reports a VLAN-edit allocation.
 enum class StatusCode : uint8_t { error = 0, profileAllocError = 1, hwResourceFull = 2, success = 3 };
+CORVANE_API EnumTable const& enumTable(StatusCode) noexcept;
 
 // Index of an incoming tag format, 0 (Invalid_) to 33 (Tag_Max_). Prints as its number.
 class CORVANE_API TagFormat {
@@ -162,6 +172,7 @@ class CORVANE_API VlanOp {
   uint64_t dword0_ = 0;
   VlanOpDir direction_ = VlanOpDir::invalid;
 };
+CORVANE_API EnumTable const& enumTable(VlanOp::VlanOpDir) noexcept;
 
 // A command for the ingress direction; false when dword0 is 0 and the direction ingress.
 class CORVANE_API IngressVlanOp : public VlanOp {
@@ -273,6 +284,7 @@ enum class VlanEditFeature : uint8_t {
   featureA = 5,
   featureB = 6,
 };
+CORVANE_API Corvane::EnumTable const& enumTable(VlanEditFeature) noexcept;
 
 class CORVANE_API VlanEditFeatureUtil {
  public:

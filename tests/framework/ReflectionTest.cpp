@@ -72,7 +72,8 @@ TEST(Reflection, DelayedNotificationThroughTheGenericInterface) {
   EXPECT_TRUE(rec.calls.empty()) << "held back until triggered";
   Reflect::run(*table, "triggerDelayedNotif");
   EXPECT_EQ(rec.calls.size(), 1u);
-  EXPECT_EQ(Reflect::read(*table, "intfIdToPortMap", "Ethernet1"), textForm(table->intfIdToPortMap(IntfId("Ethernet1"))));
+  EXPECT_EQ(Reflect::read(*table, "intfIdToPortMap", "Ethernet1"),
+            textForm(table->intfIdToPortMap(IntfId("Ethernet1"))));
   EXPECT_EQ(Reflect::read(*table, "intfIdToPortMap", "Ethernet2"), std::nullopt);
   EXPECT_THROW(Reflect::read(*table, "intfIdToPortMap", "Nonsense9"), ParseError);
   EXPECT_THROW(Reflect::run(*table, "intfIdToPortMap"), ReflectionError);
