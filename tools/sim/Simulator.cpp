@@ -327,6 +327,45 @@ Tables Simulator::tables() const {
   return t;
 }
 
+Corvane::Ptr<Corvane::Directory> Simulator::directory() const {
+  auto const& w = wiring_;
+  Corvane::Ptr<Corvane::Directory> root = Corvane::Directory::DirectoryIs("corvane-sim");
+  Corvane::Ptr<Corvane::Directory> in = root->folderIs("inputs");
+  in->entryIs("veltStatus", w.veltStatus);
+  in->entryIs("veltLagStatus", w.veltLagStatus);
+  in->entryIs("lagConfig", w.lagConfig);
+  in->entryIs("intfIdToPortMap", w.intfIdToPortMap);
+  in->entryIs("featureConfig", w.featureConfig);
+  Corvane::Ptr<Corvane::Directory> out = root->folderIs("outputs");
+  out->entryIs("portToLag", w.portToLag);
+  out->entryIs("portMapToIntf", w.portMapToIntf);
+  out->entryIs("intfToTcamSet", w.intfToTcamSet);
+  out->entryIs("intfToPortMapSet", w.intfToPortMapSet);
+  out->entryIs("memberConfig", w.memberConfig);
+  out->entryIs("tcamConfig", w.tcamConfig);
+  out->entryIs("portMapConfig", w.portMapConfig);
+  out->entryIs("tcamStatus", w.tcamStatus);
+  out->entryIs("perTcamStatus", w.perTcamStatus);
+  out->entryIs("featureStatus", w.featureStatus);
+  Corvane::Ptr<Corvane::Directory> sms = root->folderIs("sms");
+  auto sm = [&](auto const& p) {
+    if (!p) return;
+    std::string_view name = p->typeData().name();
+    name.remove_prefix(name.rfind(':') + 1);
+    sms->entryIs(std::string(name), p);
+  };
+  sm(w.portToLagSm());
+  sm(w.intfTcamSm());
+  sm(w.intfPortMapSm());
+  sm(w.portMapToIntfSm());
+  sm(w.configLagMemberExpSm());
+  sm(w.configExpSm());
+  sm(w.configPortMapExpSm());
+  sm(w.perTcamStatusSm());
+  sm(w.featureStatusSm());
+  return root;
+}
+
 std::vector<std::string> Simulator::explain(IntfId intf) const {
   auto const& w = wiring_;
   std::vector<std::string> out;

@@ -61,6 +61,10 @@ class Simulator {
   Tables tables() const;
   // The number of rows tables() would have, without building them.
   std::size_t outputEntries() const;
+  // The wiring's entities by name, as a directory: "inputs/<name>" and "outputs/<name>"
+  // with the member names of the wiring (veltStatus, intfToTcamSet, ...), and
+  // "sms/<SM class>" for the state machines.
+  Corvane::Ptr<Corvane::Directory> directory() const;
   // Why each output entry of one interface exists, in lines of text.
   std::vector<std::string> explain(IntfId intf) const;
 

@@ -32,6 +32,9 @@ constexpr char const* usageText =
     "  --async                asynchronous SMs: start-up scans run in scheduler tasks\n"
     "  --yield-every N        with --async: the scheduler yields every N items\n"
     "  --explain INTF         after the run, why each output entry of INTF exists\n"
+    "  --dump NAME            after the run, print one table as JSON instead of the\n"
+    "                         report (inputs/veltStatus, outputs/intfToTcamSet,\n"
+    "                         sms/IntfTcamSm, ...; \"list\" names them all)\n"
     "  --dot                  print the wiring as a Graphviz graph and exit\n"
     "  --scale N              a synthetic chip of N interfaces: start-up time, time\n"
     "                         per change and memory\n"
@@ -78,6 +81,7 @@ struct Options {
   bool yieldGiven = false;
   std::vector<std::pair<std::string, uint16_t>> traces;
   std::string explain;
+  std::string dump;
   uint32_t scale = 0;
 };
 
@@ -113,6 +117,8 @@ Options parseArgs(int argc, char** argv) {
       o.traces.emplace_back(source, levelMask(v.substr(eq + 1)));
     } else if (a == "--explain") {
       o.explain = value();
+    } else if (a == "--dump") {
+      o.dump = value();
     } else if (a == "--scale") {
       o.scale = positive(a, value(), 1);
     } else if (!a.empty() && a[0] == '-') {
@@ -189,7 +195,8 @@ int run(Options const& o) {
     });
   }
 
-  bool const quiet = explainId.has_value();  // --explain prints the explanation only
+  // --explain prints the explanation only, --dump the table only.
+  bool const quiet = explainId.has_value() || !o.dump.empty();
   bool const text = !o.json && !quiet;
   nlohmann::ordered_json doc;
   auto steps = nlohmann::ordered_json::array();
@@ -235,7 +242,21 @@ int run(Options const& o) {
     return 1;
   }
 
-  if (explainId) {
+  if (!o.dump.empty()) {
+    Corvane::Ptr<Corvane::Directory> dir = sim.directory();
+    if (o.dump == "list") {
+      for (auto const& [folder, node] : dir->entry()) {
+        for (auto const& [name, entry] : static_cast<Corvane::Directory const&>(*node).entry()) {
+          std::printf("%s/%s\n", folder.c_str(), name.c_str());
+        }
+      }
+    } else if (Corvane::Ptr<Corvane::Node> node = dir->lookup(o.dump)) {
+      std::printf("%s\n", Corvane::Reflect::json(*node).c_str());
+    } else {
+      std::fprintf(stderr, "corvane-sim: --dump: no table \"%s\" (--dump list names them)\n", o.dump.c_str());
+      return 2;
+    }
+  } else if (explainId) {
     auto lines = sim.explain(*explainId);
     if (o.json) {
       std::cout << nlohmann::ordered_json{{"interface", explainId->stringValue()}, {"explain", lines}}.dump(2) << "\n";
