@@ -1,5 +1,5 @@
-// The code of the guides in docs/ (wiring.md, tracing.md, features.md) that has no
-// home in examples/: each region between "// [snippet:NAME]" and "// [snippet-end]"
+// The code of the guides in docs/ (wiring.md, tracing.md, features.md, framework.md)
+// that has no home in examples/: each region between "// [snippet:NAME]" and "// [snippet-end]"
 // is copied verbatim into a guide, and check-snippets.cmake fails when the two
 // drift apart. The tests check what the guides say the code does; the trace of one
 // change shown in docs/tracing.md is compared with the one the library prints now.
@@ -337,4 +337,45 @@ TEST(FeaturesGuide, MergeSmPublishesTheWorstTcamState) {
   intfToTcamSet->intfToTcamSetDel(et1);
   EXPECT_EQ(state(), std::nullopt);
   EXPECT_EQ(statusSm->featureStatusMergeSm(et1), nullptr);
+}
+
+// docs/framework.md: the registry, the generic interface, the directory and the dump.
+TEST(FrameworkGuide, RegistryDirectoryGenericInterfaceAndDump) {
+  // [snippet:registry]
+  TypeData const& type = Reflect::type("Corvane::IntfIdToPortMap");
+  for (AttributeDesc const* a : Reflect::attributes(type)) {
+    std::printf("%s: %s\n", a->name.c_str(), textForm(a->kind).c_str());
+  }
+  // intfIdToPortMap: collection
+  // delayedNotifHolder: reference
+  // triggerDelayedNotif: action
+  std::string const table = Reflect::call("VeltInLif::InLifResourceUtil", "resourceToTableType", {"routedPort"});
+  // [snippet-end]
+  EXPECT_EQ(Reflect::attributes(type).size(), 3u);
+  using VeltInLif::InLifResourceUtil;
+  EXPECT_EQ(table, textForm(InLifResourceUtil::resourceToTableType(VeltInLif::InLifResourceType::routedPort)));
+
+  // [snippet:directory]
+  Ptr<Directory> agent = Directory::DirectoryIs("agent");
+  Ptr<Node> lagReady = agent->folderIs("ready")->entityIs("lag", "Corvane::LagInfoReady");
+  Reflect::write(*lagReady, "ready", "true");
+  std::string const flag = Reflect::read(*agent->lookup("ready/lag"), "ready");  // "true"
+  try {
+    agent->folderIs("ready")->entityIs("tcam", "Corvane::TcamDbStatusInterfaceReady", {"extra"});
+  } catch (NewEntityArgumentsError const& e) {
+    // "new entity of type Corvane::TcamDbStatusInterfaceReady takes only a name; 1 more argument(s) refused"
+  }
+  // [snippet-end]
+  EXPECT_EQ(flag, "true");
+  EXPECT_FALSE(agent->lookup("ready/tcam"));
+
+  // [snippet:dump]
+  Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("intfToTcamSet");
+  sets->intfToTcamSetIs(et1)->tcamSetIs(SystemTcamId(3));
+  std::string const json = Reflect::json(*sets);
+  // {"type": "Corvane::IntfToTcamSet", "name": "intfToTcamSet",
+  //  "intfToTcamSet": {"Ethernet1": {"type": "Corvane::TcamSet", "intfId": "Ethernet1", "tcamSet": ["3"]}}}
+  // [snippet-end]
+  EXPECT_EQ(json, Reflect::json(*sets, 2));
+  EXPECT_NE(Reflect::json(*sets, -1).find(R"("tcamSet":["3"])"), std::string::npos);
 }
