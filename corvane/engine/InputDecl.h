@@ -47,24 +47,6 @@ struct Name {
 
 namespace detail {
 
-// What an accessor reads: the entity it is called on and what it returns.
-template <class F>
-struct AccessorOf {};
-template <class E, class R>
-struct AccessorOf<R (E::*)() const> {
-  using Entity = E;
-  using Result = std::remove_cvref_t<R>;
-};
-template <class E, class R>
-struct AccessorOf<R (E::*)() const noexcept> : AccessorOf<R (E::*)() const> {};
-template <class E, class R>
-struct AccessorOf<R (*)(E const&)> {
-  using Entity = E;
-  using Result = std::remove_cvref_t<R>;
-};
-template <class E, class R>
-struct AccessorOf<R (*)(E const&) noexcept> : AccessorOf<R (*)(E const&)> {};
-
 template <class M>
 struct MemberOf {};
 template <class C, class T>

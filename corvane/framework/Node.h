@@ -37,7 +37,7 @@ CORVANE_API bool threadSafeCounting() noexcept;
 // it are alive now, so tests can prove that a teardown freed everything.
 class CORVANE_API TypeData {
  public:
-  TypeData(char const* name, TypeData const* parent) noexcept : name_(name), parent_(parent) {}
+  constexpr TypeData(char const* name, TypeData const* parent) noexcept : name_(name), parent_(parent) {}
   TypeData(TypeData const&) = delete;
   TypeData& operator=(TypeData const&) = delete;
 

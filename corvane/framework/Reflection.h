@@ -53,8 +53,10 @@ class CORVANE_API NewEntityArgumentsError : public ReflectionError {
 // table an enumeration's text form, parsing and registry entry come from.
 class CORVANE_API EnumTable {
  public:
+  // Constant-initialized (constinit), so other modules may use a table while they
+  // register at load, whatever the order of the library's initializers.
   template <size_t N>
-  EnumTable(char const* typeName, char const* const (&names)[N]) noexcept
+  constexpr EnumTable(char const* typeName, char const* const (&names)[N]) noexcept
       : type_(typeName, nullptr), names_(names), size_(N) {}
   EnumTable(EnumTable const&) = delete;
   EnumTable& operator=(EnumTable const&) = delete;
@@ -177,22 +179,24 @@ struct TypeDescription {
 };
 
 namespace detail {
+// What an accessor reads: the entity it is called on and what it returns. An
+// accessor is a member function of the entity or a function of it.
 template <class F>
-struct MemberFn;
-template <class R, class C>
-struct MemberFn<R (C::*)() const> {
-  using Class = C;
+struct AccessorOf {};
+template <class E, class R>
+struct AccessorOf<R (E::*)() const> {
+  using Entity = E;
   using Result = std::remove_cvref_t<R>;
 };
-template <class R, class C>
-struct MemberFn<R (C::*)() const noexcept> : MemberFn<R (C::*)() const> {};
-template <class R, class C, class A>
-struct MemberFn<R (C::*)(A)> {
-  using Class = C;
-  using Arg = std::remove_cvref_t<A>;
+template <class E, class R>
+struct AccessorOf<R (E::*)() const noexcept> : AccessorOf<R (E::*)() const> {};
+template <class E, class R>
+struct AccessorOf<R (*)(E const&)> {
+  using Entity = E;
+  using Result = std::remove_cvref_t<R>;
 };
-template <class R, class C, class A>
-struct MemberFn<R (C::*)(A) noexcept> : MemberFn<R (C::*)(A)> {};
+template <class E, class R>
+struct AccessorOf<R (*)(E const&) noexcept> : AccessorOf<R (*)(E const&)> {};
 template <class F>
 struct StaticFn;
 template <class R, class... A>
@@ -280,12 +284,12 @@ class Describe {
 
   template <auto Get>
   Describe& value(char const* name, uint32_t id = 0) {
-    using V = typename detail::MemberFn<decltype(Get)>::Result;
+    using V = typename detail::AccessorOf<decltype(Get)>::Result;
     AttributeDesc& a = add(name, detail::PtrLike<V> ? AttrKind::reference : AttrKind::value, id);
     a.typeName = detail::typeNameOf<V>();
-    a.text = [](Node const& n) { return detail::valueText((self(n).*Get)()); };
+    a.text = [](Node const& n) { return detail::valueText(std::invoke(Get, self(n))); };
     if constexpr (detail::PtrLike<V>) {
-      a.referent = [](Node const& n) -> Node const* { return (self(n).*Get)().get(); };
+      a.referent = [](Node const& n) -> Node const* { return std::invoke(Get, self(n)).get(); };
     }
     return *this;
   }
@@ -293,7 +297,7 @@ class Describe {
   template <auto Get, auto Set>
   Describe& value(char const* name, uint32_t id = 0) {
     value<Get>(name, id);
-    using V = typename detail::MemberFn<decltype(Get)>::Result;
+    using V = typename detail::AccessorOf<decltype(Get)>::Result;
     AttributeDesc& a = d_.attributes.back();
     if constexpr (detail::PtrLike<V>) {
       using R = typename V::element_type;
@@ -311,13 +315,13 @@ class Describe {
   // its elements (children) itself.
   template <auto Get>
   Describe& collection(char const* name, uint32_t id, bool instantiating = false) {
-    using C = typename detail::MemberFn<decltype(Get)>::Result;
+    using C = typename detail::AccessorOf<decltype(Get)>::Result;
     using K = typename C::key_type;
     AttributeDesc& a = add(name, instantiating ? AttrKind::instantiatingCollection : AttrKind::collection, id);
     a.keyTypeName = detail::typeNameOf<K>();
     if constexpr (detail::MapColl<C>) a.typeName = detail::typeNameOf<typename C::mapped_type>();
     a.entries = [](Node const& n, auto const& fn) {
-      for (auto const& e : (self(n).*Get)()) {
+      for (auto const& e : std::invoke(Get, self(n))) {
         if constexpr (detail::MapColl<C>) {
           fn(reflectText(e.first), entryText(e.second), detail::elementOf(e));
         } else if constexpr (requires { e.first; }) {
@@ -330,7 +334,7 @@ class Describe {
     // A snapshot, so that subscribers may change the collection while it is announced.
     a.keys = [](Node const& n, auto const& fn) {
       std::vector<std::pair<K, Ptr<Node const>>> snapshot;
-      for (auto const& e : (self(n).*Get)()) {
+      for (auto const& e : std::invoke(Get, self(n))) {
         if constexpr (requires { e.first; }) {
           snapshot.emplace_back(e.first, Ptr<Node const>(detail::elementOf(e)));
         } else {
@@ -342,7 +346,7 @@ class Describe {
     if constexpr (ReflectParsable<K>) {
       a.entry = [n = std::string(name)](Node const& e, std::string_view keyText) -> std::optional<std::string> {
         K const k = reflectParse<K>(n, keyText);
-        C const& c = (self(e).*Get)();
+        C const& c = std::invoke(Get, self(e));
         if constexpr (detail::MapColl<C>) {
           auto const v = c.find(k);
           if constexpr (std::is_pointer_v<decltype(v)>) {

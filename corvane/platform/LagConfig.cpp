@@ -66,10 +66,7 @@ Ptr<EthPhyIntfLagConfig> Config::phyIntfDel(IntfId i) {
 void Config::phyIntfDelAll() { collDelAll(phyIntf_, attrPhyIntf); }
 
 namespace {
-using Corvane::attribute;
-using Corvane::Describe;
-using Corvane::TypeKind;
-using Corvane::TypeRegistry;
+using namespace Corvane;
 [[maybe_unused]] bool const registered = [] {
   TypeRegistry::typeRegister(
       Interface::EthLagIntfConfig::typeDataStatic(),

@@ -87,10 +87,7 @@ Ptr<Velt::LagHwConfig> Status::lagHwConfigDel(IntfId lag) {
 void Status::lagHwConfigDelAll() { collDelAll(lagHwConfig_, attrLagHwConfig); }
 
 namespace {
-using Corvane::attribute;
-using Corvane::Describe;
-using Corvane::TypeKind;
-using Corvane::TypeRegistry;
+using namespace Corvane;
 [[maybe_unused]] bool const registered = [] {
   TypeRegistry::typeRegister(Velt::Status::typeDataStatic(),
                              Describe<Velt::Status>(TypeKind::entity)

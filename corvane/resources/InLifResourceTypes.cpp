@@ -26,24 +26,10 @@ constexpr char const* kFeatureNames[] = {"featureUnknown",          "featureVelt
                                          "featureA",                "featureB"};
 constexpr char const* kResultTypeNames[] = {"acMp"};
 
-// The tables are built on first use: another module may name these enumerations while
-// it registers at load, before this file's own statics are set up.
-EnumTable& resourceTypes() {
-  static EnumTable table("VeltInLif::InLifResourceType", kResourceTypeNames);
-  return table;
-}
-EnumTable& tableTypes() {
-  static EnumTable table("VeltInLif::InLifTableType", kTableTypeNames);
-  return table;
-}
-EnumTable& features() {
-  static EnumTable table("VeltInLif::InLifFeature", kFeatureNames);
-  return table;
-}
-EnumTable& resultTypes() {
-  static EnumTable table("VeltInLif::ResultType", kResultTypeNames);
-  return table;
-}
+constinit EnumTable resourceTypes("VeltInLif::InLifResourceType", kResourceTypeNames);
+constinit EnumTable tableTypes("VeltInLif::InLifTableType", kTableTypeNames);
+constinit EnumTable features("VeltInLif::InLifFeature", kFeatureNames);
+constinit EnumTable resultTypes("VeltInLif::ResultType", kResultTypeNames);
 
 // Reads the framework text form "<Type>(attr=value, attr=value, ...)" one attribute at
 // a time, in declaration order. Anything wrong raises ParseError naming the attribute
@@ -289,15 +275,15 @@ bool InLifFeatureUtil::isFeatureCohab(InLifFeature feature) {
 
 // ---- Text forms --------------------------------------------------------------------
 
-EnumTable const& enumTable(InLifResourceType) noexcept { return resourceTypes(); }
-EnumTable const& enumTable(InLifTableType) noexcept { return tableTypes(); }
-EnumTable const& enumTable(InLifFeature) noexcept { return features(); }
-EnumTable const& enumTable(ResultType) noexcept { return resultTypes(); }
+EnumTable const& enumTable(InLifResourceType) noexcept { return resourceTypes; }
+EnumTable const& enumTable(InLifTableType) noexcept { return tableTypes; }
+EnumTable const& enumTable(InLifFeature) noexcept { return features; }
+EnumTable const& enumTable(ResultType) noexcept { return resultTypes; }
 
-std::ostream& operator<<(std::ostream& os, InLifResourceType v) { return resourceTypes().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, InLifTableType v) { return tableTypes().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, InLifFeature v) { return features().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, ResultType v) { return resultTypes().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, InLifResourceType v) { return resourceTypes.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, InLifTableType v) { return tableTypes.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, InLifFeature v) { return features.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, ResultType v) { return resultTypes.print(os, uint64_t(v)); }
 
 std::ostream& operator<<(std::ostream& os, InLifResourceKey const& v) {
   return os << "VeltInLif::InLifResourceKey(type=" << v.type() << ", dword0=" << v.dword0()
@@ -345,7 +331,7 @@ namespace {
   using Corvane::Describe;
   using Corvane::TypeKind;
   using Corvane::TypeRegistry;
-  for (EnumTable* t : {&resourceTypes(), &tableTypes(), &features(), &resultTypes()}) t->typeRegister();
+  for (EnumTable* t : {&resourceTypes, &tableTypes, &features, &resultTypes}) t->typeRegister();
   TypeRegistry::typeRegister(InLifResourceKey::typeDataStatic(),
                              Describe<InLifResourceKey>(TypeKind::valueType).parsable().done());
   TypeRegistry::typeRegister(InLifKey::typeDataStatic(), Describe<InLifKey>(TypeKind::valueType).parsable().done());

@@ -17,34 +17,29 @@ constexpr char const* featureNames[vlanDomainFeatureMax + 1] = {"featureUnknown"
 
 constexpr char const* featureTypeName = "VeltVlanDomain::VlanDomainFeature";
 
-// Built on first use: another module may name the enumeration while it registers at
-// load, before this file's own statics are set up.
-Corvane::EnumTable& features() {
-  static Corvane::EnumTable table(featureTypeName, featureNames);
-  return table;
-}
+constinit Corvane::EnumTable features(featureTypeName, featureNames);
 
 }  // namespace
 
-Corvane::EnumTable const& enumTable(VlanDomainFeature) noexcept { return features(); }
+Corvane::EnumTable const& enumTable(VlanDomainFeature) noexcept { return features; }
 
 std::ostream& operator<<(std::ostream& os, VlanDomainFeature feature) {
-  return features().print(os, vlanDomainFeatureValue(feature));
+  return features.print(os, vlanDomainFeatureValue(feature));
 }
 
 std::string_view vlanDomainFeatureName(VlanDomainFeature feature) noexcept {
-  return features().name(vlanDomainFeatureValue(feature));
+  return features.name(vlanDomainFeatureValue(feature));
 }
 
 VlanDomainFeature vlanDomainFeatureFromValue(uint32_t value) {
-  if (features().name(value).empty()) {
+  if (features.name(value).empty()) {
     throw Corvane::RangeError(fmt::format("{}: {} is not a listed feature", featureTypeName, value));
   }
   return static_cast<VlanDomainFeature>(value);
 }
 
 VlanDomainFeature vlanDomainFeatureFromName(std::string_view name) {
-  std::optional<uint64_t> const v = features().find(name);
+  std::optional<uint64_t> const v = features.find(name);
   if (!v) throw Corvane::ParseError(featureTypeName, fmt::format("{}: unknown name '{}'", featureTypeName, name));
   return static_cast<VlanDomainFeature>(*v);
 }
@@ -70,7 +65,7 @@ bool VlanDomainFeatureUtil::isFeatureCohab(VlanDomainFeature feature) {
 
 namespace {
 [[maybe_unused]] bool const registered = [] {
-  features().typeRegister();
+  features.typeRegister();
   Corvane::TypeRegistry::typeRegister(VlanDomainFeatureUtil::typeDataStatic(),
                                       Corvane::Describe<VlanDomainFeatureUtil>(Corvane::TypeKind::utility)
                                           .operation<&VlanDomainFeatureUtil::isFeatureCohab>("isFeatureCohab")

@@ -30,40 +30,14 @@ constexpr char const* kIveProfileNames[] = {"iveProfileDefaultOp"};
 constexpr char const* kEveProfileNames[] = {"eveProfileDefaultOp"};
 constexpr char const* kStatusNames[] = {"error", "profileAllocError", "hwResourceFull", "success"};
 
-// The tables are built on first use: another module may name these enumerations while
-// it registers at load, before this file's own statics are set up.
-EnumTable& directions() {
-  static EnumTable table("Corvane::VlanOp::VlanOpDir", kDirNames);
-  return table;
-}
-EnumTable& iveVidSources() {
-  static EnumTable table("Corvane::IveVlanIdSource", kIveVidNames);
-  return table;
-}
-EnumTable& ivePcpDeiSources() {
-  static EnumTable table("Corvane::IveVlanPcpDeiSource", kIvePcpNames);
-  return table;
-}
-EnumTable& eveVidSources() {
-  static EnumTable table("Corvane::EveVlanIdSource", kEveVidNames);
-  return table;
-}
-EnumTable& evePcpDeiSources() {
-  static EnumTable table("Corvane::EvePcpDeiSource", kEvePcpNames);
-  return table;
-}
-EnumTable& iveProfiles() {
-  static EnumTable table("Corvane::IveProfile", kIveProfileNames);
-  return table;
-}
-EnumTable& eveProfiles() {
-  static EnumTable table("Corvane::EveProfile", kEveProfileNames);
-  return table;
-}
-EnumTable& statusCodes() {
-  static EnumTable table("Corvane::StatusCode", kStatusNames);
-  return table;
-}
+constinit EnumTable directions("Corvane::VlanOp::VlanOpDir", kDirNames);
+constinit EnumTable iveVidSources("Corvane::IveVlanIdSource", kIveVidNames);
+constinit EnumTable ivePcpDeiSources("Corvane::IveVlanPcpDeiSource", kIvePcpNames);
+constinit EnumTable eveVidSources("Corvane::EveVlanIdSource", kEveVidNames);
+constinit EnumTable evePcpDeiSources("Corvane::EvePcpDeiSource", kEvePcpNames);
+constinit EnumTable iveProfiles("Corvane::IveProfile", kIveProfileNames);
+constinit EnumTable eveProfiles("Corvane::EveProfile", kEveProfileNames);
+constinit EnumTable statusCodes("Corvane::StatusCode", kStatusNames);
 
 bool expect(std::string_view text, size_t& pos, std::string_view what) {
   if (text.substr(pos, what.size()) != what) return false;
@@ -110,7 +84,7 @@ size_t parseVlanOp(std::string_view text, char const* typeName, VlanOp& out) {
   }
   size_t const close = text.find(')', pos);
   if (close == std::string_view::npos) return 0;
-  std::optional<uint64_t> const direction = directions().find(text.substr(pos, close - pos));
+  std::optional<uint64_t> const direction = directions.find(text.substr(pos, close - pos));
   if (!direction) return 0;
   out = VlanOp(dword0, static_cast<VlanOp::VlanOpDir>(*direction));
   return close + 1;
@@ -230,25 +204,25 @@ uint64_t VlanEditResourceKey::hash(uint64_t seed) const noexcept {
 
 // ---- Text forms --------------------------------------------------------------------
 
-EnumTable const& enumTable(VlanOp::VlanOpDir) noexcept { return directions(); }
-EnumTable const& enumTable(IveVlanIdSource) noexcept { return iveVidSources(); }
-EnumTable const& enumTable(IveVlanPcpDeiSource) noexcept { return ivePcpDeiSources(); }
-EnumTable const& enumTable(EveVlanIdSource) noexcept { return eveVidSources(); }
-EnumTable const& enumTable(EvePcpDeiSource) noexcept { return evePcpDeiSources(); }
-EnumTable const& enumTable(IveProfile) noexcept { return iveProfiles(); }
-EnumTable const& enumTable(EveProfile) noexcept { return eveProfiles(); }
-EnumTable const& enumTable(StatusCode) noexcept { return statusCodes(); }
+EnumTable const& enumTable(VlanOp::VlanOpDir) noexcept { return directions; }
+EnumTable const& enumTable(IveVlanIdSource) noexcept { return iveVidSources; }
+EnumTable const& enumTable(IveVlanPcpDeiSource) noexcept { return ivePcpDeiSources; }
+EnumTable const& enumTable(EveVlanIdSource) noexcept { return eveVidSources; }
+EnumTable const& enumTable(EvePcpDeiSource) noexcept { return evePcpDeiSources; }
+EnumTable const& enumTable(IveProfile) noexcept { return iveProfiles; }
+EnumTable const& enumTable(EveProfile) noexcept { return eveProfiles; }
+EnumTable const& enumTable(StatusCode) noexcept { return statusCodes; }
 
-std::ostream& operator<<(std::ostream& os, VlanOp::VlanOpDir v) { return directions().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, IveVlanIdSource v) { return iveVidSources().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, VlanOp::VlanOpDir v) { return directions.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, IveVlanIdSource v) { return iveVidSources.print(os, uint64_t(v)); }
 std::ostream& operator<<(std::ostream& os, IveVlanPcpDeiSource v) {
-  return ivePcpDeiSources().print(os, uint64_t(v));
+  return ivePcpDeiSources.print(os, uint64_t(v));
 }
-std::ostream& operator<<(std::ostream& os, EveVlanIdSource v) { return eveVidSources().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, EvePcpDeiSource v) { return evePcpDeiSources().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, IveProfile v) { return iveProfiles().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, EveProfile v) { return eveProfiles().print(os, uint64_t(v)); }
-std::ostream& operator<<(std::ostream& os, StatusCode v) { return statusCodes().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, EveVlanIdSource v) { return eveVidSources.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, EvePcpDeiSource v) { return evePcpDeiSources.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, IveProfile v) { return iveProfiles.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, EveProfile v) { return eveProfiles.print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, StatusCode v) { return statusCodes.print(os, uint64_t(v)); }
 std::ostream& operator<<(std::ostream& os, TagFormat const& v) { return os << unsigned(v.value()); }
 
 namespace {
@@ -308,13 +282,10 @@ namespace {
 constexpr char const* kFeatureNames[] = {"featureVeltRoutedPort", "featureVeltL3SubIntf", "featureVeltDefault",
                                          "featureVeltVlanTrans",  "featureVeltInLif",     "featureA",
                                          "featureB"};
-Corvane::EnumTable& features() {
-  static Corvane::EnumTable table("VeltVlanEdit::VlanEditFeature", kFeatureNames);
-  return table;
-}
+constinit Corvane::EnumTable features("VeltVlanEdit::VlanEditFeature", kFeatureNames);
 }  // namespace
 
-Corvane::EnumTable const& enumTable(VlanEditFeature) noexcept { return features(); }
+Corvane::EnumTable const& enumTable(VlanEditFeature) noexcept { return features; }
 
 bool VlanEditFeatureUtil::isFeatureCohab(VlanEditFeature feature) {
   // Every VLAN-edit feature shares today; the switch makes a new enumerator a
@@ -337,15 +308,15 @@ Corvane::TypeData& VlanEditFeatureUtil::typeDataStatic() noexcept {
   return td;
 }
 
-std::ostream& operator<<(std::ostream& os, VlanEditFeature v) { return features().print(os, uint64_t(v)); }
+std::ostream& operator<<(std::ostream& os, VlanEditFeature v) { return features.print(os, uint64_t(v)); }
 
 }  // namespace VeltVlanEdit
 
 namespace {
 [[maybe_unused]] bool const registered = [] {
   using namespace Corvane;
-  for (EnumTable* t : {&directions(), &iveVidSources(), &ivePcpDeiSources(), &eveVidSources(), &evePcpDeiSources(),
-                       &iveProfiles(), &eveProfiles(), &statusCodes(), &VeltVlanEdit::features()}) {
+  for (EnumTable* t : {&directions, &iveVidSources, &ivePcpDeiSources, &eveVidSources, &evePcpDeiSources,
+                       &iveProfiles, &eveProfiles, &statusCodes, &VeltVlanEdit::features}) {
     t->typeRegister();
   }
   TypeRegistry::typeRegister(TagFormat::typeDataStatic(), Describe<TagFormat>(TypeKind::valueType).parsable().done());
