@@ -1,5 +1,8 @@
 #include "corvane/framework/Task.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(Task, "Corvane::Task", Entity)
@@ -132,5 +135,22 @@ Ptr<TaskScheduler> TaskSchedulerRoot::findOrCreateScheduler() {
   static Ptr<TaskScheduler> root = TaskScheduler::TaskSchedulerIs();
   return root;
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(TaskScheduler::typeDataStatic(), Describe<TaskScheduler>(TypeKind::entity).done());
+  TypeRegistry::typeRegister(Task::typeDataStatic(),
+                             Describe<Task>(TypeKind::entity)
+                                 .value<&Task::taskName>("taskName")
+                                 .value<&Task::taskPriority, &Task::taskPriorityIs>("taskPriority")
+                                 .value<&Task::taskScheduler>("taskScheduler")
+                                 .value<&Task::scheduled>("scheduled")
+                                 .value<&Task::taskRunCount>("taskRunCount")
+                                 .value<&Task::taskWorkCount>("taskWorkCount")
+                                 .value<&Task::taskWorkPending, &Task::taskWorkPendingIs>("taskWorkPending")
+                                 .done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

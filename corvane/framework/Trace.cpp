@@ -1,5 +1,8 @@
 #include "corvane/framework/Trace.h"
 
+#include "corvane/framework/Reflection.h"
+#include "corvane/framework/TypeRegistry.h"
+
 #include <map>
 
 namespace Corvane {
@@ -74,5 +77,18 @@ Ptr<DebugHandler> getDebugHandler(std::string const& name, bool create) {
   h.emplace(name, d);
   return d;
 }
+
+namespace {
+[[maybe_unused]] bool const registered = [] {
+  TypeRegistry::typeRegister(RingTrace::typeDataStatic(), Describe<RingTrace>(TypeKind::node).done());
+  // A handler's level mask can be set by name, for example from an agent's CLI.
+  TypeRegistry::typeRegister(DebugHandler::typeDataStatic(),
+                             Describe<DebugHandler>(TypeKind::node)
+                                 .value<&DebugHandler::name>("name")
+                                 .value<&DebugHandler::levelMask, &DebugHandler::levelMaskIs>("levelMask")
+                                 .done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace Corvane

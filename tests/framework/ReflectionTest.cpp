@@ -34,6 +34,8 @@ TEST(Reflection, EveryLibraryTypeIsDescribedUnderItsName) {
       {"Corvane::IntfIdToPortMap", TypeKind::entity},
       {"Corvane::IntfTcamFeatureConfig", TypeKind::entity},
       {"Corvane::Directory", TypeKind::entity},
+      {"Corvane::Task", TypeKind::entity},
+      {"Corvane::DebugHandler", TypeKind::node},
       {"Corvane::RootSm", TypeKind::rootSm},
       {"Corvane::IntfTcamSm", TypeKind::rootSm},
       {"Corvane::IntfFeatureStatusSm", TypeKind::rootSm},
@@ -53,6 +55,13 @@ TEST(Reflection, EveryLibraryTypeIsDescribedUnderItsName) {
             AttrKind::instantiatingCollection);
   EXPECT_EQ(Reflect::attribute(IntfIdToPortMap::typeDataStatic(), "delayedNotifHolder").kind, AttrKind::reference);
   EXPECT_EQ(Reflect::attribute(IntfIdToPortMap::typeDataStatic(), "triggerDelayedNotif").kind, AttrKind::action);
+  // A trace handler's mask, set by name as an agent's CLI would.
+  Ptr<DebugHandler> h = getDebugHandler("IntfTcamSm");
+  uint16_t const mask = h->levelMask();
+  Reflect::write(*h, "levelMask", "640");
+  EXPECT_EQ(h->levelMask(), 640);
+  EXPECT_THROW(Reflect::write(*h, "levelMask", "65536"), RangeError);
+  h->levelMaskIs(mask);
   try {
     Reflect::type("Corvane::Nothing");
     ADD_FAILURE();
