@@ -173,6 +173,7 @@ void InputSm::scanYield(uint32_t scan, bool child, uint64_t iterations, uint64_t
   root_.trace(8, scanFnName(s.number), className_, "{} {} yielding after {} iterations ({} total items)", "",
               child ? "child" : "", iterations, total);
   s.state = scanResuming;
+  ++counters_.scanYields;
   if (Task* t = task(scan)) {
     t->taskWorkCountInc(iterations);
     t->taskWorkPendingIs(total);

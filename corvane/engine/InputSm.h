@@ -64,6 +64,17 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   // A watched collection changed without this SM hearing of it: a fatal error.
   void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
 
+  // What the input has done (its followers' notifications included); see SmStats.h.
+  struct Counters {
+    uint64_t events = 0;
+    uint64_t scanItems = 0;
+    uint64_t scanKnown = 0;
+    uint64_t scanYields = 0;
+  };
+  Counters const& counters() const noexcept { return counters_; }
+  void eventsReset() noexcept { counters_.events = 0; }
+  void eventCount() noexcept { ++counters_.events; }
+
  protected:
   InputSm(RootSm& root, char const* className);
 
@@ -109,11 +120,15 @@ class CORVANE_API InputSm : public Node, public Subscriber {
     NodeHold rootHold;
     InputSm& sm;
     bool was;
-    explicit ReactorScope(InputSm& s) : rootHold(s.root_), sm(s), was(s.inReactor_) { s.inReactor_ = true; }
+    explicit ReactorScope(InputSm& s) : rootHold(s.root_), sm(s), was(s.inReactor_) {
+      s.inReactor_ = true;
+      ++s.counters_.events;
+    }
     ~ReactorScope() { sm.inReactor_ = was; }  // the hold goes after this
   };
 
  private:
+  Counters counters_;
   // A scan's task and the subscription that runs the scan from it. Only top-level
   // SMs scanning asynchronously have one; nested SMs scan on their parent's task.
   struct ScanTask : Subscriber {
@@ -188,7 +203,9 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
   Scan& s = scans_[scan];
   // Cursors only read; the collection type hands them out non-const.
   Coll& c = const_cast<Coll&>(coll);
-  auto cursor = s.state == scanResuming ? c.cursorAt(bookmark) : c.cursor();
+  bool const resuming = s.state == scanResuming;
+  if (!resuming) counters_.scanKnown += c.size();
+  auto cursor = resuming ? c.cursorAt(bookmark) : c.cursor();
   uint64_t iterations = 0;
   while (!cursor.done()) {
     auto const key = cursor.key();
@@ -196,16 +213,19 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
     ++iterations;
     if (!childDone) {
       bookmark = key;  // the nested scan resumes on this element
+      counters_.scanItems += iterations;
       scanYield(scan, true, iterations, c.size());
       return false;
     }
     cursor.next();
     if (shouldYield(scan) && !cursor.done()) {
       bookmark = cursor.key();
+      counters_.scanItems += iterations;
       scanYield(scan, false, iterations, c.size());
       return false;
     }
   }
+  counters_.scanItems += iterations;
   version = c.version();
   return true;
 }
@@ -442,6 +462,7 @@ class ElementFollower final : public Follower {
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || zombie()) return;
     Scope scope(*this);
+    parent().eventCount();
     if constexpr (collection) {
       handle(*static_cast<typename Desc::Coll::key_type const*>(key));
     } else {

@@ -67,6 +67,8 @@ bool OutputBase::yieldBefore(uint64_t processed) const {
 
 void OutputBase::yieldNow(uint64_t visited, uint64_t deleted) {
   useBookmark_ = true;
+  counters_.reconcileVisited += visited;
+  counters_.reconcileDeleted += deleted;
   root_.trace(9, fn(), root_.sourceName(),
               "Yielding in reconciliation processing after processing {} items, including {} deletions .", visited,
               deleted);
@@ -80,6 +82,8 @@ void OutputBase::deletionDone(uint64_t visited, uint64_t deleted) {
               deleted);
   useBookmark_ = false;
   runCount_ = visited;
+  counters_.reconcileVisited += visited;
+  counters_.reconcileDeleted += deleted;
   if (hasState_) {
     root_.trace(9, fn(), root_.sourceName(), "Setting reconciliationState to skip nothing for {}", name_);
     state_ = skipNothing;
@@ -91,6 +95,7 @@ void OutputBase::insertionDone(uint64_t visited, uint64_t seen) {
               "Insertion scan for reconciliation is done after processing {} items in last run. Total seen: {}",
               visited, seen);
   runCount_ = visited;
+  counters_.reconcileVisited += visited;
 }
 
 void OutputBase::handleInputReady() {
@@ -108,6 +113,7 @@ void OutputBase::handleInputReady() {
     return;
   }
   root_.trace(9, f, cls, "Input scans for {} complete", name_);
+  root_.phaseMark(RootSm::markInitialScan);
   if (reconciling_) {
     if (hasState_) {
       if (state_ == skipBoth) {
@@ -128,6 +134,10 @@ void OutputBase::handleInputReady() {
   reconciling_ = false;
   seenClear();
   root_.outputState()->outputReadyIs(readyIndex_, true);
+  if (root_.ready()) {
+    root_.phaseMark(RootSm::markReconciled);
+    root_.phaseMark(RootSm::markReady);
+  }
 }
 
 }  // namespace Corvane

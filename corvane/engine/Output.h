@@ -23,7 +23,13 @@ namespace Corvane {
 // The trace context of one pipeline function. The handler's mask is read once, when
 // the function starts, so each trace line after that tests a local value.
 struct Tr {
-  Tr(RootSm const& root, char const* function) noexcept : sm(root), fn(function), mask(root.traceMask()) {}
+  // A pipeline entry point's context counts one run of it.
+  Tr(RootSm const& root, char const* function) : sm(root), fn(function), mask(root.traceMask()) {
+    root.pipelineRun(function);
+  }
+  enum Uncounted { uncounted };
+  Tr(RootSm const& root, char const* function, Uncounted) noexcept
+      : sm(root), fn(function), mask(root.traceMask()) {}
   RootSm const& sm;
   char const* fn;
   uint16_t mask;
@@ -94,6 +100,20 @@ class CORVANE_API OutputBase : public Subscriber {
   // handle<Output>InputReady: reconcile once every input scan is complete.
   void handleInputReady();
 
+  // What the output has seen written and what reconciliation did; see SmStats.h.
+  struct Counters {
+    uint64_t inserted = 0;
+    uint64_t replaced = 0;
+    uint64_t deleted = 0;
+    uint64_t reconcileKnown = 0;
+    uint64_t reconcileVisited = 0;
+    uint64_t reconcileDeleted = 0;
+    uint64_t reconcileInserted = 0;
+    uint64_t bookmarkResumes = 0;
+  };
+  Counters const& counters() const noexcept { return counters_; }
+  void writesReset() noexcept { counters_.inserted = counters_.replaced = counters_.deleted = 0; }
+
  protected:
   bool skipInsert() const noexcept { return reconciling_ && (state_ & skipInsertions); }
   bool skipDelete() const noexcept { return reconciling_ && (state_ & skipDeletions); }
@@ -105,15 +125,27 @@ class CORVANE_API OutputBase : public Subscriber {
   char const* fn() const noexcept { return readyFn_.c_str(); }
   RootSm& root() const noexcept { return root_; }
   void runCountIs(uint64_t n) noexcept { runCount_ = n; }
+  // A reconciliation scan begins: a fresh one over `entries`, or one resuming.
+  void reconcileScanBegins(uint64_t entries) noexcept {
+    if (useBookmark_) {
+      ++counters_.bookmarkResumes;
+    } else {
+      counters_.reconcileKnown += entries;
+    }
+  }
+  // A write the pipelines made changed the collection: grew it or not.
+  void writeCounted(bool grew) noexcept { ++(grew ? counters_.inserted : counters_.replaced); }
+  Counters counters_;
 
   // The insertion pass shared by every output: walks the seen set from the
   // bookmark, write(tr, cursor) per entry; on a yield, mark(key) records where it
   // stopped. Returns false when it yielded.
   template <class Seen, class Mark, class Write>
   bool insertionPass(Seen& seen, typename Seen::key_type const& bookmark, Mark&& mark, Write&& write) {
+    reconcileScanBegins(seen.size());
     auto cur = useBookmark() ? seen.cursorAt(bookmark) : seen.cursor();
     uint64_t visited = 0;
-    Tr tr{root(), fn()};
+    Tr tr{root(), fn(), Tr::uncounted};
     for (; !cur.done(); cur.next()) {
       if (!cur.entry()) continue;
       if (yieldBefore(visited)) {
@@ -122,6 +154,7 @@ class CORVANE_API OutputBase : public Subscriber {
         return false;
       }
       ++visited;
+      ++counters_.reconcileInserted;
       write(tr, cur);
     }
     insertionDone(visited, seen.size());
@@ -198,7 +231,11 @@ class FlatOutput final : public OutputBase {
     }
     if (skipInsert()) return;
     tr.text(7, line.inserting, k, v);
+    auto const& c = Adapter::coll(*entity_);
+    size_t const size = c.size();
+    uint64_t const version = c.version();
     Adapter::write(*entity_, k, v);
+    if (c.version() != version) writeCounted(c.size() > size);
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key const& k) {
@@ -211,7 +248,10 @@ class FlatOutput final : public OutputBase {
     }
     if (skipDelete()) return;
     tr.text(7, line.deleting, k);
+    auto const& c = Adapter::coll(*entity_);
+    size_t const size = c.size();
     Adapter::erase(*entity_, k);
+    if (c.size() < size) ++counters_.deleted;
   }
 
  protected:
@@ -222,6 +262,7 @@ class FlatOutput final : public OutputBase {
 
   bool deletionScan() override {
     auto& coll = const_cast<std::remove_cvref_t<decltype(Adapter::coll(*entity_))>&>(Adapter::coll(*entity_));
+    reconcileScanBegins(coll.size());
     auto cur = useBookmark() ? coll.cursorAt(bookmark_) : coll.cursor();
     uint64_t visited = 0, deleted = 0;
     for (; !cur.done(); cur.next()) {
@@ -296,7 +337,9 @@ class NestedOutput final : public OutputBase {
     if (skipInsert()) return;
     Ptr<Inner> inner = Adapter::innerIs(*entity_, k1);
     tr.text(7, line.inserting, k1, k2, v);
+    size_t const size = Adapter::innerColl(*inner).size();
     Adapter::innerSet(*inner, k2, v);
+    writeCounted(Adapter::innerColl(*inner).size() > size);
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
@@ -311,7 +354,9 @@ class NestedOutput final : public OutputBase {
     Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
     if (!inner) return;
     tr.text(7, line.deleting, k1, k2);
+    size_t const size = Adapter::innerColl(*inner).size();
     Adapter::innerDel(*inner, k2);
+    if (Adapter::innerColl(*inner).size() < size) ++counters_.deleted;
     bool const emptied = Adapter::innerColl(*inner).empty();
     inner = nullptr;  // the outer collection alone holds it, so its entity may recycle it
     if (emptied) Adapter::outerDel(*entity_, k1);
@@ -329,6 +374,7 @@ class NestedOutput final : public OutputBase {
   bool deletionScan() override {
     using OuterColl = std::remove_cvref_t<decltype(Adapter::outer(*entity_))>;
     auto& outer = const_cast<OuterColl&>(Adapter::outer(*entity_));
+    reconcileScanBegins(outer.size());
     bool resume = useBookmark() && k0Valid_;
     auto cur = resume ? outer.cursorAt(bookmark_.k0) : outer.cursor();
     uint64_t visited = 0, deleted = 0;
@@ -392,7 +438,9 @@ class NestedOutput final : public OutputBase {
   void write(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
     Ptr<Inner> inner = Adapter::innerIs(*entity_, k1);
     tr.text(7, line.inserting, k1, k2);
+    size_t const size = Adapter::innerColl(*inner).size();
     Adapter::innerAdd(*inner, k2);
+    if (Adapter::innerColl(*inner).size() > size) ++counters_.inserted;
   }
 
   Ptr<Entity> entity_;

@@ -1,5 +1,7 @@
 #include "corvane/engine/RootSm.h"
 
+#include <algorithm>
+
 #include "corvane/engine/InputSm.h"
 #include "corvane/engine/Output.h"
 #include "corvane/framework/Reflection.h"
@@ -8,6 +10,10 @@
 namespace Corvane {
 
 CORVANE_NODE_TYPE_DEFINE(RootSm, "Corvane::RootSm", Entity)
+
+namespace {
+std::string statisticsText(RootSm const& sm) { return textForm(sm.statistics()); }
+}  // namespace
 
 void smTypeRegister(TypeData const& type) {
   TypeRegistry::typeRegister(type, Describe<RootSm>(TypeKind::rootSm).done());
@@ -24,13 +30,19 @@ Ptr<DebugHandler> smModuleLoad(TypeData const& type, char const* sourceName) {
                                  .value<&RootSm::initialScanDone>("initialScanDone")
                                  .value<&RootSm::ready>("ready")
                                  .value<&RootSm::idle>("idle")
+                                 .value<&RootSm::phase>("phase")
+                                 .value<&statisticsText>("statistics")
+                                 .action<&RootSm::statisticsReset>("statisticsReset")
                                  .done());
   smTypeRegister(type);
   return getDebugHandler(sourceName);
 }
 
 RootSm::RootSm(char const* sourceName, SmControl const& control)
-    : sourceName_(sourceName), control_(control), traceHandle_(getDebugHandler(sourceName)) {
+    : sourceName_(sourceName),
+      control_(control),
+      traceHandle_(getDebugHandler(sourceName)),
+      created_(SmStatistics::Clock::now()) {
   scanStateSub_.root = this;
 }
 
@@ -144,6 +156,7 @@ void RootSm::handleInitialScanDone() {
     }
   }
   trace(9, fn, sourceName_, "Initial scan done for child SMs. Now scanning with events triggered.");
+  phaseMark(markFirstPass);
   initialScanDone_ = true;
   for (uint32_t i = 0; i < scanState_->scanCount(); ++i) scanState_->scanIs(i, false);
   // The event pass: the pipelines now run for every existing input entry.
@@ -191,6 +204,77 @@ void RootSm::doDeleteAll() {
     Ptr<InputSm> sm = inputSms_[i];
     if (sm) sm->doDeleteAll();
   }
+}
+
+void RootSm::phaseMark(PhaseMark m) noexcept {
+  if (phases_[m] == SmStatistics::Clock::time_point()) phases_[m] = SmStatistics::Clock::now();
+}
+
+SmStatistics RootSm::statistics() const {
+  SmStatistics s;
+  s.sm = sourceName_;
+  for (Ptr<InputSm> const& sm : inputSms_) {
+    if (!sm) continue;
+    InputSm::Counters const& c = sm->counters();
+    s.inputs.push_back({sm->className(), c.events, c.scanItems, c.scanKnown, c.scanYields});
+  }
+  for (PipelineCounter const& p : pipelines_) {
+    auto same = std::find_if(s.pipelines.begin(), s.pipelines.end(), [&](auto const& q) { return q.name == p.name; });
+    if (same == s.pipelines.end()) {
+      s.pipelines.push_back({p.name, p.runs});
+    } else {
+      same->runs += p.runs;
+    }
+  }
+  for (OutputBase const* o : outputs_) {
+    OutputBase::Counters const& c = o->counters();
+    s.outputs.push_back({o->name(), c.inserted, c.replaced, c.deleted, c.reconcileKnown, c.reconcileVisited,
+                         c.reconcileDeleted, c.reconcileInserted, c.bookmarkResumes});
+  }
+  s.created = created_;
+  s.firstPassDone = phases_[markFirstPass];
+  s.initialScanDone = phases_[markInitialScan];
+  s.reconciled = phases_[markReconciled];
+  s.ready = phases_[markReady];
+  return s;
+}
+
+void RootSm::statisticsReset() noexcept {
+  for (Ptr<InputSm> const& sm : inputSms_) {
+    if (sm) sm->eventsReset();
+  }
+  for (PipelineCounter& p : pipelines_) p.runs = 0;
+  for (OutputBase* o : outputs_) o->writesReset();
+}
+
+SmPhase RootSm::phase() const noexcept {
+  if (ready()) return SmPhase::ready;
+  if (!initialized_) return SmPhase::created;
+  if (!initialScanDone_) return SmPhase::firstPass;
+  if (phases_[markInitialScan] == SmStatistics::Clock::time_point()) return SmPhase::eventPass;
+  return SmPhase::reconciling;
+}
+
+StartupProgress RootSm::startupProgress() const {
+  StartupProgress p;
+  p.phase = phase();
+  for (Ptr<InputSm> const& sm : inputSms_) {
+    if (!sm) continue;
+    p.done += sm->counters().scanItems;
+    p.known += sm->counters().scanKnown;
+  }
+  for (OutputBase const* o : outputs_) {
+    p.done += o->counters().reconcileVisited;
+    p.known += o->counters().reconcileKnown;
+  }
+  p.complete = p.phase == SmPhase::ready;
+  // Until the machine is ready, something is always left: the next pass to begin.
+  if (p.complete) {
+    p.known = p.done;
+  } else if (p.known <= p.done) {
+    p.known = p.done + 1;
+  }
+  return p;
 }
 
 }  // namespace Corvane

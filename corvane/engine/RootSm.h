@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "corvane/engine/SmState.h"
+#include "corvane/engine/SmStats.h"
 #include "corvane/engine/TraceText.h"
 #include "corvane/framework/Errors.h"
 #include "corvane/framework/SmControl.h"
@@ -82,6 +83,23 @@ class CORVANE_API RootSm : public Entity {
   TaskPriority taskPriority() const noexcept { return control_.taskPriority(); }
   bool defaultSynchronous() const noexcept { return false; }
 
+  // What the machine has done since it was created or its statistics were reset
+  // (SmStats.h), and how far its start-up has come.
+  SmStatistics statistics() const;
+  void statisticsReset() noexcept;
+  StartupProgress startupProgress() const;
+  SmPhase phase() const noexcept;
+  // Counts one run of a pipeline entry point (the pipeline's trace context does).
+  void pipelineRun(char const* function) const {
+    for (PipelineCounter& p : pipelines_) {
+      if (p.name == function) {
+        ++p.runs;
+        return;
+      }
+    }
+    pipelines_.push_back({function, 1});
+  }
+
  protected:
   RootSm(char const* sourceName, SmControl const& control);
   ~RootSm() override;
@@ -134,6 +152,14 @@ class CORVANE_API RootSm : public Entity {
 
   void outputsInputReady();
   void teardown() noexcept;
+  // Lifecycle phase times for statistics().
+  enum PhaseMark : uint8_t { markFirstPass, markInitialScan, markReconciled, markReady, markCount };
+  void phaseMark(PhaseMark m) noexcept;
+
+  struct PipelineCounter {
+    char const* name;
+    uint64_t runs;
+  };
 
   char const* sourceName_;
   SmControl control_;
@@ -145,6 +171,9 @@ class CORVANE_API RootSm : public Entity {
   std::vector<char const*> streams_;
   std::vector<std::pair<char const*, bool>> args_;
   ScanStateSub scanStateSub_;
+  mutable std::vector<PipelineCounter> pipelines_;
+  SmStatistics::Clock::time_point created_;
+  SmStatistics::Clock::time_point phases_[markCount] = {};
   bool synchronous_ = false;
   bool initialScanDone_ = false;
   bool initialized_ = false;

@@ -1,0 +1,174 @@
+// Statistics and start-up progress of a state machine, checked against counts this
+// test makes on its own by watching the entities the machine reads and writes.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "corvane/Corvane.h"
+
+using namespace Corvane;
+
+namespace {
+
+struct Payload : FeatureConfigBase {};
+
+IntfId const et1 = IntfId::ethernet(1);
+IntfId const et2 = IntfId::ethernet(2);
+IntfId const et3 = IntfId::ethernet(3);
+IntfId const et9 = IntfId::ethernet(9);
+
+// Counts every notification of the entities it is added to.
+struct EventCounter : Subscriber {
+  uint64_t events = 0;
+  void dispatch(uint32_t, void const*) override { ++events; }
+};
+
+// Classifies the output's notifications as inserts, replaces and deletes from a
+// shadow copy of the table.
+struct OutputWatch : Subscriber {
+  Ptr<IntfTcamFeatureConfig> out;
+  std::map<IntfIdSystemTcamId, FeatureConfigBase const*> shadow;
+  uint64_t inserted = 0, replaced = 0, deleted = 0;
+  explicit OutputWatch(Ptr<IntfTcamFeatureConfig> o) : out(std::move(o)) {
+    for (auto const& [k, v] : out->config()) shadow[k] = v.get();
+    out->subscriberAdd(this);
+  }
+  ~OutputWatch() override { out->subscriberRemove(this); }
+  void dispatch(uint32_t, void const* key) override {
+    auto const& k = *static_cast<IntfIdSystemTcamId const*>(key);
+    Ptr<FeatureConfigBase> now = out->config(k);
+    auto const it = shadow.find(k);
+    if (!now) {
+      ++deleted;
+      shadow.erase(k);
+    } else if (it == shadow.end()) {
+      ++inserted;
+      shadow[k] = now.get();
+    } else {
+      ++replaced;
+      it->second = now.get();
+    }
+  }
+  void reset() { inserted = replaced = deleted = 0; }
+};
+
+uint64_t inputEvents(SmStatistics const& s) {
+  uint64_t n = 0;
+  for (auto const& i : s.inputs) n += i.events;
+  return n;
+}
+
+SmControl control(bool synchronous) {
+  SmControl c;
+  c.synchronousIs(synchronous ? SmControl::synchronousOn : SmControl::synchronousOff);
+  return c;
+}
+
+}  // namespace
+
+TEST(Statistics, CountsMatchWhatTheEntitiesSaw) {
+  Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("sets");
+  Ptr<IntfFeatureConfig> config = intfFeatureConfigFactory();
+  Ptr<IntfTcamFeatureConfig> out = intfTcamFeatureConfigFactory();
+  Ptr<FeatureConfigBase> const p1 = makePtr<Payload>(), p2 = makePtr<Payload>(), p3 = makePtr<Payload>();
+  sets->intfToTcamSetIs(et1)->tcamSetIs(SystemTcamId(1));
+  sets->intfToTcamSetIs(et2)->tcamSetIs(SystemTcamId(1));
+  sets->intfToTcamSetIs(et2)->tcamSetIs(SystemTcamId(2));
+  config->configIs(et1, p1);
+  config->configIs(et2, p2);
+  // Left over from an earlier run: one stale entry, one still right.
+  out->configIs(IntfIdSystemTcamId(et9, SystemTcamId(1)), p3);
+  out->configIs(IntfIdSystemTcamId(et1, SystemTcamId(1)), p1);
+
+  OutputWatch watch(out);
+  Ptr<ConfigExpSm> sm = configExpSmFactory(sets, config, out, control(true));
+  ASSERT_TRUE(sm->ready());
+  SmStatistics s = sm->statistics();
+  ASSERT_EQ(s.outputs.size(), 1u);
+  EXPECT_EQ(s.outputs[0].inserted, watch.inserted);  // (Et2, 1) and (Et2, 2)
+  EXPECT_EQ(watch.inserted, 2u);
+  EXPECT_EQ(s.outputs[0].reconcileDeleted, watch.deleted);
+  EXPECT_EQ(watch.deleted, 1u);
+  EXPECT_EQ(s.outputs[0].reconcileKnown, 4u);  // the output when the deletion scan began
+  EXPECT_EQ(inputEvents(s), 0u);
+  for (auto t : {&s.firstPassDone, &s.initialScanDone, &s.reconciled, &s.ready}) {
+    EXPECT_GE(*t, s.created);
+  }
+  EXPECT_LE(s.firstPassDone, s.initialScanDone);
+  EXPECT_LE(s.initialScanDone, s.ready);
+
+  // Steady state: count the notifications of every input entity.
+  EventCounter inputs;
+  sets->subscriberAdd(&inputs);
+  config->subscriberAdd(&inputs);
+  for (auto const& [intf, set] : sets->intfToTcamSet()) set->subscriberAdd(&inputs);
+  watch.reset();
+  sm->statisticsReset();
+  EXPECT_EQ(inputEvents(sm->statistics()), 0u);
+
+  config->configIs(et1, p3);                         // replaces (Et1, 1)
+  sets->intfToTcamSet(et2)->tcamSetDel(SystemTcamId(2));  // deletes (Et2, 2)
+  Ptr<TcamSet> s3 = sets->intfToTcamSetIs(et3);
+  s3->subscriberAdd(&inputs);
+  s3->tcamSetIs(SystemTcamId(3));
+  config->configIs(et3, p2);  // inserts (Et3, 3)
+  config->configIs(et3, p2);  // the same payload again: no notification, no write
+
+  s = sm->statistics();
+  EXPECT_EQ(inputEvents(s), inputs.events);
+  EXPECT_EQ(s.outputs[0].inserted, watch.inserted);
+  EXPECT_EQ(s.outputs[0].replaced, watch.replaced);
+  EXPECT_EQ(s.outputs[0].deleted, watch.deleted);
+  EXPECT_EQ(watch.inserted + watch.replaced + watch.deleted, 3u);
+  uint64_t runs = 0;
+  for (auto const& p : s.pipelines) runs += p.runs;
+  EXPECT_GE(runs, inputs.events - 1) << "every event but the new set's announcement ran a pipeline";
+  // Reconciliation figures describe the start-up and survive a reset.
+  EXPECT_EQ(s.outputs[0].reconcileDeleted, 1u);
+
+  // Through the registry, by name.
+  EXPECT_EQ(Reflect::read(*sm, "phase"), "ready");
+  EXPECT_NE(Reflect::read(*sm, "statistics").find("output intfTcamFeatureConfigConfigOutput"), std::string::npos);
+  Reflect::run(*sm, "statisticsReset");
+  EXPECT_EQ(sm->statistics().outputs[0].inserted, 0u);
+
+  for (auto const& [intf, set] : sets->intfToTcamSet()) set->subscriberRemove(&inputs);
+  sets->subscriberRemove(&inputs);
+  config->subscriberRemove(&inputs);
+}
+
+TEST(Statistics, ProgressRisesAndCompletesExactlyAtReady) {
+  Ptr<TaskScheduler> scheduler = TaskScheduler::TaskSchedulerIs();
+  scheduler->yieldEveryIs(3);
+  Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("sets");
+  Ptr<IntfFeatureConfig> config = intfFeatureConfigFactory();
+  Ptr<IntfTcamFeatureConfig> out = intfTcamFeatureConfigFactory();
+  Ptr<FeatureConfigBase> const p = makePtr<Payload>();
+  for (uint32_t i = 1; i <= 40; ++i) {
+    sets->intfToTcamSetIs(IntfId::ethernet(i))->tcamSetIs(SystemTcamId(i % 4));
+    config->configIs(IntfId::ethernet(i), p);
+    if (i % 5 == 0) out->configIs(IntfIdSystemTcamId(IntfId::ethernet(100 + i), SystemTcamId(0)), p);
+  }
+  SmControl c = control(false);
+  c.schedulerIs(scheduler);
+  Ptr<ConfigExpSm> sm = configExpSmFactory(sets, config, out, c);
+  StartupProgress last = sm->startupProgress();
+  int runs = 0;
+  while (scheduler->runOne()) {
+    ++runs;
+    StartupProgress const now = sm->startupProgress();
+    EXPECT_GE(now.done, last.done);
+    EXPECT_GE(now.phase, last.phase);
+    EXPECT_EQ(now.complete, sm->ready());
+    EXPECT_EQ(now.complete, now.done == now.known) << "done " << now.done << " known " << now.known;
+    last = now;
+  }
+  EXPECT_GT(runs, 10) << "the start-up yielded";
+  EXPECT_TRUE(last.complete);
+  EXPECT_EQ(last.phase, SmPhase::ready);
+  StartupProgress const sum = startupProgress({sm.get(), sm.get()});
+  EXPECT_EQ(sum.done, 2 * last.done);
+  EXPECT_TRUE(sum.complete);
+  EXPECT_GT(sm->statistics().inputs[0].scanYields + sm->statistics().inputs[1].scanYields, 0u);
+  EXPECT_GT(sm->statistics().outputs[0].bookmarkResumes, 0u);
+}
