@@ -374,7 +374,12 @@ class NestedOutput final : public OutputBase {
   bool deletionScan() override {
     using OuterColl = std::remove_cvref_t<decltype(Adapter::outer(*entity_))>;
     auto& outer = const_cast<OuterColl&>(Adapter::outer(*entity_));
-    reconcileScanBegins(outer.size());
+    // The scan visits every outer and every inner entry.
+    uint64_t entries = 0;
+    if (!useBookmark()) {
+      for (auto const& e : outer) entries += 1 + Adapter::innerColl(*e.second).size();
+    }
+    reconcileScanBegins(entries);
     bool resume = useBookmark() && k0Valid_;
     auto cur = resume ? outer.cursorAt(bookmark_.k0) : outer.cursor();
     uint64_t visited = 0, deleted = 0;

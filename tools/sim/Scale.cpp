@@ -92,9 +92,12 @@ int runScale(uint32_t n, RunMode mode) {
     auto now = Clock::now();
     if (now - lastProgress < std::chrono::milliseconds(200)) return;
     lastProgress = now;
-    std::fprintf(stderr, "%sstart-up %.1f s: %s; IntfToTcamSet %zu, IntfTcamFeatureConfig %zu, IntfFeatureStatus %zu%s",
-                 restart, seconds(now - t1), what, w.intfToTcamSet->intfToTcamSet().size(), w.tcamConfig->config().size(),
-                 w.featureStatus->status().size(), end);
+    // The library's own account of the start-up, summed over the SMs created so far.
+    Corvane::StartupProgress const p = Corvane::startupProgress(sim.rootSms());
+    std::fprintf(stderr, "%sstart-up %.1f s: %s; %s, %llu of %llu items (%.0f%%)%s", restart, seconds(now - t1), what,
+                 Corvane::textForm(p.phase).c_str(), static_cast<unsigned long long>(p.done),
+                 static_cast<unsigned long long>(p.known), p.known ? 100.0 * double(p.done) / double(p.known) : 0.0,
+                 end);
     printed = true;
   });
   if (printed && isatty(2)) std::fprintf(stderr, "\n");

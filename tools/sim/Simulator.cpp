@@ -327,6 +327,24 @@ Tables Simulator::tables() const {
   return t;
 }
 
+std::vector<Corvane::RootSm const*> Simulator::rootSms() const {
+  auto const& w = wiring_;
+  std::vector<Corvane::RootSm const*> out;
+  auto add = [&](Corvane::RootSm const* sm) {
+    if (sm) out.push_back(sm);
+  };
+  add(w.portToLagSm().get());
+  add(w.intfTcamSm().get());
+  add(w.intfPortMapSm().get());
+  add(w.portMapToIntfSm().get());
+  add(w.configLagMemberExpSm().get());
+  add(w.configExpSm().get());
+  add(w.configPortMapExpSm().get());
+  add(w.perTcamStatusSm().get());
+  return out;
+}
+
+
 Corvane::Ptr<Corvane::Directory> Simulator::directory() const {
   auto const& w = wiring_;
   Corvane::Ptr<Corvane::Directory> root = Corvane::Directory::DirectoryIs("corvane-sim");
@@ -348,21 +366,10 @@ Corvane::Ptr<Corvane::Directory> Simulator::directory() const {
   out->entryIs("perTcamStatus", w.perTcamStatus);
   out->entryIs("featureStatus", w.featureStatus);
   Corvane::Ptr<Corvane::Directory> sms = root->folderIs("sms");
-  auto sm = [&](auto const& p) {
-    if (!p) return;
-    std::string_view name = p->typeData().name();
-    name.remove_prefix(name.rfind(':') + 1);
-    sms->entryIs(std::string(name), p);
-  };
-  sm(w.portToLagSm());
-  sm(w.intfTcamSm());
-  sm(w.intfPortMapSm());
-  sm(w.portMapToIntfSm());
-  sm(w.configLagMemberExpSm());
-  sm(w.configExpSm());
-  sm(w.configPortMapExpSm());
-  sm(w.perTcamStatusSm());
-  sm(w.featureStatusSm());
+  for (Corvane::RootSm const* sm : rootSms()) {
+    sms->entryIs(sm->sourceName(), Corvane::Ptr<Corvane::Node>(const_cast<Corvane::RootSm*>(sm)));
+  }
+  if (w.featureStatusSm()) sms->entryIs("IntfFeatureStatusSm", w.featureStatusSm());
   return root;
 }
 

@@ -65,6 +65,8 @@ class Simulator {
   // with the member names of the wiring (veltStatus, intfToTcamSet, ...), and
   // "sms/<SM class>" for the state machines.
   Corvane::Ptr<Corvane::Directory> directory() const;
+  // The wiring's state machines that exist now, in creation order.
+  std::vector<Corvane::RootSm const*> rootSms() const;
   // Why each output entry of one interface exists, in lines of text.
   std::vector<std::string> explain(IntfId intf) const;
 

@@ -35,6 +35,8 @@ constexpr char const* usageText =
     "  --dump NAME            after the run, print one table as JSON instead of the\n"
     "                         report (inputs/veltStatus, outputs/intfToTcamSet,\n"
     "                         sms/IntfTcamSm, ...; \"list\" names them all)\n"
+    "  --stats                after the run, each SM's statistics (events, pipeline\n"
+    "                         runs, writes, reconciliation); in --json as \"statistics\"\n"
     "  --dot                  print the wiring as a Graphviz graph and exit\n"
     "  --scale N              a synthetic chip of N interfaces: start-up time, time\n"
     "                         per change and memory\n"
@@ -82,6 +84,7 @@ struct Options {
   std::vector<std::pair<std::string, uint16_t>> traces;
   std::string explain;
   std::string dump;
+  bool stats = false;
   uint32_t scale = 0;
 };
 
@@ -117,6 +120,8 @@ Options parseArgs(int argc, char** argv) {
       o.traces.emplace_back(source, levelMask(v.substr(eq + 1)));
     } else if (a == "--explain") {
       o.explain = value();
+    } else if (a == "--stats") {
+      o.stats = true;
     } else if (a == "--dump") {
       o.dump = value();
     } else if (a == "--scale") {
@@ -165,6 +170,36 @@ nlohmann::ordered_json changesJson(std::vector<TableChanges> const& changes) {
       rows.push_back(std::move(r));
     }
     out.push_back({{"table", tc.table}, {"changes", std::move(rows)}});
+  }
+  return out;
+}
+
+nlohmann::ordered_json statisticsJson(Simulator const& sim) {
+  using Micros = std::chrono::duration<double, std::micro>;
+  auto out = nlohmann::ordered_json::array();
+  for (Corvane::RootSm const* sm : sim.rootSms()) {
+    Corvane::SmStatistics const s = sm->statistics();
+    auto inputs = nlohmann::ordered_json::array();
+    for (auto const& i : s.inputs) {
+      inputs.push_back({{"name", i.name}, {"events", i.events}, {"scanItems", i.scanItems},
+                        {"scanKnown", i.scanKnown}, {"scanYields", i.scanYields}});
+    }
+    auto pipelines = nlohmann::ordered_json::array();
+    for (auto const& p : s.pipelines) pipelines.push_back({{"name", p.name}, {"runs", p.runs}});
+    auto outputs = nlohmann::ordered_json::array();
+    for (auto const& o : s.outputs) {
+      outputs.push_back({{"name", o.name}, {"inserted", o.inserted}, {"replaced", o.replaced}, {"deleted", o.deleted},
+                         {"reconcileKnown", o.reconcileKnown}, {"reconcileVisited", o.reconcileVisited},
+                         {"reconcileDeleted", o.reconcileDeleted}, {"reconcileInserted", o.reconcileInserted},
+                         {"bookmarkResumes", o.bookmarkResumes}});
+    }
+    out.push_back({{"sm", s.sm},
+                   {"inputs", std::move(inputs)},
+                   {"pipelines", std::move(pipelines)},
+                   {"outputs", std::move(outputs)},
+                   {"firstPassUs", Micros(s.firstPassTime()).count()},
+                   {"initialScanUs", Micros(s.initialScanTime()).count()},
+                   {"readyUs", Micros(s.readyTime()).count()}});
   }
   return out;
 }
@@ -273,10 +308,15 @@ int run(Options const& o) {
       finalJson.push_back({{"table", t.name}, {"rows", std::move(rows)}});
     }
     doc["final"] = std::move(finalJson);
+    if (o.stats) doc["statistics"] = statisticsJson(sim);
     std::cout << doc.dump(2) << "\n";
   } else {
     std::printf("\n== Final tables\n");
     for (auto const& t : before) printRows(t);
+    if (o.stats) {
+      std::printf("\n== Statistics\n");
+      for (Corvane::RootSm const* sm : sim.rootSms()) std::printf("%s", Corvane::textForm(sm->statistics()).c_str());
+    }
   }
   if (!o.traces.empty()) Corvane::traceSinkIs({});
   return 0;
