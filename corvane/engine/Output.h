@@ -17,22 +17,25 @@
 
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
+#include "corvane/framework/Spans.h"
 
 namespace Corvane {
 
 // The trace context of one pipeline function. The handler's mask is read once, when
 // the function starts, so each trace line after that tests a local value.
 struct Tr {
-  // A pipeline entry point's context counts one run of it.
-  Tr(RootSm const& root, char const* function) : sm(root), fn(function), mask(root.traceMask()) {
+  // A pipeline entry point's context counts one run of it and is its span.
+  Tr(RootSm const& root, char const* function)
+      : sm(root), fn(function), mask(root.traceMask()), span(function, root.sourceName()) {
     root.pipelineRun(function);
   }
   enum Uncounted { uncounted };
-  Tr(RootSm const& root, char const* function, Uncounted) noexcept
-      : sm(root), fn(function), mask(root.traceMask()) {}
+  Tr(RootSm const& root, char const* function, Uncounted)
+      : sm(root), fn(function), mask(root.traceMask()), span(function, root.sourceName()) {}
   RootSm const& sm;
   char const* fn;
   uint16_t mask;
+  SpanScope span;
   bool on(int level) const noexcept { return (mask >> level) & 1u; }
   template <class... A>
   void operator()(int level, fmt::format_string<A...> format, A&&... args) const {

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "tools/sim/Scale.h"
 #include "tools/sim/Scenario.h"
 #include "tools/sim/Simulator.h"
+#include "tools/sim/Timeline.h"
 
 using namespace Sim;
 
@@ -178,4 +182,54 @@ TEST(Simulator, ExplainNamesTheMembersBehindALagsTcams) {
   EXPECT_EQ(lines[1], "TCAM set {1, 2} (IntfToTcamSet, by IntfTcamSm):");
   EXPECT_EQ(lines[2], "  TCAM 1: from members {Ethernet1, Ethernet2}");
   EXPECT_EQ(lines[3], "  TCAM 2: from members {Ethernet3}");
+}
+
+// The timeline of an asynchronous run of the built-in scenario is a valid trace-event
+// file: every span closed in order, times never going back, names present, steps
+// enclosing the SMs' pipelines and the scheduler's task runs.
+TEST(Simulator, TimelineIsAValidTraceEventFile) {
+  Scenario const scenario = parseScenario(defaultScenarioText(), "built-in");
+  std::string text;
+  {
+    Timeline timeline;
+    Simulator sim(scenario, RunMode{true, 2});
+    timeline.stepBegin("Start-up");
+    sim.startUp();
+    timeline.stepEnd();
+    for (auto const& step : scenario.steps) {
+      timeline.stepBegin(step.title);
+      for (auto const& op : step.ops) sim.apply(op);
+      sim.settle();
+      timeline.stepEnd();
+    }
+    text = timeline.json();
+  }
+  auto const events = nlohmann::json::parse(text)["traceEvents"];
+  std::vector<std::string> open;
+  double last = 0;
+  std::map<std::string, int> spans;  // by category
+  for (auto const& e : events) {
+    std::string const name = e["name"];
+    ASSERT_FALSE(name.empty());
+    double const ts = e["ts"];
+    EXPECT_GE(ts, last);
+    last = ts;
+    if (e["ph"] == "B") {
+      if (open.empty()) {
+        EXPECT_EQ(e["cat"], "step") << name << " outside every step";
+      }
+      open.push_back(name);
+      ++spans[e["cat"]];
+    } else {
+      ASSERT_EQ(e["ph"], "E");
+      ASSERT_FALSE(open.empty());
+      EXPECT_EQ(open.back(), name);
+      open.pop_back();
+    }
+  }
+  EXPECT_TRUE(open.empty());
+  EXPECT_EQ(spans["step"], int(scenario.steps.size()) + 1);
+  EXPECT_GT(spans["task"], 0);
+  EXPECT_GT(spans["IntfTcamSm"], 0);
+  EXPECT_FALSE(Corvane::detail::gSpansOn) << "the sink goes with the timeline";
 }

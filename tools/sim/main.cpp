@@ -3,7 +3,9 @@
 // applies the scenario's timeline and prints what changed in every output table.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "tools/sim/Scale.h"
 #include "tools/sim/Scenario.h"
 #include "tools/sim/Simulator.h"
+#include "tools/sim/Timeline.h"
 
 using namespace Sim;
 
@@ -37,6 +40,8 @@ constexpr char const* usageText =
     "                         sms/IntfTcamSm, ...; \"list\" names them all)\n"
     "  --stats                after the run, each SM's statistics (events, pipeline\n"
     "                         runs, writes, reconciliation); in --json as \"statistics\"\n"
+    "  --timeline FILE        write the run to FILE as trace-event JSON (open it in\n"
+    "                         Perfetto or chrome://tracing): steps, SM pipelines, tasks\n"
     "  --dot                  print the wiring as a Graphviz graph and exit\n"
     "  --scale N              a synthetic chip of N interfaces: start-up time, time\n"
     "                         per change and memory\n"
@@ -85,6 +90,7 @@ struct Options {
   std::string explain;
   std::string dump;
   bool stats = false;
+  std::string timeline;
   uint32_t scale = 0;
 };
 
@@ -120,6 +126,8 @@ Options parseArgs(int argc, char** argv) {
       o.traces.emplace_back(source, levelMask(v.substr(eq + 1)));
     } else if (a == "--explain") {
       o.explain = value();
+    } else if (a == "--timeline") {
+      o.timeline = value();
     } else if (a == "--stats") {
       o.stats = true;
     } else if (a == "--dump") {
@@ -246,6 +254,8 @@ int run(Options const& o) {
     std::fprintf(stderr, "corvane-sim: asynchronous SMs, the scheduler yields every %u items\n", o.mode.yieldEvery);
   }
 
+  std::optional<Timeline> timeline;
+  if (!o.timeline.empty()) timeline.emplace();
   Simulator sim(scenario, o.mode);
   Tables before = sim.tables();
   auto step = [&](std::string const& title, std::vector<Op> const& ops, auto&& body) {
@@ -253,7 +263,9 @@ int run(Options const& o) {
       std::printf("\n== %s\n", title.c_str());
       for (auto const& op : ops) std::printf("  > %s\n", opText(op).c_str());
     }
+    if (timeline) timeline->stepBegin(title);
     body();
+    if (timeline) timeline->stepEnd();
     Tables after = sim.tables();
     auto changes = diffTables(before, after);
     if (text) printChanges(changes);
@@ -319,6 +331,14 @@ int run(Options const& o) {
     }
   }
   if (!o.traces.empty()) Corvane::traceSinkIs({});
+  if (timeline) {
+    std::ofstream f(o.timeline);
+    f << timeline->json() << "\n";
+    if (!f) {
+      std::fprintf(stderr, "corvane-sim: --timeline: cannot write %s\n", o.timeline.c_str());
+      return 2;
+    }
+  }
   return 0;
 }
 
