@@ -41,7 +41,7 @@ class ConfigExpansionSm : public RootSm {
   // Pipeline 0: the payload of intfId changed.
   void eventToStrm_pipeline0(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const& config) {
     if (!initialScanDone()) return;
-    Tr tr{*this, "eventToStrm_pipeline0"};
+    Tr tr{*this, "eventToStrm_pipeline0", 0};
     tr.text(7, Traits::pipeline0Line, intfId, optText(config));
     auto const* set = Traits::outer(*set_).find(intfId);
     if (!filterPass(tr, set && *set, Traits::filterText)) return;
@@ -57,7 +57,7 @@ class ConfigExpansionSm : public RootSm {
   // Pipeline 1: element e joined (unit present) or left intfId's set.
   void eventToStrm_pipeline1(IntfId intfId, Elem const& e, std::optional<Unit> const& unitOpt) {
     if (!initialScanDone()) return;
-    Tr tr{*this, "eventToStrm_pipeline1"};
+    Tr tr{*this, "eventToStrm_pipeline1", 1};
     tr.text(7, Traits::pipeline1Line, intfId, e, optText(unitOpt));
     Ptr<FeatureConfigBase> payload = unitOpt ? config_->config(intfId) : nullptr;
     write(tr, OutKey(intfId, e), payload);
@@ -74,7 +74,8 @@ class ConfigExpansionSm : public RootSm {
     // Two input slots in attribute order, which is also the order of retraction: the
     // set input first.
     declare({{Traits::setArg, set_}, {"intfFeatureConfig()", config_}, {Traits::outputArg, outEntity_}},
-            {{strm_pipeline0_, "strm_pipeline0"}, {strm_pipeline1_, "strm_pipeline1"}}, {&output_}, 2);
+            {{strm_pipeline0_, "strm_pipeline0"}, {strm_pipeline1_, "strm_pipeline1"}}, {&output_}, 2,
+          {"eventToStrm_pipeline0", "eventToStrm_pipeline1"});
     handleInitialized();
   }
 

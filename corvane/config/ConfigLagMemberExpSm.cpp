@@ -37,7 +37,8 @@ ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureCon
   declare({{"intfFeatureConfig()", intfFeatureConfig_}, {"intfExpFeatureConfig()", intfExpFeatureConfig_},
            {"lagConfig()", lagConfig_}},
           {{lagConfigStream_, "lagConfigStream"}, {featureConfigStream_, "featureConfigStream"}},
-          {&output_, &memberSetOutput_}, 2);
+          {&output_, &memberSetOutput_}, 2,
+          {"eventToStrm_pipeline0", "eventToFeatureConfigStream", "eventToLagConfigStream"});
   handleInitialized();
 }
 
@@ -48,7 +49,7 @@ void ConfigLagMemberExpSm::createInputSms() {
 
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0"};
+  Tr tr{*this, "eventToStrm_pipeline0", 0};
   tr(7, "Line 40: merge( lagConfigStream, featureConfigStream ): phyIntfId={}", phyIntfId);
   // Membership takes precedence: a member carries its LAG's payload, or none.
   IntfId source = lagConfig_->lagOf(phyIntfId).value_or(phyIntfId);
@@ -69,7 +70,7 @@ void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
 
 void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const&) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToFeatureConfigStream"};
+  Tr tr{*this, "eventToFeatureConfigStream", 1};
   tr(7, "featureConfigStream = from( intfFeatureConfig.config[] ): intfId={}", intfId);
   if (!intfId.isPortChannelIntfId()) {
     eventToStrm_pipeline0(intfId);
@@ -86,7 +87,7 @@ void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::option
 
 void ConfigLagMemberExpSm::eventToLagConfigStream(IntfId phyIntfId, std::optional<IntfId> const&) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToLagConfigStream"};
+  Tr tr{*this, "eventToLagConfigStream", 2};
   tr(7, "lagConfigStream = from( lagConfig.phyIntf[].lag ): phyIntfId={}", phyIntfId);
   auto change = cacheAttr0_.update(
       tr, phyIntfId, lagConfig_->lagOf(phyIntfId),

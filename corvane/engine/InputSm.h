@@ -61,6 +61,12 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   // their scans yield to (the SM's first scan's).
   static char const* scanFnName(uint8_t number) noexcept;
   Task* yieldTask() const noexcept { return scanCount_ ? task(0) : nullptr; }
+  // Its handler calls are spans of its class in its root's category.
+  bool spanNames(char const*& name, char const*& category) const noexcept override {
+    name = className_;
+    category = root_.sourceName();
+    return true;
+  }
   // A watched collection changed without this SM hearing of it: a fatal error.
   void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
 
@@ -458,6 +464,11 @@ class ElementFollower final : public Follower {
     return *p;
   }
   ParentKey const& smKey() const noexcept { return key_; }
+  bool spanNames(char const*& name, char const*& category) const noexcept override {
+    name = Desc::className;
+    category = root().sourceName();
+    return true;
+  }
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || zombie()) return;

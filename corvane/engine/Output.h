@@ -17,25 +17,22 @@
 
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
-#include "corvane/framework/Spans.h"
 
 namespace Corvane {
 
 // The trace context of one pipeline function. The handler's mask is read once, when
 // the function starts, so each trace line after that tests a local value.
 struct Tr {
-  // A pipeline entry point's context counts one run of it and is its span.
-  Tr(RootSm const& root, char const* function)
-      : sm(root), fn(function), mask(root.traceMask()), span(function, root.sourceName()) {
-    root.pipelineRun(function);
+  // The context of pipeline entry point number `pipeline` of the SM counts one run of it.
+  Tr(RootSm const& root, char const* function, uint32_t pipeline) noexcept
+      : sm(root), fn(function), mask(root.traceMask()) {
+    root.pipelineRun(pipeline);
   }
-  enum Uncounted { uncounted };
-  Tr(RootSm const& root, char const* function, Uncounted)
-      : sm(root), fn(function), mask(root.traceMask()), span(function, root.sourceName()) {}
+  // Any other function's context.
+  Tr(RootSm const& root, char const* function) noexcept : sm(root), fn(function), mask(root.traceMask()) {}
   RootSm const& sm;
   char const* fn;
   uint16_t mask;
-  SpanScope span;
   bool on(int level) const noexcept { return (mask >> level) & 1u; }
   template <class... A>
   void operator()(int level, fmt::format_string<A...> format, A&&... args) const {
@@ -148,7 +145,7 @@ class CORVANE_API OutputBase : public Subscriber {
     reconcileScanBegins(seen.size());
     auto cur = useBookmark() ? seen.cursorAt(bookmark) : seen.cursor();
     uint64_t visited = 0;
-    Tr tr{root(), fn(), Tr::uncounted};
+    Tr tr{root(), fn()};
     for (; !cur.done(); cur.next()) {
       if (!cur.entry()) continue;
       if (yieldBefore(visited)) {

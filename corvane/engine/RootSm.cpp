@@ -84,7 +84,12 @@ void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
 }
 
 void RootSm::declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
-                     std::initializer_list<OutputBase*> outputs, uint32_t inputSlots) {
+                     std::initializer_list<OutputBase*> outputs, uint32_t inputSlots,
+                     std::initializer_list<char const*> pipelines) {
+  uint32_t i = 0;
+  for (char const* name : pipelines) {
+    if (i < maxPipelines) pipelines_[i++].name = name;
+  }
   argsDeclare(args);
   streamsDeclare(streams);
   for (OutputBase* o : outputs) outputDeclare(*o);
@@ -219,12 +224,7 @@ SmStatistics RootSm::statistics() const {
     s.inputs.push_back({sm->className(), c.events, c.scanItems, c.scanKnown, c.scanYields});
   }
   for (PipelineCounter const& p : pipelines_) {
-    auto same = std::find_if(s.pipelines.begin(), s.pipelines.end(), [&](auto const& q) { return q.name == p.name; });
-    if (same == s.pipelines.end()) {
-      s.pipelines.push_back({p.name, p.runs});
-    } else {
-      same->runs += p.runs;
-    }
+    if (p.name) s.pipelines.push_back({p.name, p.runs});
   }
   for (OutputBase const* o : outputs_) {
     OutputBase::Counters const& c = o->counters();

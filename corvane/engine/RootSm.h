@@ -89,16 +89,10 @@ class CORVANE_API RootSm : public Entity {
   void statisticsReset() noexcept;
   StartupProgress startupProgress() const;
   SmPhase phase() const noexcept;
-  // Counts one run of a pipeline entry point (the pipeline's trace context does).
-  void pipelineRun(char const* function) const {
-    for (PipelineCounter& p : pipelines_) {
-      if (p.name == function) {
-        ++p.runs;
-        return;
-      }
-    }
-    pipelines_.push_back({function, 1});
-  }
+  // Counts one run of pipeline entry point number `pipeline` (the pipeline's trace
+  // context does; declare() names them).
+  static constexpr uint32_t maxPipelines = 4;
+  void pipelineRun(uint32_t pipeline) const noexcept { ++pipelines_[pipeline].runs; }
 
  protected:
   RootSm(char const* sourceName, SmControl const& control);
@@ -124,8 +118,10 @@ class CORVANE_API RootSm : public Entity {
   void outputDeclare(OutputBase& output);
   void inputSmSlotsIs(uint32_t count);
   // All of them in one call.
+  // Pipeline entry points are listed by number (Tr's `pipeline`), for statistics().
   void declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
-               std::initializer_list<OutputBase*> outputs, uint32_t inputSlots);
+               std::initializer_list<OutputBase*> outputs, uint32_t inputSlots,
+               std::initializer_list<char const*> pipelines = {});
 
   // Creates the top-level input SMs, in the generator's order, via inputSmIs().
   virtual void createInputSms() = 0;
@@ -171,7 +167,7 @@ class CORVANE_API RootSm : public Entity {
   std::vector<char const*> streams_;
   std::vector<std::pair<char const*, bool>> args_;
   ScanStateSub scanStateSub_;
-  mutable std::vector<PipelineCounter> pipelines_;
+  mutable PipelineCounter pipelines_[maxPipelines] = {};
   SmStatistics::Clock::time_point created_;
   SmStatistics::Clock::time_point phases_[markCount] = {};
   bool synchronous_ = false;

@@ -2,11 +2,28 @@
 
 #include <algorithm>
 
+#include "corvane/framework/internal/SpanScope.h"
+
 namespace Corvane {
 
 Subscriber::~Subscriber() = default;
 
 void Subscriber::dispatch(uint32_t attrId, void const* key, void const*) { dispatch(attrId, key); }
+bool Subscriber::spanNames(char const*&, char const*&) const noexcept { return false; }
+
+namespace {
+// Delivery while spans are reported: each named subscriber's dispatch is a span.
+void dispatchSpanned(Subscriber& s, uint32_t attrId, void const* key, void const* previous) {
+  char const* name = nullptr;
+  char const* category = nullptr;
+  if (!s.spanNames(name, category)) {
+    s.dispatch(attrId, key, previous);
+    return;
+  }
+  detail::SpanScope span(name, category);
+  s.dispatch(attrId, key, previous);
+}
+}  // namespace
 
 Publisher::~Publisher() {
   if (heap_) delete[] slots_.many;
@@ -64,6 +81,12 @@ void Publisher::deliver(uint32_t attrId, void const* key, void const* previous) 
   // Subscribers added during delivery sit beyond n and first hear the next change.
   // The array may move while a subscriber runs: read it afresh each time.
   uint32_t const n = size_;
+  if (CORVANE_UNLIKELY(detail::gSpansOn)) {
+    for (uint32_t i = 0; i < n; ++i) {
+      if (Subscriber* s = data()[i]) dispatchSpanned(*s, attrId, key, previous);
+    }
+    return;
+  }
   for (uint32_t i = 0; i < n; ++i) {
     if (Subscriber* s = data()[i]) s->dispatch(attrId, key, previous);
   }

@@ -29,6 +29,9 @@ class CORVANE_API Subscriber {
   // there was none (an insert, or a reference set from null) and for every other
   // kind of attribute. The default forwards to the two-argument dispatch.
   virtual void dispatch(uint32_t attrId, void const* key, void const* previous);
+  // While a span sink is installed (Spans.h), each dispatch to a subscriber that
+  // names itself here is reported as a span. By default a subscriber does not.
+  virtual bool spanNames(char const*& name, char const*& category) const noexcept;
 };
 
 class CORVANE_API Publisher {

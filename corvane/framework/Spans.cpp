@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "corvane/framework/internal/SpanScope.h"
+
 namespace Corvane {
 
 namespace detail {
@@ -20,6 +22,8 @@ SpanSink spanSinkIs(SpanSink s) {
   detail::gSpansOn = static_cast<bool>(sink());
   return previous;
 }
+
+bool spansOn() noexcept { return detail::gSpansOn; }
 
 void detail::spanEmit(char const* name, char const* category, bool begin) {
   if (sink()) sink()({name, category, begin});

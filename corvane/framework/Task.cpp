@@ -1,7 +1,7 @@
 #include "corvane/framework/Task.h"
 
 #include "corvane/framework/Reflection.h"
-#include "corvane/framework/Spans.h"
+#include "corvane/framework/internal/SpanScope.h"
 #include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
@@ -107,7 +107,7 @@ bool TaskScheduler::runOne() {
       s.sliceStart_ = std::chrono::steady_clock::now();
     }
   } restore{*this, outer};
-  SpanScope span(t->taskName().c_str(), "task");
+  detail::SpanScope span(t->taskName().c_str(), "task");
   t->run();
   return true;
 }

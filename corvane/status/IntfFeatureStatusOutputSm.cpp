@@ -31,7 +31,8 @@ IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus co
       output_(*this, "intfFeatureStatusStatusOutput", outEntity_) {
   declare({{"perIntfFeatureStatus()", input_}, {"intfFeatureStatus()", outEntity_}},
           {{strm_pipeline0_, "strm_pipeline0"}},
-          {&output_}, 1);
+          {&output_}, 1,
+          {"eventToStrm_pipeline0"});
   handleInitialized();
 }
 
@@ -42,7 +43,7 @@ void IntfFeatureStatusOutputSm::createInputSms() {
 void IntfFeatureStatusOutputSm::eventToStrm_pipeline0(IntfId intfId,
                                                       std::optional<Ptr<FeatureStatusBase>> const& status) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0"};
+  Tr tr{*this, "eventToStrm_pipeline0", 0};
   tr(7, "Line 12: from( perIntfFeatureStatus.status[].status ): intfId={} status={}", intfId, optText(status));
   if (status && *status) {
     output_.insert(tr, intoStatus, intfId, *status);

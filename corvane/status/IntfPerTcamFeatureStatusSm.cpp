@@ -29,7 +29,8 @@ IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus
       output_(*this, "intfPerTcamFeatureStatusStatusStatusOutput", outEntity_) {
   declare({{"intfTcamFeatureStatus()", input_}, {"intfPerTcamFeatureStatus()", outEntity_}},
           {{strm_pipeline0_, "strm_pipeline0"}},
-          {&output_}, 1);
+          {&output_}, 1,
+          {"eventToStrm_pipeline0"});
   handleInitialized();
 }
 
@@ -40,7 +41,7 @@ void IntfPerTcamFeatureStatusSm::createInputSms() {
 void IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0(IntfIdSystemTcamId const& key,
                                                        std::optional<Ptr<FeatureStatusBase>> const& value) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0"};
+  Tr tr{*this, "eventToStrm_pipeline0", 0};
   tr(7, "Line 12: from( intfTcamFeatureStatus.status[] ): intfTcam={} status={}", key, optText(value));
   if (value && *value) {
     output_.insertValue(tr, intoPerTcam, key.intfId(), key.systemTcamId(), *value);

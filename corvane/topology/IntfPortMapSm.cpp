@@ -41,7 +41,8 @@ IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag
   declare({{"intfIdToPortMap()", intfIdToPortMap_}, {"lagConfig()", lagConfig_},
            {"intfToPortMapSet()", intfToPortMapSet_}},
           {{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}, {nonLagStream_, "nonLagStream"}},
-          {&output_}, 2);
+          {&output_}, 2,
+          {"eventToNonLagStream", "eventToLagStream"});
   handleInitialized();
 }
 
@@ -52,7 +53,7 @@ void IntfPortMapSm::createInputSms() {
 
 void IntfPortMapSm::eventToNonLagStream(IntfId intfId, std::optional<PortMap> const& portMapOpt) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToNonLagStream"};
+  Tr tr{*this, "eventToNonLagStream", 0};
   tr(7, "nonLagStream = from( intfIdToPortMap.intfIdToPortMap[] ): intfId={} portMapOpt={}", intfId,
      optText(portMapOpt));
   // Every interface, LAG member or not, occupies its own port maps.
@@ -82,7 +83,7 @@ void IntfPortMapSm::eventToStrm_stream1(IntfId intfId, std::optional<IntfId> con
 
 void IntfPortMapSm::eventToLagStream(IntfId intfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToLagStream"};
+  Tr tr{*this, "eventToLagStream", 1};
   tr(7, "lagStream = merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
   // A LAG holds a member's port map from the first member that has it until the last one goes.
   std::optional<PortMap> portMap;

@@ -40,7 +40,8 @@ IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Co
       output_(*this, "intfToTcamSetIntfToTcamSetTcamSetOutput", intfToTcamSet_, intoLag) {
   declare({{"veltStatus()", veltStatus_}, {"lagConfig()", lagConfig_}, {"intfToTcamSet()", intfToTcamSet_}},
           {{strm_pipeline1_, "strm_pipeline1"}, {strm_stream1_, "strm_stream1"}, {strm_stream0_, "strm_stream0"}},
-          {&output_}, 2);
+          {&output_}, 2,
+          {"eventToStrm_pipeline0", "eventToStrm_pipeline1"});
   handleInitialized();
 }
 
@@ -64,7 +65,7 @@ std::optional<IntfId> IntfTcamSm::currentLag(IntfId intfId) const {
 
 void IntfTcamSm::eventToStrm_pipeline1(IntfId intfId, std::optional<SystemTcamId> const& systemTcamIdOpt) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline1"};
+  Tr tr{*this, "eventToStrm_pipeline1", 1};
   tr(7, "Line 38: from( veltStatus.intfIdToSystemTcamId[] ): intfId={} systemTcamIdOpt={}", intfId,
      optText(systemTcamIdOpt));
   auto change = cacheAttr3_.update(
@@ -97,7 +98,7 @@ void IntfTcamSm::eventToStrm_stream1(IntfId intfId, std::optional<IntfId> const&
 
 void IntfTcamSm::eventToStrm_pipeline0(IntfId intfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0"};
+  Tr tr{*this, "eventToStrm_pipeline0", 0};
   tr(7, "Line 21: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
   // The port's previous (LAG, TCAM) contribution is withdrawn and its current one
   // added, whichever of the two changed.

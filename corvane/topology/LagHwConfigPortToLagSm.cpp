@@ -32,7 +32,8 @@ LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status con
       portToLagPortToLagOutput_(*this, "portToLagPortToLagOutput", portToLag_, intoPortToLag) {
   declare({{"veltLagStatus()", veltLagStatus_}, {"portToLag()", portToLag_}},
           {{strm_pipeline0_, "strm_pipeline0"}},
-          {&portToLagPortToLagOutput_}, 1);
+          {&portToLagPortToLagOutput_}, 1,
+          {"eventToStrm_pipeline0"});
   handleInitialized();
 }
 
@@ -43,7 +44,7 @@ void LagHwConfigPortToLagSm::createInputSms() {
 void LagHwConfigPortToLagSm::eventToStrm_pipeline0(IntfId lagIntfId, IntfId intfId,
                                                    std::optional<LagHwMemberInfo> const& memberInfoOpt) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0"};
+  Tr tr{*this, "eventToStrm_pipeline0", 0};
   tr(7, "Line 12: from( veltLagStatus.lagHwConfig[].memberInfo[] ): lagIntfId={} intfId={} memberInfoOpt={}",
      lagIntfId, intfId, optText(memberInfoOpt));
   // Group by member port; the port maps to the smallest LAG that lists it.

@@ -37,7 +37,8 @@ PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr
       output_(*this, "portMapToIntfPortMapToIntfOutput", portMapToIntf_, intoPortMapToIntf) {
   declare({{"intfIdToPortMap()", intfIdToPortMap_}, {"portToLag()", portToLag_}, {"portMapToIntf()", portMapToIntf_}},
           {{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}},
-          {&output_}, 2);
+          {&output_}, 2,
+          {"eventToStrm_pipeline0"});
   handleInitialized();
 }
 
@@ -65,7 +66,7 @@ void PortMapToIntfSm::eventToStrm_stream1(IntfId intfId) {
 
 void PortMapToIntfSm::eventToStrm_pipeline0(IntfId intfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0"};
+  Tr tr{*this, "eventToStrm_pipeline0", 0};
   tr(7, "Line 28: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
   IntfId const* lag = deletingAll() ? nullptr : portToLag_->portToLag().find(intfId);
   IntfId const owner = lag ? *lag : intfId;

@@ -231,5 +231,5 @@ TEST(Simulator, TimelineIsAValidTraceEventFile) {
   EXPECT_EQ(spans["step"], int(scenario.steps.size()) + 1);
   EXPECT_GT(spans["task"], 0);
   EXPECT_GT(spans["IntfTcamSm"], 0);
-  EXPECT_FALSE(Corvane::detail::gSpansOn) << "the sink goes with the timeline";
+  EXPECT_FALSE(Corvane::spansOn()) << "the sink goes with the timeline";
 }
