@@ -41,6 +41,9 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   friend class RootSm;
   ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureConfig, Ptr<IntfFeatureConfig> intfExpFeatureConfig,
                        Ptr<Lag::Config const> lagConfig, SmControl const& control);
+  void stateMemory(EngineMemory& m) const override {
+    m.caches += cacheAttr0_.bytesHeld() + aheadOfLagStream_.bytesHeld();
+  }
   void createInputSms() override;
 
  public:

@@ -121,6 +121,14 @@ void InputSm::doInputScan() {
   }
 }
 
+size_t InputSm::taskBytes() const noexcept {
+  size_t n = 0;
+  for (uint32_t i = 0; i < scanCount_; ++i) {
+    if (Task* t = task(i)) n += sizeof(ScanTask) + sizeof(Task) + t->taskName().capacity() + 1;
+  }
+  return n;
+}
+
 bool InputSm::inputScanComplete(uint32_t scan) const noexcept {
   uint8_t st = scans_[scan].state;
   return st == scanComplete || (st == scanFirstPassComplete && !initialScanDone());

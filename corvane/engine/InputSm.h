@@ -78,6 +78,9 @@ class CORVANE_API InputSm : public Node, public Subscriber {
     uint64_t scanYields = 0;
   };
   Counters const& counters() const noexcept { return counters_; }
+  // Bytes of the input SM with what it owns (followers), and of its scan tasks.
+  virtual size_t bytesHeld() const noexcept { return typeData().objectSize(); }
+  size_t taskBytes() const noexcept;
   void eventsReset() noexcept { counters_.events = 0; }
   void eventCount() noexcept { ++counters_.events; }
 
@@ -180,7 +183,7 @@ char const* smTypeNameOf() noexcept {
 template <class Self, class Desc>
 TypeData& inputSmTypeData() noexcept {
   static std::string const name = std::string(smTypeNameOf<typename Desc::Root>()) + "::" + Desc::className;
-  static TypeData td(name.c_str(), &InputSm::typeDataStatic());
+  static TypeData td(name.c_str(), &InputSm::typeDataStatic(), sizeof(Self));
   return td;
 }
 
@@ -595,6 +598,9 @@ class EntityCollInput final : public InputSm {
   }
 
   HashMap<Key, Child*> const& children() const noexcept { return children_; }
+  size_t bytesHeld() const noexcept override {
+    return sizeof(*this) + children_.bytesHeld() + children_.size() * sizeof(Child);
+  }
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || nodeFlag(flagZombie)) return;

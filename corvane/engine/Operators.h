@@ -93,6 +93,9 @@ class Cache {
 
  private:
   HashMap<K, V> map_;
+
+ public:
+  size_t bytesHeld() const noexcept { return map_.bytesHeld(); }
 };
 
 // Caches of one SM that share their key (the caches a pipeline keeps per port):
@@ -144,6 +147,8 @@ class CacheRows {
 
   size_t size() const noexcept { return rows_.size(); }
 
+  size_t bytesHeld() const noexcept { return rows_.bytesHeld(); }
+
  private:
   HashMap<K, Row> rows_;
 };
@@ -158,6 +163,12 @@ template <class GK, class Coll>
 class GroupByBase {
  public:
   Coll const* group(GK const& gk) const { return groups_.find(gk); }
+  // Bytes held by the groups' table and by groups grown out of their inline room.
+  size_t bytesHeld() const noexcept {
+    size_t n = groups_.bytesHeld();
+    for (auto const& [gk, members] : groups_) n += members.bytesHeld();
+    return n;
+  }
   bool groupHas(GK const& gk) const { return groups_.contains(gk); }
   size_t size() const noexcept { return groups_.size(); }
 

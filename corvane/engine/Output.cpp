@@ -13,6 +13,10 @@ OutputBase::OutputBase(RootSm& root, char const* name, bool hasState, bool recon
 
 OutputBase::~OutputBase() { taskDelete(); }
 
+size_t OutputBase::taskBytes() const noexcept {
+  return task_ ? sizeof(Task) + task_->taskName().capacity() + 1 + readyFn_.capacity() : readyFn_.capacity();
+}
+
 bool OutputBase::ready() const noexcept {
   auto const& os = root_.outputState();
   return os && os->outputReady(readyIndex_);

@@ -112,6 +112,9 @@ class CORVANE_API OutputBase : public Subscriber {
     uint64_t bookmarkResumes = 0;
   };
   Counters const& counters() const noexcept { return counters_; }
+  // Bytes of the output-seen set, and of the reconciliation task.
+  virtual size_t seenBytes() const noexcept { return 0; }
+  size_t taskBytes() const noexcept;
   void writesReset() noexcept { counters_.inserted = counters_.replaced = counters_.deleted = 0; }
 
  protected:
@@ -220,6 +223,7 @@ class FlatOutput final : public OutputBase {
       : OutputBase(root, name, HasState), entity_(entity), line_(reconcileLine) {}
 
   Seen const& seen() const noexcept { return seen_; }
+  size_t seenBytes() const noexcept override { return seen_.bytesHeld(); }
 
   void insert(Tr const& tr, IntoLine const& line, Key const& k, Value const& v) {
     if (reconciling()) {
@@ -323,6 +327,7 @@ class NestedOutput final : public OutputBase {
       : OutputBase(root, name, HasState), entity_(entity), line_(reconcileLine) {}
 
   HashSet<Key> const& seen() const noexcept { return seen_; }
+  size_t seenBytes() const noexcept override { return seen_.bytesHeld(); }
 
   void insert(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
     if (reconciling()) seen_.insert(Key{k1, k2});

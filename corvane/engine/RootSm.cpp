@@ -247,6 +247,23 @@ void RootSm::statisticsReset() noexcept {
   for (OutputBase* o : outputs_) o->writesReset();
 }
 
+EngineMemory RootSm::engineMemory() const {
+  EngineMemory m;
+  m.machine = typeData().objectSize() + (scanState_ ? sizeof(InputSmScanState) : 0) +
+              (outputState_ ? sizeof(OutputState) : 0);
+  for (Ptr<InputSm> const& sm : inputSms_) {
+    if (!sm) continue;
+    m.inputs += sm->bytesHeld();
+    m.tasks += sm->taskBytes();
+  }
+  for (OutputBase const* o : outputs_) {
+    m.seenSets += o->seenBytes();
+    m.tasks += o->taskBytes();
+  }
+  stateMemory(m);
+  return m;
+}
+
 SmPhase RootSm::phase() const noexcept {
   if (ready()) return SmPhase::ready;
   if (!initialized_) return SmPhase::created;

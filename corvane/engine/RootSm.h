@@ -89,6 +89,8 @@ class CORVANE_API RootSm : public Entity {
   void statisticsReset() noexcept;
   StartupProgress startupProgress() const;
   SmPhase phase() const noexcept;
+  // The bytes it holds for its own work (SmStats.h).
+  EngineMemory engineMemory() const;
   // Counts one run of pipeline entry point number `pipeline` (the pipeline's trace
   // context does; declare() names them).
   static constexpr uint32_t maxPipelines = 4;
@@ -125,6 +127,8 @@ class CORVANE_API RootSm : public Entity {
 
   // Creates the top-level input SMs, in the generator's order, via inputSmIs().
   virtual void createInputSms() = 0;
+  // Adds the bytes of the SM's caches and group-by collections.
+  virtual void stateMemory(EngineMemory&) const {}
   void inputSmIs(uint32_t slot, Ptr<InputSm> sm);
 
   // Builds a root SM and switches its notification on, as every factory does.

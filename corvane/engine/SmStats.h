@@ -15,6 +15,7 @@
 
 namespace Corvane {
 
+class Node;
 class RootSm;
 
 // One input SM (its followers count into it).
@@ -71,6 +72,30 @@ struct SmStatistics {
 
 // The counters as lines of text (no times, so two runs of one scenario print alike).
 CORVANE_API std::ostream& operator<<(std::ostream& os, SmStatistics const& s);
+
+// Bytes a state machine holds for its own work, beyond its inputs and outputs.
+struct EngineMemory {
+  uint64_t machine = 0;    // the SM object and its scan and output state entities
+  uint64_t inputs = 0;     // its input SMs, their tables of followers and the follower records
+  uint64_t caches = 0;     // the pipelines' caches
+  uint64_t groupBys = 0;   // the pipelines' group-by collections
+  uint64_t seenSets = 0;   // reconciliation's output-seen sets (freed once reconciled)
+  uint64_t tasks = 0;      // scan and reconciliation tasks (freed once done)
+  uint64_t total() const noexcept { return machine + inputs + caches + groupBys + seenSets + tasks; }
+};
+
+// Objects and bytes of one type, as memoryByType() found them.
+struct MemoryUse {
+  std::string type;
+  uint64_t objects = 0;
+  uint64_t bytes = 0;
+};
+
+// Walks everything reachable from `roots` (a directory, entities, state machines):
+// children of instantiating collections, referents of references, payloads held in
+// collections, each node once. A node's bytes are its object, the collections it
+// holds, and for a state machine its engine memory. Largest first.
+CORVANE_API std::vector<MemoryUse> memoryByType(std::vector<Node const*> const& roots);
 
 // How far a start-up has come: items done against items known (the elements of
 // the collections the scans found when they began, then the outputs being

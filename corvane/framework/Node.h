@@ -37,12 +37,15 @@ CORVANE_API bool threadSafeCounting() noexcept;
 // it are alive now, so tests can prove that a teardown freed everything.
 class CORVANE_API TypeData {
  public:
-  constexpr TypeData(char const* name, TypeData const* parent) noexcept : name_(name), parent_(parent) {}
+  constexpr TypeData(char const* name, TypeData const* parent, uint32_t objectSize = 0) noexcept
+      : name_(name), parent_(parent), objectSize_(objectSize) {}
   TypeData(TypeData const&) = delete;
   TypeData& operator=(TypeData const&) = delete;
 
   char const* name() const noexcept { return name_; }
   TypeData const* parent() const noexcept { return parent_; }
+  // sizeof an object of a node type (0 for value types and abstract bases).
+  uint32_t objectSize() const noexcept { return objectSize_; }
   int32_t liveCount() const noexcept { return live_.load(std::memory_order_relaxed); }
   int32_t createdCount() const noexcept { return created_.load(std::memory_order_relaxed); }
 
@@ -55,6 +58,7 @@ class CORVANE_API TypeData {
  private:
   char const* name_;
   TypeData const* parent_;
+  uint32_t objectSize_;
   std::atomic<int32_t> live_{0};
   std::atomic<int32_t> created_{0};
 };
@@ -90,7 +94,7 @@ struct LiveToken {
 // Defines the descriptor declared by CORVANE_NODE_TYPE (in one source file).
 #define CORVANE_NODE_TYPE_DEFINE(Type, NameText, Parent)                        \
   ::Corvane::TypeData& Type::typeDataStatic() noexcept {                        \
-    static ::Corvane::TypeData td(NameText, &Parent::typeDataStatic());         \
+    static ::Corvane::TypeData td(NameText, &Parent::typeDataStatic(), sizeof(Type)); \
     return td;                                                                   \
   }
 

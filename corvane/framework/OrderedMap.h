@@ -63,6 +63,8 @@ class OrderedMap {
 
   size_t size() const noexcept { return map_.size(); }
   bool empty() const noexcept { return map_.empty(); }
+  // Approximate bytes held: one tree node (three links and a colour) per entry.
+  size_t bytesHeld() const noexcept { return map_.size() * (sizeof(typename Map::value_type) + 4 * sizeof(void*)); }
   uint64_t version() const noexcept { return version_; }
 
   iterator begin() { return map_.begin(); }
@@ -151,6 +153,7 @@ class OrderedSet {
 
   size_t size() const noexcept { return m_.size(); }
   bool empty() const noexcept { return m_.empty(); }
+  size_t bytesHeld() const noexcept { return m_.bytesHeld(); }
   uint64_t version() const noexcept { return m_.version(); }
   const_iterator begin() const { return const_iterator(m_.begin()); }
   const_iterator end() const { return const_iterator(m_.end()); }

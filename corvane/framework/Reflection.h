@@ -143,6 +143,8 @@ struct AttributeDesc {
       entries;
   // One entry's value text by key text; nullopt when absent.
   std::function<std::optional<std::string>(Node const&, std::string_view)> entry;
+  // Bytes the collection holds outside the entity object.
+  std::function<size_t(Node const&)> bytes;
   // Every key in the collection's order, as the address the entity publishes.
   std::function<void(Node const&, std::function<void(void const*, Node const*)> const&)> keys;
   // Writes from text; null when read-only.
@@ -329,6 +331,14 @@ class Describe {
         } else {
           fn(reflectText(e), std::string(), nullptr);
         }
+      }
+    };
+    a.bytes = [](Node const& n) -> size_t {
+      C const& c = std::invoke(Get, self(n));
+      if constexpr (requires { c.bytesHeld(); }) {
+        return c.bytesHeld();
+      } else {
+        return c.size() * (sizeof(typename C::value_type) + 4 * sizeof(void*));  // a tree's nodes
       }
     };
     // A snapshot, so that subscribers may change the collection while it is announced.

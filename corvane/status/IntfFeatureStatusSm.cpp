@@ -1,5 +1,6 @@
 #include "corvane/status/IntfFeatureStatusSm.h"
 
+#include "corvane/framework/Reflection.h"
 #include "corvane/framework/TypeRegistry.h"
 
 namespace Corvane {
@@ -7,7 +8,12 @@ namespace Corvane {
 namespace {
 auto const defaultHandler = [] {
   smTypeRegister(FeatureStatusMergeSmBase::typeDataStatic());
-  smTypeRegister(IntfFeatureStatusSm::typeDataStatic());
+  // The merge SMs it makes, one per interface, are its children.
+  TypeRegistry::typeRegister(IntfFeatureStatusSm::typeDataStatic(),
+                             Describe<IntfFeatureStatusSm>(TypeKind::rootSm)
+                                 .collection<attribute(&IntfFeatureStatusSm::featureStatusMergeSm)>(
+                                     "featureStatusMergeSm", 0, true)
+                                 .done());
   return getDebugHandler("IntfFeatureStatusSm");
 }();
 char const* const source = "IntfFeatureStatusSm";

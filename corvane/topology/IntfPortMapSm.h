@@ -49,6 +49,10 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   friend class RootSm;
   IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag::Config const> lagConfig, uint16_t maxFaps,
                 uint16_t maxCores, Ptr<IntfToPortMapSet> intfToPortMapSet, SmControl const& control);
+  void stateMemory(EngineMemory& m) const override {
+    m.caches += portCaches_.bytesHeld();
+    m.groupBys += groupByAttr2_.bytesHeld();
+  }
   void createInputSms() override;
 
  public:

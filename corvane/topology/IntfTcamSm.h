@@ -42,6 +42,10 @@ class CORVANE_API IntfTcamSm : public RootSm {
   friend class RootSm;
   IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Config const> lagConfig,
              Ptr<IntfToTcamSet> intfToTcamSet, SmControl const& control);
+  void stateMemory(EngineMemory& m) const override {
+    m.caches += portCaches_.bytesHeld();
+    m.groupBys += groupByAttr2_.bytesHeld();
+  }
   void createInputSms() override;
 
  public:

@@ -35,6 +35,9 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
   friend class RootSm;
   LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status const> veltLagStatus, Ptr<PortToLag> portToLag,
                          SmControl const& control);
+  void stateMemory(EngineMemory& m) const override {
+    m.groupBys += groupByAttr0_.bytesHeld();
+  }
   void createInputSms() override;
 
  public:

@@ -50,6 +50,10 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
   friend class RootSm;
   PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<PortToLag const> portToLag, uint16_t maxFaps,
                   uint16_t maxCores, Ptr<PortMapToIntf> portMapToIntf, SmControl const& control);
+  void stateMemory(EngineMemory& m) const override {
+    m.caches += cacheAttr0_.bytesHeld();
+    m.groupBys += groupByAttr1_.bytesHeld();
+  }
   void createInputSms() override;
 
  public:

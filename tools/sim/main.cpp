@@ -42,6 +42,7 @@ constexpr char const* usageText =
     "                         runs, writes, reconciliation); in --json as \"statistics\"\n"
     "  --timeline FILE        write the run to FILE as trace-event JSON (open it in\n"
     "                         Perfetto or chrome://tracing): steps, SM pipelines, tasks\n"
+    "  --memory               after the run, memory by type and by SM, largest first\n"
     "  --dot                  print the wiring as a Graphviz graph and exit\n"
     "  --scale N              a synthetic chip of N interfaces: start-up time, time\n"
     "                         per change and memory\n"
@@ -90,6 +91,7 @@ struct Options {
   std::string explain;
   std::string dump;
   bool stats = false;
+  bool memory = false;
   std::string timeline;
   uint32_t scale = 0;
 };
@@ -128,6 +130,8 @@ Options parseArgs(int argc, char** argv) {
       o.explain = value();
     } else if (a == "--timeline") {
       o.timeline = value();
+    } else if (a == "--memory") {
+      o.memory = true;
     } else if (a == "--stats") {
       o.stats = true;
     } else if (a == "--dump") {
@@ -180,6 +184,31 @@ nlohmann::ordered_json changesJson(std::vector<TableChanges> const& changes) {
     out.push_back({{"table", tc.table}, {"changes", std::move(rows)}});
   }
   return out;
+}
+
+// Memory by type (everything the wiring's directory reaches) and by SM, largest first.
+void printMemory(Simulator const& sim) {
+  Corvane::Ptr<Corvane::Directory> dir = sim.directory();
+  std::printf("\n== Memory by type\n%-44s %10s %12s\n", "type", "objects", "bytes");
+  uint64_t total = 0;
+  for (auto const& m : Corvane::memoryByType({dir.get()})) {
+    std::printf("%-44s %10llu %12llu\n", m.type.c_str(), static_cast<unsigned long long>(m.objects),
+                static_cast<unsigned long long>(m.bytes));
+    total += m.bytes;
+  }
+  std::printf("%-44s %10s %12llu\n", "total", "", static_cast<unsigned long long>(total));
+  std::vector<std::pair<Corvane::RootSm const*, Corvane::EngineMemory>> sms;
+  for (Corvane::RootSm const* sm : sim.rootSms()) sms.emplace_back(sm, sm->engineMemory());
+  std::stable_sort(sms.begin(), sms.end(), [](auto const& a, auto const& b) { return a.second.total() > b.second.total(); });
+  std::printf("\n== Memory by SM (bytes)\n%-28s %9s %9s %9s %9s %9s %9s %10s\n", "SM", "machine", "inputs", "caches",
+              "group-bys", "seen", "tasks", "total");
+  for (auto const& [sm, m] : sms) {
+    std::printf("%-28s %9llu %9llu %9llu %9llu %9llu %9llu %10llu\n", sm->sourceName(),
+                static_cast<unsigned long long>(m.machine), static_cast<unsigned long long>(m.inputs),
+                static_cast<unsigned long long>(m.caches), static_cast<unsigned long long>(m.groupBys),
+                static_cast<unsigned long long>(m.seenSets), static_cast<unsigned long long>(m.tasks),
+                static_cast<unsigned long long>(m.total()));
+  }
 }
 
 nlohmann::ordered_json statisticsJson(Simulator const& sim) {
@@ -325,6 +354,7 @@ int run(Options const& o) {
   } else {
     std::printf("\n== Final tables\n");
     for (auto const& t : before) printRows(t);
+    if (o.memory) printMemory(sim);
     if (o.stats) {
       std::printf("\n== Statistics\n");
       for (Corvane::RootSm const* sm : sim.rootSms()) std::printf("%s", Corvane::textForm(sm->statistics()).c_str());
