@@ -139,6 +139,38 @@ TEST(Statistics, CountsMatchWhatTheEntitiesSaw) {
   config->subscriberRemove(&inputs);
 }
 
+// A restart over stale outputs in an SM that holds its writes back until reconciled:
+// what reconciliation deleted and wrote is what the output announced.
+TEST(Statistics, ReconciliationCountsMatchTheOutputsNotifications) {
+  auto status = Hardware::VeltLag::Status::StatusIs("lag");
+  auto portToLag = PortToLag::PortToLagIs();
+  for (uint32_t l = 1; l <= 3; ++l) {
+    auto config = status->lagHwConfigIs(IntfId::portChannel(l));
+    for (uint32_t m = 0; m < 4; ++m) config->memberInfoIs(IntfId::ethernet(uint16_t(10 * l + m)), {m, true});
+  }
+  portToLag->portToLagIs(IntfId::ethernet(10), IntfId::portChannel(1));  // still right
+  portToLag->portToLagIs(IntfId::ethernet(11), IntfId::portChannel(7));  // wrong LAG
+  portToLag->portToLagIs(IntfId::ethernet(99), IntfId::portChannel(9));  // gone
+  struct Watch : Subscriber {
+    Ptr<PortToLag> out;
+    uint64_t writes = 0, deletes = 0;
+    void dispatch(uint32_t, void const* key) override {
+      ++(out->portToLagHas(*static_cast<IntfId const*>(key)) ? writes : deletes);
+    }
+  } watch;
+  watch.out = portToLag;
+  portToLag->subscriberAdd(&watch);
+  Ptr<LagHwConfigPortToLagSm> sm = lagHwConfigPortToLagSmFactory(status, portToLag, control(true));
+  ASSERT_TRUE(sm->ready());
+  OutputStatistics const o = sm->statistics().outputs.at(0);
+  EXPECT_EQ(o.reconcileDeleted, watch.deletes);
+  EXPECT_EQ(watch.deletes, 1u);
+  EXPECT_EQ(o.reconcileInserted, 12u) << "every member is written once, held back until reconciled";
+  EXPECT_EQ(watch.writes, 11u) << "Ethernet10's entry was already right";
+  EXPECT_EQ(o.inserted + o.replaced + o.deleted, 0u) << "nothing reached the output outside reconciliation";
+  portToLag->subscriberRemove(&watch);
+}
+
 TEST(Statistics, ProgressRisesAndCompletesExactlyAtReady) {
   Ptr<TaskScheduler> scheduler = TaskScheduler::TaskSchedulerIs();
   scheduler->yieldEveryIs(3);

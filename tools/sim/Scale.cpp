@@ -62,7 +62,7 @@ Scenario scaleScenario(uint32_t n) {
   return s;
 }
 
-int runScale(uint32_t n, RunMode mode) {
+int runScale(uint32_t n, RunMode mode, bool memory) {
   uint64_t const rss0 = residentBytes();
   Scenario const s = scaleScenario(n);
   std::size_t wildcards = 0;
@@ -137,6 +137,7 @@ int runScale(uint32_t n, RunMode mode) {
     std::printf("memory: %.1f MiB resident growth, %.0f bytes per output entry (inputs included)\n",
                 double(rss - rss0) / (1024.0 * 1024.0), double(rss - rss0) / double(std::max<std::size_t>(outputs, 1)));
   }
+  if (memory) printMemory(sim);
   return 0;
 }
 

@@ -16,6 +16,6 @@ Scenario scaleScenario(uint32_t interfaces);
 
 // Runs the synthetic chip and prints its figures; a progress line goes to stderr
 // while the start-up runs. Returns the exit status.
-int runScale(uint32_t interfaces, RunMode mode);
+int runScale(uint32_t interfaces, RunMode mode, bool memory = false);
 
 }  // namespace Sim

@@ -544,4 +544,29 @@ std::string wiringDot(bool lagMemberExpansion) {
   return s;
 }
 
+// Memory by type (everything the wiring's directory reaches) and by SM, largest first.
+void printMemory(Simulator const& sim) {
+  Corvane::Ptr<Corvane::Directory> dir = sim.directory();
+  std::printf("\n== Memory by type\n%-44s %10s %12s\n", "type", "objects", "bytes");
+  uint64_t total = 0;
+  for (auto const& m : Corvane::memoryByType({dir.get()})) {
+    std::printf("%-44s %10llu %12llu\n", m.type.c_str(), static_cast<unsigned long long>(m.objects),
+                static_cast<unsigned long long>(m.bytes));
+    total += m.bytes;
+  }
+  std::printf("%-44s %10s %12llu\n", "total", "", static_cast<unsigned long long>(total));
+  std::vector<std::pair<Corvane::RootSm const*, Corvane::EngineMemory>> sms;
+  for (Corvane::RootSm const* sm : sim.rootSms()) sms.emplace_back(sm, sm->engineMemory());
+  std::stable_sort(sms.begin(), sms.end(), [](auto const& a, auto const& b) { return a.second.total() > b.second.total(); });
+  std::printf("\n== Memory by SM (bytes)\n%-28s %9s %9s %9s %9s %9s %9s %10s\n", "SM", "machine", "inputs", "caches",
+              "group-bys", "seen", "tasks", "total");
+  for (auto const& [sm, m] : sms) {
+    std::printf("%-28s %9llu %9llu %9llu %9llu %9llu %9llu %10llu\n", sm->sourceName(),
+                static_cast<unsigned long long>(m.machine), static_cast<unsigned long long>(m.inputs),
+                static_cast<unsigned long long>(m.caches), static_cast<unsigned long long>(m.groupBys),
+                static_cast<unsigned long long>(m.seenSets), static_cast<unsigned long long>(m.tasks),
+                static_cast<unsigned long long>(m.total()));
+  }
+}
+
 }  // namespace Sim

@@ -88,6 +88,9 @@ class Simulator {
   bool inputsWritten_ = false;
 };
 
+// Prints memory by type (everything the wiring's directory reaches) and by SM.
+void printMemory(Simulator const& sim);
+
 // The wiring as a Graphviz graph: SMs as boxes, entities as ellipses, arrows from
 // writer to reader.
 std::string wiringDot(bool lagMemberExpansion);
