@@ -71,12 +71,7 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   void checkVersion(uint64_t recorded, uint64_t current, char const* attrName) const;
 
   // What the input has done (its followers' notifications included); see SmStats.h.
-  struct Counters {
-    uint64_t events = 0;
-    uint64_t scanItems = 0;
-    uint64_t scanKnown = 0;
-    uint64_t scanYields = 0;
-  };
+  using Counters = InputCounts;
   Counters const& counters() const noexcept { return counters_; }
   // Bytes of the input SM with what it owns (followers), and of its scan tasks.
   virtual size_t bytesHeld() const noexcept { return typeData().objectSize(); }

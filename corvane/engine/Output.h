@@ -101,16 +101,7 @@ class CORVANE_API OutputBase : public Subscriber {
   void handleInputReady();
 
   // What the output has seen written and what reconciliation did; see SmStats.h.
-  struct Counters {
-    uint64_t inserted = 0;
-    uint64_t replaced = 0;
-    uint64_t deleted = 0;
-    uint64_t reconcileKnown = 0;
-    uint64_t reconcileVisited = 0;
-    uint64_t reconcileDeleted = 0;
-    uint64_t reconcileInserted = 0;
-    uint64_t bookmarkResumes = 0;
-  };
+  using Counters = OutputCounts;
   Counters const& counters() const noexcept { return counters_; }
   // Bytes of the output-seen set, and of the reconciliation task.
   virtual size_t seenBytes() const noexcept { return 0; }

@@ -220,16 +220,13 @@ SmStatistics RootSm::statistics() const {
   s.sm = sourceName_;
   for (Ptr<InputSm> const& sm : inputSms_) {
     if (!sm) continue;
-    InputSm::Counters const& c = sm->counters();
-    s.inputs.push_back({sm->className(), c.events, c.scanItems, c.scanKnown, c.scanYields});
+    s.inputs.push_back({sm->counters(), sm->className()});
   }
   for (PipelineCounter const& p : pipelines_) {
     if (p.name) s.pipelines.push_back({p.name, p.runs});
   }
   for (OutputBase const* o : outputs_) {
-    OutputBase::Counters const& c = o->counters();
-    s.outputs.push_back({o->name(), c.inserted, c.replaced, c.deleted, c.reconcileKnown, c.reconcileVisited,
-                         c.reconcileDeleted, c.reconcileInserted, c.bookmarkResumes});
+    s.outputs.push_back({o->counters(), o->name()});
   }
   s.created = created_;
   s.firstPassDone = phases_[markFirstPass];

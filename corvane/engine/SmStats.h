@@ -19,12 +19,14 @@ class Node;
 class RootSm;
 
 // One input SM (its followers count into it).
-struct InputStatistics {
-  std::string name;          // the input SM's class name, e.g. "VeltStatusSm0"
+struct InputCounts {
   uint64_t events = 0;       // notifications handled
   uint64_t scanItems = 0;    // elements its start-up scans visited (both passes)
   uint64_t scanKnown = 0;    // elements its scans found when each pass began
   uint64_t scanYields = 0;   // times a scan gave the scheduler back
+};
+struct InputStatistics : InputCounts {
+  std::string name;  // the input SM's class name, e.g. "VeltStatusSm0"
 };
 
 // One pipeline entry point.
@@ -34,8 +36,7 @@ struct PipelineStatistics {
 };
 
 // One output and its reconciliation.
-struct OutputStatistics {
-  std::string name;                 // e.g. "intfToTcamSetIntfToTcamSetTcamSetOutput"
+struct OutputCounts {
   uint64_t inserted = 0;            // entries the pipelines added
   uint64_t replaced = 0;            // entries the pipelines changed in place
   uint64_t deleted = 0;             // entries the pipelines removed
@@ -44,6 +45,9 @@ struct OutputStatistics {
   uint64_t reconcileDeleted = 0;    // stale entries reconciliation removed
   uint64_t reconcileInserted = 0;   // held-back entries reconciliation wrote
   uint64_t bookmarkResumes = 0;     // reconciliation runs that resumed at a bookmark
+};
+struct OutputStatistics : OutputCounts {
+  std::string name;  // e.g. "intfToTcamSetIntfToTcamSetTcamSetOutput"
 };
 
 enum class SmPhase : uint8_t { created, firstPass, eventPass, reconciling, ready };
