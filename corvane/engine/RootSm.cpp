@@ -209,6 +209,7 @@ void RootSm::doDeleteAll() {
     Ptr<InputSm> sm = inputSms_[i];
     if (sm) sm->doDeleteAll();
   }
+  retracted_ = true;
 }
 
 void RootSm::phaseMark(PhaseMark m) noexcept {
@@ -262,6 +263,7 @@ EngineMemory RootSm::engineMemory() const {
 }
 
 SmPhase RootSm::phase() const noexcept {
+  if (retracted_) return SmPhase::retracted;
   if (ready()) return SmPhase::ready;
   if (!initialized_) return SmPhase::created;
   if (!initialScanDone_) return SmPhase::firstPass;

@@ -28,8 +28,12 @@ class CORVANE_API RootSm : public Entity {
   CORVANE_NODE_TYPE(RootSm)
 
  public:
-  // State of the machine.
-  bool ready() const noexcept { return outputState_ && outputState_->ready(); }
+  // State of the machine. ready(): its outputs equal the function of its inputs and it
+  // follows them; false again after doDeleteAll(), when it follows nothing.
+  bool ready() const noexcept { return outputState_ && outputState_->ready() && !retracted_; }
+  // doDeleteAll() has run: the inputs are switched off for good, the outputs hold
+  // nothing the machine contributed. Destroy it; a new one follows the inputs again.
+  bool retracted() const noexcept { return retracted_; }
   bool idle() const noexcept;
   bool synchronous() const noexcept { return synchronous_; }
   bool initialScanDone() const noexcept { return initialScanDone_; }
@@ -41,7 +45,10 @@ class CORVANE_API RootSm : public Entity {
   void handleInitialized();
   void handleInitialScanDone();
   void hasNotificationActiveIs(bool active);
-  // Retracts what every input contributed (the outputs lose what the inputs produced).
+  // Retracts what every input contributed (the outputs lose what the inputs produced)
+  // and stops following the inputs: ready() turns false and stays so. Calling it again
+  // does nothing more. If an exception escapes from a change, a start-up or this call,
+  // destroy the machine and create it again over the same entities (docs/reliability.md).
   void doDeleteAll();
   void ringTraceHandleIs(Ptr<RingTrace> ring) { control_.ringTraceHandleIs(std::move(ring)); }
 
@@ -179,6 +186,7 @@ class CORVANE_API RootSm : public Entity {
   bool initialized_ = false;
   bool tornDown_ = false;
   bool deletingAll_ = false;
+  bool retracted_ = false;
 };
 
 // Run by every SM module at library load: registers the SM's node type (after

@@ -12,7 +12,7 @@
 namespace Corvane {
 
 namespace {
-constexpr char const* phaseNames[] = {"created", "firstPass", "eventPass", "reconciling", "ready"};
+constexpr char const* phaseNames[] = {"created", "firstPass", "eventPass", "reconciling", "ready", "retracted"};
 }  // namespace
 
 std::ostream& operator<<(std::ostream& os, SmPhase p) { return printEnum(os, phaseNames, uint64_t(p)); }

@@ -50,7 +50,7 @@ struct OutputStatistics : OutputCounts {
   std::string name;  // e.g. "intfToTcamSetIntfToTcamSetTcamSetOutput"
 };
 
-enum class SmPhase : uint8_t { created, firstPass, eventPass, reconciling, ready };
+enum class SmPhase : uint8_t { created, firstPass, eventPass, reconciling, ready, retracted };
 CORVANE_API std::ostream& operator<<(std::ostream& os, SmPhase p);
 
 struct SmStatistics {

@@ -72,7 +72,9 @@ class CORVANE_API Publisher {
   bool heap_ = false;
 };
 
-// Base of every entity: a counted node with a publisher.
+// Base of every entity: a counted node with a publisher. If a subscriber throws, the
+// change stays made and later subscribers miss it: restart every SM that reads the
+// entity (docs/reliability.md).
 class CORVANE_API Entity : public Node {
   CORVANE_NODE_TYPE(Entity)
 

@@ -138,6 +138,36 @@ TEST(Engine, TeardownFreesEverything) {
   EXPECT_EQ(InputSmScanState::typeDataStatic().liveCount(), 0);
 }
 
+// After doDeleteAll every SM of the wiring says it follows nothing: not ready, phase
+// retracted, and later input changes leave its outputs alone. A second call changes
+// nothing; a machine made anew over the same entities follows them again.
+TEST(Engine, DeleteAllLeavesEverySmRetractedUntilItIsMadeAgain) {
+  ExampleWiring::Options o;
+  o.synchronous = true;
+  ExampleWiring::Wiring w(o);
+  w.veltStatus->intfIdToSystemTcamIdIs(IntfId::ethernet(1), SystemTcamId(1));
+  w.startAll();
+  ASSERT_TRUE(w.ready());
+  for (RootSm* sm : std::initializer_list<RootSm*>{
+           w.portToLagSm().get(), w.intfTcamSm().get(), w.intfPortMapSm().get(), w.portMapToIntfSm().get(),
+           w.configLagMemberExpSm().get(), w.configExpSm().get(), w.configPortMapExpSm().get(),
+           w.perTcamStatusSm().get()}) {
+    sm->doDeleteAll();
+    EXPECT_FALSE(sm->ready()) << sm->sourceName();
+    EXPECT_TRUE(sm->retracted());
+    EXPECT_EQ(sm->phase(), SmPhase::retracted);
+    sm->doDeleteAll();
+    EXPECT_EQ(sm->phase(), SmPhase::retracted);
+  }
+  EXPECT_FALSE(w.ready());
+  EXPECT_TRUE(w.intfToTcamSet->intfToTcamSet().empty());
+  w.veltStatus->intfIdToSystemTcamIdIs(IntfId::ethernet(2), SystemTcamId(2));
+  EXPECT_TRUE(w.intfToTcamSet->intfToTcamSet().empty()) << "a retracted SM follows nothing";
+  w.restart(ExampleWiring::SmKind::intfTcam);
+  EXPECT_TRUE(w.intfTcamSm()->ready());
+  EXPECT_EQ(w.intfToTcamSet->intfToTcamSet().size(), 2u);
+}
+
 // Every SM class and every input SM is a node type of its own in the registry, and
 // its live count follows its machines: one while the wiring runs it, none after.
 TEST(Engine, EverySmTypeIsRegisteredAndCountsItsMachines) {
