@@ -230,6 +230,10 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::
     }
   }
   counters_.scanItems += iterations;
+  if (Task* t = task(scan)) {  // the scan task's work count holds every item the scan visited
+    t->taskWorkCountInc(iterations);
+    t->taskWorkPendingIs(0);
+  }
   version = c.version();
   return true;
 }
