@@ -1,5 +1,6 @@
 // One change through the whole typical wiring (a LAG member moving TCAM, which reaches
-// every SM), and a change of every input, fail at every point they can: the k-th allocation from the change on throws,
+// every SM), a change of every input, and the start-up of each SM (fresh, or over
+// stale outputs), fail at every point they can: the k-th allocation from the change on throws,
 // or a subscriber of the agent throws at its k-th notification, for every k until the
 // change runs through. After each failure nothing leaks, the sanitizers see nothing,
 // and restarting every SM, as an agent does after such a failure, brings every output
@@ -129,5 +130,40 @@ INSTANTIATE_TEST_SUITE_P(Modes, ChangeFault, ::testing::Combine(::testing::Bool(
                            return std::string(std::get<0>(info.param) ? "Synchronous" : "Asynchronous") +
                                   (std::get<1>(info.param) ? "EveryInput" : "LagMemberMove");
                          });
+
+}  // namespace
+
+namespace {
+
+// The start-up of one SM (its factory and, asynchronously, every task run until it is
+// ready), fresh or over outputs an earlier run left stale, fails at each of its
+// allocations in turn; every SM is then restarted and the outputs must match.
+class StartupFault : public ::testing::TestWithParam<std::tuple<ExampleWiring::SmKind, bool>> {};
+
+TEST_P(StartupFault, EveryAllocationOfAStartUpFailsOnceAndARestartRepairs) {
+  auto const [x, synchronous] = GetParam();
+  for (bool stale : {false, true}) {
+    uint64_t const n = sweep(synchronous, [x = x, stale](Wiring& w, uint64_t k) {
+      w.stop(x);
+      if (stale) changeEveryInput(w);  // what x wrote no longer follows from its inputs
+      w.runUntilIdle();
+      AllocationFault fault(k);
+      try {
+        w.start(x);
+        w.runUntilIdle();
+      } catch (std::bad_alloc const&) {
+      }
+      return fault.fired();
+    });
+    EXPECT_GT(n, 0u);
+    std::printf("[ sweep    ] %llu allocations of the start-up%s failed in turn\n", static_cast<unsigned long long>(n),
+                stale ? " over stale outputs" : "");
+    RecordProperty(stale ? "allocationsOverStaleOutputs" : "allocations", std::to_string(n));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySm, StartupFault,
+                         ::testing::Combine(::testing::ValuesIn(ExampleWiring::allSmKinds), ::testing::Bool()),
+                         smCaseName);
 
 }  // namespace
