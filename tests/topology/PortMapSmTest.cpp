@@ -332,3 +332,29 @@ TEST(PortMapSms, FullWildcardWithLargestLimits) {
   table->intfIdToPortMapDel(IntfId("Ethernet1"));
   EXPECT_TRUE(owners->portMapToIntf().empty());
 }
+
+// At level 9 the port-map owner pipeline traces each element of the change pair it
+// flattens: the old port map withdrawn and the new one added.
+TEST(PortMapSms, OwnerPipelineTracesEachFlattenedChange) {
+  Ptr<DebugHandler> handler = getDebugHandler("PortMapToIntfSm");
+  uint16_t const mask = handler->levelMask();
+  handler->levelMaskIs(uint16_t(1u << 9));
+  std::vector<std::string> flattened;
+  TraceSink const previous = traceSinkIs([&](TraceRecord const& r) {
+    if (r.function == "eventToStrm_pipeline0" && r.message.rfind("Flattening element: Tuple(", 0) == 0) {
+      flattened.push_back(r.message);
+    }
+  });
+  auto table = intfIdToPortMapFactory("table");
+  auto owners = PortMapToIntf::PortMapToIntfIs("owners");
+  auto sm = portMapToIntfSmFactory(table, PortToLag::PortToLagIs(), kFaps, kCores, owners,
+                                   control(SmControl::synchronousOn));
+  table->intfIdToPortMapIs(intf(1), pm(1, 20, 0));
+  flattened.clear();
+  table->intfIdToPortMapIs(intf(1), pm(2, 20, 1));
+  traceSinkIs(previous);
+  handler->levelMaskIs(mask);
+  ASSERT_EQ(flattened.size(), 2u);
+  EXPECT_EQ(flattened[0], "Flattening element: Tuple( Optional( PortMap(fap=1, port=20, core=0) ), false )");
+  EXPECT_EQ(flattened[1], "Flattening element: Tuple( Optional( PortMap(fap=2, port=20, core=1) ), true )");
+}
