@@ -1,5 +1,6 @@
 #include "examples/wiring/TypicalWiring.h"
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,11 @@ void HardwareLayer::profileRelease(FeatureConfigBase const* payload) {
 
 void HardwareLayer::handle(IntfIdSystemTcamId const& key) {
   using ExampleFeature::State;
+  if (throwAt_ != 0 && ++handled_ == throwAt_) {
+    throwAt_ = 0;
+    thrown_ = true;
+    throw std::runtime_error("hardware layer: programming " + textForm(key) + " failed");
+  }
   if (!config_->configHas(key)) {
     if (status_->statusHas(key)) {
       status_->statusDel(key);

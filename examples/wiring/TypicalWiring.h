@@ -89,6 +89,14 @@ class HardwareLayer : Corvane::Subscriber {
   void sync();
   // Statuses written (set or deleted) so far.
   uint64_t writes() const noexcept { return writes_; }
+  // The k-th key it handles from now on (k >= 1; 0: none) fails as a driver call can:
+  // std::runtime_error leaves its dispatch before the status is written.
+  void throwAtIs(uint64_t k) noexcept {
+    throwAt_ = k;
+    handled_ = 0;
+    thrown_ = false;
+  }
+  bool thrown() const noexcept { return thrown_; }
   // The hardware keeps one profile per payload object, shared by every key that
   // carries it: how many profiles are programmed, and how many keys use a payload's.
   std::size_t profiles() const noexcept { return profiles_.size(); }
@@ -109,6 +117,9 @@ class HardwareLayer : Corvane::Subscriber {
   Corvane::HashSet<Corvane::IntfIdSystemTcamId> failing_;
   std::unordered_map<Corvane::FeatureConfigBase const*, uint32_t> profiles_;
   uint64_t writes_ = 0;
+  uint64_t throwAt_ = 0;
+  uint64_t handled_ = 0;
+  bool thrown_ = false;
 };
 
 class Wiring {

@@ -125,6 +125,24 @@ TEST_P(ChangeFault, EveryNotificationOfTheAgentsSubscriberThrowsOnceAndARestartR
   RecordProperty("notifications", std::to_string(n));
 }
 
+// The agent's own hardware layer fails to program the k-th key the change reaches.
+TEST_P(ChangeFault, EveryKeyTheHardwareLayerProgramsFailsOnceAndARestartRepairs) {
+  auto const [synchronous, batch] = GetParam();
+  uint64_t const n = sweep(synchronous, [batch = batch](Wiring& w, uint64_t k) {
+    w.hardware().throwAtIs(k);
+    try {
+      theChange(w, batch);
+    } catch (std::runtime_error const&) {
+    }
+    bool const thrown = w.hardware().thrown();
+    w.hardware().throwAtIs(0);
+    return thrown;
+  });
+  EXPECT_GT(n, 0u);
+  std::printf("[ sweep    ] %llu keys of the change failed in the hardware layer in turn\n",
+              static_cast<unsigned long long>(n));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ChangeFault, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
                          [](auto const& info) {
                            return std::string(std::get<0>(info.param) ? "Synchronous" : "Asynchronous") +
