@@ -7,6 +7,7 @@
 // back to the reference.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -93,50 +94,50 @@ uint64_t sweep(bool synchronous, Inject&& inject) {
   return k - 1;
 }
 
+using ChangeFaultParam = ::testing::WithParamInterface<std::tuple<bool, bool>>;
 class ChangeFault : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
 
-TEST_P(ChangeFault, EveryAllocationOfTheChangeFailsOnceAndARestartRepairs) {
-  auto const [synchronous, batch] = GetParam();
-  uint64_t const n = sweep(synchronous, [batch = batch](Wiring& w, uint64_t k) {
-    AllocationFault fault(k);
+// Sweeps the change (a LAG member move, or every input) with the failure `arm(w, k)`
+// sets up; arm returns what tells, once the change is over, whether the failure fired.
+// The exception E it raises is absorbed, as an agent's event loop would.
+template <class E, class Arm>
+uint64_t sweepChange(Arm&& arm) {
+  auto const [synchronous, batch] = ChangeFaultParam::GetParam();
+  return sweep(synchronous, [&, batch = batch](Wiring& w, uint64_t k) {
+    auto const fired = arm(w, k);
     try {
       theChange(w, batch);
-    } catch (std::bad_alloc const&) {
+    } catch (E const&) {
     }
-    return fault.fired();
+    return fired();
+  });
+}
+
+TEST_P(ChangeFault, EveryAllocationOfTheChangeFailsOnceAndARestartRepairs) {
+  uint64_t const n = sweepChange<std::bad_alloc>([](Wiring&, uint64_t k) {
+    return [fault = std::make_shared<AllocationFault>(k)] { return fault->fired(); };
   });
   EXPECT_GT(n, 0u);
   std::printf("[ sweep    ] %llu allocations of the change failed in turn\n", static_cast<unsigned long long>(n));
-  RecordProperty("allocations", std::to_string(n));
 }
 
 TEST_P(ChangeFault, EveryNotificationOfTheAgentsSubscriberThrowsOnceAndARestartRepairs) {
-  auto const [synchronous, batch] = GetParam();
-  uint64_t const n = sweep(synchronous, [batch = batch](Wiring& w, uint64_t k) {
-    ThrowingSubscriber s(w, k);
-    try {
-      theChange(w, batch);
-    } catch (std::runtime_error const&) {
-    }
-    return s.fired;
+  uint64_t const n = sweepChange<std::runtime_error>([](Wiring& w, uint64_t k) {
+    return [s = std::make_shared<ThrowingSubscriber>(w, k)] { return s->fired; };
   });
   EXPECT_GT(n, 5u);
   std::printf("[ sweep    ] %llu notifications of the change threw in turn\n", static_cast<unsigned long long>(n));
-  RecordProperty("notifications", std::to_string(n));
 }
 
 // The agent's own hardware layer fails to program the k-th key the change reaches.
 TEST_P(ChangeFault, EveryKeyTheHardwareLayerProgramsFailsOnceAndARestartRepairs) {
-  auto const [synchronous, batch] = GetParam();
-  uint64_t const n = sweep(synchronous, [batch = batch](Wiring& w, uint64_t k) {
+  uint64_t const n = sweepChange<std::runtime_error>([](Wiring& w, uint64_t k) {
     w.hardware().throwAtIs(k);
-    try {
-      theChange(w, batch);
-    } catch (std::runtime_error const&) {
-    }
-    bool const thrown = w.hardware().thrown();
-    w.hardware().throwAtIs(0);
-    return thrown;
+    return [&w] {
+      bool const thrown = w.hardware().thrown();
+      w.hardware().throwAtIs(0);
+      return thrown;
+    };
   });
   EXPECT_GT(n, 0u);
   std::printf("[ sweep    ] %llu keys of the change failed in the hardware layer in turn\n",
