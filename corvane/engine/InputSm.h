@@ -259,6 +259,8 @@ class ValueCollInput final : public InputSm {
  public:
   static TypeData& typeDataStatic() noexcept { return inputSmTypeData<ValueCollInput, Desc>(); }
   TypeData const& typeData() const noexcept override { return typeDataStatic(); }
+  static void* operator new(std::size_t n) { return detail::nodeNew<ValueCollInput, 0>(n); }
+  static void operator delete(void* p, std::size_t n) noexcept { detail::nodeDelete<ValueCollInput, 0>(p, n); }
   [[no_unique_address]] LiveToken<ValueCollInput> liveToken_;
 
   using Entity = typename Desc::Entity;
@@ -579,6 +581,8 @@ class EntityCollInput final : public InputSm {
  public:
   static TypeData& typeDataStatic() noexcept { return inputSmTypeData<EntityCollInput, Desc>(); }
   TypeData const& typeData() const noexcept override { return typeDataStatic(); }
+  static void* operator new(std::size_t n) { return detail::nodeNew<EntityCollInput, 0>(n); }
+  static void operator delete(void* p, std::size_t n) noexcept { detail::nodeDelete<EntityCollInput, 0>(p, n); }
   [[no_unique_address]] LiveToken<EntityCollInput> liveToken_;
 
   using Entity = typename Desc::Entity;

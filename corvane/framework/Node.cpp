@@ -4,7 +4,13 @@ namespace Corvane {
 
 namespace detail {
 bool gThreadSafeCounting = false;
+
+SlabPool* nodePoolMake(TypeData& type, size_t objectSize, size_t objectAlign, size_t slabBytes) {
+  auto* pool = new SlabPool(type.name(), objectSize, objectAlign, slabBytes);
+  type.slabPoolIs(pool);
+  return pool;
 }
+}  // namespace detail
 
 namespace {
 std::atomic<int32_t> gLiveNodes{0};

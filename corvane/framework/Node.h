@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "corvane/framework/Export.h"
+#include "corvane/framework/Slab.h"
 
 namespace Corvane {
 
@@ -33,8 +34,9 @@ inline void counterAdd(std::atomic<int32_t>& c, int32_t d) noexcept {
 CORVANE_API void threadSafeCountingIs(bool on) noexcept;
 CORVANE_API bool threadSafeCounting() noexcept;
 
-// Per-type descriptor: the type's name, its parent type, and how many objects of
-// it are alive now, so tests can prove that a teardown freed everything.
+// Per-type descriptor: the type's name, its parent type, how many objects of it are
+// alive now, so tests can prove that a teardown freed everything, and the slab pool
+// its objects come from (once the first one was made).
 class CORVANE_API TypeData {
  public:
   constexpr TypeData(char const* name, TypeData const* parent, uint32_t objectSize = 0) noexcept
@@ -55,9 +57,15 @@ class CORVANE_API TypeData {
   }
   void liveDec() noexcept { detail::counterAdd(live_, -1); }
 
+  // The pool of the type's objects (objects live, slabs and bytes held); null for a
+  // value type, an abstract base, or before the first object of the type.
+  SlabPool const* slabPool() const noexcept { return pool_; }
+  void slabPoolIs(SlabPool* pool) noexcept { pool_ = pool; }
+
  private:
   char const* name_;
   TypeData const* parent_;
+  SlabPool* pool_ = nullptr;
   uint32_t objectSize_;
   std::atomic<int32_t> live_{0};
   std::atomic<int32_t> created_{0};
@@ -73,13 +81,43 @@ struct LiveToken {
   ~LiveToken() { T::typeDataStatic().liveDec(); }
 };
 
-// Declares a node type's descriptor and live count. Leaves the class in public:.
+namespace detail {
+// Makes the pool of a node type (named after it) and records it in the descriptor.
+CORVANE_API SlabPool* nodePoolMake(TypeData& type, size_t objectSize, size_t objectAlign, size_t slabBytes);
+
+template <class T, size_t SlabBytes>
+SlabPool& nodePool() {
+  static SlabPool* pool = nodePoolMake(T::typeDataStatic(), sizeof(T), alignof(T), SlabBytes);
+  return *pool;
+}
+
+// A node type's operator new and delete: objects of the type itself come from its
+// pool; a derived type of another size that declares none of its own falls back to
+// the global operators.
+template <class T, size_t SlabBytes>
+void* nodeNew(std::size_t n) {
+  return n == sizeof(T) ? nodePool<T, SlabBytes>().allocate() : ::operator new(n);
+}
+template <class T, size_t SlabBytes>
+void nodeDelete(void* p, std::size_t n) noexcept {
+  if (n == sizeof(T)) {
+    nodePool<T, SlabBytes>().deallocate(p);
+  } else {
+    ::operator delete(p);
+  }
+}
+}  // namespace detail
+
+// Declares a node type's descriptor, live count and allocation from its slab pool.
+// Leaves the class in public:.
 #define CORVANE_NODE_TYPE(Type)                                                 \
  public:                                                                         \
   static ::Corvane::TypeData& typeDataStatic() noexcept;                         \
   ::Corvane::TypeData const& typeData() const noexcept override {                \
     return typeDataStatic();                                                     \
   }                                                                              \
+  static void* operator new(std::size_t n);                                      \
+  static void operator delete(void* p, std::size_t n) noexcept;                  \
   [[no_unique_address]] ::Corvane::LiveToken<Type> corvaneLiveToken_;            \
                                                                                  \
  public:
@@ -91,12 +129,22 @@ struct LiveToken {
     return td;                                                                 \
   }
 
-// Defines the descriptor declared by CORVANE_NODE_TYPE (in one source file).
-#define CORVANE_NODE_TYPE_DEFINE(Type, NameText, Parent)                        \
-  ::Corvane::TypeData& Type::typeDataStatic() noexcept {                        \
+// Defines what CORVANE_NODE_TYPE declares (in one source file). Slabs of SlabBytes
+// for a type made per port or per element (SlabPool::slabBytes), 0 for the size
+// that suits a type made a few at a time.
+#define CORVANE_NODE_TYPE_DEFINE_SLABS(Type, NameText, Parent, SlabBytes)             \
+  ::Corvane::TypeData& Type::typeDataStatic() noexcept {                              \
     static ::Corvane::TypeData td(NameText, &Parent::typeDataStatic(), sizeof(Type)); \
-    return td;                                                                   \
+    return td;                                                                        \
+  }                                                                                   \
+  void* Type::operator new(std::size_t n) {                                           \
+    return ::Corvane::detail::nodeNew<Type, SlabBytes>(n);                            \
+  }                                                                                   \
+  void Type::operator delete(void* p, std::size_t n) noexcept {                       \
+    ::Corvane::detail::nodeDelete<Type, SlabBytes>(p, n);                             \
   }
+
+#define CORVANE_NODE_TYPE_DEFINE(Type, NameText, Parent) CORVANE_NODE_TYPE_DEFINE_SLABS(Type, NameText, Parent, 0)
 
 class CORVANE_API Node {
  public:

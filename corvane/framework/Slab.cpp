@@ -38,13 +38,20 @@ struct SlabPool::Slab {
   bool inPartial = false;
 };
 
-SlabPool::SlabPool(char const* typeName, size_t objectSize, size_t objectAlign) noexcept
-    : typeName_(typeName), nextPool_(gPools) {
+size_t SlabPool::slabBytesFor(size_t objectSize) noexcept {
+  size_t bytes = 1024;
+  size_t const cells = objectSize <= 1024 ? 4 : 1;
+  while (bytes < slabBytes && bytes < sizeof(Slab) + cells * objectSize) bytes *= 2;
+  return bytes;
+}
+
+SlabPool::SlabPool(char const* typeName, size_t objectSize, size_t objectAlign, size_t bytesPerSlab) noexcept
+    : typeName_(typeName), slabBytes_(bytesPerSlab ? bytesPerSlab : slabBytesFor(objectSize)), nextPool_(gPools) {
   size_t const align = objectAlign < alignof(void*) ? alignof(void*) : objectAlign;
   size_t const size = objectSize < sizeof(void*) ? sizeof(void*) : objectSize;
   cellBytes_ = (size + align - 1) / align * align;
   firstCell_ = (sizeof(Slab) + align - 1) / align * align;
-  cellsPerSlab_ = uint32_t((slabBytes - firstCell_) / cellBytes_);
+  cellsPerSlab_ = uint32_t((slabBytes_ - firstCell_) / cellBytes_);
   gPools = this;
 }
 
@@ -68,17 +75,17 @@ SlabPool::~SlabPool() {
 SlabPool const* SlabPool::first() noexcept { return gPools; }
 
 SlabPool::Slab* SlabPool::newSlab() {
-  void* raw = ::operator new(slabBytes, std::align_val_t(slabBytes));
+  void* raw = ::operator new(slabBytes_, std::align_val_t(slabBytes_));
   Slab* s = ::new (raw) Slab();
-  CORVANE_POISON(static_cast<unsigned char*>(raw) + firstCell_, slabBytes - firstCell_);
+  CORVANE_POISON(static_cast<unsigned char*>(raw) + firstCell_, slabBytes_ - firstCell_);
   ++slabs_;
   return s;
 }
 
 void SlabPool::releaseSlab(Slab* s) noexcept {
-  CORVANE_UNPOISON(s, slabBytes);
+  CORVANE_UNPOISON(s, slabBytes_);
   s->~Slab();
-  ::operator delete(static_cast<void*>(s), std::align_val_t(slabBytes));
+  ::operator delete(static_cast<void*>(s), std::align_val_t(slabBytes_));
   --slabs_;
 }
 
@@ -130,7 +137,7 @@ void* SlabPool::allocateLocked() {
 }
 
 void SlabPool::deallocateLocked(void* p) noexcept {
-  auto* s = reinterpret_cast<Slab*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(slabBytes - 1));
+  auto* s = reinterpret_cast<Slab*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(slabBytes_ - 1));
   *static_cast<void**>(p) = s->free;
   s->free = p;
   CORVANE_POISON(p, cellBytes_);

@@ -9,6 +9,11 @@
 // Every pool counts its objects and slabs, and all pools can be listed, so memory
 // can be read per type. Under AddressSanitizer a free cell is poisoned. A pool takes
 // a lock only when the process counts thread-safely (threadSafeCountingIs).
+//
+// Slabs of one pool share one size, a power of two: the largest, 16 KiB, for the
+// types made per port or per element; for other types the smallest that holds a
+// few objects, so a type of which an agent makes one object (a state machine, a
+// table) keeps little more than that object.
 #pragma once
 
 #include <cstddef>
@@ -22,10 +27,14 @@ namespace Corvane {
 
 class CORVANE_API SlabPool {
  public:
-  // Bytes of one slab (and its alignment).
+  // Bytes of one slab (and its alignment) unless the pool is given another size.
   static constexpr size_t slabBytes = 16384;
+  // The slab size for objects of `objectSize` made a few at a time: at least 1 KiB,
+  // four cells for objects up to 1 KiB, one for larger ones.
+  static size_t slabBytesFor(size_t objectSize) noexcept;
 
-  SlabPool(char const* typeName, size_t objectSize, size_t objectAlign) noexcept;
+  // `bytesPerSlab`: a power of two, at most slabBytes, 0 for slabBytesFor(objectSize).
+  SlabPool(char const* typeName, size_t objectSize, size_t objectAlign, size_t bytesPerSlab = slabBytes) noexcept;
   ~SlabPool();
   SlabPool(SlabPool const&) = delete;
   SlabPool& operator=(SlabPool const&) = delete;
@@ -39,7 +48,8 @@ class CORVANE_API SlabPool {
   size_t objectsPerSlab() const noexcept { return cellsPerSlab_; }
   uint64_t objectsLive() const noexcept { return live_; }
   uint64_t slabsHeld() const noexcept { return slabs_; }
-  uint64_t bytesHeld() const noexcept { return slabs_ * slabBytes; }
+  size_t bytesPerSlab() const noexcept { return slabBytes_; }
+  uint64_t bytesHeld() const noexcept { return slabs_ * slabBytes_; }
 
   // Every pool of the process, most recently created first.
   static SlabPool const* first() noexcept;
@@ -55,6 +65,7 @@ class CORVANE_API SlabPool {
   void partialRemove(Slab* s) noexcept;
 
   char const* typeName_;
+  size_t slabBytes_;
   size_t cellBytes_;
   size_t firstCell_;  // offset of the first cell in a slab
   uint32_t cellsPerSlab_;
@@ -65,30 +76,13 @@ class CORVANE_API SlabPool {
   std::mutex mutex_;
 };
 
-// The pool of T's objects; `name` is given by the first caller.
+// The pool of T's objects; `name` is given by the first caller. Pools live until
+// the process ends, so an object freed by another static's destructor at exit still
+// finds its pool.
 template <class T>
-SlabPool& slabPoolOf(char const* name) noexcept {
-  static SlabPool pool(name, sizeof(T), alignof(T));
-  return pool;
+SlabPool& slabPoolOf(char const* name) {
+  static SlabPool* pool = new SlabPool(name, sizeof(T), alignof(T));
+  return *pool;
 }
 
 }  // namespace Corvane
-
-// Gives a node type of the library its own slab pool: `new Type(...)` and the
-// deleting destructor go through it (a derived type of another size falls back to
-// the global operator new). Declared in the class, defined in one source file of the
-// library, so that every object of the type comes from the library's one pool.
-#define CORVANE_SLAB_ALLOCATED(Type)                      \
- public:                                                  \
-  static void* operator new(std::size_t n);               \
-  static void operator delete(void* p, std::size_t n) noexcept;
-
-#define CORVANE_SLAB_ALLOCATED_DEFINE(Type, NameText)                     \
-  void* Type::operator new(std::size_t n) {                              \
-    if (n != sizeof(Type)) return ::operator new(n);                     \
-    return ::Corvane::slabPoolOf<Type>(NameText).allocate();             \
-  }                                                                      \
-  void Type::operator delete(void* p, std::size_t n) noexcept {          \
-    if (n != sizeof(Type)) return ::operator delete(p);                  \
-    ::Corvane::slabPoolOf<Type>(NameText).deallocate(p);                 \
-  }

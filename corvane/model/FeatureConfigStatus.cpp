@@ -81,8 +81,7 @@ std::ostream& operator<<(std::ostream& os, IntfIdPortMap const& k) {
   return os << '(' << k.intfId() << ", " << k.portMap() << ')';
 }
 
-CORVANE_NODE_TYPE_DEFINE(LagMemberSet, "Corvane::LagMemberSet", Entity)
-CORVANE_SLAB_ALLOCATED_DEFINE(LagMemberSet, "Corvane::LagMemberSet")
+CORVANE_NODE_TYPE_DEFINE_SLABS(LagMemberSet, "Corvane::LagMemberSet", Entity, SlabPool::slabBytes)
 LagMemberSet::~LagMemberSet() = default;
 
 CORVANE_NODE_TYPE_DEFINE(LagToMemberSet, "Corvane::LagToMemberSet", Entity)
@@ -156,8 +155,7 @@ CORVANE_PAYLOAD_ENTITY_DEFINE(IntfTcamFeatureStatus, intfTcamFeatureStatusFactor
 CORVANE_PAYLOAD_ENTITY_DEFINE(IntfFeatureStatus, intfFeatureStatusFactory, Key, FeatureStatusBase, status,
                               attrStatus)
 
-CORVANE_NODE_TYPE_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus", Entity)
-CORVANE_SLAB_ALLOCATED_DEFINE(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus")
+CORVANE_NODE_TYPE_DEFINE_SLABS(PerTcamFeatureStatus, "Corvane::PerTcamFeatureStatus", Entity, SlabPool::slabBytes)
 PerTcamFeatureStatus::~PerTcamFeatureStatus() = default;
 Ptr<PerTcamFeatureStatus> PerTcamFeatureStatus::PerTcamFeatureStatusIs(IntfId intfId) {
   return Ptr<PerTcamFeatureStatus>(new PerTcamFeatureStatus(intfId));
@@ -212,8 +210,8 @@ CORVANE_CHILD_COLL_DEFINE(PerIntfFeatureStatus, SingleIntfFeatureStatus)
 
 #undef CORVANE_CHILD_COLL_DEFINE
 
-CORVANE_NODE_TYPE_DEFINE(SingleIntfFeatureStatus, "Corvane::SingleIntfFeatureStatus", Entity)
-CORVANE_SLAB_ALLOCATED_DEFINE(SingleIntfFeatureStatus, "Corvane::SingleIntfFeatureStatus")
+CORVANE_NODE_TYPE_DEFINE_SLABS(SingleIntfFeatureStatus, "Corvane::SingleIntfFeatureStatus", Entity,
+                               SlabPool::slabBytes)
 SingleIntfFeatureStatus::~SingleIntfFeatureStatus() = default;
 Ptr<SingleIntfFeatureStatus> SingleIntfFeatureStatus::SingleIntfFeatureStatusIs(IntfId intfId) {
   return Ptr<SingleIntfFeatureStatus>(new SingleIntfFeatureStatus(intfId));

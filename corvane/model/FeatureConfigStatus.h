@@ -18,7 +18,6 @@
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
-#include "corvane/framework/Slab.h"
 #include "corvane/model/FeatureConfigStatusBase.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
@@ -91,7 +90,6 @@ inline uint64_t hashValue(IntfIdPortMap const& k) noexcept { return k.hash(0); }
 // A LAG's member ports. Never notifies.
 class CORVANE_API LagMemberSet : public Entity {
   CORVANE_NODE_TYPE(LagMemberSet)
-  CORVANE_SLAB_ALLOCATED(LagMemberSet)
 
   using MemberSetColl = HashSet<IntfId>;
 
@@ -214,7 +212,6 @@ class CORVANE_API IntfTcamFeatureStatus : public Entity {
 // One interface's status per system TCAM; a child of IntfPerTcamFeatureStatus.
 class CORVANE_API PerTcamFeatureStatus : public Entity {
   CORVANE_NODE_TYPE(PerTcamFeatureStatus)
-  CORVANE_SLAB_ALLOCATED(PerTcamFeatureStatus)
 
   using Key = SystemTcamId;
   CORVANE_PAYLOAD_TABLE(PerTcamFeatureStatus, status, StatusColl, attrStatus, FeatureStatusBase, Key)
@@ -257,7 +254,6 @@ class CORVANE_API IntfPerTcamFeatureStatus : public Entity {
 // One interface's merged status: a single payload reference, null until set.
 class CORVANE_API SingleIntfFeatureStatus : public Entity {
   CORVANE_NODE_TYPE(SingleIntfFeatureStatus)
-  CORVANE_SLAB_ALLOCATED(SingleIntfFeatureStatus)
 
   static constexpr uint32_t attrStatus = 1;
 

@@ -10,8 +10,7 @@ namespace {
 constexpr size_t spareMaxBytes = 512;
 }  // namespace
 
-CORVANE_NODE_TYPE_DEFINE(PortMapSet, "Corvane::PortMapSet", Entity)
-CORVANE_SLAB_ALLOCATED_DEFINE(PortMapSet, "Corvane::PortMapSet")
+CORVANE_NODE_TYPE_DEFINE_SLABS(PortMapSet, "Corvane::PortMapSet", Entity, SlabPool::slabBytes)
 PortMapSet::~PortMapSet() = default;
 Ptr<PortMapSet> PortMapSet::PortMapSetIs(IntfId intfId) { return Ptr<PortMapSet>(new PortMapSet(intfId)); }
 Ptr<PortMapSet> portMapSetFactory(IntfId intfId) { return PortMapSet::PortMapSetIs(intfId); }

@@ -7,7 +7,6 @@
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
-#include "corvane/framework/Slab.h"
 #include "corvane/framework/SmallSet.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
@@ -18,7 +17,6 @@ using Hardware::Velt::PortMap;
 
 class CORVANE_API PortMapSet : public Entity {
   CORVANE_NODE_TYPE(PortMapSet)
-  CORVANE_SLAB_ALLOCATED(PortMapSet)
 
   static constexpr uint32_t attrPortMapSet = 1;
   // A port without wildcards has one port map: up to two are kept inline.

@@ -5,8 +5,7 @@
 
 namespace Corvane {
 
-CORVANE_NODE_TYPE_DEFINE(TcamSet, "Corvane::TcamSet", Entity)
-CORVANE_SLAB_ALLOCATED_DEFINE(TcamSet, "Corvane::TcamSet")
+CORVANE_NODE_TYPE_DEFINE_SLABS(TcamSet, "Corvane::TcamSet", Entity, SlabPool::slabBytes)
 TcamSet::~TcamSet() = default;
 
 CORVANE_NODE_TYPE_DEFINE(IntfToTcamSet, "Corvane::IntfToTcamSet", NamedEntity)

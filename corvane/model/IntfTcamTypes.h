@@ -7,7 +7,6 @@
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
-#include "corvane/framework/Slab.h"
 #include "corvane/framework/SmallSet.h"
 #include "corvane/platform/IntfId.h"
 #include "corvane/platform/VeltTypes.h"
@@ -18,7 +17,6 @@ using Hardware::Velt::SystemTcamId;
 
 class CORVANE_API TcamSet : public Entity {
   CORVANE_NODE_TYPE(TcamSet)
-  CORVANE_SLAB_ALLOCATED(TcamSet)
 
   static constexpr uint32_t attrTcamSet = 1;
   // Most interfaces sit on one TCAM, a LAG on a few: up to four are kept inline.

@@ -5,7 +5,8 @@
 
 namespace Interface {
 
-CORVANE_NODE_TYPE_DEFINE(EthLagIntfConfig, "Interface::EthLagIntfConfig", Corvane::Entity)
+CORVANE_NODE_TYPE_DEFINE_SLABS(EthLagIntfConfig, "Interface::EthLagIntfConfig", Corvane::Entity,
+                               Corvane::SlabPool::slabBytes)
 
 Corvane::Ptr<EthLagIntfConfig> EthLagIntfConfig::EthLagIntfConfigIs(Net::IntfId lagIntfId) {
   return Corvane::Ptr<EthLagIntfConfig>(new EthLagIntfConfig(lagIntfId));
@@ -17,7 +18,8 @@ EthLagIntfConfig::~EthLagIntfConfig() = default;
 
 namespace Lag {
 
-CORVANE_NODE_TYPE_DEFINE(EthPhyIntfLagConfig, "Lag::EthPhyIntfLagConfig", Corvane::Entity)
+CORVANE_NODE_TYPE_DEFINE_SLABS(EthPhyIntfLagConfig, "Lag::EthPhyIntfLagConfig", Corvane::Entity,
+                               Corvane::SlabPool::slabBytes)
 
 Ptr<EthPhyIntfLagConfig> EthPhyIntfLagConfig::EthPhyIntfLagConfigIs(IntfId intfId) {
   return Ptr<EthPhyIntfLagConfig>(new EthPhyIntfLagConfig(intfId));

@@ -30,7 +30,8 @@ std::ostream& operator<<(std::ostream& os, LagHwMemberInfo const& m) {
             << ")";
 }
 
-CORVANE_NODE_TYPE_DEFINE(LagHwConfig, "Hardware::Velt::LagHwConfig", Corvane::Entity)
+CORVANE_NODE_TYPE_DEFINE_SLABS(LagHwConfig, "Hardware::Velt::LagHwConfig", Corvane::Entity,
+                               Corvane::SlabPool::slabBytes)
 
 Ptr<LagHwConfig> LagHwConfig::LagHwConfigIs(IntfId lagIntfId) { return Ptr<LagHwConfig>(new LagHwConfig(lagIntfId)); }
 LagHwConfig::LagHwConfig(IntfId lagIntfId) : lagIntfId_(lagIntfId) {}

@@ -59,3 +59,52 @@ TEST(Slab, CellsAreAlignedDistinctReusedAndCounted) {
   for (SlabPool const* p = SlabPool::first(); p; p = p->next()) listed |= p == &pool;
   EXPECT_TRUE(listed);
 }
+
+namespace {
+// An entity type of an agent that declares no allocation of its own.
+struct AgentEntity : Entity {
+  uint64_t extra[5] = {};
+};
+}  // namespace
+
+// Node types come from their own pools: per-port types from 16 KiB slabs, types
+// made a few at a time from slabs that hold a few objects; a derived type of
+// another size uses the global allocator, and each pool counts what it holds.
+TEST(Slab, NodeTypesComeFromTheirOwnPools) {
+  EXPECT_EQ(SlabPool::slabBytesFor(40), 1024u);
+  EXPECT_EQ(SlabPool::slabBytesFor(760), 4096u);
+  EXPECT_EQ(SlabPool::slabBytesFor(5000), 8192u);
+
+  auto const& td = Lag::EthPhyIntfLagConfig::typeDataStatic();
+  std::vector<Ptr<Lag::EthPhyIntfLagConfig>> ports;
+  for (uint64_t i = 1; i <= 1000; ++i) ports.push_back(Lag::EthPhyIntfLagConfig::EthPhyIntfLagConfigIs(IntfId(i)));
+  SlabPool const* pool = td.slabPool();
+  ASSERT_NE(pool, nullptr);
+  EXPECT_STREQ(pool->typeName(), td.name());
+  EXPECT_EQ(pool->bytesPerSlab(), SlabPool::slabBytes);
+  EXPECT_EQ(pool->objectsLive(), uint64_t(td.liveCount()));
+  uint64_t const slabs = pool->slabsHeld();
+  EXPECT_GE(slabs * pool->objectsPerSlab(), 1000u);
+  ports.resize(10);
+  EXPECT_EQ(pool->objectsLive(), uint64_t(td.liveCount()));
+  EXPECT_LT(pool->slabsHeld(), slabs);
+
+  // A state machine: one object, a small slab.
+  Ptr<Hardware::Velt::Status> status = Hardware::Velt::Status::StatusIs("status");
+  Ptr<Lag::Config> lag = Lag::Config::ConfigIs("lag");
+  Ptr<IntfToTcamSet> out = IntfToTcamSet::IntfToTcamSetIs("out");
+  SmControl control;
+  control.synchronousIs(1);
+  Ptr<IntfTcamSm> sm = intfTcamSmFactory(status, lag, out, control);
+  SlabPool const* smPool = IntfTcamSm::typeDataStatic().slabPool();
+  ASSERT_NE(smPool, nullptr);
+  EXPECT_GE(smPool->objectsLive(), 1u);
+  EXPECT_LE(smPool->bytesPerSlab(), 4096u);
+
+  // The agent's own type is not counted in its base's pool.
+  SlabPool const* entityPool = Entity::typeDataStatic().slabPool();
+  uint64_t const before = entityPool ? entityPool->objectsLive() : 0;
+  Ptr<AgentEntity> own(new AgentEntity);
+  entityPool = Entity::typeDataStatic().slabPool();
+  EXPECT_EQ(entityPool ? entityPool->objectsLive() : 0, before);
+}

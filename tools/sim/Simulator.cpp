@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -567,6 +568,22 @@ void printMemory(Simulator const& sim) {
                 static_cast<unsigned long long>(m.caches), static_cast<unsigned long long>(m.groupBys),
                 static_cast<unsigned long long>(m.seenSets), static_cast<unsigned long long>(m.tasks),
                 static_cast<unsigned long long>(m.total()));
+  }
+  // Every pool of the process: the library's node types and followers (and any
+  // other type with a pool), what they hold now.
+  std::vector<Corvane::SlabPool const*> pools;
+  for (Corvane::SlabPool const* p = Corvane::SlabPool::first(); p; p = p->next()) {
+    if (p->slabsHeld() != 0) pools.push_back(p);
+  }
+  std::stable_sort(pools.begin(), pools.end(), [](auto const* a, auto const* b) {
+    return a->bytesHeld() != b->bytesHeld() ? a->bytesHeld() > b->bytesHeld()
+                                            : std::string_view(a->typeName()) < b->typeName();
+  });
+  std::printf("\n== Slabs by type\n%-44s %10s %7s %7s %12s\n", "type", "objects", "slabs", "slab", "bytes");
+  for (Corvane::SlabPool const* p : pools) {
+    std::printf("%-44s %10llu %7llu %7zu %12llu\n", p->typeName(), static_cast<unsigned long long>(p->objectsLive()),
+                static_cast<unsigned long long>(p->slabsHeld()), p->bytesPerSlab(),
+                static_cast<unsigned long long>(p->bytesHeld()));
   }
 }
 
