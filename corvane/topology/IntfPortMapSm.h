@@ -2,6 +2,11 @@
 // interface occupies: a port its own port map, a LAG the port maps of its member
 // ports (membership from the LAG configuration), wildcard FAPs and cores expanded.
 //
+// An expanded port map is not counted per port map it came from: when two port maps
+// a LAG holds (its members', or its own) share an expansion, withdrawing either one
+// withdraws it, and the last event that touched the key decides it (docs/wiring.md,
+// "Inputs whose result depends on the order of events").
+//
 // Limits: maxFaps must be 1 to 2049 and maxCores 1 to 7. Outside them, expanding a
 // wildcard raises RangeError out of the change that caused it (the agent's call
 // that changed an input); what the event wrote before the failing port map stays,

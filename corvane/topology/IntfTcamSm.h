@@ -1,6 +1,8 @@
 // IntfTcamSm keeps IntfToTcamSet equal to the system TCAMs every interface
 // occupies: a port its own TCAM (from the hardware status), a LAG every TCAM at
-// least one of its member ports (from the LAG configuration) is on.
+// least one of its member ports (from the LAG configuration) is on. A LAG id with a
+// TCAM of its own in the hardware status gets it in the same set, not counted apart
+// from its members': the last event that touched a TCAM decides it (docs/wiring.md).
 #pragma once
 
 #include <optional>

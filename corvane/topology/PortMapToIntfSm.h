@@ -4,6 +4,11 @@
 // interfaces CpuTm0 to CpuTm4. When several interfaces share a port map, the owner
 // recorded for the smallest of them (in IntfId order) wins.
 //
+// The owner is kept per port map, not per expanded port map: when two different
+// port maps share an expansion, the last one written decides its owner, and
+// withdrawing either deletes it (docs/wiring.md, "Inputs whose result depends on the
+// order of events").
+//
 // Limits: maxFaps must be 1 to 2049 and maxCores 1 to 7. Outside them, expanding a
 // wildcard raises RangeError out of the change that caused it (the agent's call
 // that changed an input); what the event wrote before the failing port map stays,

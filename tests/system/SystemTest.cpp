@@ -55,8 +55,9 @@ namespace {
 
 // Which interfaces exist and which port maps they may take. The port maps of the
 // pool have distinct FAP ports, so the expansions of two different port maps never
-// meet: both port-map SMs track each expanded key per unexpanded port map, and two
-// overlapping expansions would make their outputs depend on the order of events.
+// meet, and LAG ids get no TCAM or port map of their own: both would make outputs
+// depend on the order of events (docs/wiring.md), which the reference here does not
+// model; the topology tests pin that behaviour.
 struct Universe {
   std::vector<IntfId> ports;  // physical interfaces, CPU TM ones included
   std::vector<IntfId> lags;

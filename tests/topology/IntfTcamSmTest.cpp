@@ -301,3 +301,27 @@ TEST(IntfTcamSm, OneTcamMoveInOrder) {
                                                   "create Ethernet1", "Ethernet1 +2"}));
   out->subscriberRemove(&log.outer);
 }
+
+// A LAG id with a TCAM of its own: its own TCAM and its members' mix in one set,
+// not counted per source, so the last event that touched a TCAM decides it; a
+// restart computes the set again from a scan of the inputs.
+TEST(IntfTcamSm, LagIdsOwnTcamMixesWithItsMembers) {
+  auto status = Hardware::Velt::Status::StatusIs("s");
+  auto cfg = Lag::Config::ConfigIs("c");
+  auto out = IntfToTcamSet::IntfToTcamSetIs("o");
+  auto sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
+  IntfId p("Ethernet1"), L("Port-Channel1");
+  cfg->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L));
+  // [snippet:lagOwnTcam]
+  status->intfIdToSystemTcamIdIs(p, SystemTcamId(1));
+  status->intfIdToSystemTcamIdIs(L, SystemTcamId(1));  // also the member's
+  EXPECT_TRUE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(1)));
+  status->intfIdToSystemTcamIdIs(p, SystemTcamId(2));  // the member moves: TCAM 1 goes from L
+  EXPECT_FALSE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(1)));
+  EXPECT_TRUE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(2)));
+  sm = nullptr;
+  sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
+  EXPECT_TRUE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(1)));  // L's own, seen by the scan
+  EXPECT_TRUE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(2)));
+  // [snippet-end]
+}

@@ -358,3 +358,44 @@ TEST(PortMapSms, OwnerPipelineTracesEachFlattenedChange) {
   EXPECT_EQ(flattened[0], "Flattening element: Tuple( Optional( PortMap(fap=1, port=20, core=0) ), false )");
   EXPECT_EQ(flattened[1], "Flattening element: Tuple( Optional( PortMap(fap=2, port=20, core=1) ), true )");
 }
+
+// Two different port maps whose expansions meet: neither SM counts an expanded port
+// map per source, so withdrawing one source withdraws the shared key although the
+// other still expands to it, and the last event that touched a key decides it. A
+// restart computes the outputs again from a scan of the inputs.
+TEST(PortMapSms, OverlappingExpansionsFollowTheLastEvent) {
+  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
+  auto portToLag = PortToLag::PortToLagIs();
+  auto owners = PortMapToIntf::PortMapToIntfIs("o");
+  auto sets = IntfToPortMapSet::IntfToPortMapSetIs("s");
+  auto lagConfig = Lag::Config::ConfigIs("l");
+  auto on = control(SmControl::synchronousOn);
+  auto b = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, on);
+  auto a = intfPortMapSmFactory(table, lagConfig, 2, 2, sets, on);
+  IntfId e1("Ethernet1"), e2("Ethernet2"), lag("Port-Channel1");
+  PortMap const shared = pm(1, 30, 0);  // in the expansion of pm(2047, 30, 0), and itself
+  for (IntfId m : {e1, e2}) lagConfig->phyIntfIs(m)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(lag));
+  table->intfIdToPortMapIs(e1, pm(2047, 30, 0));  // FAPs 0 and 1
+  table->intfIdToPortMapIs(e2, shared);
+  EXPECT_EQ(owners->portMapToIntf(shared), e2);  // written last
+  EXPECT_EQ(sets->intfToPortMapSet(lag)->portMapSet().size(), 2u);
+
+  table->intfIdToPortMapDel(e2);  // e1 still expands to the shared key
+  EXPECT_FALSE(owners->portMapToIntfHas(shared));
+  EXPECT_FALSE(sets->intfToPortMapSet(lag)->portMapSetHas(shared));
+  EXPECT_TRUE(sets->intfToPortMapSet(e1)->portMapSetHas(shared));  // a port's own set has one source
+
+  // A restart over those outputs puts the key back: the scan sees e1 alone.
+  a = nullptr;
+  b = nullptr;
+  b = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, on);
+  a = intfPortMapSmFactory(table, lagConfig, 2, 2, sets, on);
+  EXPECT_EQ(owners->portMapToIntf(shared), e1);
+  EXPECT_TRUE(sets->intfToPortMapSet(lag)->portMapSetHas(shared));
+
+  // A LAG id's own port map mixes with its members' in the LAG's set.
+  table->intfIdToPortMapIs(lag, shared);
+  table->intfIdToPortMapDel(lag);
+  EXPECT_FALSE(sets->intfToPortMapSet(lag)->portMapSetHas(shared));
+  EXPECT_TRUE(sets->intfToPortMapSet(lag)->portMapSetHas(pm(0, 30, 0)));
+}
