@@ -36,7 +36,7 @@ std::vector<PortMap> expansion(PortMap const& pm, uint16_t maxFaps, uint16_t max
   return out;
 }
 
-Reference reference(Wiring const& w) {
+Reference reference(Wiring const& w, Reference const* topology) {
   Reference r;
   auto const& lags = *w.lagConfig;
   uint16_t const maxFaps = w.options().maxFaps, maxCores = w.options().maxCores;
@@ -76,6 +76,12 @@ Reference reference(Wiring const& w) {
     auto lag = r.portToLag.find(intf);
     IntfId owner = lag == r.portToLag.end() ? intf : lag->second;
     for (PortMap const& e : expansion(pm, maxFaps, maxCores)) r.portMapToIntf[e] = owner;
+  }
+
+  if (topology) {
+    r.intfToTcamSet = topology->intfToTcamSet;
+    r.intfToPortMapSet = topology->intfToPortMapSet;
+    r.portMapToIntf = topology->portMapToIntf;
   }
 
   // Per-port configuration: a configured LAG member takes its LAG's payload (or
@@ -121,6 +127,41 @@ Reference reference(Wiring const& w) {
     r.featureStatus[intf] = worst;
   }
   return r;
+}
+
+namespace {
+template <class K, class V>
+bool subsets(char const* name, std::map<K, std::set<V>> const& bound, std::map<K, std::set<V>> const& got) {
+  bool ok = true;
+  for (auto const& [k, values] : got) {
+    auto it = bound.find(k);
+    for (auto const& v : values) {
+      if (it != bound.end() && it->second.contains(v)) continue;
+      std::fprintf(stderr, "  %s: %s holds %s, which no input gives it\n", name, text(k).c_str(), text(v).c_str());
+      ok = false;
+    }
+  }
+  return ok;
+}
+}  // namespace
+
+bool topologyWithinBounds(Wiring const& w, Reference const& bound, Reference const& got) {
+  bool ok = subsets("IntfToTcamSet", bound.intfToTcamSet, got.intfToTcamSet);
+  ok &= subsets("IntfToPortMapSet", bound.intfToPortMapSet, got.intfToPortMapSet);
+  // The owners an expanded port map may have: any interface allowed to hold a port
+  // map that expands to it, seen through its hardware LAG.
+  std::map<PortMap, std::set<IntfId>> owners;
+  for (auto const& [intf, pm] : w.intfIdToPortMap->intfIdToPortMap()) {
+    bool const cpuTmOwner = intf.isCpuTmIntfId() && (intf.value() & 0xffffffffu) <= 4;
+    if (pm.fapPortId().value() <= 7 && !cpuTmOwner) continue;
+    auto lag = bound.portToLag.find(intf);
+    IntfId owner = lag == bound.portToLag.end() ? intf : lag->second;
+    for (PortMap const& e : expansion(pm, w.options().maxFaps, w.options().maxCores)) owners[e].insert(owner);
+  }
+  std::map<PortMap, std::set<IntfId>> gotOwners;
+  for (auto const& [pm, owner] : got.portMapToIntf) gotOwners[pm].insert(owner);
+  ok &= subsets("PortMapToIntf", owners, gotOwners);
+  return ok;
 }
 
 // What the SMs wrote, in the reference's shapes.

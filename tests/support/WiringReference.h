@@ -37,10 +37,17 @@ std::optional<Corvane::IntfId> configuredLag(Lag::Config const& lags, Corvane::I
 // The port maps a port map stands for, its wildcard FAP and core ids expanded.
 std::vector<Corvane::PortMap> expansion(Corvane::PortMap const& pm, uint16_t maxFaps, uint16_t maxCores);
 
-// Every output as the reference computes it from the wiring's inputs. It assumes
-// what the system test's inputs keep to: no two port maps of different interfaces
-// whose expansions overlap, and no LAG id with a TCAM or port map of its own.
-Reference reference(ExampleWiring::Wiring const& w);
+// Every output as the reference computes it from the wiring's inputs. The topology
+// outputs (intfToTcamSet, intfToPortMapSet, portMapToIntf) are exact when no two
+// port maps in use have expansions that meet and no LAG id has a TCAM or port map
+// of its own; otherwise they depend on the order of events, and a test passes the
+// SMs' own `topology` to compute the outputs that follow from them.
+Reference reference(ExampleWiring::Wiring const& w, Reference const* topology = nullptr);
+// With order-dependent inputs: every key of the topology outputs in `got` has a
+// source in the inputs (an interface's TCAM or expanded port map, or an owner among
+// the interfaces whose port maps expand to the key), as `bound` (the reference
+// computed without `topology`) says; prints what has none.
+bool topologyWithinBounds(ExampleWiring::Wiring const& w, Reference const& bound, Reference const& got);
 // What the SMs wrote, in the reference's shapes.
 Reference actual(ExampleWiring::Wiring const& w);
 
