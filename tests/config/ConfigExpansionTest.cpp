@@ -233,8 +233,17 @@ TEST(ConfigExpSm, SamePayloadAgainIsSilentDownstream) {
   static_cast<Payload&>(*p).tag = 7;  // changed in place and set again: invisible
   pl.config->configIs(port(0), p);
   EXPECT_EQ(count.n, 0);
-  pl.config->configIs(port(0), Ptr<FeatureConfigBase>(new Payload(2)));
+  // A new payload: the pipeline says how many TCAMs it fans out to, then writes each.
+  std::vector<std::string> foreach;
+  {
+    CorvaneTest::TraceCapture trace("ConfigExpSm", uint16_t(1u << 6));
+    pl.config->configIs(port(0), Ptr<FeatureConfigBase>(new Payload(2)));
+    for (auto const& r : trace.records()) {
+      if (r.function == "eventToStrm_pipeline0") foreach.push_back(r.message);
+    }
+  }
   EXPECT_EQ(count.n, 2);
+  EXPECT_EQ(foreach, std::vector<std::string>{" foreach( ( *tcamSet ).tcamSet ) flattening 2 elements"});
   out->subscriberRemove(&count);
 }
 
