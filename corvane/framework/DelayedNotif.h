@@ -23,9 +23,17 @@ class CORVANE_API DelayedNotifDelegate {
   DelayedNotifDelegate& operator=(DelayedNotifDelegate const&) = delete;
   ~DelayedNotifDelegate();
 
+  // Queues a key; true when it was not queued already.
   template <class K>
-  void enqueue(uint32_t attrId, K const& key) {
-    pendingFor<K>(attrId).keys.insert(key);
+  bool enqueue(uint32_t attrId, K const& key) {
+    return pendingFor<K>(attrId).keys.insert(key);
+  }
+  // Takes back a key that enqueue() has just queued, for a change that then failed.
+  template <class K>
+  void dequeue(uint32_t attrId, K const& key) noexcept {
+    for (auto& [id, p] : pending_) {
+      if (id == attrId && p->typeTag() == Pending<K>::tag()) static_cast<Pending<K>&>(*p).keys.erase(key);
+    }
   }
   size_t pendingCount() const noexcept;
   // Announces and forgets every queued key. Keys queued while announcing stay for

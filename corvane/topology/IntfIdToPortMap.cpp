@@ -19,23 +19,37 @@ PortMap IntfIdToPortMap::intfIdToPortMap(IntfId i) const {
   return p ? *p : PortMap();
 }
 
-void IntfIdToPortMap::announce(IntfId i) {
-  if (holder_) {
-    Ptr<DelayedNotifHolder> keep = holder_;  // a reactor of a trigger may detach it meanwhile
-    keep->delayedNotifDelegatePtr()->enqueue(attrIntfIdToPortMap, i);
-  } else {
-    publishChange(attrIntfIdToPortMap, &i);
-  }
-}
+// While a holder is attached the key is queued before the table changes, so that
+// a write whose queueing fails changes nothing, and one that fails after it takes
+// its key back out: no change goes unannounced.
+DelayedNotifDelegate* IntfIdToPortMap::queue() const { return holder_ ? holder_->delayedNotifDelegatePtr() : nullptr; }
 
 void IntfIdToPortMap::intfIdToPortMapIs(IntfId i, PortMap const& p) {
-  if (intfIdToPortMap_.assign(i, p) == AssignResult::unchanged) return;
-  announce(i);
+  DelayedNotifDelegate* const q = queue();
+  if (!q) {
+    if (intfIdToPortMap_.assign(i, p) != AssignResult::unchanged) publishChange(attrIntfIdToPortMap, &i);
+    return;
+  }
+  PortMap const* now = intfIdToPortMap_.find(i);
+  if (now && *now == p) return;
+  Ptr<DelayedNotifHolder> keep = holder_;
+  bool const queued = q->enqueue(attrIntfIdToPortMap, i);
+  try {
+    intfIdToPortMap_.assign(i, p);
+  } catch (...) {
+    if (queued) q->dequeue(attrIntfIdToPortMap, i);
+    throw;
+  }
 }
 
 PortMap IntfIdToPortMap::intfIdToPortMapDel(IntfId i) {
   PortMap removed;
-  if (intfIdToPortMap_.erase(i, &removed)) announce(i);
+  if (!intfIdToPortMap_.contains(i)) return removed;
+  DelayedNotifDelegate* const q = queue();
+  Ptr<DelayedNotifHolder> keep = holder_;
+  if (q) q->enqueue(attrIntfIdToPortMap, i);
+  intfIdToPortMap_.erase(i, &removed);
+  if (!q) publishChange(attrIntfIdToPortMap, &i);
   return removed;
 }
 

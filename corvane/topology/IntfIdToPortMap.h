@@ -49,7 +49,7 @@ class CORVANE_API IntfIdToPortMap : public NamedEntity {
   void triggerDelayedNotif();
 
  private:
-  void announce(IntfId i);
+  DelayedNotifDelegate* queue() const;
   IntfIdToPortMapColl intfIdToPortMap_;
   Ptr<DelayedNotifHolder> holder_;
 };
