@@ -37,7 +37,7 @@ class CORVANE_API DelayedNotifDelegate {
   }
   size_t pendingCount() const noexcept;
   // Announces and forgets every queued key. Keys queued while announcing stay for
-  // the next trigger.
+  // the next trigger; so do the key whose announcement threw and those after it.
   void trigger(Publisher& publisher);
 
  private:
@@ -58,7 +58,23 @@ class CORVANE_API DelayedNotifDelegate {
     void announce(Publisher& p, uint32_t attrId) override {
       HashSet<K> now;
       now.swap(keys);
-      for (K const& k : now) p.publishChange(attrId, &k);
+      auto cur = now.cursor();
+      try {
+        for (; !cur.done(); cur.next()) p.publishChange(attrId, &cur.key());
+      } catch (...) {
+        requeue(now, cur.key());
+        throw;
+      }
+    }
+    // A subscriber threw while `failed` was announced: that key and the ones after it
+    // stay queued for the next trigger, with any queued meanwhile.
+    void requeue(HashSet<K>& now, K const failed) {
+      for (auto c = now.cursor(); !c.done() && !(c.key() == failed); c.next()) now.erase(c.key());
+      if (keys.empty()) {
+        keys.swap(now);
+      } else {
+        for (K const& k : now) keys.insert(k);
+      }
     }
     HashSet<K> keys;
   };

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <new>
+#include <set>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -96,4 +98,32 @@ TEST(WriteFault, AFailedAllocationLeavesTheCollectionAsItWas) {
   }
   std::printf("allocation failure points swept: %llu\n", static_cast<unsigned long long>(points));
   EXPECT_GT(points, 10u);
+}
+
+// A subscriber that throws while a held-back burst is announced: the key it threw
+// on and every key after it stay queued, and the next trigger announces them.
+TEST(WriteFault, ABurstWhoseSubscriberThrowsKeepsWhatItDidNotAnnounce) {
+  auto portMaps = IntfIdToPortMap::IntfIdToPortMapIs("portMaps");
+  portMaps->delayedNotifHolderIs(DelayedNotifHolder::DelayedNotifHolderIs());
+  PortMap const pm(Hardware::Velt::FapId(1), Hardware::Velt::FapPortId(9), Hardware::Velt::LocalCoreId(0));
+  for (uint32_t n = 0; n < 5; ++n) portMaps->intfIdToPortMapIs(port(n), pm);
+  struct Throws : Subscriber {
+    std::vector<IntfId> heard;
+    bool armed = true;
+    void dispatch(uint32_t, void const* key) override {
+      heard.push_back(*static_cast<IntfId const*>(key));
+      if (heard.size() == 3 && std::exchange(armed, false)) throw std::runtime_error("agent");
+    }
+  } sub;
+  portMaps->subscriberAdd(&sub);
+  EXPECT_THROW(portMaps->triggerDelayedNotif(), std::runtime_error);
+  portMaps->triggerDelayedNotif();
+  portMaps->subscriberRemove(&sub);
+  // The third key was heard when it threw, and again with the two after it.
+  ASSERT_EQ(sub.heard.size(), 6u);
+  EXPECT_EQ(sub.heard[3], sub.heard[2]);
+  std::set<IntfId> all(sub.heard.begin(), sub.heard.end());
+  EXPECT_EQ(all.size(), 5u);
+  portMaps->triggerDelayedNotif();  // nothing left
+  EXPECT_EQ(sub.heard.size(), 6u);
 }
