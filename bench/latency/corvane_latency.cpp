@@ -1,0 +1,166 @@
+// corvane-latency: how long one change stalls the agent, at several table sizes.
+//
+//   corvane-latency [--ports 10000,100000,1000000] [--changes 20000] [--runs 3]
+//                   [--kinds tcam,lag,portmap,payload]
+//
+// For each size and kind of change, the whole typical wiring (every SM synchronous,
+// the example hardware layer included) starts over filled inputs, then the same
+// seeded sequence of changes is applied `runs` times, each run on a fresh wiring,
+// and each change is timed from the agent's write until every SM and the process
+// scheduler are idle again. Printed per size and kind: the median, p99 and p99.9 of
+// the first run, and the deterministic worst case: for each change the minimum over
+// the runs (which removes the machine's own preemptions, since those do not fall on
+// the same change twice), then the maximum over the changes, with the index of that
+// change. The changes:
+//
+//   tcam     a random port moves to a random one of 16 system TCAMs
+//   lag      a random port leaves its LAG, or joins a random LAG when it has none
+//   portmap  a random port takes a port map no other port has, or its own again
+//   payload  a random interface's payload is replaced by a new object
+//
+// Each kind keeps adding keys the tables have not held (new (port, TCAM) and (LAG,
+// TCAM) pairs, new port maps), so the tables grow while the changes are timed.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "corvane/Corvane.h"
+#include "examples/feature/ExampleFeature.h"
+#include "examples/wiring/TypicalWiring.h"
+
+namespace {
+
+using namespace Corvane;
+using ExampleWiring::Wiring;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t lagSize = 8;
+constexpr uint16_t tcamCount = 16;
+
+IntfId port(uint32_t i) { return IntfId::ethernet(uint16_t(i / 64 + 1), uint16_t(i % 64 + 1)); }
+IntfId lagIntf(uint32_t k) { return IntfId::portChannel(k + 1); }
+PortMap portMapOf(uint32_t i) {
+  return PortMap(Hardware::Velt::FapId(i / 248), Hardware::Velt::FapPortId(8 + i % 248),
+                 Hardware::Velt::LocalCoreId(i % 4));
+}
+
+// n ports in LAGs of 8, each with a TCAM, a port map and a payload; each LAG a payload.
+struct World {
+  Wiring w;
+  std::vector<Ptr<Interface::EthLagIntfConfig const>> lags;
+  uint32_t ports;
+  explicit World(uint32_t n) : w(options()), ports(n) {
+    for (uint32_t k = 0; k < n / lagSize; ++k) {
+      lags.emplace_back(Interface::EthLagIntfConfig::EthLagIntfConfigIs(lagIntf(k)));
+      w.featureConfig->configIs(lagIntf(k), Ptr<FeatureConfigBase>(new ExampleFeature::Config(1000 + k % 3000)));
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      IntfId const p = port(i);
+      w.veltStatus->intfIdToSystemTcamIdIs(p, SystemTcamId(uint16_t(1 + (i / 4) % tcamCount)));
+      w.lagConfig->phyIntfIs(p)->lagIs(lags[i / lagSize]);
+      w.veltLagStatus->lagHwConfigIs(lagIntf(i / lagSize))->memberInfoIs(p, Hardware::Velt::LagHwMemberInfo(i % 8, true));
+      w.intfIdToPortMap->intfIdToPortMapIs(p, portMapOf(i));
+      w.featureConfig->configIs(p, Ptr<FeatureConfigBase>(new ExampleFeature::Config(10 + i % 4000)));
+    }
+    w.startAll();
+    w.runUntilIdle();
+  }
+  static ExampleWiring::Options options() {
+    ExampleWiring::Options o;
+    o.synchronous = true;
+    return o;
+  }
+
+  void change(std::string const& kind, std::mt19937& rng) {
+    uint32_t const i = rng() % ports;
+    IntfId const p = port(i);
+    if (kind == "tcam") {
+      w.veltStatus->intfIdToSystemTcamIdIs(p, SystemTcamId(uint16_t(1 + rng() % tcamCount)));
+    } else if (kind == "lag") {
+      auto e = w.lagConfig->phyIntfIs(p);
+      if (e->lag()) {
+        e->lagIs(nullptr);
+      } else {
+        e->lagIs(lags[rng() % lags.size()]);
+      }
+    } else if (kind == "portmap") {
+      bool const own = w.intfIdToPortMap->intfIdToPortMap(p) != portMapOf(i);
+      w.intfIdToPortMap->intfIdToPortMapIs(p, own ? portMapOf(i)
+                                                  : PortMap(Hardware::Velt::FapId(1000 + rng() % 1000),
+                                                            Hardware::Velt::FapPortId(8 + rng() % 248),
+                                                            Hardware::Velt::LocalCoreId(rng() % 4)));
+    } else {
+      IntfId const target = rng() % 9 == 0 ? lagIntf(i / lagSize) : p;
+      w.featureConfig->configIs(target, Ptr<FeatureConfigBase>(new ExampleFeature::Config(rng() % 100000)));
+    }
+    w.runUntilIdle();
+  }
+};
+
+double percentile(std::vector<double> v, double q) {
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+}
+
+std::vector<std::string> split(std::string const& s) {
+  std::vector<std::string> out;
+  std::stringstream in(s);
+  for (std::string part; std::getline(in, part, ',');) out.push_back(part);
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> sizes = {"10000", "100000", "1000000"}, kinds = {"tcam", "lag", "portmap", "payload"};
+  uint32_t changes = 20000, runs = 3;
+  for (int a = 1; a + 1 < argc; a += 2) {
+    std::string const opt = argv[a], val = argv[a + 1];
+    if (opt == "--ports") {
+      sizes = split(val);
+    } else if (opt == "--changes") {
+      changes = uint32_t(std::stoul(val));
+    } else if (opt == "--runs") {
+      runs = uint32_t(std::stoul(val));
+    } else if (opt == "--kinds") {
+      kinds = split(val);
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", opt.c_str());
+      return 2;
+    }
+  }
+  std::printf("| change | ports | median | p99 | p99.9 | worst (min of %u runs) | at change | worst / median |\n",
+              runs);
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (std::string const& size : sizes) {
+    uint32_t const n = uint32_t(std::stoul(size));
+    for (std::string const& kind : kinds) {
+      std::vector<double> first, best(changes, 1e300);
+      for (uint32_t r = 0; r < runs; ++r) {
+        auto world = std::make_unique<World>(n);
+        std::mt19937 rng(12345);
+        for (uint32_t c = 0; c < changes; ++c) {
+          auto const t0 = Clock::now();
+          world->change(kind, rng);
+          double const us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+          if (r == 0) first.push_back(us);
+          best[c] = std::min(best[c], us);
+        }
+      }
+      auto const worst = std::max_element(best.begin(), best.end());
+      double const median = percentile(best, 0.5);
+      std::printf("| %s | %u | %.1f µs | %.1f µs | %.1f µs | %.1f µs | %zu | %.1f× |\n", kind.c_str(), n,
+                  percentile(first, 0.5), percentile(first, 0.99), percentile(first, 0.999), *worst,
+                  size_t(worst - best.begin()), *worst / median);
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
