@@ -16,7 +16,7 @@
 //   tcam     a random port moves to a random one of 16 system TCAMs
 //   lag      a random port leaves its LAG, or joins a random LAG when it has none
 //   portmap  a random port takes a port map no other port has, or its own again
-//   payload  a random interface's payload is replaced by a new object
+//   payload  a random port's payload is replaced by a new object
 //
 // Each kind keeps adding keys the tables have not held (new (port, TCAM) and (LAG,
 // TCAM) pairs, new port maps), so the tables grow while the changes are timed.
@@ -97,8 +97,7 @@ struct World {
                                                             Hardware::Velt::FapPortId(8 + rng() % 248),
                                                             Hardware::Velt::LocalCoreId(rng() % 4)));
     } else {
-      IntfId const target = rng() % 9 == 0 ? lagIntf(i / lagSize) : p;
-      w.featureConfig->configIs(target, Ptr<FeatureConfigBase>(new ExampleFeature::Config(rng() % 100000)));
+      w.featureConfig->configIs(p, Ptr<FeatureConfigBase>(new ExampleFeature::Config(rng() % 100000)));
     }
     w.runUntilIdle();
   }

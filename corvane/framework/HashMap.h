@@ -8,6 +8,12 @@
 // or not, and a Cursor standing on an entry that gets deleted continues with the
 // next one. Every change (insert, replace, delete) advances version().
 //
+// A large table grows without a pause: the doubled bucket array comes in at once,
+// but the old buckets move into it a few at a time, at each later insert or erase,
+// so no single operation does work proportional to the table. Until they have all
+// moved, a key is looked for in the old bucket or in the new pair it splits into,
+// whichever holds it; the iteration order is the same either way.
+//
 // Entries live in a per-collection pool: deleting and re-inserting keys reuses
 // storage without touching the allocator. Most tables of the library hold one or
 // two entries (the TCAMs or port maps of one interface), so the first allocation
@@ -22,6 +28,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "corvane/framework/Export.h"
 #include "corvane/framework/Hash.h"
 
 namespace Corvane {
@@ -64,6 +71,9 @@ class HashTable {
   // The first block: chunk header, the one-bucket array, then one slot.
   static constexpr size_t firstSlotOffset = roundToSlot(sizeof(ChunkHeader) + sizeof(Slot*));
   static constexpr uint32_t maxChunkSlots = 1024;
+  // Tables of this many buckets or more grow step by step, this many old buckets a step.
+  static constexpr uint32_t incrementalFrom = 256;
+  static constexpr uint32_t bucketsPerStep = 4;
 
   static bool slotLess(uint64_t ha, K const& ka, uint64_t hb, K const& kb) {
     return ha < hb || (ha == hb && ka < kb);
@@ -185,6 +195,7 @@ class HashTable {
   }
   ~HashTable() {
     destroyAll();
+    if (migrating_) ::operator delete(oldBuckets());
     if (nBuckets_ > 1) ::operator delete(buckets_);  // one bucket lives in the first block
     for (ChunkHeader* c = chunks_; c;) {
       ChunkHeader* n = c->next;
@@ -204,6 +215,7 @@ class HashTable {
     std::swap(nextChunk_, o.nextChunk_);
     std::swap(slotCapacity_, o.slotCapacity_);
     std::swap(hasher_, o.hasher_);
+    std::swap(migrating_, o.migrating_);
     uint64_t v = (version_ > o.version_ ? version_ : o.version_) + 1;
     version_ = o.version_ = v;
   }
@@ -295,11 +307,13 @@ class HashTable {
     freeSlot(s);
     --size_;
     ++version_;
+    if (migrating_) migrateSome();
     return true;
   }
 
   void clear() {
     if (size_ == 0) return;
+    while (migrating_) migrateSome();
     destroyAll();
     std::memset(static_cast<void*>(buckets_), 0, sizeof(Slot*) * nBuckets_);
     size_ = 0;
@@ -312,8 +326,8 @@ class HashTable {
     // Chunks after the first hold 2, 4, ... maxChunkSlots slots, then maxChunkSlots each.
     size_t chunks = 1;
     for (size_t cap = 1, n = 2; cap < slotCapacity_; cap += n, n = n < maxChunkSlots ? n * 2 : n) ++chunks;
-    return firstSlotOffset + (nBuckets_ > 1 ? sizeof(Slot*) * nBuckets_ : 0) + size_t(slotCapacity_) * sizeof(Slot) +
-           (chunks - 1) * chunkOffset;
+    size_t const buckets = nBuckets_ > 1 ? sizeof(Slot*) * (nBuckets_ + (migrating_ ? 2 + nBuckets_ / 2 : 0)) : 0;
+    return firstSlotOffset + buckets + size_t(slotCapacity_) * sizeof(Slot) + (chunks - 1) * chunkOffset;
   }
 
  private:
@@ -327,18 +341,37 @@ class HashTable {
   // Leaves (b, s) on the first slot of bucket `from` or later, or at end.
   void firstFrom(uint32_t from, uint32_t& b, Slot*& s) const noexcept {
     for (b = from; b < nBuckets_; ++b) {
-      if (buckets_[b]) {
-        s = buckets_[b];
+      if (Slot* head = headAt(b)) {
+        s = head;
         return;
       }
     }
     s = nullptr;
   }
 
+  // While the old buckets move, the new array holds two more words: the old array
+  // and how many of its buckets have moved. Old bucket i becomes new buckets 2i and
+  // 2i+1; until it has moved, its chain stands for both (the odd one reads empty).
+  Slot** oldBuckets() const noexcept { return reinterpret_cast<Slot**>(buckets_[nBuckets_]); }
+  uint32_t moved() const noexcept {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buckets_[nBuckets_ + 1]));
+  }
+  // The first slot of bucket b (of the new array's numbering).
+  Slot* headAt(uint32_t b) const noexcept {
+    if (CORVANE_LIKELY(!migrating_) || (b >> 1) < moved()) return buckets_[b];
+    return (b & 1) ? nullptr : oldBuckets()[b >> 1];
+  }
+  // The link that heads the chain holding hash h.
+  Slot** chainFor(uint64_t h) const noexcept {
+    uint32_t const b = bucketOf(h);
+    if (CORVANE_LIKELY(!migrating_) || (b >> 1) < moved()) return &buckets_[b];
+    return &oldBuckets()[b >> 1];
+  }
+
   // The link that points at the first slot not below (h, k), in h's bucket.
   Slot** linkFor(uint64_t h, K const& k) {
     if (!buckets_) grow();
-    Slot** link = &buckets_[bucketOf(h)];
+    Slot** link = chainFor(h);
     while (*link && slotLess((*link)->hash, (*link)->e.first, h, k)) link = &(*link)->next;
     return link;
   }
@@ -346,7 +379,8 @@ class HashTable {
   iterator seek(uint64_t h, K const& k, bool strictlyAfter) {
     if (!buckets_) return end();
     uint32_t b = bucketOf(h);
-    Slot* s = buckets_[b];
+    if (migrating_ && (b >> 1) >= moved()) b &= ~1u;  // the old chain covers both halves
+    Slot* s = headAt(b);
     while (s && (slotLess(s->hash, s->e.first, h, k) ||
                  (strictlyAfter && s->hash == h && s->e.first == k))) {
       s = s->next;
@@ -357,7 +391,7 @@ class HashTable {
 
   Entry* findSlot(uint64_t h, K const& k) noexcept {
     if (!buckets_) return nullptr;
-    for (Slot* s = buckets_[bucketOf(h)]; s; s = s->next) {
+    for (Slot* s = *chainFor(h); s; s = s->next) {
       if (s->hash == h) {
         if (s->e.first == k) return &s->e;
       } else if (s->hash > h) {
@@ -378,7 +412,9 @@ class HashTable {
     ++version_;
     // The entry is in: if the bucket array cannot grow now, the table stays
     // correct with longer chains, and a later insert tries again.
-    if (size_ > nBuckets_) {
+    if (migrating_) {
+      migrateSome();
+    } else if (size_ > nBuckets_) {
       try {
         grow();
       } catch (std::bad_alloc const&) {
@@ -420,7 +456,7 @@ class HashTable {
 
   void destroyAll() noexcept {
     for (uint32_t b = 0; b < nBuckets_; ++b) {
-      for (Slot* s = buckets_[b]; s;) {
+      for (Slot* s = headAt(b); s;) {
         Slot* n = s->next;
         freeSlot(s);
         s = n;
@@ -440,25 +476,56 @@ class HashTable {
       chunkLink(raw, reinterpret_cast<Slot*>(raw + firstSlotOffset), 1);
       return;
     }
-    uint32_t nb = nBuckets_ * 2;
-    Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * nb));
-    std::memset(static_cast<void*>(nbk), 0, sizeof(Slot*) * nb);
-    uint32_t newShift = shift_ - 1u;
-    for (uint32_t b = 0; b < nBuckets_; ++b) {
-      Slot** tail[2] = {&nbk[2 * b], &nbk[2 * b + 1]};
-      for (Slot* s = buckets_[b]; s;) {
-        Slot* n = s->next;
-        uint32_t to = static_cast<uint32_t>((s->hash >> 1) >> (newShift - 1)) - 2 * b;
-        *tail[to] = s;
-        tail[to] = &s->next;
-        s->next = nullptr;
-        s = n;
-      }
+    while (migrating_) migrateSome();  // not reached: a migration ends before the table doubles
+    uint32_t const nb = nBuckets_ * 2;
+    if (nBuckets_ < incrementalFrom) {
+      // A small table splits every bucket at once.
+      Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * nb));
+      for (uint32_t b = 0; b < nBuckets_; ++b) split(buckets_[b], nbk, b, shift_ - 1u);
+      if (nBuckets_ > 1) ::operator delete(buckets_);
+      buckets_ = nbk;
+    } else {
+      // Two more words hold the old array and how many of its buckets have moved;
+      // the new buckets are written as their old one moves, so nothing is cleared now.
+      Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * (nb + 2)));
+      nbk[nb] = reinterpret_cast<Slot*>(buckets_);
+      nbk[nb + 1] = nullptr;
+      buckets_ = nbk;
+      migrating_ = true;
     }
-    if (nBuckets_ > 1) ::operator delete(buckets_);
-    buckets_ = nbk;
     nBuckets_ = nb;
-    shift_ = uint8_t(newShift);
+    shift_ = uint8_t(shift_ - 1u);
+  }
+
+  // Splits old bucket b's chain into new buckets 2b and 2b+1 (numbered with
+  // `newShift`); both chains keep their order.
+  static void split(Slot* chain, Slot** nbk, uint32_t b, uint32_t newShift) noexcept {
+    Slot** tail[2] = {&nbk[2 * b], &nbk[2 * b + 1]};
+    for (Slot* s = chain; s;) {
+      Slot* n = s->next;
+      uint32_t to = static_cast<uint32_t>((s->hash >> 1) >> (newShift - 1)) - 2 * b;
+      *tail[to] = s;
+      tail[to] = &s->next;
+      s = n;
+    }
+    *tail[0] = nullptr;
+    *tail[1] = nullptr;
+  }
+
+  // Moves the next few old buckets; the last one frees the old array.
+  void migrateSome() noexcept {
+    uint32_t const oldN = nBuckets_ / 2;
+    uint32_t b = moved();
+    Slot** old = oldBuckets();
+    for (uint32_t end = b + bucketsPerStep < oldN ? b + bucketsPerStep : oldN; b < end; ++b) {
+      split(old[b], buckets_, b, shift_);
+    }
+    if (b < oldN) {
+      buckets_[nBuckets_ + 1] = reinterpret_cast<Slot*>(static_cast<uintptr_t>(b));
+      return;
+    }
+    ::operator delete(old);
+    migrating_ = false;
   }
 
   struct SlotList {
@@ -486,6 +553,7 @@ class HashTable {
   uint32_t slotCapacity_ = 0;
   uint16_t nextChunk_ = 1;
   uint8_t shift_ = 64;  // 64 - log2(nBuckets_)
+  bool migrating_ = false;  // old buckets still to move (see grow)
   [[no_unique_address]] H hasher_{};
 };
 

@@ -75,15 +75,18 @@ void HardwareLayer::dispatch(uint32_t attrId, void const* key) {
 }
 
 uint32_t HardwareLayer::profileUsers(FeatureConfigBase const* payload) const {
-  auto it = profiles_.find(payload);
-  return it == profiles_.end() ? 0 : it->second;
+  uint32_t const* users = profiles_.find(reinterpret_cast<std::uintptr_t>(payload));
+  return users ? *users : 0;
 }
 
-void HardwareLayer::profileUse(FeatureConfigBase const* payload) { ++profiles_[payload]; }
+void HardwareLayer::profileUse(FeatureConfigBase const* payload) {
+  ++profiles_.insert(reinterpret_cast<std::uintptr_t>(payload), 0u).first->second;
+}
 
 void HardwareLayer::profileRelease(FeatureConfigBase const* payload) {
-  auto it = profiles_.find(payload);
-  if (it != profiles_.end() && --it->second == 0) profiles_.erase(it);
+  auto const key = reinterpret_cast<std::uintptr_t>(payload);
+  uint32_t* users = profiles_.find(key);
+  if (users && --*users == 0) profiles_.erase(key);
 }
 
 void HardwareLayer::handle(IntfIdSystemTcamId const& key) {

@@ -22,7 +22,6 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 
 #include "corvane/Corvane.h"
 #include "examples/feature/ExampleFeature.h"
@@ -115,7 +114,9 @@ class HardwareLayer : Corvane::Subscriber {
   Ptr<Corvane::IntfTcamFeatureConfig const> config_;
   Ptr<Corvane::IntfTcamFeatureStatus> status_;
   Corvane::HashSet<Corvane::IntfIdSystemTcamId> failing_;
-  std::unordered_map<Corvane::FeatureConfigBase const*, uint32_t> profiles_;
+  // Users per payload, by the payload's address. The library's table, which grows a
+  // few buckets at a time, so a new profile never stalls a change.
+  Corvane::HashMap<std::uintptr_t, uint32_t> profiles_;
   uint64_t writes_ = 0;
   uint64_t throwAt_ = 0;
   uint64_t handled_ = 0;

@@ -275,3 +275,64 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   EXPECT_LT(one.bytesHeld(), 64u);
   EXPECT_GT(many.bytesHeld(), 5000 * sizeof(uint32_t));
 }
+
+// A large table grows through several step-by-step migrations of its buckets while
+// a cursor walks it and keys come and go: lookups, bookmarks, whole walks and the
+// cursor see the documented order whether a bucket has moved yet or not.
+TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
+  using H = Hasher<uint32_t>;
+  HashMap<uint32_t, uint32_t> m;
+  std::set<uint32_t> ref;
+  std::mt19937 rng(7);
+  H h;
+  auto before = [&](uint32_t a, uint32_t b) { return h(a) < h(b) || (h(a) == h(b) && a < b); };
+  auto cur = m.cursor();
+  bool walking = false;
+  uint32_t last = 0;
+  int walks = 0;
+  for (int step = 0; step < 60000; ++step) {
+    uint32_t const k = rng() % 30000;
+    bool const growing = step < 40000;
+    if (rng() % 4 != 0 ? growing : !growing) {
+      m.assign(k, k);
+      ref.insert(k);
+    } else {
+      EXPECT_EQ(m.erase(k), ref.erase(k) == 1);
+    }
+    ASSERT_EQ(m.size(), ref.size());
+    // One cursor step per change: keys come in increasing order within a walk.
+    if (cur.done()) {
+      cur = m.cursor();
+      walking = false;
+      ++walks;
+    } else {
+      if (auto* e = cur.entry()) {
+        EXPECT_EQ(e->second, cur.key());
+      }
+      if (walking) {
+        EXPECT_TRUE(before(last, cur.key()));
+      }
+      walking = true;
+      last = cur.key();
+      cur.next();
+    }
+    if (step % 997 == 0) {
+      std::vector<uint32_t> got;
+      for (auto const& [key, v] : m) got.push_back(key);
+      ASSERT_EQ(got, expectedOrder<H>(ref)) << "step " << step;
+      for (int probe = 0; probe < 20; ++probe) {
+        uint32_t const p = rng() % 30000;
+        EXPECT_EQ(m.find(p) != nullptr, ref.count(p) == 1);
+        auto want = std::find_if(got.begin(), got.end(), [&](uint32_t x) { return !before(x, p); });
+        auto it = m.lowerBound(p);
+        ASSERT_EQ(it == m.end(), want == got.end());
+        if (want != got.end()) {
+          EXPECT_EQ(it->first, *want);
+        }
+      }
+    }
+  }
+  EXPECT_GE(walks, 2);
+  m.clear();
+  EXPECT_TRUE(m.empty());
+}
