@@ -72,8 +72,8 @@ class HashTable {
   static constexpr size_t firstSlotOffset = roundToSlot(sizeof(ChunkHeader) + sizeof(Slot*));
   static constexpr uint32_t maxChunkSlots = 1024;
   // Tables of this many buckets or more grow step by step, this many old buckets a step.
-  static constexpr uint32_t incrementalFrom = 256;
-  static constexpr uint32_t bucketsPerStep = 4;
+  static constexpr uint32_t incrementalFrom = 2048;
+  static constexpr uint32_t bucketsPerStep = 16;
 
   static bool slotLess(uint64_t ha, K const& ka, uint64_t hb, K const& kb) {
     return ha < hb || (ha == hb && ka < kb);
