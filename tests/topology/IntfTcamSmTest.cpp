@@ -7,6 +7,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "tests/support/Support.h"
 
@@ -324,4 +326,34 @@ TEST(IntfTcamSm, LagIdsOwnTcamMixesWithItsMembers) {
   EXPECT_TRUE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(1)));  // L's own, seen by the scan
   EXPECT_TRUE(out->intfToTcamSet(L)->tcamSetHas(SystemTcamId(2)));
   // [snippet-end]
+}
+
+// Each element the pipeline flattens is traced at level 9: the TCAM change, then for
+// each of its two elements the LAG's, in order.
+TEST(IntfTcamSm, PipelineTracesEachFlattenedElement) {
+  auto status = Hardware::Velt::Status::StatusIs("s");
+  auto cfg = Lag::Config::ConfigIs("c");
+  auto out = IntfToTcamSet::IntfToTcamSetIs("o");
+  auto sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
+  IntfId p("Ethernet1"), L("Port-Channel1");
+  cfg->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L));
+  status->intfIdToSystemTcamIdIs(p, SystemTcamId(1));
+  std::vector<std::string> flattened;
+  {
+    CorvaneTest::TraceCapture trace("IntfTcamSm", uint16_t(1u << 9));
+    status->intfIdToSystemTcamIdIs(p, SystemTcamId(2));
+    for (auto const& r : trace.records()) {
+      if (r.function == "eventToStrm_pipeline0" && r.message.rfind("Flattening element:", 0) == 0) {
+        flattened.push_back(r.message);
+      }
+    }
+  }
+  EXPECT_EQ(flattened, (std::vector<std::string>{
+                           "Flattening element: Tuple( Optional( 1 ), false )",
+                           "Flattening element: Tuple( None, false )",
+                           "Flattening element: Tuple( Optional( Port-Channel1 ), true )",
+                           "Flattening element: Tuple( Optional( 2 ), true )",
+                           "Flattening element: Tuple( None, false )",
+                           "Flattening element: Tuple( Optional( Port-Channel1 ), true )",
+                       }));
 }
