@@ -46,8 +46,10 @@ constexpr uint16_t tcamCount = 16;
 
 IntfId port(uint32_t i) { return IntfId::ethernet(uint16_t(i / 64 + 1), uint16_t(i % 64 + 1)); }
 IntfId lagIntf(uint32_t k) { return IntfId::portChannel(k + 1); }
+// A port map of its own for each of up to 1,984,000 ports: cores 0-3, FAP ports
+// 8-255, then the next FAP.
 PortMap portMapOf(uint32_t i) {
-  return PortMap(Hardware::Velt::FapId(i / 248), Hardware::Velt::FapPortId(8 + i % 248),
+  return PortMap(Hardware::Velt::FapId(uint16_t(i / 992)), Hardware::Velt::FapPortId(8 + (i / 4) % 248),
                  Hardware::Velt::LocalCoreId(i % 4));
 }
 

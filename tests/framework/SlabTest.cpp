@@ -108,3 +108,16 @@ TEST(Slab, NodeTypesComeFromTheirOwnPools) {
   entityPool = Entity::typeDataStatic().slabPool();
   EXPECT_EQ(entityPool ? entityPool->objectsLive() : 0, before);
 }
+
+// With thread-safe counting on, the pool takes its lock and counts the same.
+TEST(Slab, CountsTheSameUnderItsLock) {
+  threadSafeCountingIs(true);
+  SlabPool pool("Locked", sizeof(Record), alignof(Record));
+  std::vector<void*> cells;
+  for (int i = 0; i < 300; ++i) cells.push_back(pool.allocate());
+  EXPECT_EQ(pool.objectsLive(), 300u);
+  for (void* p : cells) pool.deallocate(p);
+  EXPECT_EQ(pool.objectsLive(), 0u);
+  EXPECT_EQ(pool.slabsHeld(), 1u);
+  threadSafeCountingIs(false);
+}
