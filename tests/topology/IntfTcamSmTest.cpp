@@ -304,16 +304,24 @@ TEST(IntfTcamSm, OneTcamMoveInOrder) {
   out->subscriberRemove(&log.outer);
 }
 
+namespace {
+// Ethernet1 in Port-Channel1, under a synchronous IntfTcamSm.
+struct OnePortLag {
+  Ptr<Hardware::Velt::Status> status = Hardware::Velt::Status::StatusIs("s");
+  Ptr<Lag::Config> cfg = Lag::Config::ConfigIs("c");
+  Ptr<IntfToTcamSet> out = IntfToTcamSet::IntfToTcamSetIs("o");
+  Ptr<IntfTcamSm> sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
+  IntfId p{"Ethernet1"}, L{"Port-Channel1"};
+  OnePortLag() { cfg->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L)); }
+};
+}  // namespace
+
 // A LAG id with a TCAM of its own: its own TCAM and its members' mix in one set,
 // not counted per source, so the last event that touched a TCAM decides it; a
 // restart computes the set again from a scan of the inputs.
 TEST(IntfTcamSm, LagIdsOwnTcamMixesWithItsMembers) {
-  auto status = Hardware::Velt::Status::StatusIs("s");
-  auto cfg = Lag::Config::ConfigIs("c");
-  auto out = IntfToTcamSet::IntfToTcamSetIs("o");
-  auto sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
-  IntfId p("Ethernet1"), L("Port-Channel1");
-  cfg->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L));
+  OnePortLag w;
+  auto& [status, cfg, out, sm, p, L] = w;
   // [snippet:lagOwnTcam]
   status->intfIdToSystemTcamIdIs(p, SystemTcamId(1));
   status->intfIdToSystemTcamIdIs(L, SystemTcamId(1));  // also the member's
@@ -331,12 +339,8 @@ TEST(IntfTcamSm, LagIdsOwnTcamMixesWithItsMembers) {
 // Each element the pipeline flattens is traced at level 9: the TCAM change, then for
 // each of its two elements the LAG's, in order.
 TEST(IntfTcamSm, PipelineTracesEachFlattenedElement) {
-  auto status = Hardware::Velt::Status::StatusIs("s");
-  auto cfg = Lag::Config::ConfigIs("c");
-  auto out = IntfToTcamSet::IntfToTcamSetIs("o");
-  auto sm = intfTcamSmFactory(status, cfg, out, control(SmControl::synchronousOn));
-  IntfId p("Ethernet1"), L("Port-Channel1");
-  cfg->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(L));
+  OnePortLag w;
+  auto& [status, cfg, out, sm, p, L] = w;
   status->intfIdToSystemTcamIdIs(p, SystemTcamId(1));
   std::vector<std::string> flattened;
   {
