@@ -2,6 +2,7 @@
 //
 //   corvane-latency [--ports 10000,100000,1000000] [--changes 20000] [--runs 3]
 //                   [--kinds tcam,lag,portmap,payload]
+//   corvane-latency --ports N --kinds K --profile-change C
 //
 // For each size and kind of change, the whole typical wiring (every SM synchronous,
 // the example hardware layer included) starts over filled inputs, then the same
@@ -20,6 +21,10 @@
 //
 // Each kind keeps adding keys the tables have not held (new (port, TCAM) and (LAG,
 // TCAM) pairs, new port maps), so the tables grow while the changes are timed.
+//
+// --profile-change C makes changes 0 .. C-1 of the first size and kind untimed, then
+// change C alone inside profiledChange() (never inlined), for a profiler told to
+// record that function only (callgrind's --toggle-collect), and prints nothing else.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -105,6 +110,10 @@ struct World {
   }
 };
 
+[[gnu::noinline]] void profiledChange(World& world, std::string const& kind, std::mt19937& rng) {
+  world.change(kind, rng);
+}
+
 double percentile(std::vector<double> v, double q) {
   std::sort(v.begin(), v.end());
   return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
@@ -122,6 +131,7 @@ std::vector<std::string> split(std::string const& s) {
 int main(int argc, char** argv) {
   std::vector<std::string> sizes = {"10000", "100000", "1000000"}, kinds = {"tcam", "lag", "portmap", "payload"};
   uint32_t changes = 20000, runs = 3;
+  long profile = -1;
   for (int a = 1; a + 1 < argc; a += 2) {
     std::string const opt = argv[a], val = argv[a + 1];
     if (opt == "--ports") {
@@ -132,10 +142,19 @@ int main(int argc, char** argv) {
       runs = uint32_t(std::stoul(val));
     } else if (opt == "--kinds") {
       kinds = split(val);
+    } else if (opt == "--profile-change") {
+      profile = long(std::stoul(val));
     } else {
       std::fprintf(stderr, "unknown option %s\n", opt.c_str());
       return 2;
     }
+  }
+  if (profile >= 0) {
+    World world(uint32_t(std::stoul(sizes.front())));
+    std::mt19937 rng(12345);
+    for (long c = 0; c < profile; ++c) world.change(kinds.front(), rng);
+    profiledChange(world, kinds.front(), rng);
+    return 0;
   }
   std::printf("| change | ports | median | p99 | p99.9 | worst (min of %u runs) | at change | worst / median |\n",
               runs);
