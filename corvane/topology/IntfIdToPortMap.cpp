@@ -32,7 +32,6 @@ void IntfIdToPortMap::intfIdToPortMapIs(IntfId i, PortMap const& p) {
   }
   PortMap const* now = intfIdToPortMap_.find(i);
   if (now && *now == p) return;
-  Ptr<DelayedNotifHolder> keep = holder_;
   bool const queued = q->enqueue(attrIntfIdToPortMap, i);
   try {
     intfIdToPortMap_.assign(i, p);
@@ -46,7 +45,6 @@ PortMap IntfIdToPortMap::intfIdToPortMapDel(IntfId i) {
   PortMap removed;
   if (!intfIdToPortMap_.contains(i)) return removed;
   DelayedNotifDelegate* const q = queue();
-  Ptr<DelayedNotifHolder> keep = holder_;
   if (q) q->enqueue(attrIntfIdToPortMap, i);
   intfIdToPortMap_.erase(i, &removed);
   if (!q) publishChange(attrIntfIdToPortMap, &i);
