@@ -159,13 +159,8 @@ void expansionMatchesReference() {
     }
     auto sm = Case::make(w.sets, w.payloads.config, out,
                          control(async ? SmControl::synchronousOff : SmControl::synchronousOn, sched));
-    while (!sm->ready()) {
-      if (w.rng() % 3 == 0) {
-        w.change();
-      } else {
-        ASSERT_TRUE(sched->runOne()) << "seed " << seed;
-      }
-    }
+    CorvaneTest::runUntilReady(*sched, [&] { return sm->ready(); }, [&] { return w.rng() % 3 == 0; },
+                               [&] { w.change(); });
     sched->runUntilIdle();
     ASSERT_EQ(identities(out->config()), w.expected()) << "seed " << seed;
     for (int step = 0; step < 300; ++step) {
@@ -269,13 +264,7 @@ TEST(ConfigLagMemberExpSm, MatchesReference) {
     out->configIs(port(50), Ptr<FeatureConfigBase>(new Payload(-2)));     // no payload for it
     auto sm = configLagMemberExpSmFactory(pl.config, out, lags,
                                           control(async ? SmControl::synchronousOff : SmControl::synchronousOn, sched));
-    while (!sm->ready()) {
-      if (rng() % 3 == 0) {
-        change();
-      } else {
-        ASSERT_TRUE(sched->runOne()) << "seed " << seed;
-      }
-    }
+    CorvaneTest::runUntilReady(*sched, [&] { return sm->ready(); }, [&] { return rng() % 3 == 0; }, change);
     sched->runUntilIdle();
     ASSERT_EQ(identities(out->config()), memberExpansion(*pl.config, *lags)) << "seed " << seed;
     for (int step = 0; step < 300; ++step) {

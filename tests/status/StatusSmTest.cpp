@@ -44,13 +44,7 @@ Leaves leaves(IntfTcamFeatureStatus const& in) {
 
 template <class F>
 void untilReady(RootSm& sm, TaskScheduler& sched, std::mt19937& rng, F change) {
-  while (!sm.ready()) {
-    if (rng() % 3 == 0) {
-      change();
-    } else {
-      ASSERT_TRUE(sched.runOne());
-    }
-  }
+  CorvaneTest::runUntilReady(sched, [&] { return sm.ready(); }, [&] { return rng() % 3 == 0; }, change);
   sched.runUntilIdle();
 }
 

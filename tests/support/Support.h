@@ -2,6 +2,9 @@
 // accounting.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,26 @@ class TraceCapture {
   Corvane::TraceSink previous_;
   std::vector<Corvane::TraceRecord> records_;
 };
+
+// Runs `sched` a task at a time until `ready()` holds, making a change instead of a
+// run whenever `changeNow()` says so, so that changes arrive while a start-up is
+// under way. Returns the task runs it took; a test failure if nothing is left to
+// run before the machines are ready.
+template <class Ready, class ChangeNow, class Change>
+uint64_t runUntilReady(Corvane::TaskScheduler& sched, Ready ready, ChangeNow changeNow, Change change) {
+  uint64_t runs = 0;
+  while (!ready()) {
+    if (changeNow()) {
+      change();
+    } else if (sched.runOne()) {
+      ++runs;
+    } else {
+      ADD_FAILURE() << "not ready and nothing to run after " << runs << " runs";
+      break;
+    }
+  }
+  return runs;
+}
 
 std::string line(int level, std::string const& function, std::string const& className, std::string const& message);
 

@@ -136,15 +136,8 @@ TEST(IntfTcamSm, AsynchronousYieldingConverges) {
     auto out = IntfToTcamSet::IntfToTcamSetIs("out");
     addStale(*out, w);
     auto sm = intfTcamSmFactory(w.status, w.lagConfig, out, control(SmControl::synchronousOff, sched));
-    uint64_t runs = 0;
-    while (!sm->ready()) {
-      if (w.pick(3) == 0) {
-        w.change();
-      } else {
-        ASSERT_TRUE(sched->runOne()) << "seed " << seed << ": not ready and nothing to run";
-        ++runs;
-      }
-    }
+    uint64_t const runs = CorvaneTest::runUntilReady(*sched, [&] { return sm->ready(); },
+                                                     [&] { return w.pick(3) == 0; }, [&] { w.change(); });
     EXPECT_GT(runs, 2u);
     ASSERT_EQ(contents(*out), w.expected()) << "seed " << seed << " when ready";
     sched->runUntilIdle();

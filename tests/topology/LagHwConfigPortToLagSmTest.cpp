@@ -132,15 +132,8 @@ TEST(LagHwConfigPortToLagSm, AsynchronousYieldingConvergesAtQuiescence) {
     EXPECT_FALSE(sm->synchronous());
     // Changes arrive while the scans and the reconciliation are under way; the
     // output must be right the moment the SM says it is ready.
-    uint64_t runs = 0;
-    while (!sm->ready()) {
-      if (w.pick(3) == 0) {
-        w.change();
-      } else {
-        ASSERT_TRUE(sched->runOne()) << "seed " << seed << ": not ready and nothing to run";
-        ++runs;
-      }
-    }
+    uint64_t const runs = CorvaneTest::runUntilReady(*sched, [&] { return sm->ready(); },
+                                                     [&] { return w.pick(3) == 0; }, [&] { w.change(); });
     EXPECT_GT(runs, 2u);  // the start-up really was split over task runs
     ASSERT_EQ(contents(*out), w.expected()) << "seed " << seed;
     sched->runUntilIdle();

@@ -137,6 +137,24 @@ SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
   return c;
 }
 
+// Both port-map SMs over one table, synchronous: owners on 2 FAPs and 2 cores, the
+// interfaces' sets on `setFaps` FAPs and 2 cores. start() again is a restart.
+struct BothPortMapSms {
+  Ptr<IntfIdToPortMap> table = IntfIdToPortMap::IntfIdToPortMapIs("t");
+  Ptr<PortToLag> portToLag = PortToLag::PortToLagIs();
+  Ptr<PortMapToIntf> owners = PortMapToIntf::PortMapToIntfIs("o");
+  Ptr<IntfToPortMapSet> sets = IntfToPortMapSet::IntfToPortMapSetIs("s");
+  Ptr<Lag::Config> lagConfig = Lag::Config::ConfigIs("l");
+  Ptr<PortMapToIntfSm> ownerSm;
+  Ptr<IntfPortMapSm> setSm;
+  void start(uint16_t setFaps) {
+    setSm = nullptr;
+    ownerSm = nullptr;
+    ownerSm = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, control(SmControl::synchronousOn));
+    setSm = intfPortMapSmFactory(table, lagConfig, setFaps, 2, sets, control(SmControl::synchronousOn));
+  }
+};
+
 }  // namespace
 
 TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
@@ -225,14 +243,8 @@ TEST(PortMapSms, AsynchronousYieldingConverges) {
     for (auto const& [p, o] : w.expectedOwners()) owners->portMapToIntfIs(p, o == intf(0) ? intf(1) : o);
     auto a = intfPortMapSmFactory(w.table, w.lagConfig, kFaps, kCores, sets, control(SmControl::synchronousOff, sched));
     auto b = portMapToIntfSmFactory(w.table, w.portToLag, kFaps, kCores, owners, control(SmControl::synchronousOff, sched));
-    while (!a->ready() || !b->ready()) {
-      if (w.pick(3) == 0) {
-        w.change();
-      } else {
-        ASSERT_TRUE(sched->runOne()) << "seed " << seed;
-      }
-      if (a->ready() && b->ready()) break;
-    }
+    CorvaneTest::runUntilReady(*sched, [&] { return a->ready() && b->ready(); }, [&] { return w.pick(3) == 0; },
+                               [&] { w.change(); });
     sched->runUntilIdle();
     ASSERT_EQ(contents(*sets), w.expectedSets()) << "seed " << seed;
     ASSERT_EQ(contents(*owners), w.expectedOwners()) << "seed " << seed;
@@ -240,13 +252,9 @@ TEST(PortMapSms, AsynchronousYieldingConverges) {
 }
 
 TEST(PortMapSms, WildcardsCpuTmAndSharedOwners) {
-  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
-  auto portToLag = PortToLag::PortToLagIs();
-  auto owners = PortMapToIntf::PortMapToIntfIs("o");
-  auto sets = IntfToPortMapSet::IntfToPortMapSetIs("s");
-  auto lagConfig = Lag::Config::ConfigIs("l");
-  auto b = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, control(SmControl::synchronousOn));
-  auto a = intfPortMapSmFactory(table, lagConfig, 4, 2, sets, control(SmControl::synchronousOn));
+  BothPortMapSms w;
+  auto& [table, portToLag, owners, sets, lagConfig, ownerSm, setSm] = w;
+  w.start(4);
   // FAP 2047, core 4 with 2 FAPs and 2 cores: four keys, FAP outermost.
   IntfId e1("Ethernet1"), e2("Ethernet2");
   table->intfIdToPortMapIs(e1, pm(2047, 30, 4));
@@ -334,29 +342,30 @@ TEST(PortMapSms, FullWildcardWithLargestLimits) {
 }
 
 // At level 9 the port-map owner pipeline traces each element of the change pair it
-// flattens: the old port map withdrawn and the new one added.
+// flattens: the old port map withdrawn and the new one added; at level 6 each fan-out
+// of a port map over FAPs and cores says how many elements it flattens.
 TEST(PortMapSms, OwnerPipelineTracesEachFlattenedChange) {
-  Ptr<DebugHandler> handler = getDebugHandler("PortMapToIntfSm");
-  uint16_t const mask = handler->levelMask();
-  handler->levelMaskIs(uint16_t(1u << 9));
-  std::vector<std::string> flattened;
-  TraceSink const previous = traceSinkIs([&](TraceRecord const& r) {
-    if (r.function == "eventToStrm_pipeline0" && r.message.rfind("Flattening element: Tuple(", 0) == 0) {
-      flattened.push_back(r.message);
-    }
-  });
   auto table = intfIdToPortMapFactory("table");
   auto owners = PortMapToIntf::PortMapToIntfIs("owners");
   auto sm = portMapToIntfSmFactory(table, PortToLag::PortToLagIs(), kFaps, kCores, owners,
                                    control(SmControl::synchronousOn));
   table->intfIdToPortMapIs(intf(1), pm(1, 20, 0));
-  flattened.clear();
-  table->intfIdToPortMapIs(intf(1), pm(2, 20, 1));
-  traceSinkIs(previous);
-  handler->levelMaskIs(mask);
+  CorvaneTest::TraceCapture trace("PortMapToIntfSm", uint16_t(1u << 9 | 1u << 6));
+  table->intfIdToPortMapIs(intf(1), pm(2046, 20, 1));
+  std::vector<std::string> flattened, fanOut;
+  for (TraceRecord const& r : trace.records()) {
+    if (r.function != "eventToStrm_pipeline0") continue;
+    if (r.message.rfind("Flattening element: Tuple(", 0) == 0) flattened.push_back(r.message);
+    if (r.level == 6 && r.message.find("Range") != std::string::npos) fanOut.push_back(r.message);
+  }
   ASSERT_EQ(flattened.size(), 2u);
   EXPECT_EQ(flattened[0], "Flattening element: Tuple( Optional( PortMap(fap=1, port=20, core=0) ), false )");
-  EXPECT_EQ(flattened[1], "Flattening element: Tuple( Optional( PortMap(fap=2, port=20, core=1) ), true )");
+  EXPECT_EQ(flattened[1], "Flattening element: Tuple( Optional( PortMap(fap=2046, port=20, core=1) ), true )");
+  // The old port map: one FAP, one core; the new one: every FAP, one core on each.
+  std::string const fap = " foreach( _fapIdRange15.coll ) flattening ";
+  std::string const core = " foreach( _localCoreIdRange16.coll ) flattening ";
+  EXPECT_EQ(fanOut, (std::vector<std::string>{fap + "1 elements", core + "1 elements", fap + "3 elements",
+                                              core + "1 elements", core + "1 elements", core + "1 elements"}));
 }
 
 // Two different port maps whose expansions meet: neither SM counts an expanded port
@@ -364,14 +373,9 @@ TEST(PortMapSms, OwnerPipelineTracesEachFlattenedChange) {
 // other still expands to it, and the last event that touched a key decides it. A
 // restart computes the outputs again from a scan of the inputs.
 TEST(PortMapSms, OverlappingExpansionsFollowTheLastEvent) {
-  auto table = IntfIdToPortMap::IntfIdToPortMapIs("t");
-  auto portToLag = PortToLag::PortToLagIs();
-  auto owners = PortMapToIntf::PortMapToIntfIs("o");
-  auto sets = IntfToPortMapSet::IntfToPortMapSetIs("s");
-  auto lagConfig = Lag::Config::ConfigIs("l");
-  auto on = control(SmControl::synchronousOn);
-  auto b = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, on);
-  auto a = intfPortMapSmFactory(table, lagConfig, 2, 2, sets, on);
+  BothPortMapSms w;
+  auto& [table, portToLag, owners, sets, lagConfig, ownerSm, setSm] = w;
+  w.start(2);
   IntfId e1("Ethernet1"), e2("Ethernet2"), lag("Port-Channel1");
   PortMap const shared = pm(1, 30, 0);  // in the expansion of pm(2047, 30, 0), and itself
   for (IntfId m : {e1, e2}) lagConfig->phyIntfIs(m)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(lag));
@@ -386,10 +390,7 @@ TEST(PortMapSms, OverlappingExpansionsFollowTheLastEvent) {
   EXPECT_TRUE(sets->intfToPortMapSet(e1)->portMapSetHas(shared));  // a port's own set has one source
 
   // A restart over those outputs puts the key back: the scan sees e1 alone.
-  a = nullptr;
-  b = nullptr;
-  b = portMapToIntfSmFactory(table, portToLag, 2, 2, owners, on);
-  a = intfPortMapSmFactory(table, lagConfig, 2, 2, sets, on);
+  w.start(2);
   EXPECT_EQ(owners->portMapToIntf(shared), e1);
   EXPECT_TRUE(sets->intfToPortMapSet(lag)->portMapSetHas(shared));
 
