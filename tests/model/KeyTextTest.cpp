@@ -47,6 +47,9 @@ TEST(CompositeKeys, BadTextNamesTheKeyOrTheFieldExactly) {
        "Corvane::IntfIdSystemTcamId: cannot parse ''"},
       {[] { IntfIdPortMap::parse("(Eth1, PortMap(fap=1, port=1, core=1))"); }, "Corvane::IntfIdPortMap",
        "Corvane::IntfIdPortMap: cannot parse '(Eth1, PortMap(fap=1, port=1, core=1))'"},
+      // A view that ends just before a closing parenthesis: nothing past it is read.
+      {[] { IntfIdSystemTcamId::parse(std::string_view("(Ethernet1, 5)").substr(0, 13)); },
+       "Corvane::IntfIdSystemTcamId", "Corvane::IntfIdSystemTcamId: cannot parse '(Ethernet1, 5'"},
       {[] { IntfIdSystemTcamId(std::string_view("(Ethernet1, 5))")); }, "Corvane::IntfIdSystemTcamId",
        "Corvane::IntfIdSystemTcamId: unexpected text after the key: ')'"},
       {[] { IntfIdPortMap::parse("(Ethernet1, PortMap(fap=1, port=1, core=1)) "); }, "Corvane::IntfIdPortMap",
