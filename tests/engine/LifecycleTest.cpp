@@ -50,6 +50,30 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
   sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
 }
 
+// An agent that follows a machine's OutputState hears `ready` change first, then
+// the flag of the output that made it change.
+TEST(Engine, OutputStateAnnouncesReadyThenTheOutputsFlag) {
+  struct Heard : Subscriber {
+    std::vector<uint32_t> attrs;
+    void dispatch(uint32_t attrId, void const*) override { attrs.push_back(attrId); }
+  } heard;
+  auto sched = TaskScheduler::TaskSchedulerIs();
+  auto status = Hardware::VeltLag::Status::StatusIs("s");
+  status->lagHwConfigIs(IntfId("Port-Channel1"))->memberInfoIs(IntfId::ethernet(1), {});
+  SmControl c;
+  c.synchronousIs(SmControl::synchronousOff);
+  c.schedulerIs(sched);
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
+  ASSERT_FALSE(sm->ready());
+  Ptr<OutputState> const state = sm->outputState();
+  ASSERT_EQ(state->outputCount(), 1u);
+  state->subscriberAdd(&heard);
+  sched->runUntilIdle();
+  state->subscriberRemove(&heard);
+  EXPECT_TRUE(sm->ready());
+  EXPECT_EQ(heard.attrs, (std::vector<uint32_t>{state->readyAttr(), 0}));
+}
+
 TEST(Engine, SynchronousSmHasNoTasksAndIsReadyOnReturn) {
   auto sched = TaskScheduler::TaskSchedulerIs();
   auto status = Hardware::VeltLag::Status::StatusIs("s");
