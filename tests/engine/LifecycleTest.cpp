@@ -50,6 +50,20 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
   sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
 }
 
+// An input machine told to stop listening leaves its entity's subscribers, and
+// joins them again when told to listen.
+TEST(Engine, AnInputThatStopsListeningLeavesItsEntity) {
+  auto status = Hardware::VeltLag::Status::StatusIs("s");
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), syncControl());
+  ASSERT_TRUE(status->hasSubscribers());
+  sm->veltLagStatusSm0()->hasNotificationActiveIs(false);
+  EXPECT_FALSE(status->hasSubscribers());
+  sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
+  EXPECT_TRUE(status->hasSubscribers());
+  sm = nullptr;
+  EXPECT_FALSE(status->hasSubscribers());
+}
+
 // An agent that follows a machine's OutputState hears `ready` change first, then
 // the flag of the output that made it change.
 TEST(Engine, OutputStateAnnouncesReadyThenTheOutputsFlag) {
