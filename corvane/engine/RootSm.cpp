@@ -115,11 +115,7 @@ void RootSm::handleInitialized() {
   traceHandle_ = control_.traceName().empty() ? getDebugHandler(sourceName_) : getDebugHandler(control_.traceName());
   char const* fn = "handleInitialized";
   trace(8, fn, sourceName_, "");
-  if (control_.synchronous() == SmControl::synchronousOn) {
-    synchronous_ = true;
-  } else if (control_.synchronous() == SmControl::synchronousOff) {
-    synchronous_ = false;
-  }
+  synchronous_ = control_.synchronous() == SmControl::synchronousOn;  // asynchronous unless asked
   scanState_ = Ptr<InputSmScanState>(new InputSmScanState(streams_));
   outputState_ = Ptr<OutputState>(new OutputState(uint32_t(outputs_.size())));
   if (!synchronous_) {
