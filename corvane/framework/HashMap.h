@@ -70,7 +70,10 @@ class HashTable {
   static constexpr size_t chunkOffset = roundToSlot(sizeof(ChunkHeader));
   // The first block: chunk header, the one-bucket array, then one slot.
   static constexpr size_t firstSlotOffset = roundToSlot(sizeof(ChunkHeader) + sizeof(Slot*));
-  static constexpr uint32_t maxChunkSlots = 1024;
+  // Linking a new chunk's slots touches all of its memory at once, which the
+  // kernel supplies page by page: chunks stay a few pages long, so the insert that
+  // adds one does not stall (with chunks of 1,024 slots it took tens of page faults).
+  static constexpr uint32_t maxChunkSlots = 64;
   // Tables of this many buckets or more grow step by step, this many old buckets a step.
   static constexpr uint32_t incrementalFrom = 2048;
   static constexpr uint32_t bucketsPerStep = 16;
@@ -425,28 +428,15 @@ class HashTable {
 
   void insertSlot(uint64_t h, K const& k, V const& v) { linkNew(linkFor(h, k), h, k, v); }
 
-  // The free list links freed slots through their first word. A new chunk's slots
-  // join it lazily, so that taking one touches that slot's memory only (a chunk
-  // of 1,024 slots spans tens of pages the kernel would otherwise supply at once):
-  // the first untouched slot heads the list with an odd word, the number of
-  // untouched slots after it, shifted left, plus one.
-  static uintptr_t& linkWord(Slot* s) noexcept { return *reinterpret_cast<uintptr_t*>(s); }
   Slot* allocSlot() {
     if (!free_) addChunk();
     Slot* s = free_;
-    uintptr_t const w = linkWord(s);
-    if (w & 1u) {
-      uintptr_t const after = w >> 1;
-      free_ = after ? s + 1 : nullptr;
-      if (after) linkWord(s + 1) = ((after - 1) << 1) | 1u;
-    } else {
-      free_ = reinterpret_cast<Slot*>(w);
-    }
+    free_ = *reinterpret_cast<Slot**>(s);
     return s;
   }
   void freeSlot(Slot* s) noexcept {
     s->e.~Entry();
-    linkWord(s) = reinterpret_cast<uintptr_t>(free_);
+    *reinterpret_cast<Slot**>(s) = free_;
     free_ = s;
   }
   void addChunk() {
@@ -454,13 +444,15 @@ class HashTable {
     auto* raw = static_cast<unsigned char*>(::operator new(chunkOffset + n * sizeof(Slot)));
     chunkLink(raw, reinterpret_cast<Slot*>(raw + chunkOffset), n);
   }
-  // Puts a chunk of n slots on the chunk list and its slots on the (empty) free list.
+  // Puts a chunk of n slots on the chunk list and the slots on the free list.
   void chunkLink(unsigned char* raw, Slot* slots, uint32_t n) noexcept {
     auto* hdr = reinterpret_cast<ChunkHeader*>(raw);
     hdr->next = chunks_;
     chunks_ = hdr;
-    linkWord(slots) = (uintptr_t(n - 1) << 1) | 1u;
-    free_ = slots;
+    for (uint32_t i = n; i-- > 0;) {
+      *reinterpret_cast<Slot**>(&slots[i]) = free_;
+      free_ = &slots[i];
+    }
     slotCapacity_ += n;
     if (nextChunk_ < maxChunkSlots) nextChunk_ = uint16_t(nextChunk_ * 2);
   }
