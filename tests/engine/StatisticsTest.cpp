@@ -168,6 +168,7 @@ TEST(Statistics, ReconciliationCountsMatchTheOutputsNotifications) {
   EXPECT_EQ(o.reconcileInserted, 12u) << "every member is written once, held back until reconciled";
   EXPECT_EQ(watch.writes, 11u) << "Ethernet10's entry was already right";
   EXPECT_EQ(o.inserted + o.replaced + o.deleted, 0u) << "nothing reached the output outside reconciliation";
+  EXPECT_EQ(o.reconcileKnown, 3u + 12u) << "the stale output's entries, then the entries held back";
   portToLag->subscriberRemove(&watch);
 }
 

@@ -366,6 +366,16 @@ TEST(PortMapSms, OwnerPipelineTracesEachFlattenedChange) {
   std::string const core = " foreach( _localCoreIdRange16.coll ) flattening ";
   EXPECT_EQ(fanOut, (std::vector<std::string>{fap + "1 elements", core + "1 elements", fap + "3 elements",
                                               core + "1 elements", core + "1 elements", core + "1 elements"}));
+
+  // A deleted port map leaves the cache: given a port map again, the port had none.
+  table->intfIdToPortMapDel(intf(1));
+  trace.clear();
+  table->intfIdToPortMapIs(intf(1), pm(1, 20, 0));
+  std::vector<std::string> cacheReads;
+  for (TraceRecord const& r : trace.records()) {
+    if (r.message.find("from cache") != std::string::npos) cacheReads.push_back(r.message);
+  }
+  EXPECT_EQ(cacheReads, std::vector<std::string>{"Got value None with key Ethernet2 from cache"});
 }
 
 // Two different port maps whose expansions meet: neither SM counts an expanded port
