@@ -155,6 +155,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (changes == 0 || runs == 0) {
+    std::fprintf(stderr, "--changes and --runs must be at least 1\n");
+    return 2;
+  }
   if (profile >= 0) {
     World world(uint32_t(std::stoul(sizes.front())));
     std::mt19937 rng(12345);
