@@ -45,19 +45,29 @@ TEST(Ptr, LiveCountsReturnToZeroAfterTeardown) {
 
 TEST(Ptr, ThreadSafeCountingKeepsCountsExact) {
   threadSafeCountingIs(true);
+  int32_t const nodes = Node::liveNodes();
+  int32_t const rings = RingTrace::typeDataStatic().liveCount();
   auto shared = RingTrace::RingTraceIs(1);
   {
     std::vector<std::thread> threads;
+    std::vector<std::vector<Ptr<RingTrace>>> made(4);
     for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&] {
+      threads.emplace_back([&, t] {
         for (int i = 0; i < 100000; ++i) {
           Ptr<RingTrace> copy = shared;
           (void)copy;
+          if (i % 100 == 0) made[t].push_back(RingTrace::RingTraceIs(1));
         }
       });
     }
     for (auto& th : threads) th.join();
+    // Objects made on four threads at once are all counted.
+    EXPECT_EQ(Node::liveNodes(), nodes + 1 + 4000);
+    EXPECT_EQ(RingTrace::typeDataStatic().liveCount(), rings + 1 + 4000);
   }
   EXPECT_EQ(shared->refCount(), 1u);
+  shared = nullptr;
+  EXPECT_EQ(Node::liveNodes(), nodes);
+  EXPECT_EQ(RingTrace::typeDataStatic().liveCount(), rings);
   threadSafeCountingIs(false);
 }
