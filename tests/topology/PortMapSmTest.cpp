@@ -172,6 +172,7 @@ TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
   // Nobody listening: delete-all is silent and leaves any holder queue alone.
   table->intfIdToPortMapIs(intf(0), pool[0]);
   table->intfIdToPortMapDelAll();
+  EXPECT_TRUE(table->intfIdToPortMap().empty());
   table->subscriberAdd(&seen);
   table->intfIdToPortMapIs(intf(1), pool[1]);
   table->intfIdToPortMapIs(intf(1), pool[1]);  // equal: silent
