@@ -145,8 +145,13 @@ TEST(IntfFeatureStatusSmDeathTest, EveryArgumentIsRequired) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto tcams = IntfToTcamSet::IntfToTcamSetIs("t");
   auto perTcam = IntfPerTcamFeatureStatus::IntfPerTcamFeatureStatusIs();
+  auto status = IntfFeatureStatus::IntfFeatureStatusIs();
+  EXPECT_DEATH(IntfFeatureStatusSmIs(nullptr, perTcam, status, ExampleFeature::statusMergeSmFactory()),
+               "^IntfFeatureStatusSm: every argument is required\n$");
+  EXPECT_DEATH(IntfFeatureStatusSmIs(tcams, nullptr, status, ExampleFeature::statusMergeSmFactory()),
+               "^IntfFeatureStatusSm: every argument is required\n$");
   EXPECT_DEATH(IntfFeatureStatusSmIs(tcams, perTcam, nullptr, ExampleFeature::statusMergeSmFactory()),
                "^IntfFeatureStatusSm: every argument is required\n$");
-  EXPECT_DEATH(IntfFeatureStatusSmIs(tcams, perTcam, IntfFeatureStatus::IntfFeatureStatusIs(), nullptr),
+  EXPECT_DEATH(IntfFeatureStatusSmIs(tcams, perTcam, status, nullptr),
                "^IntfFeatureStatusSm: every argument is required\n$");
 }
