@@ -68,6 +68,12 @@ TEST(Reflection, EveryLibraryTypeIsDescribedUnderItsName) {
   } catch (ReflectionError const& e) {
     EXPECT_STREQ(e.what(), "unknown type 'Corvane::Nothing'");
   }
+  // A described type keeps its description when a second one arrives, also when the
+  // first has operations only.
+  TypeData const& util = VeltInLif::InLifResourceUtil::typeDataStatic();
+  TypeRegistry::typeRegister(util, Describe<VeltInLif::InLifResourceUtil>(TypeKind::utility).done());
+  ASSERT_EQ(Reflect::description(util).operations.size(), 1u);
+  EXPECT_EQ(Reflect::description(util).operations[0].name, "resourceToTableType");
 }
 
 TEST(Reflection, DelayedNotificationThroughTheGenericInterface) {
