@@ -411,3 +411,29 @@ TEST(PortMapSms, OverlappingExpansionsFollowTheLastEvent) {
   EXPECT_FALSE(sets->intfToPortMapSet(lag)->portMapSetHas(shared));
   EXPECT_TRUE(sets->intfToPortMapSet(lag)->portMapSetHas(pm(0, 30, 0)));
 }
+
+// A restart over outputs that are already right changes nothing and announces
+// nothing, also where interfaces share a port map and the scan meets its owner (the
+// smallest interface) after the others.
+TEST(PortMapSms, RestartOverRightOutputsIsSilent) {
+  BothPortMapSms w;
+  auto& [table, portToLag, owners, sets, lagConfig, ownerSm, setSm] = w;
+  w.start(2);
+  for (int i = 0; i < 8; ++i) table->intfIdToPortMapIs(intf(i), pm(1, uint32_t(40 + i % 2), 0));
+  table->intfIdToPortMapIs(intf(3), pm(2047, 50, 1));  // a wildcard of its own
+  auto const rightOwners = contents(*owners);
+  auto const rightSets = contents(*sets);
+  struct Count : Subscriber {
+    int n = 0;
+    void dispatch(uint32_t, void const*) override { ++n; }
+  } heardOwners, heardSets;
+  owners->subscriberAdd(&heardOwners);
+  sets->subscriberAdd(&heardSets);
+  w.start(2);
+  EXPECT_EQ(heardOwners.n, 0);
+  EXPECT_EQ(heardSets.n, 0);
+  EXPECT_EQ(contents(*owners), rightOwners);
+  EXPECT_EQ(contents(*sets), rightSets);
+  owners->subscriberRemove(&heardOwners);
+  sets->subscriberRemove(&heardSets);
+}
