@@ -2,8 +2,10 @@
 // deterministic yield policy and tasks that go away while queued.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -85,6 +87,18 @@ TEST(Scheduler, YieldEveryCountsQuestionsOutsideRunsToo) {
   bool yielded = false;
   for (int i = 0; i < 100; ++i) yielded = yielded || s->taskShouldYield();
   EXPECT_TRUE(yielded);
+}
+
+// With a time slice, each run starts a slice of its own, however long the scheduler
+// sat idle before it.
+TEST(Scheduler, EachRunStartsAFreshTimeSlice) {
+  auto s = TaskScheduler::TaskSchedulerIs();
+  s->timeSliceIs(std::chrono::milliseconds(200));
+  ChunkedWork w(s, 0, "work", 1000);
+  w.task->scheduleTask();
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(s->runUntilIdle(), 1u);
+  EXPECT_EQ(w.runs, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1000}}));
 }
 
 TEST(Scheduler, TaskDroppedWhileQueuedIsDescheduled) {
