@@ -73,6 +73,8 @@ struct AgentEntity : Entity {
 TEST(Slab, NodeTypesComeFromTheirOwnPools) {
   EXPECT_EQ(SlabPool::slabBytesFor(40), 1024u);
   EXPECT_EQ(SlabPool::slabBytesFor(760), 4096u);
+  EXPECT_EQ(SlabPool::slabBytesFor(1024), 8192u);  // four cells up to 1 KiB, then one
+  EXPECT_EQ(SlabPool::slabBytesFor(1025), 2048u);
   EXPECT_EQ(SlabPool::slabBytesFor(5000), 8192u);
 
   auto const& td = Lag::EthPhyIntfLagConfig::typeDataStatic();
