@@ -203,6 +203,7 @@ TEST(OrderedMap, CursorAndBookmarkFollowKeyOrder) {
       m.erase(10);
       m.erase(12);
       m.assign(13, 0);
+      EXPECT_EQ(c.entry(), nullptr);  // the entry it stands on is gone
     }
   }
   EXPECT_EQ(seen, (std::vector<uint32_t>{8, 10, 13, 14, 16, 18, 20, 22, 24, 26, 28, 30, 32, 34, 36, 38}));
