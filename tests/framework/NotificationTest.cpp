@@ -86,6 +86,25 @@ TEST(Notification, SubscribersChangingDuringDispatch) {
   EXPECT_EQ(a.seen.size(), 1u);
   EXPECT_EQ(c.seen.size(), 2u);
   EXPECT_EQ(late.seen.size(), 1u);
+
+  // A change made from inside a delivery, after removing a subscriber already
+  // called: the outer delivery still reaches each one after it, once.
+  auto hw = Hardware::Velt::Status::StatusIs("hw2");
+  Recorder x, y, z, w;
+  for (Recorder* r : {&x, &y, &z, &w}) hw->subscriberAdd(r);
+  y.onDispatch = [&](uint32_t, void const* key) {
+    if (*static_cast<IntfId const*>(key) != et(1)) return;
+    hw->subscriberRemove(&x);
+    hw->intfIdToSystemTcamIdIs(et(2), SystemTcamId(2));
+  };
+  hw->intfIdToSystemTcamIdIs(et(1), SystemTcamId(1));
+  EXPECT_EQ(x.seen.size(), 1u);
+  EXPECT_EQ(y.seen.size(), 2u);
+  for (Recorder* r : {&z, &w}) {
+    ASSERT_EQ(r->seen.size(), 2u);
+    EXPECT_EQ(r->seen[0].second, et(2));  // the nested change first
+    EXPECT_EQ(r->seen[1].second, et(1));
+  }
 }
 
 // The one subscriber most entities have sits in the publisher itself; a second one

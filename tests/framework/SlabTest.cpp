@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -112,6 +113,23 @@ TEST(Slab, NodeTypesComeFromTheirOwnPools) {
 }
 
 // With thread-safe counting on, the pool takes its lock and counts the same.
+// A pool that goes leaves the process-wide list of pools, whatever its place on it.
+TEST(Slab, APoolThatGoesLeavesTheListOfPools) {
+  auto listed = [] {
+    std::vector<SlabPool const*> v;
+    for (SlabPool const* p = SlabPool::first(); p; p = p->next()) v.push_back(p);
+    return v;
+  };
+  auto const before = listed();
+  auto a = std::make_unique<SlabPool>("A", 16, 8);
+  auto b = std::make_unique<SlabPool>("B", 16, 8);
+  EXPECT_EQ(listed().size(), before.size() + 2);
+  a = nullptr;  // not the head of the list
+  EXPECT_EQ(listed().size(), before.size() + 1);
+  b = nullptr;
+  EXPECT_EQ(listed(), before);
+}
+
 TEST(Slab, CountsTheSameUnderItsLock) {
   threadSafeCountingIs(true);
   SlabPool pool("Locked", sizeof(Record), alignof(Record));
