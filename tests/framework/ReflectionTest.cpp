@@ -39,6 +39,7 @@ TEST(Reflection, EveryLibraryTypeIsDescribedUnderItsName) {
       {"Corvane::RootSm", TypeKind::rootSm},
       {"Corvane::IntfTcamSm", TypeKind::rootSm},
       {"Corvane::IntfFeatureStatusSm", TypeKind::rootSm},
+      {"Corvane::FeatureStatusMergeSmBase", TypeKind::rootSm},
       {"Corvane::IntfTcamSm::VeltStatusSm0", TypeKind::inputSm},
   };
   for (auto const& [name, kind] : expected) {
@@ -62,6 +63,11 @@ TEST(Reflection, EveryLibraryTypeIsDescribedUnderItsName) {
   EXPECT_EQ(h->levelMask(), 640);
   EXPECT_THROW(Reflect::write(*h, "levelMask", "65536"), RangeError);
   h->levelMaskIs(mask);
+  // A number is read whole: trailing text is refused, in range or not.
+  EXPECT_EQ(reflectParseSigned("n", "-12", -100, 100), -12);
+  EXPECT_THROW(reflectParseSigned("n", "12x", -100, 100), ParseError);
+  EXPECT_THROW(reflectParseUnsigned("n", "12x", 100), ParseError);
+  EXPECT_THROW(reflectParseSigned("n", "-101", -100, 100), RangeError);
   try {
     Reflect::type("Corvane::Nothing");
     ADD_FAILURE();

@@ -162,7 +162,9 @@ TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
   struct Seen : Subscriber {
     IntfIdToPortMap* table;
     std::vector<std::pair<IntfId, PortMap>> events;
+    int holderChanges = 0;
     void dispatch(uint32_t attr, void const* key) override {
+      holderChanges += attr == IntfIdToPortMap::attrDelayedNotifHolder;
       if (attr != IntfIdToPortMap::attrIntfIdToPortMap) return;
       IntfId i = *static_cast<IntfId const*>(key);
       events.emplace_back(i, table->intfIdToPortMap(i));
@@ -184,6 +186,7 @@ TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
 
   auto holder = DelayedNotifHolder::DelayedNotifHolderIs();
   table->delayedNotifHolderIs(holder);
+  EXPECT_EQ(seen.holderChanges, 1);
   table->intfIdToPortMapIs(intf(2), pool[0]);
   table->intfIdToPortMapIs(intf(2), pool[2]);
   table->intfIdToPortMapIs(intf(2), pool[3]);
@@ -200,6 +203,7 @@ TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
   // Detached: immediate again, and what the old holder still queues is not delivered.
   table->intfIdToPortMapIs(intf(4), pool[0]);
   table->delayedNotifHolderIs(nullptr);
+  EXPECT_EQ(seen.holderChanges, 2);
   table->triggerDelayedNotif();
   EXPECT_EQ(seen.events.size(), 3u);
   table->intfIdToPortMapIs(intf(4), pool[1]);
