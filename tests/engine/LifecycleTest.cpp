@@ -86,6 +86,14 @@ TEST(Engine, OutputStateAnnouncesReadyThenTheOutputsFlag) {
   state->subscriberRemove(&heard);
   EXPECT_TRUE(sm->ready());
   EXPECT_EQ(heard.attrs, (std::vector<uint32_t>{state->readyAttr(), 0}));
+  // With two outputs, ready waits for both and goes with either.
+  auto two = makePtr<OutputState>(2);
+  two->outputReadyIs(0, true);
+  EXPECT_FALSE(two->ready());
+  two->outputReadyIs(1, true);
+  EXPECT_TRUE(two->ready());
+  two->outputReadyIs(0, false);
+  EXPECT_FALSE(two->ready());
 }
 
 TEST(Engine, SynchronousSmHasNoTasksAndIsReadyOnReturn) {

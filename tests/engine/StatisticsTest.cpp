@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -245,10 +246,12 @@ TEST(Statistics, MemoryByTypeAccountsForTheHeap) {
     ASSERT_TRUE(tcamSm->ready() && expSm->ready());
     size_t const grown = heap() - before;
     uint64_t counted = 0;
-    for (auto const& use : memoryByType({velt.get(), lags.get(), sets.get(), config.get(), out.get(), tcamSm.get(),
-                                         expSm.get()})) {
-      counted += use.bytes;
-    }
+    auto const uses =
+        memoryByType({velt.get(), lags.get(), sets.get(), config.get(), out.get(), tcamSm.get(), expSm.get()});
+    for (auto const& use : uses) counted += use.bytes;
+    EXPECT_TRUE(std::is_sorted(uses.begin(), uses.end(), [](MemoryUse const& a, MemoryUse const& b) {
+      return a.bytes > b.bytes;
+    })) << "largest first";
     counted += lagConfigs.capacity() * sizeof(lagConfigs[0]);  // the test's own vector
     EXPECT_NEAR(double(counted), double(grown), 0.1 * double(grown)) << "counted " << counted << ", grown " << grown;
     EngineMemory const m = tcamSm->engineMemory();
