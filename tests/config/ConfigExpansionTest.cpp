@@ -310,6 +310,15 @@ TEST(ConfigLagMemberExpSm, LagPrecedenceEdgeCases) {
   EXPECT_FALSE(sm->lagToMemberSet()->lagMemberSetHas(L));
   pl.config->configIs(L, nullptr);  // no members left: nothing to do
   EXPECT_EQ(out->config(e2), pL2);
+
+  // A port in no LAG whose LAG entry comes and goes: nothing for the merged pipeline.
+  IntfId const e3 = port(2);
+  pl.config->configIs(e3, p1);
+  uint64_t const runs = sm->statistics().pipelines.at(0).runs;
+  lags->phyIntfIs(e3);
+  lags->phyIntfDel(e3);
+  EXPECT_EQ(sm->statistics().pipelines.at(0).runs, runs);
+  EXPECT_EQ(out->config(e3), p1);
 }
 
 // A port that leaves its LAG during the start-up event pass, after the feature
