@@ -319,6 +319,10 @@ TEST(ConfigLagMemberExpSm, LagPrecedenceEdgeCases) {
   lags->phyIntfDel(e3);
   EXPECT_EQ(sm->statistics().pipelines.at(0).runs, runs);
   EXPECT_EQ(out->config(e3), p1);
+  // Joining a LAG runs it once.
+  lags->phyIntfIs(e3)->lagIs(lagRef(L2));
+  EXPECT_EQ(sm->statistics().pipelines.at(0).runs, runs + 1);
+  EXPECT_EQ(out->config(e3), pL2);
 }
 
 // A port that leaves its LAG during the start-up event pass, after the feature
