@@ -134,13 +134,6 @@ bool InputSm::inputScanComplete(uint32_t scan) const noexcept {
   return st == scanComplete || (st == scanFirstPassComplete && !initialScanDone());
 }
 
-bool InputSm::inputScanComplete() const noexcept {
-  for (uint32_t i = 0; i < scanCount_; ++i) {
-    if (!inputScanComplete(i)) return false;
-  }
-  return true;
-}
-
 bool InputSm::scanBegin(uint32_t scan) {
   if (!enabled_) return false;
   Scan const& s = scans_[scan];

@@ -51,8 +51,7 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   void doInputScan();
   virtual void doDeleteAll() = 0;
   void hasNotificationActiveIs(bool active);
-  // Whether every scan of this SM has finished its current pass.
-  bool inputScanComplete() const noexcept;
+  // Whether the scan has finished its current pass.
   bool inputScanComplete(uint32_t scan) const noexcept;
   uint8_t inputScanState(uint32_t scan) const noexcept { return scans_[scan].state; }
   Task* task(uint32_t scan) const noexcept { return scans_[scan].task ? scans_[scan].task->task.get() : nullptr; }

@@ -94,6 +94,9 @@ TEST(Statistics, CountsMatchWhatTheEntitiesSaw) {
   EXPECT_EQ(watch.deleted, 1u);
   EXPECT_EQ(s.outputs[0].reconcileKnown, 4u);  // the output when the deletion scan began
   EXPECT_EQ(inputEvents(s), 0u);
+  for (auto const& in : s.inputs) {
+    EXPECT_EQ(in.scanItems, in.scanKnown) << in.name << ": each pass visits what it found, once";
+  }
   for (auto t : {&s.firstPassDone, &s.initialScanDone, &s.reconciled, &s.ready}) {
     EXPECT_GE(*t, s.created);
   }
