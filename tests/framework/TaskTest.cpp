@@ -101,6 +101,17 @@ TEST(Scheduler, EachRunStartsAFreshTimeSlice) {
   EXPECT_EQ(w.runs, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1000}}));
 }
 
+// Reading the clock costs more than most work between questions: the slice is
+// looked at every 16 questions, so even a slice already over lets 16 items through.
+TEST(Scheduler, TheSliceIsLookedAtEverySixteenQuestions) {
+  auto s = TaskScheduler::TaskSchedulerIs();
+  s->timeSliceIs(std::chrono::microseconds(0));
+  ChunkedWork w(s, 0, "work", 40);
+  w.task->scheduleTask();
+  s->runUntilIdle();
+  EXPECT_EQ(w.runs, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 16}, {16, 32}, {32, 40}}));
+}
+
 TEST(Scheduler, TaskDroppedWhileQueuedIsDescheduled) {
   auto s = TaskScheduler::TaskSchedulerIs();
   int32_t tasks = Task::typeDataStatic().liveCount();
