@@ -164,6 +164,11 @@ TEST(HashMap, BookmarkResumesAfterInsertsAndDeletes) {
   // And nothing before the bookmark is revisited.
   Hasher<uint32_t> h;
   for (uint32_t k : rest) EXPECT_TRUE(h(k) > h(bookmark) || (h(k) == h(bookmark) && k > bookmark));
+  // A present key: lowerBound stands on it, upperBound on the entry after it.
+  uint32_t const present = rest[0], next = rest[1];
+  EXPECT_EQ(m.lowerBound(present)->first, present);
+  EXPECT_EQ(m.upperBound(present)->first, next);
+  EXPECT_EQ(m.upperBound(bookmark)->first, present);  // an absent key: the same as lowerBound
 }
 
 TEST(HashMap, PtrValuesAreReleasedOnEraseClearAndDestruction) {
