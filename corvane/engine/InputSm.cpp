@@ -255,8 +255,9 @@ bool Follower::shouldYield() const {
 void Follower::scanYield(char const* className, char const* fn, uint64_t iterations, uint64_t total) {
   root().trace(8, fn, className, "{} {} yielding after {} iterations ({} total items)", "", "", iterations, total);
   state_ = InputSm::scanResuming;
+  // The parent's scan counts its own items on the task when it yields in turn; the
+  // elements of a followed collection are not items of the input.
   if (Task* t = parent_->yieldTask()) {
-    t->taskWorkCountInc(iterations);
     t->taskWorkPendingIs(total);
     t->scheduleTask();
   }

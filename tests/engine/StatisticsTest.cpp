@@ -267,26 +267,30 @@ TEST(Statistics, MemoryByTypeAccountsForTheHeap) {
 
 // A start-up scan that yields counts on its task the items it visited before each
 // yield, as the statistics count them: what an agent reads as the task's progress.
+// Many LAGs with few members, then few with many (the members' scans yield too: a
+// LAG's members are not items of the input).
 TEST(Statistics, ScanTasksCountTheWorkDoneBeforeEachYield) {
-  auto sched = TaskScheduler::TaskSchedulerIs();
-  sched->yieldEveryIs(4);
-  auto status = Hardware::VeltLag::Status::StatusIs("s");
-  for (uint32_t l = 1; l <= 10; ++l) {
-    for (uint16_t m = 0; m < 3; ++m) {
-      status->lagHwConfigIs(IntfId::portChannel(l))->memberInfoIs(IntfId::ethernet(uint16_t(100 * l + m)), {});
+  for (auto [lags, members] : {std::pair{10u, 3u}, std::pair{2u, 30u}}) {
+    auto sched = TaskScheduler::TaskSchedulerIs();
+    sched->yieldEveryIs(4);
+    auto status = Hardware::VeltLag::Status::StatusIs("s");
+    for (uint32_t l = 1; l <= lags; ++l) {
+      for (uint32_t m = 0; m < members; ++m) {
+        status->lagHwConfigIs(IntfId::portChannel(l))->memberInfoIs(IntfId::ethernet(uint16_t(100 * l + m)), {});
+      }
     }
+    SmControl c = control(false);
+    c.schedulerIs(sched);
+    auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
+    uint64_t checked = 0;
+    do {
+      Ptr<InputSm> in = sm->inputSm(0);
+      if (Task* t = in ? in->task(0) : nullptr) {
+        EXPECT_EQ(t->taskWorkCount(), sm->statistics().inputs[0].scanItems) << lags << " LAGs";
+        ++checked;
+      }
+    } while (sched->runOne());
+    EXPECT_GT(checked, 10u);
+    EXPECT_TRUE(sm->ready());
   }
-  SmControl c = control(false);
-  c.schedulerIs(sched);
-  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
-  uint64_t checked = 0;
-  do {
-    Ptr<InputSm> in = sm->inputSm(0);
-    if (Task* t = in ? in->task(0) : nullptr) {
-      EXPECT_EQ(t->taskWorkCount(), sm->statistics().inputs[0].scanItems);
-      ++checked;
-    }
-  } while (sched->runOne());
-  EXPECT_GT(checked, 10u);
-  EXPECT_TRUE(sm->ready());
 }
