@@ -113,6 +113,9 @@ TEST(Engine, SynchronousSmHasNoTasksAndIsReadyOnReturn) {
   EXPECT_EQ(sm->portToLag()->portToLag().size(), 50u);
   sm->handleInitialized();  // a second time does nothing
   EXPECT_EQ(sched->readyCount(), 0u);
+  uint64_t const items = sm->statistics().inputs[0].scanItems;
+  sm->veltLagStatusSm0()->doInputScan();  // nor does asking a finished scan again
+  EXPECT_EQ(sm->statistics().inputs[0].scanItems, items);
 }
 
 TEST(Engine, AsynchronousSmIsNotIdleUntilScansAndReconciliationRan) {
