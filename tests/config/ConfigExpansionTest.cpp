@@ -13,6 +13,7 @@
 #include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 using Hardware::Velt::FapId;
 using Hardware::Velt::FapPortId;
 using Hardware::Velt::LocalCoreId;
@@ -26,13 +27,6 @@ struct Payload : FeatureConfigBase {
 
 IntfId port(int n) { return IntfId::ethernet(uint16_t(n + 1)); }
 IntfId lagId(int n) { return IntfId::portChannel(uint32_t(n + 1)); }
-
-SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
-  SmControl c;
-  c.synchronousIs(synchronous);
-  c.schedulerIs(std::move(s));
-  return c;
-}
 
 // Payloads are compared by identity: the map holds object addresses.
 template <class K>

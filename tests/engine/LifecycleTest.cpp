@@ -9,6 +9,7 @@
 #include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 
 namespace {
 
@@ -17,18 +18,12 @@ std::string escaped(std::string const& text) {
   return std::regex_replace(text, special, R"(\$&)");
 }
 
-SmControl syncControl() {
-  SmControl c;
-  c.synchronousIs(SmControl::synchronousOn);
-  return c;
-}
-
 }  // namespace
 
 TEST(EngineDeathTest, NullArgumentIsFatalWithItsAccessor) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto status = Hardware::VeltLag::Status::StatusIs("s");
-  EXPECT_DEATH(lagHwConfigPortToLagSmFactory(nullptr, PortToLag::PortToLagIs(), syncControl()),
+  EXPECT_DEATH(lagHwConfigPortToLagSmFactory(nullptr, PortToLag::PortToLagIs(), control(SmControl::synchronousOn)),
                "^" + escaped("veltLagStatus() && \"Pointer SM args cannot be null unless they are marked Optional\"") +
                    "\n$");
   EXPECT_DEATH(lagHwConfigPortToLagSmFactory(status, nullptr, SmControl()),
@@ -39,7 +34,7 @@ TEST(EngineDeathTest, NullArgumentIsFatalWithItsAccessor) {
 TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto status = Hardware::VeltLag::Status::StatusIs("s");
-  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), syncControl());
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), control(SmControl::synchronousOn));
   // Deaf to its input, the SM cannot know what it would have to retract.
   sm->veltLagStatusSm0()->hasNotificationActiveIs(false);
   status->lagHwConfigIs(IntfId("Port-Channel1"));
@@ -54,7 +49,7 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
 // joins them again when told to listen.
 TEST(Engine, AnInputThatStopsListeningLeavesItsEntity) {
   auto status = Hardware::VeltLag::Status::StatusIs("s");
-  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), syncControl());
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), control(SmControl::synchronousOn));
   ASSERT_TRUE(status->hasSubscribers());
   sm->veltLagStatusSm0()->hasNotificationActiveIs(false);
   EXPECT_FALSE(status->hasSubscribers());
@@ -74,10 +69,7 @@ TEST(Engine, OutputStateAnnouncesReadyThenTheOutputsFlag) {
   auto sched = TaskScheduler::TaskSchedulerIs();
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   status->lagHwConfigIs(IntfId("Port-Channel1"))->memberInfoIs(IntfId::ethernet(1), {});
-  SmControl c;
-  c.synchronousIs(SmControl::synchronousOff);
-  c.schedulerIs(sched);
-  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
+  auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), control(SmControl::synchronousOff, sched));
   ASSERT_FALSE(sm->ready());
   Ptr<OutputState> const state = sm->outputState();
   ASSERT_EQ(state->outputCount(), 1u);
@@ -100,8 +92,7 @@ TEST(Engine, SynchronousSmHasNoTasksAndIsReadyOnReturn) {
   auto sched = TaskScheduler::TaskSchedulerIs();
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   for (int i = 1; i <= 50; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
-  SmControl c = syncControl();
-  c.schedulerIs(sched);
+  SmControl const c = control(SmControl::synchronousOn, sched);
   sched->yieldEveryIs(1);
   int32_t tasks = Task::typeDataStatic().liveCount();
   auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
@@ -150,7 +141,7 @@ TEST(Engine, TraceNameAndRingHandleAreUsed) {
   auto handler = getDebugHandler("EngineTest.custom");
   handler->levelMaskIs(1u << 9);
   auto ring = RingTrace::RingTraceIs(100);
-  SmControl c = syncControl();
+  SmControl c = control(SmControl::synchronousOn);
   c.traceNameIs("EngineTest.custom");
   c.ringTraceHandleIs(ring);
   auto sm = lagHwConfigPortToLagSmFactory(Hardware::VeltLag::Status::StatusIs("s"), PortToLag::PortToLagIs(), c);
@@ -171,8 +162,7 @@ TEST(Engine, TeardownFreesEverything) {
     auto status = Hardware::VeltLag::Status::StatusIs("s");
     for (int i = 1; i <= 10; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i % 3)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
     auto out = PortToLag::PortToLagIs();
-    SmControl c;
-    c.schedulerIs(sched);
+    SmControl const c = control(SmControl::synchronousDefault, sched);
     auto sm = lagHwConfigPortToLagSmFactory(status, out, c);
     sched->runOne();  // stopped mid-scan: tasks queued
     auto midway = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "corvane/Corvane.h"
+#include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 
 namespace {
 
@@ -61,12 +63,6 @@ uint64_t inputEvents(SmStatistics const& s) {
   return n;
 }
 
-SmControl control(bool synchronous) {
-  SmControl c;
-  c.synchronousIs(synchronous ? SmControl::synchronousOn : SmControl::synchronousOff);
-  return c;
-}
-
 }  // namespace
 
 TEST(Statistics, CountsMatchWhatTheEntitiesSaw) {
@@ -84,7 +80,7 @@ TEST(Statistics, CountsMatchWhatTheEntitiesSaw) {
   out->configIs(IntfIdSystemTcamId(et1, SystemTcamId(1)), p1);
 
   OutputWatch watch(out);
-  Ptr<ConfigExpSm> sm = configExpSmFactory(sets, config, out, control(true));
+  Ptr<ConfigExpSm> sm = configExpSmFactory(sets, config, out, control(SmControl::synchronousOn));
   ASSERT_TRUE(sm->ready());
   SmStatistics s = sm->statistics();
   ASSERT_EQ(s.outputs.size(), 1u);
@@ -164,7 +160,7 @@ TEST(Statistics, ReconciliationCountsMatchTheOutputsNotifications) {
   } watch;
   watch.out = portToLag;
   portToLag->subscriberAdd(&watch);
-  Ptr<LagHwConfigPortToLagSm> sm = lagHwConfigPortToLagSmFactory(status, portToLag, control(true));
+  Ptr<LagHwConfigPortToLagSm> sm = lagHwConfigPortToLagSmFactory(status, portToLag, control(SmControl::synchronousOn));
   ASSERT_TRUE(sm->ready());
   OutputStatistics const o = sm->statistics().outputs.at(0);
   EXPECT_EQ(o.reconcileDeleted, watch.deletes);
@@ -188,9 +184,7 @@ TEST(Statistics, ProgressRisesAndCompletesExactlyAtReady) {
     config->configIs(IntfId::ethernet(i), p);
     if (i % 5 == 0) out->configIs(IntfIdSystemTcamId(IntfId::ethernet(100 + i), SystemTcamId(0)), p);
   }
-  SmControl c = control(false);
-  c.schedulerIs(scheduler);
-  Ptr<ConfigExpSm> sm = configExpSmFactory(sets, config, out, c);
+  Ptr<ConfigExpSm> sm = configExpSmFactory(sets, config, out, control(SmControl::synchronousOff, scheduler));
   StartupProgress last = sm->startupProgress();
   int runs = 0;
   while (scheduler->runOne()) {
@@ -244,8 +238,8 @@ TEST(Statistics, MemoryByTypeAccountsForTheHeap) {
       lags->phyIntfIs(port)->lagIs(lagConfigs.back());
       config->configIs(port, makePtr<Payload>());
     }
-    Ptr<IntfTcamSm> tcamSm = intfTcamSmFactory(velt, lags, sets, control(true));
-    Ptr<ConfigExpSm> expSm = configExpSmFactory(sets, config, out, control(true));
+    Ptr<IntfTcamSm> tcamSm = intfTcamSmFactory(velt, lags, sets, control(SmControl::synchronousOn));
+    Ptr<ConfigExpSm> expSm = configExpSmFactory(sets, config, out, control(SmControl::synchronousOn));
     ASSERT_TRUE(tcamSm->ready() && expSm->ready());
     size_t const grown = heap() - before;
     uint64_t counted = 0;
@@ -279,8 +273,7 @@ TEST(Statistics, ScanTasksCountTheWorkDoneBeforeEachYield) {
         status->lagHwConfigIs(IntfId::portChannel(l))->memberInfoIs(IntfId::ethernet(uint16_t(100 * l + m)), {});
       }
     }
-    SmControl c = control(false);
-    c.schedulerIs(sched);
+    SmControl const c = control(SmControl::synchronousOff, sched);
     auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
     uint64_t checked = 0;
     do {

@@ -10,19 +10,13 @@
 #include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 
 namespace {
 
 struct Status : FeatureStatusBase {};
 
 IntfId port(int n) { return IntfId::ethernet(uint16_t(n + 1)); }
-
-SmControl control(bool async, Ptr<TaskScheduler> s) {
-  SmControl c;
-  c.synchronousIs(async ? SmControl::synchronousOff : SmControl::synchronousOn);
-  c.schedulerIs(std::move(s));
-  return c;
-}
 
 using Leaves = std::map<std::pair<IntfId, uint16_t>, FeatureStatusBase const*>;
 
@@ -69,7 +63,7 @@ TEST(IntfPerTcamFeatureStatusSm, MatchesReference) {
     auto out = IntfPerTcamFeatureStatus::IntfPerTcamFeatureStatusIs();
     out->statusIs(port(9))->statusIs(SystemTcamId(1), Ptr<FeatureStatusBase>(new Status()));  // stale interface
     out->statusIs(port(0))->statusIs(SystemTcamId(9), Ptr<FeatureStatusBase>(new Status()));  // stale leaf
-    auto sm = intfPerTcamFeatureStatusSmFactory(in, out, control(seed % 2 == 0, sched));
+    auto sm = intfPerTcamFeatureStatusSmFactory(in, out, control(seed % 2 == 0 ? SmControl::synchronousOff : SmControl::synchronousOn, sched));
     untilReady(*sm, *sched, rng, change);
     ASSERT_EQ(leaves(*out), leaves(*in)) << "seed " << seed;
     for (int step = 0; step < 200; ++step) {
@@ -118,7 +112,7 @@ TEST(IntfFeatureStatusOutputSm, MatchesReference) {
     for (int n = 0; n < 30; ++n) change();
     auto out = IntfFeatureStatus::IntfFeatureStatusIs();
     out->statusIs(port(9), Ptr<FeatureStatusBase>(new Status()));  // stale
-    auto sm = intfFeatureStatusOutputSmFactory(in, out, control(seed % 2 == 0, sched));
+    auto sm = intfFeatureStatusOutputSmFactory(in, out, control(seed % 2 == 0 ? SmControl::synchronousOff : SmControl::synchronousOn, sched));
     untilReady(*sm, *sched, rng, change);
     ASSERT_EQ(got(*out), expected()) << "seed " << seed;
     for (int step = 0; step < 200; ++step) {

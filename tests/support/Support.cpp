@@ -17,6 +17,13 @@ TraceCapture::~TraceCapture() {
   handler_->levelMaskIs(oldMask_);
 }
 
+Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s) {
+  Corvane::SmControl c;
+  c.synchronousIs(synchronous);
+  c.schedulerIs(std::move(s));
+  return c;
+}
+
 std::string line(int level, std::string const& function, std::string const& className, std::string const& message) {
   return fmt::format("{}|{}|{}|{}", level, function, className, message);
 }

@@ -51,6 +51,10 @@ uint64_t runUntilReady(Corvane::TaskScheduler& sched, Ready ready, ChangeNow cha
   return runs;
 }
 
+// A machine's control: its mode (SmControl::synchronousOn, synchronousOff or
+// synchronousDefault) and, when given, its scheduler.
+Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s = nullptr);
+
 std::string line(int level, std::string const& function, std::string const& className, std::string const& message);
 
 }  // namespace CorvaneTest

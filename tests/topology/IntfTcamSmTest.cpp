@@ -13,6 +13,7 @@
 #include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 using Hardware::Velt::SystemTcamId;
 
 namespace {
@@ -88,13 +89,6 @@ Sets contents(IntfToTcamSet const& out) {
     for (SystemTcamId t : set->tcamSet()) s[i].insert(t.value());
   }
   return s;
-}
-
-SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
-  SmControl c;
-  c.synchronousIs(synchronous);
-  c.schedulerIs(std::move(s));
-  return c;
 }
 
 void addStale(IntfToTcamSet& out, TcamWorld& w) {

@@ -11,6 +11,7 @@
 #include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 using Hardware::Velt::LagHwConfig;
 using Hardware::Velt::LagHwMemberInfo;
 using CorvaneTest::line;
@@ -87,13 +88,6 @@ void addStale(PortToLag& p, std::mt19937& rng) {
     if (rng() % 2) p.portToLagIs(portId(i), lagId(int(rng() % 6)));
   }
   p.portToLagIs(IntfId::ethernet(99), lagId(1));  // a port no LAG will ever list
-}
-
-SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
-  SmControl c;
-  c.synchronousIs(synchronous);
-  c.schedulerIs(std::move(s));
-  return c;
 }
 
 }  // namespace

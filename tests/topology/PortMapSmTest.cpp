@@ -10,6 +10,7 @@
 #include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::control;
 using Hardware::Velt::FapId;
 using Hardware::Velt::FapPortId;
 using Hardware::Velt::LocalCoreId;
@@ -128,13 +129,6 @@ std::map<PortMap, IntfId> contents(PortMapToIntf const& m) {
   std::map<PortMap, IntfId> out;
   for (auto const& [p, i] : m.portMapToIntf()) out[p] = i;
   return out;
-}
-
-SmControl control(uint8_t synchronous, Ptr<TaskScheduler> s = nullptr) {
-  SmControl c;
-  c.synchronousIs(synchronous);
-  c.schedulerIs(std::move(s));
-  return c;
 }
 
 // Both port-map SMs over one table, synchronous: owners on 2 FAPs and 2 cores, the
