@@ -323,7 +323,8 @@ class HashTable {
     ++version_;
   }
 
-  // Approximate bytes held (buckets and pool), for memory accounting.
+  // The bytes held from the allocator (first block, bucket arrays, slot chunks), for
+  // memory accounting.
   size_t bytesHeld() const noexcept {
     if (nBuckets_ == 0) return 0;
     // Chunks after the first hold 2, 4, ... maxChunkSlots slots, then maxChunkSlots each.

@@ -22,4 +22,17 @@ class AllocationFault {
   uint64_t allocations() const noexcept;
 };
 
+// Counts, while alive, the bytes asked of operator new and not yet given back (the
+// blocks allocated before it are not counted, and neither is their release).
+// Follows up to 4,096 live blocks.
+class AllocationCount {
+ public:
+  AllocationCount() noexcept;
+  ~AllocationCount();
+  AllocationCount(AllocationCount const&) = delete;
+  AllocationCount& operator=(AllocationCount const&) = delete;
+
+  uint64_t liveBytes() const noexcept;
+};
+
 }  // namespace CorvaneTest
