@@ -43,6 +43,17 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
                              "deleted") +
                    "\n$");
   sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
+  // The same for an input over a collection of values.
+  auto velt = Hardware::Velt::Status::StatusIs("velt");
+  auto tcamSm = intfTcamSmFactory(velt, Lag::Config::ConfigIs("lags"), intfToTcamSetFactory("sets"),
+                                  control(SmControl::synchronousOn));
+  tcamSm->veltStatusSm0()->hasNotificationActiveIs(false);
+  velt->intfIdToSystemTcamIdIs(IntfId::ethernet(1), Hardware::Velt::SystemTcamId(1));
+  EXPECT_DEATH(tcamSm->doDeleteAll(), "^" +
+                                          escaped("We missed notifications that happened to intfIdToSystemTcamId "
+                                                  "before the enclosing entity got deleted") +
+                                          "\n$");
+  tcamSm->veltStatusSm0()->hasNotificationActiveIs(true);
 }
 
 // An input machine told to stop listening leaves its entity's subscribers, and
