@@ -3,6 +3,7 @@
 // advances on every change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -77,4 +78,13 @@ TEST(SmallSet, CursorKeepsItsPlaceWhileTheSetChangesForm) {
   cur.next();
   EXPECT_TRUE(cur.done());
   EXPECT_EQ(s.bytesHeld() > 0, s.size() > 2);
+  // Inline, a key added under the cursor leaves it to go on after its own key.
+  SmallSet<SystemTcamId, 4> in;
+  for (uint16_t t : {4, 9, 1}) in.insert(SystemTcamId(t));
+  auto c = in.cursor();
+  uint16_t const first = c.key().value();
+  in.insert(SystemTcamId(30));
+  std::vector<uint16_t> rest, all = keys(in);
+  for (c.next(); !c.done(); c.next()) rest.push_back(c.key().value());
+  EXPECT_EQ(rest, std::vector<uint16_t>(std::find(all.begin(), all.end(), first) + 1, all.end()));
 }
