@@ -118,6 +118,14 @@ TEST(IntfFeatureStatusSm, OneMergePerInterfaceLifetime) {
   auto records = ring->records();
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records.back().message, "intfId Et1, intfIdInHasStatus=true, intfIdInHasTcamSet=true, add=true");
+  // Told to stop listening and to listen again, it hears both tables again.
+  sm->hasNotificationActiveIs(false);
+  sm->hasNotificationActiveIs(true);
+  tcams->intfToTcamSetDel(e1);
+  EXPECT_EQ(sm->featureStatusMergeSm(e1), nullptr);
+  tcams->intfToTcamSetIs(e1)->tcamSetIs(SystemTcamId(1));
+  perTcam->statusDel(e1);
+  EXPECT_EQ(sm->featureStatusMergeSm(e1), nullptr);
 }
 
 // The caller's mistakes around the merge SMs, with their exact texts: a factory that
