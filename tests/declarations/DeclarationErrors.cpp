@@ -28,11 +28,17 @@ using Decl = ValueInput<"Sm0", attribute(&Status::intfIdToSystemTcamId), Status:
                         Feed<0, "handleA0", &Sm::stream_, &Sm::wrongEntry>>;
 #elif CASE == 3  // the accessor does not read a keyed collection
 using Decl = ValueInput<"Sm0", attribute(&Sm::count), 1, "a", Feed<0, "handleA0", &Sm::stream_, &Sm::entry>>;
+#elif CASE == 4  // a followed attribute that is neither optional nor a reference that can be null
+using Decl = FollowAttr<"Sm1", attribute(&Sm::count), 1, "handleB1", &Sm::entry>;
 #endif
 
+#if CASE != 4
 [[maybe_unused]] void use(Sm& sm) {
   Decl::event(sm, 0, IntfId(), [] { return std::optional<SystemTcamId>(); });
 }
+#else
+[[maybe_unused]] Decl const* declared = nullptr;
+#endif
 
 }  // namespace
 }  // namespace Corvane
