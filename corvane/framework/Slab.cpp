@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include <fmt/format.h>
+
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/Node.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -38,20 +41,45 @@ struct SlabPool::Slab {
   bool inPartial = false;
 };
 
-size_t SlabPool::slabBytesFor(size_t objectSize) noexcept {
+namespace {
+bool isPowerOfTwo(size_t n) noexcept { return n != 0 && (n & (n - 1)) == 0; }
+size_t roundUp(size_t n, size_t align) noexcept { return (n + align - 1) / align * align; }
+size_t cellAlignFor(size_t objectAlign) noexcept {
+  return objectAlign < alignof(void*) ? alignof(void*) : objectAlign;
+}
+// A free cell holds the free-list link, so a cell is at least a pointer.
+size_t cellBytesFor(size_t objectSize, size_t align) noexcept {
+  return roundUp(objectSize < sizeof(void*) ? sizeof(void*) : objectSize, align);
+}
+}  // namespace
+
+size_t SlabPool::slabBytesFor(size_t objectSize, size_t objectAlign) noexcept {
+  size_t const align = cellAlignFor(objectAlign);
+  size_t const cell = cellBytesFor(objectSize, align);
+  size_t const need = roundUp(sizeof(Slab), align) + (objectSize <= 1024 ? 4 : 1) * cell;
   size_t bytes = 1024;
-  size_t const cells = objectSize <= 1024 ? 4 : 1;
-  while (bytes < slabBytes && bytes < sizeof(Slab) + cells * objectSize) bytes *= 2;
+  while (bytes < slabBytes && bytes < need) bytes *= 2;
   return bytes;
 }
 
 SlabPool::SlabPool(char const* typeName, size_t objectSize, size_t objectAlign, size_t bytesPerSlab) noexcept
-    : typeName_(typeName), slabBytes_(bytesPerSlab ? bytesPerSlab : slabBytesFor(objectSize)), nextPool_(gPools) {
-  size_t const align = objectAlign < alignof(void*) ? alignof(void*) : objectAlign;
-  size_t const size = objectSize < sizeof(void*) ? sizeof(void*) : objectSize;
-  cellBytes_ = (size + align - 1) / align * align;
-  firstCell_ = (sizeof(Slab) + align - 1) / align * align;
-  cellsPerSlab_ = uint32_t((slabBytes_ - firstCell_) / cellBytes_);
+    : typeName_(typeName),
+      slabBytes_(bytesPerSlab ? bytesPerSlab : slabBytesFor(objectSize, objectAlign)),
+      nextPool_(gPools) {
+  if (!isPowerOfTwo(objectAlign)) {
+    fatalInternalError(fmt::format("SlabPool {}: alignment {} is not a power of two", typeName, objectAlign));
+  }
+  if (!isPowerOfTwo(slabBytes_) || slabBytes_ < 1024 || slabBytes_ > slabBytes) {
+    fatalInternalError(fmt::format("SlabPool {}: {} bytes per slab is not a power of two from 1024 to {}",
+                                   typeName, slabBytes_, slabBytes));
+  }
+  cellAlign_ = cellAlignFor(objectAlign);
+  cellBytes_ = cellBytesFor(objectSize, cellAlign_);
+  firstCell_ = roundUp(sizeof(Slab), cellAlign_);
+  // Cells are aligned within a slab that is aligned to its own size; an object
+  // that leaves no room for one cell, or asks for a stricter alignment, is
+  // allocated alone.
+  cellsPerSlab_ = firstCell_ + cellBytes_ <= slabBytes_ ? uint32_t((slabBytes_ - firstCell_) / cellBytes_) : 0;
   gPools = this;
 }
 
@@ -118,6 +146,12 @@ void SlabPool::deallocate(void* p) noexcept {
 }
 
 void* SlabPool::allocateLocked() {
+  if (objectsAlone()) {
+    void* p = ::operator new(cellBytes_, std::align_val_t(cellAlign_));
+    ++live_;
+    ++slabs_;
+    return p;
+  }
   if (!partial_) partialPush(newSlab());
   Slab* s = partial_;
   void* cell;
@@ -137,6 +171,12 @@ void* SlabPool::allocateLocked() {
 }
 
 void SlabPool::deallocateLocked(void* p) noexcept {
+  if (objectsAlone()) {
+    ::operator delete(p, std::align_val_t(cellAlign_));
+    --live_;
+    --slabs_;
+    return;
+  }
   auto* s = reinterpret_cast<Slab*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(slabBytes_ - 1));
   *static_cast<void**>(p) = s->free;
   s->free = p;

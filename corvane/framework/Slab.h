@@ -14,6 +14,10 @@
 // types made per port or per element; for other types the smallest that holds a
 // few objects, so a type of which an agent makes one object (a state machine, a
 // table) keeps little more than that object.
+//
+// An object too large (or too strictly aligned) for one cell of the pool's slab is
+// taken from the global allocator on its own, aligned as its type asks: the pool
+// still counts it, as a slab of one object of objectSize() bytes.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +34,13 @@ class CORVANE_API SlabPool {
   // Bytes of one slab (and its alignment) unless the pool is given another size.
   static constexpr size_t slabBytes = 16384;
   // The slab size for objects of `objectSize` made a few at a time: at least 1 KiB,
-  // four cells for objects up to 1 KiB, one for larger ones.
-  static size_t slabBytesFor(size_t objectSize) noexcept;
+  // four cells for objects up to 1 KiB, one for larger ones, at most slabBytes.
+  static size_t slabBytesFor(size_t objectSize, size_t objectAlign = alignof(void*)) noexcept;
 
-  // `bytesPerSlab`: a power of two, at most slabBytes, 0 for slabBytesFor(objectSize).
+  // `objectAlign`: a power of two. `bytesPerSlab`: a power of two from 1 KiB to
+  // slabBytes, or 0 for slabBytesFor(objectSize, objectAlign). A value outside
+  // these ends the process with a message: cells would be found from their
+  // addresses with the wrong mask.
   SlabPool(char const* typeName, size_t objectSize, size_t objectAlign, size_t bytesPerSlab = slabBytes) noexcept;
   ~SlabPool();
   SlabPool(SlabPool const&) = delete;
@@ -45,11 +52,13 @@ class CORVANE_API SlabPool {
 
   char const* typeName() const noexcept { return typeName_; }
   size_t objectSize() const noexcept { return cellBytes_; }
-  size_t objectsPerSlab() const noexcept { return cellsPerSlab_; }
+  // Whether objects come from the global allocator one by one (too large for a slab).
+  bool objectsAlone() const noexcept { return cellsPerSlab_ == 0; }
+  size_t objectsPerSlab() const noexcept { return objectsAlone() ? 1 : cellsPerSlab_; }
   uint64_t objectsLive() const noexcept { return live_; }
   uint64_t slabsHeld() const noexcept { return slabs_; }
-  size_t bytesPerSlab() const noexcept { return slabBytes_; }
-  uint64_t bytesHeld() const noexcept { return slabs_ * slabBytes_; }
+  size_t bytesPerSlab() const noexcept { return objectsAlone() ? cellBytes_ : slabBytes_; }
+  uint64_t bytesHeld() const noexcept { return slabs_ * bytesPerSlab(); }
 
   // Every pool of the process, most recently created first.
   static SlabPool const* first() noexcept;
@@ -67,8 +76,9 @@ class CORVANE_API SlabPool {
   char const* typeName_;
   size_t slabBytes_;
   size_t cellBytes_;
+  size_t cellAlign_;
   size_t firstCell_;  // offset of the first cell in a slab
-  uint32_t cellsPerSlab_;
+  uint32_t cellsPerSlab_;  // 0: objects alone
   Slab* partial_ = nullptr;  // slabs with at least one free cell
   uint64_t live_ = 0;
   uint64_t slabs_ = 0;

@@ -141,3 +141,122 @@ TEST(Slab, CountsTheSameUnderItsLock) {
   EXPECT_EQ(pool.slabsHeld(), 1u);
   threadSafeCountingIs(false);
 }
+
+namespace {
+// Agent types of every size the public macros allow: a few bytes, just under one
+// 16 KiB slab, at it and over it, and alignments stricter than a cell or a slab.
+// Each fills its bytes with a pattern of its own, checked before it goes.
+#define SLAB_TEST_TYPE(Type, Align, Bytes)                                        \
+  struct alignas(Align) Type : Entity {                                           \
+    CORVANE_NODE_TYPE(Type)                                                       \
+    explicit Type(unsigned char mark) { std::memset(bytes, mark, sizeof(bytes)); } \
+    bool intact(unsigned char mark) const {                                       \
+      return std::all_of(std::begin(bytes), std::end(bytes), [mark](unsigned char b) { return b == mark; }); \
+    }                                                                             \
+    unsigned char bytes[Bytes];                                                   \
+  };
+SLAB_TEST_TYPE(Tiny, alignof(Entity), 3)
+SLAB_TEST_TYPE(UnderSlab, alignof(Entity), SlabPool::slabBytes - 256)
+SLAB_TEST_TYPE(AtSlab, alignof(Entity), SlabPool::slabBytes)
+SLAB_TEST_TYPE(Large, alignof(Entity), 20000)
+SLAB_TEST_TYPE(PerPortLarge, alignof(Entity), 20000)
+SLAB_TEST_TYPE(CacheAligned, 64, 40)
+SLAB_TEST_TYPE(PageAligned, 4096, 100)
+SLAB_TEST_TYPE(BeyondSlabAligned, 2 * SlabPool::slabBytes, 8)
+#undef SLAB_TEST_TYPE
+}  // namespace
+CORVANE_NODE_TYPE_DEFINE(Tiny, "test::Tiny", Entity)
+CORVANE_NODE_TYPE_DEFINE(UnderSlab, "test::UnderSlab", Entity)
+CORVANE_NODE_TYPE_DEFINE(AtSlab, "test::AtSlab", Entity)
+CORVANE_NODE_TYPE_DEFINE(Large, "test::Large", Entity)
+CORVANE_NODE_TYPE_DEFINE_SLABS(PerPortLarge, "test::PerPortLarge", Entity, SlabPool::slabBytes)
+CORVANE_NODE_TYPE_DEFINE(CacheAligned, "test::CacheAligned", Entity)
+CORVANE_NODE_TYPE_DEFINE(PageAligned, "test::PageAligned", Entity)
+CORVANE_NODE_TYPE_DEFINE(BeyondSlabAligned, "test::BeyondSlabAligned", Entity)
+
+namespace {
+// Makes, checks and drops objects of one type; the pool and the type count the same.
+struct Kind {
+  virtual ~Kind() = default;
+  virtual Ptr<Entity> make(unsigned char mark) = 0;
+  virtual bool intact(Entity const& e, unsigned char mark) const = 0;
+  virtual TypeData const& type() const = 0;
+  virtual size_t align() const = 0;
+};
+template <class T>
+struct KindOf : Kind {
+  Ptr<Entity> make(unsigned char mark) override { return Ptr<Entity>(new T(mark)); }
+  bool intact(Entity const& e, unsigned char mark) const override { return static_cast<T const&>(e).intact(mark); }
+  TypeData const& type() const override { return T::typeDataStatic(); }
+  size_t align() const override { return alignof(T); }
+};
+}  // namespace
+
+// Objects of every size and alignment get memory of their own: made and dropped in
+// interleaved order, none overwrites another, and each type's pool counts exactly
+// its live objects (those too large for a slab alone, on the global allocator).
+TEST(Slab, EverySizeAndAlignmentGetsMemoryOfItsOwn) {
+  std::vector<std::unique_ptr<Kind>> kinds;
+  kinds.push_back(std::make_unique<KindOf<Tiny>>());
+  kinds.push_back(std::make_unique<KindOf<UnderSlab>>());
+  kinds.push_back(std::make_unique<KindOf<AtSlab>>());
+  kinds.push_back(std::make_unique<KindOf<Large>>());
+  kinds.push_back(std::make_unique<KindOf<PerPortLarge>>());
+  kinds.push_back(std::make_unique<KindOf<CacheAligned>>());
+  kinds.push_back(std::make_unique<KindOf<PageAligned>>());
+  kinds.push_back(std::make_unique<KindOf<BeyondSlabAligned>>());
+
+  struct Made {
+    Kind* kind;
+    Ptr<Entity> object;
+    unsigned char mark;
+  };
+  std::vector<Made> made;
+  auto checkAll = [&] {
+    for (auto const& m : made) ASSERT_TRUE(m.kind->intact(*m.object, m.mark)) << m.kind->type().name();
+    for (auto const& k : kinds) {
+      auto const live = size_t(std::count_if(made.begin(), made.end(), [&](Made const& m) { return m.kind == k.get(); }));
+      EXPECT_EQ(k->type().liveCount(), int32_t(live)) << k->type().name();
+      SlabPool const* pool = k->type().slabPool();
+      ASSERT_NE(pool, nullptr) << k->type().name();
+      EXPECT_EQ(pool->objectsLive(), live) << k->type().name();
+      EXPECT_LE(live, pool->slabsHeld() * pool->objectsPerSlab()) << k->type().name();
+    }
+  };
+  // Three rounds: seven of each kind made in turn, then every other object dropped.
+  unsigned char mark = 1;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 7; ++i) {
+      for (auto const& k : kinds) {
+        made.push_back({k.get(), k->make(mark), mark});
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(made.back().object.get()) % k->align(), 0u) << k->type().name();
+        mark = mark == 255 ? 1 : mark + 1;
+      }
+    }
+    checkAll();
+    for (size_t i = made.size(); i-- > 0;) {
+      if (i % 2 == 0) made.erase(made.begin() + ptrdiff_t(i));
+    }
+    checkAll();
+  }
+  made.clear();
+  checkAll();
+
+  // A type too large for its slab is counted as slabs of one object.
+  SlabPool const* large = Large::typeDataStatic().slabPool();
+  EXPECT_TRUE(large->objectsAlone());
+  EXPECT_EQ(large->bytesPerSlab(), sizeof(Large));
+  EXPECT_FALSE(UnderSlab::typeDataStatic().slabPool()->objectsAlone());
+  EXPECT_TRUE(AtSlab::typeDataStatic().slabPool()->objectsAlone());
+  EXPECT_TRUE(BeyondSlabAligned::typeDataStatic().slabPool()->objectsAlone());
+  EXPECT_FALSE(PageAligned::typeDataStatic().slabPool()->objectsAlone());
+  EXPECT_EQ(large->bytesHeld(), 0u);
+}
+
+// A slab size or an alignment that is not a power of two would find cells from
+// their addresses with the wrong mask: the pool refuses it at once.
+TEST(SlabDeathTest, RefusesASlabSizeItCannotMask) {
+  EXPECT_DEATH(SlabPool("Odd", 16, 8, 3000), "SlabPool Odd: 3000 bytes per slab is not a power of two from 1024 to 16384");
+  EXPECT_DEATH(SlabPool("Huge", 16, 8, 2 * SlabPool::slabBytes), "SlabPool Huge: 32768 bytes per slab");
+  EXPECT_DEATH(SlabPool("Crooked", 16, 12), "SlabPool Crooked: alignment 12 is not a power of two");
+}
