@@ -112,6 +112,7 @@ template <uint8_t Number, Name Handler, auto Stream = nullptr, auto Entry = null
   requires StreamMember<Stream> &&
            (std::is_null_pointer_v<decltype(Entry)> || std::is_member_function_pointer_v<decltype(Entry)>)
 struct Feed {
+  static_assert(Number < 10, "Feed: the scan number is the N of doInputScanN, 0 to 9");
   static constexpr uint8_t number = Number;
   static constexpr char const* handlerName = Handler.text;
   static constexpr auto stream = Stream;

@@ -28,9 +28,17 @@ constexpr char const* scanFnNames[] = {"doInputScan0", "doInputScan1", "doInputS
 char const* InputSm::scanFnName(uint8_t number) noexcept { return scanFnNames[number]; }
 
 void InputSm::scanDeclare(uint8_t number, int32_t flag, char const* handlerName) {
+  if (number >= std::size(scanFnNames)) throw InternalError(fmt::format("scan number {} out of range", number));
+  if (scanCount_ >= std::size(scans_)) {
+    fatalInternalError(fmt::format("{}: a third scan declared, an input SM has at most {}", className_,
+                                   std::size(scans_)));
+  }
+  if (flag < -1 || flag >= int32_t(root_.streams_.size())) {
+    fatalInternalError(fmt::format("{}: scan {} feeds stream {}, the machine declared {}", className_,
+                                   scanFnNames[number], flag, root_.streams_.size()));
+  }
   Scan& s = scans_[scanCount_];
   s.flag = flag;
-  if (number >= std::size(scanFnNames)) throw InternalError(fmt::format("scan number {} out of range", number));
   s.number = number;
   s.handlerFn = handlerName;
   ++scanCount_;

@@ -53,8 +53,14 @@ class CORVANE_API InputSm : public Node, public Subscriber {
   void hasNotificationActiveIs(bool active);
   // Whether the scan has finished its current pass.
   bool inputScanComplete(uint32_t scan) const noexcept;
-  uint8_t inputScanState(uint32_t scan) const noexcept { return scans_[scan].state; }
-  Task* task(uint32_t scan) const noexcept { return scans_[scan].task ? scans_[scan].task->task.get() : nullptr; }
+  uint8_t inputScanState(uint32_t scan) const noexcept {
+    CORVANE_ASSERT(scan < scanCount_, "InputSm: a scan past those declared read");
+    return scans_[scan].state;
+  }
+  Task* task(uint32_t scan) const noexcept {
+    CORVANE_ASSERT(scan < scanCount_, "InputSm: a scan past those declared read");
+    return scans_[scan].task ? scans_[scan].task->task.get() : nullptr;
+  }
 
   // For the followers of an input SM: the name of scan function N, and the task
   // their scans yield to (the SM's first scan's).
@@ -267,6 +273,8 @@ class ValueCollInput final : public InputSm {
   using Key = typename Coll::key_type;
   using Root = typename Desc::Root;
 
+  static_assert(Desc::scanCount >= 1 && Desc::scanCount <= 2, "an input feeds one or two scans");
+
   ValueCollInput(Ptr<Entity const> en, Root& root)
       : InputSm(root, Desc::className), en_(std::move(en)) {
     for (uint32_t i = 0; i < Desc::scanCount; ++i) {
@@ -284,6 +292,7 @@ class ValueCollInput final : public InputSm {
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || nodeFlag(flagZombie)) return;
+    CORVANE_ASSERT(key, "InputSm: a collection's change announced without its key");
     ReactorScope scope(*this);
     for (uint32_t i = 0; i < Desc::scanCount; ++i) handle(i, *static_cast<Key const*>(key));
   }
@@ -478,6 +487,7 @@ class ElementFollower final : public Follower {
     Scope scope(*this);
     parent().eventCount();
     if constexpr (collection) {
+      CORVANE_ASSERT(key, "InputSm: a collection's change announced without its key");
       handle(*static_cast<typename Desc::Coll::key_type const*>(key));
     } else {
       handle();
@@ -606,6 +616,7 @@ class EntityCollInput final : public InputSm {
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != Desc::attrId || nodeFlag(flagZombie)) return;
+    CORVANE_ASSERT(key, "InputSm: a collection's change announced without its key");
     ReactorScope scope(*this);
     handle(*static_cast<Key const*>(key));
   }

@@ -72,11 +72,17 @@ bool RootSm::idle() const noexcept {
   return outputState_ && outputState_->ready() && (synchronous_ || (scanState_ && scanState_->idle()));
 }
 
+void RootSm::declarationCheck(char const* what) const {
+  if (scanState_) fatalInternalError(fmt::format("{}: {} after handleInitialized", sourceName_, what));
+}
+
 void RootSm::argsDeclare(std::initializer_list<Arg> args) {
+  declarationCheck("argsDeclare");
   for (Arg const& a : args) args_.emplace_back(a.accessor, a.present);
 }
 
 void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
+  declarationCheck("streamsDeclare");
   for (Stream const& s : streams) {
     s.flag = uint32_t(streams_.size());
     streams_.push_back(s.name);
@@ -86,10 +92,11 @@ void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
 void RootSm::declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
                      std::initializer_list<OutputBase*> outputs, uint32_t inputSlots,
                      std::initializer_list<char const*> pipelines) {
-  uint32_t i = 0;
-  for (char const* name : pipelines) {
-    if (i < maxPipelines) pipelines_[i++].name = name;
+  if (pipelines.size() > maxPipelines) {
+    fatalInternalError(fmt::format("{}: {} pipelines declared, at most {}", sourceName_, pipelines.size(), maxPipelines));
   }
+  uint32_t i = 0;
+  for (char const* name : pipelines) pipelines_[i++].name = name;
   argsDeclare(args);
   streamsDeclare(streams);
   for (OutputBase* o : outputs) outputDeclare(*o);
@@ -97,15 +104,25 @@ void RootSm::declare(std::initializer_list<Arg> args, std::initializer_list<Stre
 }
 
 void RootSm::outputDeclare(OutputBase& output) {
+  declarationCheck("outputDeclare");
+  if (std::find(outputs_.begin(), outputs_.end(), &output) != outputs_.end()) {
+    fatalInternalError(fmt::format("{}: an output declared twice", sourceName_));
+  }
   output.readyIndex_ = uint32_t(outputs_.size());
   outputs_.push_back(&output);
 }
 
 Ptr<InputSm> RootSm::inputSm(uint32_t slot) const { return slot < inputSms_.size() ? inputSms_[slot] : nullptr; }
 
-void RootSm::inputSmSlotsIs(uint32_t count) { inputSms_.resize(count); }
+void RootSm::inputSmSlotsIs(uint32_t count) {
+  declarationCheck("inputSmSlotsIs");
+  inputSms_.resize(count);
+}
 
 void RootSm::inputSmIs(uint32_t slot, Ptr<InputSm> sm) {
+  if (slot >= inputSms_.size()) {
+    fatalInternalError(fmt::format("{}: input SM slot {} of {} declared", sourceName_, slot, inputSms_.size()));
+  }
   inputSms_[slot] = std::move(sm);
   if (nodeFlag(flagNotificationActive) && inputSms_[slot]) inputSms_[slot]->hasNotificationActiveIs(true);
 }
@@ -142,7 +159,7 @@ void RootSm::outputsInputReady() {
 }
 
 void RootSm::handleInitialScanDone() {
-  if (initialScanDone_) return;
+  if (initialScanDone_ || !scanState_) return;
   char const* fn = "handleInitialScanDone";
   for (uint32_t i = 0; i < scanState_->scanCount(); ++i) {
     if (!scanState_->scan(i)) {
@@ -196,6 +213,9 @@ void RootSm::hasNotificationActiveIs(bool active) {
 void RootSm::doDeleteAll() {
   NodeHold hold(*this);
   trace(9, "doDeleteAll", sourceName_, "");
+  // The inputs stopped following their entities at the first call: a second one
+  // would find every version moved on and take it for a missed notification.
+  if (retracted_) return;
   struct Scope {
     bool& flag;
     ~Scope() { flag = false; }

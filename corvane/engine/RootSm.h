@@ -79,7 +79,10 @@ class CORVANE_API RootSm : public Entity {
   // Top-level input SM in attribute slot `slot` (null before creation or after teardown).
   Ptr<InputSm> inputSm(uint32_t slot) const;
   uint32_t inputSmCount() const noexcept { return uint32_t(inputSms_.size()); }
-  OutputBase& output(uint32_t i) const noexcept { return *outputs_[i]; }
+  OutputBase& output(uint32_t i) const noexcept {
+    CORVANE_ASSERT(i < outputs_.size(), "RootSm: output(i) past the outputs declared");
+    return *outputs_[i];
+  }
   uint32_t outputCount() const noexcept { return uint32_t(outputs_.size()); }
 
   // Scheduler the SM's tasks run on (null in synchronous mode before initialization).
@@ -101,7 +104,11 @@ class CORVANE_API RootSm : public Entity {
   // Counts one run of pipeline entry point number `pipeline` (the pipeline's trace
   // context does; declare() names them).
   static constexpr uint32_t maxPipelines = 4;
-  void pipelineRun(uint32_t pipeline) const noexcept { ++pipelines_[pipeline].runs; }
+  void pipelineRun(uint32_t pipeline) const noexcept {
+    CORVANE_ASSERT(pipeline < maxPipelines && pipelines_[pipeline].name,
+                   "RootSm: a pipeline runs under a number declare() did not name");
+    ++pipelines_[pipeline].runs;
+  }
 
  protected:
   RootSm(char const* sourceName, SmControl const& control);
@@ -159,6 +166,8 @@ class CORVANE_API RootSm : public Entity {
 
   void outputsInputReady();
   void teardown() noexcept;
+  // Ends the process when a declaration comes after handleInitialized().
+  void declarationCheck(char const* what) const;
   // Lifecycle phase times for statistics().
   enum PhaseMark : uint8_t { markFirstPass, markInitialScan, markReconciled, markReady, markCount };
   void phaseMark(PhaseMark m) noexcept;

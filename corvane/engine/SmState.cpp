@@ -1,5 +1,8 @@
 #include "corvane/engine/SmState.h"
 
+#include <fmt/format.h>
+
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/Reflection.h"
 #include "corvane/framework/TypeRegistry.h"
 
@@ -12,6 +15,7 @@ InputSmScanState::InputSmScanState(std::vector<char const*> scanNames)
 InputSmScanState::~InputSmScanState() = default;
 
 void InputSmScanState::scanIs(uint32_t i, bool value) {
+  if (i >= flags_.size()) fatalInternalError(fmt::format("InputSmScanState: scan {} of {} set", i, flags_.size()));
   if ((flags_[i] != 0) == value) return;
   flags_[i] = value;
   done_ += value ? 1 : size_t(-1);
@@ -37,6 +41,7 @@ bool OutputState::computeReady() const noexcept {
 }
 
 void OutputState::outputReadyIs(uint32_t i, bool value) {
+  if (i >= flags_.size()) fatalInternalError(fmt::format("OutputState: output {} of {} set", i, flags_.size()));
   if ((flags_[i] != 0) == value) return;
   flags_[i] = value;
   bool r = computeReady();

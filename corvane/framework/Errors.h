@@ -39,3 +39,20 @@ class CORVANE_API InternalError : public std::logic_error {
 [[noreturn]] CORVANE_API void fatalInternalError(std::string const& message) noexcept;
 
 }  // namespace Corvane
+
+// A caller's precondition whose test would sit on a hot path (an iterator at end(),
+// an index within its array): checked where NDEBUG is not defined or
+// CORVANE_ASSERTIONS is, as a fatal internal error with `message`. Preconditions
+// checked once per declaration or construction are always checked.
+#if !defined(NDEBUG) || defined(CORVANE_ASSERTIONS)
+#define CORVANE_ASSERTIONS_ON 1
+#define CORVANE_ASSERT(cond, message) \
+  (__builtin_expect(bool(cond), 1) ? static_cast<void>(0) : ::Corvane::fatalInternalError(message))
+#else
+#define CORVANE_ASSERTIONS_ON 0
+#define CORVANE_ASSERT(cond, message) static_cast<void>(sizeof(bool(cond)))
+#endif
+
+namespace Corvane {
+
+}  // namespace Corvane

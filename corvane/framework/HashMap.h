@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "corvane/framework/Export.h"
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/Hash.h"
 
 namespace Corvane {
@@ -100,6 +101,7 @@ class HashTable {
     Iter(Iter<C2> const& o) : t_(o.t_), b_(o.b_), s_(o.s_) {}
 
     reference operator*() const {
+      CORVANE_ASSERT(s_, "HashMap: an iterator at end() dereferenced");
       if constexpr (IsSet) {
         return s_->e.first;
       } else {
@@ -108,6 +110,7 @@ class HashTable {
     }
     pointer operator->() const { return &**this; }
     Iter& operator++() {
+      CORVANE_ASSERT(s_, "HashMap: an iterator at end() advanced");
       s_ = s_->next;
       if (!s_) t_->firstFrom(b_ + 1, b_, s_);
       return *this;
@@ -120,7 +123,10 @@ class HashTable {
     friend bool operator==(Iter const& a, Iter const& b) { return a.s_ == b.s_; }
 
     Entry* entry() const { return s_ ? &s_->e : nullptr; }
-    uint64_t hash() const { return s_->hash; }
+    uint64_t hash() const {
+      CORVANE_ASSERT(s_, "HashMap: the hash of an iterator at end() read");
+      return s_->hash;
+    }
 
    private:
     friend class HashTable;
@@ -480,7 +486,8 @@ class HashTable {
       chunkLink(raw, reinterpret_cast<Slot*>(raw + firstSlotOffset), 1);
       return;
     }
-    while (migrating_) migrateSome();  // not reached: a migration ends before the table doubles
+    // insert() grows the table only when no migration is under way.
+    if (migrating_) fatalInternalError("HashMap: the table doubles before its last migration ended");
     uint32_t const nb = nBuckets_ * 2;
     if (nBuckets_ < incrementalFrom) {
       // A small table splits every bucket at once. Clearing the new array first

@@ -87,6 +87,10 @@ CORVANE_API SlabPool* nodePoolMake(TypeData& type, size_t objectSize, size_t obj
 
 template <class T, size_t SlabBytes>
 SlabPool& nodePool() {
+  static_assert(SlabBytes == 0 || (SlabBytes >= 1024 && SlabBytes <= SlabPool::slabBytes &&
+                                   (SlabBytes & (SlabBytes - 1)) == 0),
+                "CORVANE_NODE_TYPE_DEFINE_SLABS: the slab size is 0 or a power of two from 1024 to "
+                "SlabPool::slabBytes");
   static SlabPool* pool = nodePoolMake(T::typeDataStatic(), sizeof(T), alignof(T), SlabBytes);
   return *pool;
 }

@@ -23,7 +23,7 @@ class OrderedMap {
    public:
     Cursor() = default;
     Cursor(OrderedMap* m, iterator it) : m_(m) { load(it); }
-    bool done() const { return it_ == m_->map_.end(); }
+    bool done() const { return !m_ || it_ == m_->map_.end(); }
     K const& key() const { return key_; }
     std::pair<K const, V>* entry() {
       if (done() || stale_) return nullptr;

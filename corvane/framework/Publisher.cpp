@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/internal/SpanScope.h"
 
 namespace Corvane {
@@ -26,6 +27,9 @@ void dispatchSpanned(Subscriber& s, uint32_t attrId, void const* key, void const
 }  // namespace
 
 Publisher::~Publisher() {
+  // The delivery loop still reads the subscriber list: its owner must be held
+  // until the delivery returns (Entity::publishChange does that).
+  if (depth_ != 0) fatalInternalError("Publisher: destroyed while it delivers a change");
   if (heap_) delete[] slots_.many;
 }
 

@@ -128,7 +128,7 @@ class CORVANE_API Entity : public Node {
   template <class C, class K, class V>
   bool collDel(C& c, uint32_t attrId, K const& k, V* removed) {
     if (!c.erase(k, removed)) return false;
-    publishChange(attrId, &k, previousOf(*removed));
+    publishChange(attrId, &k, removed ? previousOf(*removed) : nullptr);
     return true;
   }
   template <class C, class K>

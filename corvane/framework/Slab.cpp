@@ -39,6 +39,9 @@ struct SlabPool::Slab {
   uint32_t live = 0;
   uint32_t fresh = 0;
   bool inPartial = false;
+#if CORVANE_ASSERTIONS_ON
+  SlabPool const* owner = nullptr;  // a cell freed into another pool is caught
+#endif
 };
 
 namespace {
@@ -105,6 +108,9 @@ SlabPool const* SlabPool::first() noexcept { return gPools; }
 SlabPool::Slab* SlabPool::newSlab() {
   void* raw = ::operator new(slabBytes_, std::align_val_t(slabBytes_));
   Slab* s = ::new (raw) Slab();
+#if CORVANE_ASSERTIONS_ON
+  s->owner = this;
+#endif
   CORVANE_POISON(static_cast<unsigned char*>(raw) + firstCell_, slabBytes_ - firstCell_);
   ++slabs_;
   return s;
@@ -178,6 +184,9 @@ void SlabPool::deallocateLocked(void* p) noexcept {
     return;
   }
   auto* s = reinterpret_cast<Slab*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(slabBytes_ - 1));
+#if CORVANE_ASSERTIONS_ON
+  CORVANE_ASSERT(s->owner == this, "SlabPool: a cell freed into a pool it does not come from");
+#endif
   *static_cast<void**>(p) = s->free;
   s->free = p;
   CORVANE_POISON(p, cellBytes_);

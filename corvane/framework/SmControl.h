@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/Task.h"
 #include "corvane/framework/Trace.h"
 
@@ -29,7 +30,8 @@ class CORVANE_API SmControl {
   TaskPriority taskPriority() const noexcept { return priority_; }
   void taskPriorityIs(TaskPriority p) noexcept { priority_ = p; }
   uint8_t synchronous() const noexcept { return synchronous_; }
-  void synchronousIs(uint8_t mode) noexcept { synchronous_ = mode; }
+  // Throws RangeError for a value that is none of the three above.
+  void synchronousIs(uint8_t mode);
 
  private:
   Ptr<TaskScheduler> scheduler_;
@@ -38,5 +40,13 @@ class CORVANE_API SmControl {
   TaskPriority priority_ = 0;
   uint8_t synchronous_ = synchronousDefault;
 };
+
+inline void SmControl::synchronousIs(uint8_t mode) {
+  if (mode > synchronousOff) {
+    throw RangeError("SmControl: synchronous mode " + std::to_string(mode) +
+                     " is none of 0 (default), 1 (synchronous) and 2 (asynchronous)");
+  }
+  synchronous_ = mode;
+}
 
 }  // namespace Corvane

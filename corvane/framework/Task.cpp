@@ -1,6 +1,7 @@
 #include "corvane/framework/Task.h"
 
 #include "corvane/framework/Reflection.h"
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/internal/SpanScope.h"
 #include "corvane/framework/TypeRegistry.h"
 
@@ -49,6 +50,7 @@ Ptr<TaskScheduler> TaskScheduler::TaskSchedulerIs() { return Ptr<TaskScheduler>(
 TaskScheduler::TaskScheduler() : sliceStart_(std::chrono::steady_clock::now()) {}
 TaskScheduler::~TaskScheduler() {
   // Tasks hold a reference to their scheduler, so none can be queued here now.
+  if (ready_ != 0) fatalInternalError("TaskScheduler: destroyed with a task still queued");
 }
 
 void TaskScheduler::enqueue(Task* t) noexcept {
@@ -91,8 +93,8 @@ Task* TaskScheduler::popHighest() noexcept {
 bool TaskScheduler::runOne() {
   Task* t = popHighest();
   if (!t) return false;
-  Ptr<Task> keep(t);  // subscribers may drop the last other reference while it runs
-  Ptr<TaskScheduler> self(this);
+  NodeHold keep(*t);  // subscribers may drop the last other reference while it runs
+  NodeHold self(*this);
   Task* outer = current_;
   current_ = t;
   questions_ = 0;

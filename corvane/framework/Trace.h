@@ -71,7 +71,10 @@ class CORVANE_API DebugHandler : public Node {
   std::string const& name() const noexcept { return name_; }
   uint16_t levelMask() const noexcept { return mask_; }
   void levelMaskIs(uint16_t mask) noexcept { mask_ = mask; }
-  bool enabled(int level) const noexcept { return traceCompiledIn && ((mask_ >> level) & 1u); }
+  // Levels outside 0 to 15 are never enabled (a constant level costs nothing more).
+  bool enabled(int level) const noexcept {
+    return traceCompiledIn && unsigned(level) < 16u && ((mask_ >> level) & 1u);
+  }
 
   // Formats and emits when `level` is enabled; does nothing (and formats nothing) otherwise.
   template <class... A>

@@ -56,6 +56,41 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
   tcamSm->veltStatusSm0()->hasNotificationActiveIs(true);
 }
 
+namespace {
+// A machine with nothing to follow, to break the rules of declaration with.
+class BareSm : public RootSm {
+ public:
+  explicit BareSm(uint32_t slots) : RootSm("BareSm", control(SmControl::synchronousOn)) {
+    declare({}, {}, {}, slots, {"one"});
+  }
+  using RootSm::declare;
+  using RootSm::handleInitialized;
+  using RootSm::inputSmIs;
+
+ private:
+  void createInputSms() override {}
+};
+}  // namespace
+
+// A machine's declarations are checked where a mistake would write past what was
+// declared: too many pipelines, a slot past those declared, a declaration after
+// start-up. A pipeline run under a number never named is caught where assertions are on.
+TEST(EngineDeathTest, DeclarationsOutsideTheirBoundsAreFatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(BareSm(0).declare({}, {}, {}, 0, {"a", "b", "c", "d", "e"}), "^BareSm: 5 pipelines declared, at most 4\n$");
+  EXPECT_DEATH(BareSm(1).inputSmIs(1, nullptr), "^BareSm: input SM slot 1 of 1 declared\n$");
+  EXPECT_DEATH(
+      {
+        BareSm sm(0);
+        sm.handleInitialized();
+        sm.declare({}, {}, {}, 0);
+      },
+      "^BareSm: argsDeclare after handleInitialized\n$");
+  if (CORVANE_ASSERTIONS_ON) {
+    EXPECT_DEATH(BareSm(0).pipelineRun(1), "a pipeline runs under a number declare.. did not name");
+  }
+}
+
 // An input machine told to stop listening leaves its entity's subscribers, and
 // joins them again when told to listen.
 TEST(Engine, AnInputThatStopsListeningLeavesItsEntity) {
@@ -190,7 +225,8 @@ TEST(Engine, TeardownFreesEverything) {
 
 // After doDeleteAll every SM of the wiring says it follows nothing: not ready, phase
 // retracted, and later input changes leave its outputs alone. A second call changes
-// nothing; a machine made anew over the same entities follows them again.
+// nothing, even after its inputs changed; a machine made anew over the same
+// entities follows them again.
 TEST(Engine, DeleteAllLeavesEverySmRetractedUntilItIsMadeAgain) {
   ExampleWiring::Options o;
   o.synchronous = true;
@@ -206,6 +242,14 @@ TEST(Engine, DeleteAllLeavesEverySmRetractedUntilItIsMadeAgain) {
     EXPECT_FALSE(sm->ready()) << sm->sourceName();
     EXPECT_TRUE(sm->retracted());
     EXPECT_EQ(sm->phase(), SmPhase::retracted);
+    w.veltStatus->intfIdToSystemTcamIdIs(IntfId::ethernet(9), SystemTcamId(9));
+    w.veltStatus->intfIdToSystemTcamIdDel(IntfId::ethernet(9));
+    w.intfIdToPortMap->intfIdToPortMapIs(IntfId::ethernet(9), PortMap(Hardware::Velt::FapId(1), Hardware::Velt::FapPortId(9), Hardware::Velt::LocalCoreId(0)));
+    w.intfIdToPortMap->intfIdToPortMapDel(IntfId::ethernet(9));
+    w.lagConfig->phyIntfIs(IntfId::ethernet(9));
+    w.lagConfig->phyIntfDel(IntfId::ethernet(9));
+    w.veltLagStatus->lagHwConfigIs(IntfId("Port-Channel9"));
+    w.veltLagStatus->lagHwConfigDel(IntfId("Port-Channel9"));
     sm->doDeleteAll();
     EXPECT_EQ(sm->phase(), SmPhase::retracted);
   }

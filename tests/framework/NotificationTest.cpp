@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -221,4 +222,42 @@ TEST(Notification, PreviousPayloadComesWithReplaceAndDelete) {
   port->lagIs(nullptr);
   EXPECT_EQ(lagPrevious.previous, (std::vector<IntfId>{IntfId(), IntfId::portChannel(1), IntfId::portChannel(2)}));
   port->subscriberRemove(&lagPrevious);
+}
+
+// Misuse that would read freed memory or write past an array stops the process with
+// a message: a bare publisher destroyed by its own subscriber while it delivers; an
+// iterator at end() dereferenced, or a cell freed into another pool, where
+// assertions are on. Settings outside their range are refused or never match.
+TEST(FrameworkDeathTest, MisuseStopsWithAMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Destroyer : Subscriber {
+    std::unique_ptr<Publisher> pub;
+    void dispatch(uint32_t, void const*) override { pub.reset(); }
+  };
+  EXPECT_DEATH(
+      {
+        Destroyer d;
+        d.pub = std::make_unique<Publisher>();
+        d.pub->subscriberAdd(&d);
+        d.pub->publishChange(0, nullptr);
+      },
+      "^Publisher: destroyed while it delivers a change\n$");
+  if (CORVANE_ASSERTIONS_ON) {
+    HashMap<uint32_t, uint32_t> m;
+    m.insert(1, 2);
+    EXPECT_DEATH(*m.end(), "HashMap: an iterator at end\\(\\) dereferenced");
+    SlabPool a("A", 16, 8), b("B", 16, 8);
+    void* cell = a.allocate();
+    EXPECT_DEATH(b.deallocate(cell), "SlabPool: a cell freed into a pool it does not come from");
+    a.deallocate(cell);
+  }
+
+  SmControl c;
+  EXPECT_THROW(c.synchronousIs(3), RangeError);
+  EXPECT_EQ(c.synchronous(), SmControl::synchronousDefault);
+  Ptr<DebugHandler> h = getDebugHandler("FrameworkDeathTest", true);
+  h->levelMaskIs(0xffff);
+  EXPECT_TRUE(h->enabled(15));
+  EXPECT_FALSE(h->enabled(16));
+  EXPECT_FALSE(h->enabled(-1));
 }
