@@ -107,6 +107,18 @@ void referenceMismatch(std::string const& attr, std::string const& wanted, Node 
   throw ReflectionError(fmt::format("attribute {} takes a {}, not a {}", attr, wanted, given.typeData().name()));
 }
 
+std::string attributeText(TypeDescription::AttributeTexts const& texts, TypeData const& type,
+                          std::string const& attr) {
+  std::optional<std::string> t = texts(attr);
+  if (!t) throw ReflectionError(fmt::format("building a {} needs attribute '{}'", type.name(), attr));
+  return std::move(*t);
+}
+
+void constructorGetterUnknown(char const* typeName) {
+  fatalInternalError(fmt::format("Describe<{}>::constructor: a getter that no value<>() of the type describes",
+                                 typeName));
+}
+
 }  // namespace detail
 
 namespace {
@@ -115,6 +127,16 @@ std::string qualified(TypeData const& t, std::string_view attr) { return fmt::fo
 
 AttributeDesc const& attributeOfKind(Node const& node, std::string_view attr) {
   return Reflect::attribute(node.typeData(), attr);
+}
+
+// A collection's entry operation, or the error saying which one it lacks.
+template <class F>
+F const& entryOperation(Node const& node, std::string_view attr, F AttributeDesc::*op, char const* what) {
+  AttributeDesc const& a = attributeOfKind(node, attr);
+  if (!a.entries) throw ReflectionError(fmt::format("{} is not a collection", qualified(node.typeData(), attr)));
+  F const& f = a.*op;
+  if (!f) throw ReflectionError(fmt::format("collection {} has no {} by key", qualified(node.typeData(), attr), what));
+  return f;
 }
 
 nlohmann::ordered_json jsonOf(Node const& node) {
@@ -183,6 +205,16 @@ std::vector<AttributeDesc const*> Reflect::attributes(TypeData const& type) {
   return out;
 }
 
+AttributeDesc const* Reflect::attributeById(TypeData const& type, uint32_t id) {
+  if (id == 0) return nullptr;
+  for (TypeData const* t = &type; t; t = t->parent()) {
+    for (AttributeDesc const& a : TypeRegistry::description(*t).attributes) {
+      if (a.id == id) return &a;
+    }
+  }
+  return nullptr;
+}
+
 std::string Reflect::read(Node const& node, std::string_view attr) {
   AttributeDesc const& a = attributeOfKind(node, attr);
   if (a.text) return a.text(node);
@@ -219,6 +251,28 @@ void Reflect::referenceWrite(Node& node, std::string_view attr, Ptr<Node> const&
     throw ReflectionError(fmt::format("attribute {} is not a settable reference", qualified(node.typeData(), attr)));
   }
   a.referenceWrite(node, referent);
+}
+
+void Reflect::write(Node& node, std::string_view attr, std::string_view key, std::string_view text) {
+  entryOperation(node, attr, &AttributeDesc::entryWrite, "text write")(node, key, text);
+}
+
+void Reflect::referenceWrite(Node& node, std::string_view attr, std::string_view key, Ptr<Node> const& referent) {
+  entryOperation(node, attr, &AttributeDesc::entryReferenceWrite, "reference write")(node, key, referent);
+}
+
+Ptr<Node> Reflect::childIs(Node& node, std::string_view attr, std::string_view key) {
+  return entryOperation(node, attr, &AttributeDesc::childIs, "child creation")(node, key);
+}
+
+bool Reflect::entryDel(Node& node, std::string_view attr, std::string_view key) {
+  return entryOperation(node, attr, &AttributeDesc::entryDel, "delete")(node, key);
+}
+
+Ptr<Node> Reflect::createFrom(TypeData const& type, TypeDescription::AttributeTexts const& texts) {
+  TypeDescription const& d = description(type);
+  if (!d.createFrom) throw ReflectionError(fmt::format("type {} is not built from attributes", type.name()));
+  return d.createFrom(texts);
 }
 
 void Reflect::run(Node& node, std::string_view action) {

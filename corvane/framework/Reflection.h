@@ -143,10 +143,27 @@ struct AttributeDesc {
       entries;
   // One entry's value text by key text; nullopt when absent.
   std::function<std::optional<std::string>(Node const&, std::string_view)> entry;
+  // A collection of entities (children, payloads): the element by key text; null
+  // when absent.
+  std::function<Node const*(Node const&, std::string_view keyText)> element;
   // Bytes the collection holds outside the entity object.
   std::function<size_t(Node const&)> bytes;
   // Every key in the collection's order, as the address the entity publishes.
   std::function<void(Node const&, std::function<void(void const*, Node const*)> const&)> keys;
+  // A collection key's text, given the address a notification carries
+  // (Subscriber::dispatch's `key`): how a store names the entry that changed.
+  std::function<std::string(void const* key)> keyText;
+  // Collection writes by key text, through the entity's own setters (so they announce
+  // exactly as typed calls do); each is null where the collection has no such setter.
+  // A map of values: Set(k, v); a set: Set(k), the value text ignored.
+  std::function<void(Node&, std::string_view keyText, std::string_view valueText)> entryWrite;
+  // Del(k); true when an entry went.
+  std::function<bool(Node&, std::string_view keyText)> entryDel;
+  // An instantiating collection's child under k, created when absent.
+  std::function<Ptr<Node>(Node&, std::string_view keyText)> childIs;
+  // A map of counted references: Set(k, referent), the referent checked against the
+  // element type; null does what the setter does with null (a delete, for payloads).
+  std::function<void(Node&, std::string_view keyText, Ptr<Node> const&)> entryReferenceWrite;
   // Writes from text; null when read-only.
   std::function<void(Node&, std::string_view)> write;
   // Sets a reference attribute; null when it cannot be set.
@@ -178,6 +195,10 @@ struct TypeDescription {
   // Entities a directory can create: by name (named entities) or with no argument.
   std::function<Ptr<Node>(std::string const&)> createNamed;
   std::function<Ptr<Node>()> create;
+  // Objects built from their attributes' texts (payloads a store reads back): the
+  // argument answers an attribute's text by name, nullopt when it has none.
+  using AttributeTexts = std::function<std::optional<std::string>(std::string_view attrName)>;
+  std::function<Ptr<Node>(AttributeTexts const&)> createFrom;
 };
 
 namespace detail {
@@ -236,6 +257,11 @@ std::string typeNameOf() {
 }
 CORVANE_API std::string referentText(Node const* n);
 [[noreturn]] CORVANE_API void referenceMismatch(std::string const& attr, std::string const& wanted, Node const& given);
+// The text of attribute `attr` for building a `type`; ReflectionError when absent.
+CORVANE_API std::string attributeText(TypeDescription::AttributeTexts const& texts, TypeData const& type,
+                                      std::string const& attr);
+// Describe<T>::constructor named a getter no value<>() of T described.
+[[noreturn]] CORVANE_API void constructorGetterUnknown(char const* typeName);
 template <class V>
 std::string valueText(V const& v) {
   if constexpr (PtrLike<V>) {
@@ -276,6 +302,18 @@ constexpr auto attribute(R (E::*get)() const) noexcept {
   return get;
 }
 
+// The one of several overloads of a setter that takes exactly these parameters, for a
+// registration: setter<IntfId>(&Lag::Config::phyIntfIs) is the creating form.
+template <class... A>
+struct SetterOf {
+  template <class E, class R>
+  constexpr auto operator()(R (E::*set)(A...)) const noexcept {
+    return set;
+  }
+};
+template <class... A>
+inline constexpr SetterOf<A...> setter{};
+
 // Builds a type's description:
 //   Describe<LagInfoReady>(TypeKind::entity).named().value<&LagInfoReady::ready, &LagInfoReady::readyIs>(
 //       "ready", LagInfoReady::attrReady).done()
@@ -288,6 +326,7 @@ class Describe {
   Describe& value(char const* name, uint32_t id = 0) {
     using V = typename detail::AccessorOf<decltype(Get)>::Result;
     AttributeDesc& a = add(name, detail::PtrLike<V> ? AttrKind::reference : AttrKind::value, id);
+    getters_.emplace_back(&getterTag<Get>, name);
     a.typeName = detail::typeNameOf<V>();
     a.text = [](Node const& n) { return detail::valueText(std::invoke(Get, self(n))); };
     if constexpr (detail::PtrLike<V>) {
@@ -353,6 +392,7 @@ class Describe {
       }
       for (auto const& [k, child] : snapshot) fn(&k, child.get());
     };
+    a.keyText = [](void const* key) { return reflectText(*static_cast<K const*>(key)); };
     if constexpr (ReflectParsable<K>) {
       a.entry = [n = std::string(name)](Node const& e, std::string_view keyText) -> std::optional<std::string> {
         K const k = reflectParse<K>(n, keyText);
@@ -370,6 +410,79 @@ class Describe {
           if (!c.contains(k)) return std::nullopt;
           return std::string();
         }
+      };
+      if constexpr (detail::MapColl<C>) {
+        if constexpr (detail::PtrLike<typename C::mapped_type>) {
+          a.element = [n = std::string(name)](Node const& e, std::string_view keyText) -> Node const* {
+            K const k = reflectParse<K>(n, keyText);
+            C const& c = std::invoke(Get, self(e));
+            auto const v = c.find(k);
+            if constexpr (std::is_pointer_v<decltype(v)>) {
+              return v ? v->get() : nullptr;
+            } else {
+              return v == c.end() ? nullptr : v->second.get();
+            }
+          };
+        }
+      }
+    }
+    return *this;
+  }
+  // A collection written by key text through its setter and delete. What Set does
+  // follows from the collection's shape: on a set Set(k) adds the key; on a map of
+  // values Set(k, v); on a map of counted references Set(k) (one argument) creates
+  // the child, Set(k, ptr) stores a given referent.
+  template <auto Get, auto Set, auto Del>
+  Describe& collection(char const* name, uint32_t id, bool instantiating = false) {
+    collection<Get>(name, id, instantiating);
+    using C = typename detail::AccessorOf<decltype(Get)>::Result;
+    using K = typename C::key_type;
+    static_assert(ReflectParsable<K>, "a collection written by key text needs a key type that parses from text");
+    AttributeDesc& a = d_.attributes.back();
+    a.entryDel = [n = std::string(name)](Node& e, std::string_view keyText) -> bool {
+      K const k = reflectParse<K>(n, keyText);
+      using R = std::invoke_result_t<decltype(Del), T&, K const&>;
+      if constexpr (std::is_same_v<R, bool>) {
+        return std::invoke(Del, mut(e), k);
+      } else if constexpr (detail::PtrLike<R>) {
+        return bool(std::invoke(Del, mut(e), k));  // the removed element, or null
+      } else {
+        // A delete that answers the removed value cannot tell "absent" apart.
+        bool const had = std::invoke(Get, self(e)).contains(k);
+        std::invoke(Del, mut(e), k);
+        return had;
+      }
+    };
+    if constexpr (!detail::MapColl<C>) {
+      static_assert(std::is_invocable_v<decltype(Set), T&, K const&>, "a set's setter takes the key alone");
+      a.entryWrite = [n = std::string(name)](Node& e, std::string_view keyText, std::string_view) {
+        std::invoke(Set, mut(e), reflectParse<K>(n, keyText));
+      };
+    } else if constexpr (detail::PtrLike<typename C::mapped_type>) {
+      using V = typename C::mapped_type;
+      using R = typename V::element_type;
+      if constexpr (std::is_invocable_v<decltype(Set), T&, K const&>) {
+        static_assert(detail::PtrLike<std::invoke_result_t<decltype(Set), T&, K const&>>,
+                      "a one-argument setter of a map of references creates and returns the child");
+        a.childIs = [n = std::string(name)](Node& e, std::string_view keyText) -> Ptr<Node> {
+          return Ptr<Node>(std::invoke(Set, mut(e), reflectParse<K>(n, keyText)));
+        };
+      } else {
+        static_assert(std::is_invocable_v<decltype(Set), T&, K const&, V>,
+                      "the setter of a map of references takes the key and the reference");
+        a.entryReferenceWrite = [n = std::string(name)](Node& e, std::string_view keyText, Ptr<Node> const& r) {
+          K const k = reflectParse<K>(n, keyText);
+          auto* typed = dynamic_cast<R*>(r.get());
+          if (r && !typed) detail::referenceMismatch(n, detail::typeNameOf<std::remove_cv_t<R>>(), *r);
+          std::invoke(Set, mut(e), k, V(typed));
+        };
+      }
+    } else {
+      using V = typename C::mapped_type;
+      static_assert(ReflectParsable<V>, "a map written by key text needs a value type that parses from text");
+      a.entryWrite = [n = std::string(name)](Node& e, std::string_view keyText, std::string_view valueText) {
+        K const k = reflectParse<K>(n, keyText);
+        std::invoke(Set, mut(e), k, reflectParse<V>(n, valueText));
       };
     }
     return *this;
@@ -408,6 +521,24 @@ class Describe {
     d_.create = [] { return Ptr<Node>(new T()); };
     return *this;
   }
+  // Objects built from attribute texts: new T(a1, a2, ...), each argument the text of
+  // the attribute described (with value<>() above) by that getter, parsed as the
+  // getter's type. A payload's constructor takes what its accessors read.
+  template <auto... Gets>
+  Describe& constructor() {
+    std::vector<std::string> names{getterName(&getterTag<Gets>)...};
+    d_.createFrom = [names = std::move(names)](TypeDescription::AttributeTexts const& texts) -> Ptr<Node> {
+      return [&]<size_t... I>(std::index_sequence<I...>) {
+        TypeData const& type = T::typeDataStatic();
+        // Braced: the attributes are read and parsed left to right.
+        std::tuple<typename detail::AccessorOf<decltype(Gets)>::Result...> args{
+            reflectParse<typename detail::AccessorOf<decltype(Gets)>::Result>(
+                names[I], detail::attributeText(texts, type, names[I]))...};
+        return Ptr<Node>(new T(std::get<I>(std::move(args))...));
+      }(std::index_sequence_for<decltype(Gets)...>());
+    };
+    return *this;
+  }
   TypeDescription done() { return std::move(d_); }
 
  private:
@@ -428,7 +559,17 @@ class Describe {
   static void addParameterTypes(OperationDesc& o, std::tuple<A...>*) {
     (o.parameterTypes.push_back(detail::typeNameOf<A>()), ...);
   }
+  // One address per getter, so constructor<>() finds the names value<>() gave them.
+  template <auto Get>
+  static constexpr char getterTag = 0;
+  std::string const& getterName(void const* tag) const {
+    for (auto const& [t, name] : getters_) {
+      if (t == tag) return name;
+    }
+    detail::constructorGetterUnknown(T::typeDataStatic().name());
+  }
   TypeDescription d_;
+  std::vector<std::pair<void const*, std::string>> getters_;
 };
 
 }  // namespace Corvane
@@ -449,6 +590,10 @@ class CORVANE_API Reflect {
   static AttributeDesc const& attribute(TypeData const& type, std::string_view name);
   // Every attribute of the type, its parents' first.
   static std::vector<AttributeDesc const*> attributes(TypeData const& type);
+  // The attribute whose changes are published under `id` (the number a subscriber's
+  // dispatch receives), of the type or of a type it derives from; null when none
+  // (always for 0, which no attribute publishes under).
+  static AttributeDesc const* attributeById(TypeData const& type, uint32_t id);
 
   // A value or reference attribute's text; a collection's entries as "{k: v, ...}"
   // ("{k, ...}" for a set).
@@ -459,6 +604,19 @@ class CORVANE_API Reflect {
   static void write(Node& node, std::string_view attr, std::string_view text);
   // Sets a reference attribute (null clears it).
   static void referenceWrite(Node& node, std::string_view attr, Ptr<Node> const& referent);
+  // Collection entries by key text, through the entity's setters ("<T>::<a> is not a
+  // collection"; "collection <T>::<a> has no <write> by key" for a write its setters
+  // do not offer). A map of values or a set (value text ignored):
+  static void write(Node& node, std::string_view attr, std::string_view key, std::string_view text);
+  // A map of counted references (null deletes where the setter does).
+  static void referenceWrite(Node& node, std::string_view attr, std::string_view key, Ptr<Node> const& referent);
+  // An instantiating collection's child, created when absent.
+  static Ptr<Node> childIs(Node& node, std::string_view attr, std::string_view key);
+  // Deletes an entry; true when there was one.
+  static bool entryDel(Node& node, std::string_view attr, std::string_view key);
+  // An object of `type` built from its attributes' texts; "type <T> is not built from
+  // attributes" when it has no constructor described.
+  static Ptr<Node> createFrom(TypeData const& type, TypeDescription::AttributeTexts const& texts);
   // Runs an action; "<T>::<a> is not an action" for any other attribute.
   static void run(Node& node, std::string_view action);
   // Calls a static operation of a utility type with text arguments and answers its

@@ -227,11 +227,12 @@ void SingleIntfFeatureStatus::statusIs(Ptr<FeatureStatusBase> payload) {
 }
 
 namespace {
-// A table of payloads or of children: one keyed collection.
-template <class T, auto Get>
+// A table of payloads or of children: one keyed collection, written through Set and Del.
+template <class T, auto Get, auto Set, auto Del>
 void tableRegister(char const* name, uint32_t attr, bool children = false) {
-  TypeRegistry::typeRegister(T::typeDataStatic(),
-                             Describe<T>(TypeKind::entity).template collection<Get>(name, attr, children).done());
+  TypeRegistry::typeRegister(
+      T::typeDataStatic(),
+      Describe<T>(TypeKind::entity).template collection<Get, Set, Del>(name, attr, children).done());
 }
 
 // The payload bases go first, whichever module's initializer runs first.
@@ -240,35 +241,43 @@ void tableRegister(char const* name, uint32_t attr, bool children = false) {
   TypeRegistry::typeRegister(LagMemberSet::typeDataStatic(),
                              Describe<LagMemberSet>(TypeKind::entity)
                                  .value<&LagMemberSet::lagIntfId>("lagIntfId")
-                                 .collection<attribute(&LagMemberSet::memberSet)>("memberSet", 0)
+                                 .collection<attribute(&LagMemberSet::memberSet), &LagMemberSet::memberSetIs,
+                                             &LagMemberSet::memberSetDel>("memberSet", 0)
                                  .done());
-  tableRegister<LagToMemberSet, attribute(&LagToMemberSet::lagMemberSet)>("lagMemberSet", 0, true);
+  tableRegister<LagToMemberSet, attribute(&LagToMemberSet::lagMemberSet), &LagToMemberSet::lagMemberSetIs,
+                &LagToMemberSet::lagMemberSetDel>("lagMemberSet", 0, true);
   TypeRegistry::typeRegister(IntfIdSystemTcamId::typeDataStatic(),
                              Describe<IntfIdSystemTcamId>(TypeKind::valueType).parsable().done());
   TypeRegistry::typeRegister(IntfIdPortMap::typeDataStatic(),
                              Describe<IntfIdPortMap>(TypeKind::valueType).parsable().done());
-  tableRegister<IntfFeatureConfig, attribute(&IntfFeatureConfig::config)>("config", IntfFeatureConfig::attrConfig);
-  tableRegister<IntfTcamFeatureConfig, attribute(&IntfTcamFeatureConfig::config)>(
-      "config", IntfTcamFeatureConfig::attrConfig);
-  tableRegister<IntfTcamFeatureStatus, attribute(&IntfTcamFeatureStatus::status)>(
-      "status", IntfTcamFeatureStatus::attrStatus);
+  tableRegister<IntfFeatureConfig, attribute(&IntfFeatureConfig::config), &IntfFeatureConfig::configIs,
+                &IntfFeatureConfig::configDel>("config", IntfFeatureConfig::attrConfig);
+  tableRegister<IntfTcamFeatureConfig, attribute(&IntfTcamFeatureConfig::config), &IntfTcamFeatureConfig::configIs,
+                &IntfTcamFeatureConfig::configDel>("config", IntfTcamFeatureConfig::attrConfig);
+  tableRegister<IntfTcamFeatureStatus, attribute(&IntfTcamFeatureStatus::status), &IntfTcamFeatureStatus::statusIs,
+                &IntfTcamFeatureStatus::statusDel>("status", IntfTcamFeatureStatus::attrStatus);
   TypeRegistry::typeRegister(PerTcamFeatureStatus::typeDataStatic(),
                              Describe<PerTcamFeatureStatus>(TypeKind::entity)
                                  .value<&PerTcamFeatureStatus::intfId>("intfId")
-                                 .collection<attribute(&PerTcamFeatureStatus::status)>(
+                                 .collection<attribute(&PerTcamFeatureStatus::status),
+                                             &PerTcamFeatureStatus::statusIs, &PerTcamFeatureStatus::statusDel>(
                                      "status", PerTcamFeatureStatus::attrStatus)
                                  .done());
-  tableRegister<IntfPerTcamFeatureStatus, attribute(&IntfPerTcamFeatureStatus::status)>(
+  tableRegister<IntfPerTcamFeatureStatus, attribute(&IntfPerTcamFeatureStatus::status),
+                &IntfPerTcamFeatureStatus::statusIs, &IntfPerTcamFeatureStatus::statusDel>(
       "status", IntfPerTcamFeatureStatus::attrStatus, true);
   TypeRegistry::typeRegister(SingleIntfFeatureStatus::typeDataStatic(),
                              Describe<SingleIntfFeatureStatus>(TypeKind::entity)
                                  .value<&SingleIntfFeatureStatus::intfId>("intfId")
-                                 .value<&SingleIntfFeatureStatus::status>("status", SingleIntfFeatureStatus::attrStatus)
+                                 .value<&SingleIntfFeatureStatus::status, &SingleIntfFeatureStatus::statusIs>(
+                                     "status", SingleIntfFeatureStatus::attrStatus)
                                  .done());
-  tableRegister<PerIntfFeatureStatus, attribute(&PerIntfFeatureStatus::status)>(
-      "status", PerIntfFeatureStatus::attrStatus, true);
-  tableRegister<IntfFeatureStatus, attribute(&IntfFeatureStatus::status)>("status", IntfFeatureStatus::attrStatus);
-  tableRegister<IntfPortMapFeatureConfig, attribute(&IntfPortMapFeatureConfig::config)>(
+  tableRegister<PerIntfFeatureStatus, attribute(&PerIntfFeatureStatus::status), &PerIntfFeatureStatus::statusIs,
+                &PerIntfFeatureStatus::statusDel>("status", PerIntfFeatureStatus::attrStatus, true);
+  tableRegister<IntfFeatureStatus, attribute(&IntfFeatureStatus::status), &IntfFeatureStatus::statusIs,
+                &IntfFeatureStatus::statusDel>("status", IntfFeatureStatus::attrStatus);
+  tableRegister<IntfPortMapFeatureConfig, attribute(&IntfPortMapFeatureConfig::config),
+                &IntfPortMapFeatureConfig::configIs, &IntfPortMapFeatureConfig::configDel>(
       "config", IntfPortMapFeatureConfig::attrConfig);
   return true;
 }();

@@ -57,13 +57,15 @@ namespace {
   TypeRegistry::typeRegister(PortMapSet::typeDataStatic(),
                              Describe<PortMapSet>(TypeKind::entity)
                                  .value<&PortMapSet::intfId>("intfId")
-                                 .collection<attribute(&PortMapSet::portMapSet)>("portMapSet",
-                                                                                 PortMapSet::attrPortMapSet)
+                                 .collection<attribute(&PortMapSet::portMapSet), &PortMapSet::portMapSetIs,
+                                             &PortMapSet::portMapSetDel>("portMapSet", PortMapSet::attrPortMapSet)
                                  .done());
   TypeRegistry::typeRegister(IntfToPortMapSet::typeDataStatic(),
                              Describe<IntfToPortMapSet>(TypeKind::entity)
                                  .named()
-                                 .collection<attribute(&IntfToPortMapSet::intfToPortMapSet)>(
+                                 .collection<attribute(&IntfToPortMapSet::intfToPortMapSet),
+                                             &IntfToPortMapSet::intfToPortMapSetIs,
+                                             &IntfToPortMapSet::intfToPortMapSetDel>(
                                      "intfToPortMapSet", IntfToPortMapSet::attrIntfToPortMapSet, true)
                                  .done());
   return true;

@@ -47,12 +47,14 @@ namespace {
   TypeRegistry::typeRegister(TcamSet::typeDataStatic(),
                              Describe<TcamSet>(TypeKind::entity)
                                  .value<&TcamSet::intfId>("intfId")
-                                 .collection<attribute(&TcamSet::tcamSet)>("tcamSet", TcamSet::attrTcamSet)
+                                 .collection<attribute(&TcamSet::tcamSet), &TcamSet::tcamSetIs, &TcamSet::tcamSetDel>(
+                                     "tcamSet", TcamSet::attrTcamSet)
                                  .done());
   TypeRegistry::typeRegister(IntfToTcamSet::typeDataStatic(),
                              Describe<IntfToTcamSet>(TypeKind::entity)
                                  .named()
-                                 .collection<attribute(&IntfToTcamSet::intfToTcamSet)>(
+                                 .collection<attribute(&IntfToTcamSet::intfToTcamSet),
+                                             &IntfToTcamSet::intfToTcamSetIs, &IntfToTcamSet::intfToTcamSetDel>(
                                      "intfToTcamSet", IntfToTcamSet::attrIntfToTcamSet, true)
                                  .done());
   return true;

@@ -15,7 +15,8 @@ namespace {
   TypeRegistry::typeRegister(
       PortToLag::typeDataStatic(),
       Describe<PortToLag>(TypeKind::entity)
-          .collection<attribute(&PortToLag::portToLag)>("portToLag", PortToLag::attrPortToLag)
+          .collection<attribute(&PortToLag::portToLag), &PortToLag::portToLagIs, &PortToLag::portToLagDel>(
+              "portToLag", PortToLag::attrPortToLag)
           .done());
   return true;
 }();

@@ -17,7 +17,8 @@ namespace {
   TypeRegistry::typeRegister(PortMapToIntf::typeDataStatic(),
                              Describe<PortMapToIntf>(TypeKind::entity)
                                  .named()
-                                 .collection<attribute(&PortMapToIntf::portMapToIntf)>(
+                                 .collection<attribute(&PortMapToIntf::portMapToIntf),
+                                             &PortMapToIntf::portMapToIntfIs, &PortMapToIntf::portMapToIntfDel>(
                                      "portMapToIntf", PortMapToIntf::attrPortMapToIntf)
                                  .done());
   return true;

@@ -74,6 +74,7 @@ using namespace Corvane;
       Interface::EthLagIntfConfig::typeDataStatic(),
       Describe<Interface::EthLagIntfConfig>(TypeKind::entity)
           .value<&Interface::EthLagIntfConfig::intfId>("intfId")
+          .constructor<&Interface::EthLagIntfConfig::intfId>()
           .done());
   TypeRegistry::typeRegister(EthPhyIntfLagConfig::typeDataStatic(),
                              Describe<EthPhyIntfLagConfig>(TypeKind::entity)
@@ -84,7 +85,8 @@ using namespace Corvane;
   TypeRegistry::typeRegister(
       Config::typeDataStatic(),
       Describe<Config>(TypeKind::entity)
-          .collection<attribute(&Config::phyIntf)>("phyIntf", Config::attrPhyIntf, true)
+          .collection<attribute(&Config::phyIntf), setter<IntfId>(&Config::phyIntfIs), &Config::phyIntfDel>(
+              "phyIntf", Config::attrPhyIntf, true)
           .done());
   return true;
 }();

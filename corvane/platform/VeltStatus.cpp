@@ -3,7 +3,11 @@
 #include "corvane/framework/Reflection.h"
 #include "corvane/framework/TypeRegistry.h"
 
+#include <charconv>
+#include <limits>
 #include <ostream>
+
+#include <fmt/format.h>
 
 namespace Hardware::Velt {
 
@@ -28,6 +32,33 @@ void Status::intfIdToSystemTcamIdDelAll() { collDelAll(intfIdToSystemTcamId_, at
 std::ostream& operator<<(std::ostream& os, LagHwMemberInfo const& m) {
   return os << "LagHwMemberInfo(index=" << m.memberIndex() << ", active=" << (m.active() ? "true" : "false")
             << ")";
+}
+
+LagHwMemberInfo LagHwMemberInfo::parse(std::string_view text) {
+  constexpr std::string_view head = "LagHwMemberInfo(index=";
+  constexpr std::string_view middle = ", active=";
+  auto bad = [&] {
+    return Corvane::ParseError(
+        "Hardware::Velt::LagHwMemberInfo",
+        fmt::format("Hardware::Velt::LagHwMemberInfo: '{}' is not of the form "
+                    "LagHwMemberInfo(index=N, active=true|false)",
+                    text));
+  };
+  if (!text.starts_with(head) || !text.ends_with(')')) throw bad();
+  std::string_view const body = text.substr(head.size(), text.size() - head.size() - 1);
+  size_t const m = body.find(middle);
+  if (m == std::string_view::npos) throw bad();
+  std::string_view const index = body.substr(0, m);
+  std::string_view const active = body.substr(m + middle.size());
+  uint64_t v = 0;
+  auto const [end, ec] = std::from_chars(index.data(), index.data() + index.size(), v);
+  if (ec == std::errc::result_out_of_range || (ec == std::errc() && v > std::numeric_limits<uint32_t>::max())) {
+    throw Corvane::RangeError(fmt::format("Hardware::Velt::LagHwMemberInfo: index {} is above {}", index,
+                                          std::numeric_limits<uint32_t>::max()));
+  }
+  if (ec != std::errc() || end != index.data() + index.size()) throw bad();
+  if (active != "true" && active != "false") throw bad();
+  return LagHwMemberInfo(uint32_t(v), active == "true");
 }
 
 CORVANE_NODE_TYPE_DEFINE_SLABS(LagHwConfig, "Hardware::Velt::LagHwConfig", Corvane::Entity,
@@ -92,21 +123,24 @@ using namespace Corvane;
 [[maybe_unused]] bool const registered = [] {
   TypeRegistry::typeRegister(Velt::Status::typeDataStatic(),
                              Describe<Velt::Status>(TypeKind::entity)
-                                 .collection<attribute(&Velt::Status::intfIdToSystemTcamId)>(
+                                 .collection<attribute(&Velt::Status::intfIdToSystemTcamId),
+                                             &Velt::Status::intfIdToSystemTcamIdIs,
+                                             &Velt::Status::intfIdToSystemTcamIdDel>(
                                      "intfIdToSystemTcamId", Velt::Status::attrIntfIdToSystemTcamId)
                                  .done());
   TypeRegistry::typeRegister(Velt::LagHwMemberInfo::typeDataStatic(),
-                             Describe<Velt::LagHwMemberInfo>(TypeKind::valueType).done());
+                             Describe<Velt::LagHwMemberInfo>(TypeKind::valueType).parsable().done());
   TypeRegistry::typeRegister(Velt::LagHwConfig::typeDataStatic(),
                              Describe<Velt::LagHwConfig>(TypeKind::entity)
                                  .value<&Velt::LagHwConfig::lagIntfId>("lagIntfId")
-                                 .collection<attribute(&Velt::LagHwConfig::memberInfo)>(
+                                 .collection<attribute(&Velt::LagHwConfig::memberInfo),
+                                             &Velt::LagHwConfig::memberInfoIs, &Velt::LagHwConfig::memberInfoDel>(
                                      "memberInfo", Velt::LagHwConfig::attrMemberInfo)
                                  .done());
   TypeRegistry::typeRegister(Status::typeDataStatic(),
                              Describe<Status>(TypeKind::entity)
-                                 .collection<attribute(&Status::lagHwConfig)>("lagHwConfig",
-                                                                               Status::attrLagHwConfig, true)
+                                 .collection<attribute(&Status::lagHwConfig), setter<IntfId>(&Status::lagHwConfigIs),
+                                             &Status::lagHwConfigDel>("lagHwConfig", Status::attrLagHwConfig, true)
                                  .done());
   return true;
 }();

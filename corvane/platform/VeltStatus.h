@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Publisher.h"
@@ -44,7 +45,8 @@ class CORVANE_API Status : public Corvane::NamedEntity {
   IntfIdToSystemTcamIdColl intfIdToSystemTcamId_;
 };
 
-// What the hardware reports of one LAG member.
+// What the hardware reports of one LAG member. Text form (printed and parsed):
+// "LagHwMemberInfo(index=3, active=true)".
 class CORVANE_API LagHwMemberInfo {
  public:
   // Descriptor under which the type is registered with Corvane::TypeRegistry.
@@ -54,6 +56,9 @@ class CORVANE_API LagHwMemberInfo {
   uint32_t memberIndex() const noexcept { return memberIndex_; }
   bool active() const noexcept { return active_; }
   friend bool operator==(LagHwMemberInfo const&, LagHwMemberInfo const&) = default;
+
+  // The whole text form; an index past 32 bits raises RangeError, other bad text ParseError.
+  static LagHwMemberInfo parse(std::string_view text);
 
  private:
   uint32_t memberIndex_ = 0;

@@ -80,7 +80,8 @@ namespace {
   TypeRegistry::typeRegister(IntfIdToPortMap::typeDataStatic(),
                              Describe<IntfIdToPortMap>(TypeKind::entity)
                                  .named()
-                                 .collection<attribute(&IntfIdToPortMap::intfIdToPortMap)>(
+                                 .collection<attribute(&IntfIdToPortMap::intfIdToPortMap),
+                                             &IntfIdToPortMap::intfIdToPortMapIs, &IntfIdToPortMap::intfIdToPortMapDel>(
                                      "intfIdToPortMap", IntfIdToPortMap::attrIntfIdToPortMap)
                                  .value<&IntfIdToPortMap::delayedNotifHolder, &IntfIdToPortMap::delayedNotifHolderIs>(
                                      "delayedNotifHolder", IntfIdToPortMap::attrDelayedNotifHolder)

@@ -4,17 +4,16 @@
 
 namespace ExampleFeature {
 
-std::ostream& operator<<(std::ostream& os, State s) {
-  switch (s) {
-    case State::ok:
-      return os << "ok";
-    case State::pending:
-      return os << "pending";
-    case State::failed:
-      return os << "failed";
-  }
-  return os;
-}
+namespace {
+constexpr char const* kStateNames[] = {"ok", "pending", "failed"};
+constinit Corvane::EnumTable states("ExampleFeature::State", kStateNames);
+}  // namespace
+
+Corvane::EnumTable const& enumTable(State) noexcept { return states; }
+std::ostream& operator<<(std::ostream& os, State s) { return states.print(os, uint64_t(s)); }
+
+CORVANE_NODE_TYPE_DEFINE(Config, "ExampleFeature::Config", Corvane::FeatureConfigBase)
+CORVANE_NODE_TYPE_DEFINE(Status, "ExampleFeature::Status", Corvane::FeatureStatusBase)
 
 std::optional<State> mergedState(Corvane::TcamSet const& tcams, Corvane::PerTcamFeatureStatus const& statuses) {
   if (tcams.tcamSet().empty()) return std::nullopt;
@@ -75,5 +74,22 @@ Corvane::FeatureStatusMergeSmFactory statusMergeSmFactory(uint64_t* created) {
   };
 }
 // [snippet-end]
+
+namespace {
+using Corvane::Describe;
+using Corvane::TypeKind;
+using Corvane::TypeRegistry;
+// Each payload is built back from the attribute its constructor takes.
+[[maybe_unused]] bool const registered = [] {
+  states.typeRegister();
+  TypeRegistry::typeRegister(
+      Config::typeDataStatic(),
+      Describe<Config>(TypeKind::entity).value<&Config::vlan>("vlan").constructor<&Config::vlan>().done());
+  TypeRegistry::typeRegister(
+      Status::typeDataStatic(),
+      Describe<Status>(TypeKind::entity).value<&Status::state>("state").constructor<&Status::state>().done());
+  return true;
+}();
+}  // namespace
 
 }  // namespace ExampleFeature

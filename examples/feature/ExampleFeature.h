@@ -2,7 +2,9 @@
 // Corvane: a configuration payload (what to program per interface), a status
 // payload (what the hardware reports per TCAM) and a status merge (the interface's
 // status is the worst of its TCAMs' statuses, "pending" while a TCAM of its set has
-// not reported). Used by the tests and the simulator.
+// not reported). Used by the tests and the simulator. The payloads are node types
+// of their own, described with their constructors, so a store can write them to text
+// and build them back by name.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,8 @@ using Corvane::Ptr;
 // [snippet:payloads]
 // The feature's configuration of one interface.
 class Config : public Corvane::FeatureConfigBase {
- public:
+  CORVANE_NODE_TYPE(Config)
+
   explicit Config(uint32_t vlan) : vlan_(vlan) {}
   uint32_t vlan() const noexcept { return vlan_; }
 
@@ -31,7 +34,8 @@ enum class State : uint8_t { ok, pending, failed };
 std::ostream& operator<<(std::ostream& os, State s);
 
 class Status : public Corvane::FeatureStatusBase {
- public:
+  CORVANE_NODE_TYPE(Status)
+
   explicit Status(State s) : state_(s) {}
   State state() const noexcept { return state_; }
 
@@ -39,6 +43,9 @@ class Status : public Corvane::FeatureStatusBase {
   State state_;
 };
 // [snippet-end]
+
+// The names State prints and parses with.
+Corvane::EnumTable const& enumTable(State) noexcept;
 
 // What the merge computes from a TCAM set and the per-TCAM statuses: no value when
 // the set is empty.

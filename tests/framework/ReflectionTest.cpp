@@ -2,9 +2,16 @@
 // entities: what an agent's configuration or debugging layer reaches by name only.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "corvane/Corvane.h"
+#include "examples/feature/ExampleFeature.h"
 
 using namespace Corvane;
 
@@ -124,4 +131,332 @@ TEST(Reflection, RecursivePublishAndDumpFollowChildren) {
   EXPECT_EQ(j["name"], "sets");
   EXPECT_EQ(j["intfToTcamSet"]["Ethernet1"]["tcamSet"].size(), 2u);
   EXPECT_EQ(j["intfToTcamSet"]["Ethernet2"]["intfId"], "Ethernet2");
+}
+
+// ---- Writing collections by key text, as a store binding tables to text keys does ----
+
+namespace {
+
+// Names each change as a store would: the attribute found by the number the entity
+// published, the key by its text.
+struct ChangeLog : Subscriber {
+  explicit ChangeLog(Entity const& e) : entity(e) { e.subscriberAdd(this); }
+  ~ChangeLog() override { entity.subscriberRemove(this); }
+  void dispatch(uint32_t attrId, void const* key) override {
+    AttributeDesc const* a = Reflect::attributeById(entity.typeData(), attrId);
+    if (!a) {
+      changes.push_back("unknown attribute " + std::to_string(attrId));
+    } else {
+      changes.push_back(key ? a->name + "[" + a->keyText(key) + "]" : a->name);
+    }
+  }
+  std::vector<std::string> take() { return std::exchange(changes, {}); }
+
+  Entity const& entity;
+  std::vector<std::string> changes;
+};
+
+using Changes = std::vector<std::string>;
+
+// The texts a store would hold for a payload's attributes.
+TypeDescription::AttributeTexts texts(std::map<std::string, std::string, std::less<>> m) {
+  return [m = std::move(m)](std::string_view name) -> std::optional<std::string> {
+    auto const it = m.find(name);
+    return it == m.end() ? std::nullopt : std::optional<std::string>(it->second);
+  };
+}
+
+// A feature's payloads as a store needs them: node types of their own, described with
+// the getters their constructors take.
+class VlanConfig : public FeatureConfigBase {
+  CORVANE_NODE_TYPE(VlanConfig)
+
+  VlanConfig(uint32_t vlan, IntfId uplink) : vlan_(vlan), uplink_(uplink) {}
+  uint32_t vlan() const noexcept { return vlan_; }
+  IntfId uplink() const noexcept { return uplink_; }
+
+ private:
+  uint32_t vlan_;
+  IntfId uplink_;
+};
+class VlanStatus : public FeatureStatusBase {
+  CORVANE_NODE_TYPE(VlanStatus)
+
+  explicit VlanStatus(ExampleFeature::State state) : state_(state) {}
+  ExampleFeature::State state() const noexcept { return state_; }
+
+ private:
+  ExampleFeature::State state_;
+};
+CORVANE_NODE_TYPE_DEFINE(VlanConfig, "ReflectionTest::VlanConfig", FeatureConfigBase)
+CORVANE_NODE_TYPE_DEFINE(VlanStatus, "ReflectionTest::VlanStatus", FeatureStatusBase)
+[[maybe_unused]] bool const payloadsRegistered = [] {
+  TypeRegistry::typeRegister(VlanConfig::typeDataStatic(),
+                             Describe<VlanConfig>(TypeKind::entity)
+                                 .value<&VlanConfig::vlan>("vlan")
+                                 .value<&VlanConfig::uplink>("uplink")
+                                 .constructor<&VlanConfig::vlan, &VlanConfig::uplink>()
+                                 .done());
+  TypeRegistry::typeRegister(VlanStatus::typeDataStatic(),
+                             Describe<VlanStatus>(TypeKind::entity)
+                                 .value<&VlanStatus::state>("state")
+                                 .constructor<&VlanStatus::state>()
+                                 .done());
+  return true;
+}();
+
+Ptr<Node> vlanConfig(char const* vlan, char const* uplink = "Ethernet48") {
+  return Reflect::createFrom(Reflect::type("ReflectionTest::VlanConfig"), texts({{"vlan", vlan}, {"uplink", uplink}}));
+}
+Ptr<Node> vlanStatus(char const* state) {
+  return Reflect::createFrom(Reflect::type("ReflectionTest::VlanStatus"), texts({{"state", state}}));
+}
+
+// A table type deriving its collection from a registered parent.
+class DerivedConfig : public IntfFeatureConfig {
+  CORVANE_NODE_TYPE(DerivedConfig)
+};
+CORVANE_NODE_TYPE_DEFINE(DerivedConfig, "ReflectionTest::DerivedConfig", IntfFeatureConfig)
+
+}  // namespace
+
+TEST(ReflectionWrites, ValueMapsAndSetsAnnounceRealChangesOnly) {
+  Ptr<Hardware::Velt::Status> velt = Hardware::Velt::Status::StatusIs("velt");
+  ChangeLog veltLog(*velt);
+  Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "3");
+  EXPECT_EQ(velt->intfIdToSystemTcamId(IntfId("Ethernet1")), SystemTcamId(3));
+  Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "3");
+  EXPECT_EQ(veltLog.take(), Changes{"intfIdToSystemTcamId[Ethernet1]"}) << "the repeated write is silent";
+  Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "4");
+  EXPECT_EQ(velt->intfIdToSystemTcamId(IntfId("Ethernet1")), SystemTcamId(4));
+  EXPECT_TRUE(Reflect::entryDel(*velt, "intfIdToSystemTcamId", "Ethernet1"));
+  EXPECT_FALSE(Reflect::entryDel(*velt, "intfIdToSystemTcamId", "Ethernet1"));
+  EXPECT_EQ(veltLog.take(), Changes({"intfIdToSystemTcamId[Ethernet1]", "intfIdToSystemTcamId[Ethernet1]"}));
+  EXPECT_FALSE(velt->intfIdToSystemTcamIdHas(IntfId("Ethernet1")));
+
+  // A delete that answers the removed value (a PortMap) still tells whether one went.
+  Ptr<IntfIdToPortMap> portMaps = intfIdToPortMapFactory("portMaps");
+  ChangeLog portMapLog(*portMaps);
+  std::string const pm = "PortMap(fap=1, port=17, core=0)";
+  Reflect::write(*portMaps, "intfIdToPortMap", "Ethernet2/1", pm);
+  EXPECT_EQ(portMaps->intfIdToPortMap(IntfId("Ethernet2/1")), PortMap::parse(pm));
+  EXPECT_TRUE(Reflect::entryDel(*portMaps, "intfIdToPortMap", "Ethernet2/1"));
+  EXPECT_FALSE(Reflect::entryDel(*portMaps, "intfIdToPortMap", "Ethernet2/1"));
+  EXPECT_EQ(portMapLog.take(), Changes({"intfIdToPortMap[Ethernet2/1]", "intfIdToPortMap[Ethernet2/1]"}));
+
+  // A set: the value text is ignored.
+  Ptr<LagToMemberSet> lags = lagToMemberSetFactory();
+  Ptr<Node> members = Reflect::childIs(*lags, "lagMemberSet", "Port-Channel3");
+  Reflect::write(*members, "memberSet", "Ethernet5", "anything");
+  EXPECT_TRUE(lags->lagMemberSet(IntfId("Port-Channel3"))->memberSetHas(IntfId("Ethernet5")));
+  EXPECT_TRUE(Reflect::entryDel(*lags, "lagMemberSet", "Port-Channel3"));
+  EXPECT_FALSE(lags->lagMemberSetHas(IntfId("Port-Channel3")));
+}
+
+TEST(ReflectionWrites, ChildrenAreCreatedByKeyAndFilledByName) {
+  // Interface to TCAM set: the child, then its set.
+  Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("sets");
+  ChangeLog setsLog(*sets);
+  Ptr<Node> child = Reflect::childIs(*sets, "intfToTcamSet", "Ethernet1");
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child, sets->intfToTcamSet(IntfId("Ethernet1")));
+  EXPECT_EQ(Reflect::childIs(*sets, "intfToTcamSet", "Ethernet1"), child) << "an existing child is returned";
+  AttributeDesc const& outer = Reflect::attribute(sets->typeData(), "intfToTcamSet");
+  EXPECT_EQ(outer.element(*sets, "Ethernet1"), child.get());
+  EXPECT_EQ(outer.element(*sets, "Ethernet2"), nullptr);
+  EXPECT_EQ(setsLog.take(), Changes{"intfToTcamSet[Ethernet1]"});
+  {
+    ChangeLog childLog(static_cast<Entity const&>(*child));
+    Reflect::write(*child, "tcamSet", "3", "");
+    Reflect::write(*child, "tcamSet", "3", "");
+    Reflect::write(*child, "tcamSet", "2048", "");
+    EXPECT_EQ(childLog.take(), Changes({"tcamSet[3]", "tcamSet[2048]"}));
+  }
+  EXPECT_TRUE(sets->intfToTcamSet(IntfId("Ethernet1"))->tcamSetHas(SystemTcamId(2048)));
+
+  // The hardware's LAGs: the creating one-argument lagHwConfigIs, then the members.
+  Ptr<Hardware::VeltLag::Status> veltLag = Hardware::VeltLag::Status::StatusIs("veltLag");
+  ChangeLog lagLog(*veltLag);
+  Ptr<Node> lag = Reflect::childIs(*veltLag, "lagHwConfig", "Port-Channel1");
+  EXPECT_EQ(Reflect::read(*lag, "lagIntfId"), "Port-Channel1");
+  Reflect::write(*lag, "memberInfo", "Ethernet3", "LagHwMemberInfo(index=2, active=true)");
+  EXPECT_EQ(veltLag->lagHwConfig(IntfId("Port-Channel1"))->memberInfo(IntfId("Ethernet3")),
+            Hardware::Velt::LagHwMemberInfo(2, true));
+  EXPECT_EQ(lagLog.take(), Changes{"lagHwConfig[Port-Channel1]"});
+  EXPECT_TRUE(Reflect::entryDel(*veltLag, "lagHwConfig", "Port-Channel1"));
+  EXPECT_FALSE(Reflect::entryDel(*veltLag, "lagHwConfig", "Port-Channel1"));
+  EXPECT_EQ(lagLog.take(), Changes{"lagHwConfig[Port-Channel1]"});
+
+  // The LAG configuration: a port's element, then its settable reference to the LAG.
+  Ptr<Lag::Config> lagConfig = Lag::Config::ConfigIs("lag");
+  Ptr<Node> port = Reflect::childIs(*lagConfig, "phyIntf", "Ethernet3");
+  Reflect::referenceWrite(*port, "lag", Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId("Port-Channel1")));
+  EXPECT_EQ(lagConfig->lagOf(IntfId("Ethernet3")), IntfId("Port-Channel1"));
+}
+
+TEST(ReflectionWrites, PayloadsAreBuiltFromTextAndStoredByKey) {
+  Ptr<Node> vlan10 = vlanConfig("10", "Port-Channel4");
+  ASSERT_TRUE(vlan10);
+  EXPECT_STREQ(vlan10->typeData().name(), "ReflectionTest::VlanConfig");
+  EXPECT_EQ(Reflect::read(*vlan10, "vlan"), "10");
+  EXPECT_EQ(Reflect::read(*vlan10, "uplink"), "Port-Channel4");
+  EXPECT_EQ(static_cast<VlanConfig const&>(*vlan10).vlan(), 10u);
+  EXPECT_EQ(static_cast<VlanConfig const&>(*vlan10).uplink(), IntfId("Port-Channel4"));
+  EXPECT_EQ(vlan10->refCount(), 1u);
+
+  Ptr<IntfFeatureConfig> config = intfFeatureConfigFactory();
+  ChangeLog configLog(*config);
+  Reflect::referenceWrite(*config, "config", "Ethernet1", vlan10);
+  Reflect::referenceWrite(*config, "config", "Ethernet1", vlan10);
+  EXPECT_EQ(config->config(IntfId("Ethernet1")), vlan10);
+  EXPECT_EQ(Reflect::attribute(config->typeData(), "config").element(*config, "Ethernet1"), vlan10.get());
+  Reflect::referenceWrite(*config, "config", "Ethernet1", vlanConfig("10", "Port-Channel4"));
+  EXPECT_NE(config->config(IntfId("Ethernet1")), vlan10) << "a new object is a change, equal or not";
+  Reflect::referenceWrite(*config, "config", "Ethernet1", nullptr);
+  EXPECT_FALSE(config->configHas(IntfId("Ethernet1")));
+  Reflect::referenceWrite(*config, "config", "Ethernet1", nullptr);
+  EXPECT_EQ(configLog.take(), Changes(3, "config[Ethernet1]"));
+
+  // Keys of every shape the wiring's payload tables use.
+  Ptr<IntfTcamFeatureConfig> tcamConfig = intfTcamFeatureConfigFactory();
+  Reflect::referenceWrite(*tcamConfig, "config", "(Ethernet1, 3)", vlan10);
+  EXPECT_EQ(tcamConfig->config(IntfIdSystemTcamId(IntfId("Ethernet1"), SystemTcamId(3))), vlan10);
+
+  // Statuses: per TCAM under an interface's child, and merged per interface.
+  Ptr<Node> failed = vlanStatus("failed");
+  EXPECT_EQ(static_cast<VlanStatus const&>(*failed).state(), ExampleFeature::State::failed);
+  EXPECT_EQ(Reflect::read(*failed, "state"), "failed");
+  Ptr<IntfPerTcamFeatureStatus> perTcam = intfPerTcamFeatureStatusFactory();
+  Ptr<Node> perIntf = Reflect::childIs(*perTcam, "status", "Ethernet1");
+  Reflect::referenceWrite(*perIntf, "status", "3", failed);
+  EXPECT_EQ(perTcam->status(IntfId("Ethernet1"))->status(SystemTcamId(3)), failed);
+  Ptr<IntfFeatureStatus> merged = intfFeatureStatusFactory();
+  Reflect::referenceWrite(*merged, "status", "Ethernet1", vlanStatus("1"));
+  EXPECT_EQ(static_cast<VlanStatus const&>(*merged->status(IntfId("Ethernet1"))).state(),
+            ExampleFeature::State::pending);
+
+  // A payload of the other kind is refused, and nothing is stored.
+  try {
+    Reflect::referenceWrite(*config, "config", "Ethernet2", failed);
+    ADD_FAILURE();
+  } catch (ReflectionError const& e) {
+    EXPECT_STREQ(e.what(), "attribute config takes a Corvane::FeatureConfigBase, not a ReflectionTest::VlanStatus");
+  }
+  EXPECT_TRUE(configLog.take().empty());
+
+  // What the texts lack or cannot give.
+  auto missing = [](TypeDescription::AttributeTexts const& t) {
+    try {
+      Reflect::createFrom(Reflect::type("ReflectionTest::VlanConfig"), t);
+    } catch (ReflectionError const& e) {
+      return std::string(e.what());
+    }
+    return std::string("built");
+  };
+  EXPECT_EQ(missing(texts({{"vlan", "10"}, {"upLink", "Ethernet1"}})),
+            "building a ReflectionTest::VlanConfig needs attribute 'uplink'");
+  EXPECT_EQ(missing(texts({})), "building a ReflectionTest::VlanConfig needs attribute 'vlan'") << "read in order";
+  EXPECT_THROW(vlanConfig("ten"), ParseError);
+  EXPECT_THROW(vlanConfig("4294967296"), RangeError);
+  EXPECT_THROW(vlanConfig("10", "Ethernet"), ParseError);
+  EXPECT_THROW(vlanStatus("lost"), ParseError);
+  try {
+    Reflect::createFrom(TcamSet::typeDataStatic(), texts({}));
+    ADD_FAILURE();
+  } catch (ReflectionError const& e) {
+    EXPECT_STREQ(e.what(), "type Corvane::TcamSet is not built from attributes");
+  }
+}
+
+TEST(ReflectionWrites, NotificationKeysReadBackAsTheTextThatWroteThem) {
+  // Each key type of the wiring: written by text, announced, named again by keyText.
+  struct Case {
+    Ptr<Entity> table;
+    char const* attr;
+    std::string key;
+    char const* value;  // null: a reference entry
+  };
+  Ptr<Node> vlan = vlanConfig("7");
+  Case const cases[] = {
+      {Hardware::Velt::Status::StatusIs("velt"), "intfIdToSystemTcamId", "Ethernet3/1/2", "5"},
+      {Hardware::Velt::Status::StatusIs("velt"), "intfIdToSystemTcamId", "Intf0xff00000000000001", "5"},
+      {Ptr<Entity>(new TcamSet(IntfId("Ethernet1"))), "tcamSet", "65535", ""},
+      {portToLagFactory(), "portToLag", "Ethernet7", "Port-Channel70000"},
+      {portMapToIntfFactory("o"), "portMapToIntf", "PortMap(fap=2047, port=4294967295, core=5)", "Ethernet1"},
+      {intfTcamFeatureConfigFactory(), "config", "(Port-Channel2, 0)", nullptr},
+      {intfPortMapFeatureConfigFactory(), "config", "(Ethernet1/1, PortMap(fap=0, port=0, core=0))", nullptr},
+  };
+  for (Case const& c : cases) {
+    ChangeLog log(*c.table);
+    if (c.value) {
+      Reflect::write(*c.table, c.attr, c.key, c.value);
+    } else {
+      Reflect::referenceWrite(*c.table, c.attr, c.key, vlan);
+    }
+    EXPECT_EQ(log.take(), Changes{std::string(c.attr) + "[" + c.key + "]"}) << c.key;
+    EXPECT_TRUE(Reflect::read(*c.table, c.attr, c.key).has_value()) << c.key;
+  }
+
+  // Numbers are per type, found through the types a table derives from; 0 is nobody's.
+  EXPECT_EQ(Reflect::attributeById(IntfToTcamSet::typeDataStatic(), 1)->name, "intfToTcamSet");
+  EXPECT_EQ(Reflect::attributeById(TcamSet::typeDataStatic(), 1)->name, "tcamSet");
+  EXPECT_EQ(Reflect::attributeById(IntfIdToPortMap::typeDataStatic(), IntfIdToPortMap::attrDelayedNotifHolder)->name,
+            "delayedNotifHolder");
+  EXPECT_EQ(Reflect::attributeById(TcamSet::typeDataStatic(), 2), nullptr);
+  EXPECT_EQ(Reflect::attributeById(LagMemberSet::typeDataStatic(), 0), nullptr) << "memberSet publishes nothing";
+  TypeRegistry::typeRegister(DerivedConfig::typeDataStatic(), Describe<DerivedConfig>(TypeKind::entity).done());
+  Ptr<DerivedConfig> derived(new DerivedConfig());
+  ChangeLog derivedLog(*derived);
+  Reflect::referenceWrite(*derived, "config", "Ethernet9", vlan);
+  EXPECT_EQ(derivedLog.take(), Changes{"config[Ethernet9]"});
+}
+
+TEST(ReflectionWrites, BadKeysAndMisusesChangeNothing) {
+  Ptr<Hardware::Velt::Status> velt = Hardware::Velt::Status::StatusIs("velt");
+  Ptr<IntfTcamFeatureConfig> tcamConfig = intfTcamFeatureConfigFactory();
+  Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("sets");
+  Ptr<TcamSet> set(new TcamSet(IntfId("Ethernet1")));
+  ChangeLog veltLog(*velt);
+  ChangeLog setsLog(*sets);
+  try {
+    Reflect::write(*velt, "intfIdToSystemTcamId", "Nonsense9", "3");
+    ADD_FAILURE();
+  } catch (ParseError const& e) {
+    EXPECT_EQ(e.attribute(), "Net::IntfId");
+  }
+  EXPECT_THROW(Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "3x"), ParseError);
+  EXPECT_THROW(Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "65536"), RangeError);
+  EXPECT_THROW(Reflect::entryDel(*velt, "intfIdToSystemTcamId", ""), ParseError);
+  EXPECT_THROW(Reflect::write(*set, "tcamSet", "65536", ""), RangeError);
+  EXPECT_THROW(Reflect::entryDel(*set, "tcamSet", "-1"), ParseError);
+  EXPECT_THROW(Reflect::referenceWrite(*tcamConfig, "config", "(Ethernet1 3)", nullptr), ParseError);
+  EXPECT_THROW(Reflect::childIs(*sets, "intfToTcamSet", "Ethernet1/"), ParseError);
+  EXPECT_TRUE(velt->intfIdToSystemTcamId().empty());
+  EXPECT_TRUE(set->tcamSet().empty());
+  EXPECT_TRUE(sets->intfToTcamSet().empty());
+  EXPECT_TRUE(veltLog.take().empty());
+  EXPECT_TRUE(setsLog.take().empty());
+
+  // Each write where the collection has no setter of that shape, or is no collection.
+  auto refused = [](std::function<void()> const& f) {
+    try {
+      f();
+    } catch (ReflectionError const& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(refused([&] { Reflect::write(*sets, "intfToTcamSet", "Ethernet1", ""); }),
+            "collection Corvane::IntfToTcamSet::intfToTcamSet has no text write by key");
+  EXPECT_EQ(refused([&] { Reflect::childIs(*velt, "intfIdToSystemTcamId", "Ethernet1"); }),
+            "collection Hardware::Velt::Status::intfIdToSystemTcamId has no child creation by key");
+  EXPECT_EQ(refused([&] { Reflect::referenceWrite(*sets, "intfToTcamSet", "Ethernet1", nullptr); }),
+            "collection Corvane::IntfToTcamSet::intfToTcamSet has no reference write by key");
+  Ptr<Directory> dir = Directory::DirectoryIs("d");
+  EXPECT_EQ(refused([&] { Reflect::entryDel(*dir, "entry", "x"); }),
+            "collection Corvane::Directory::entry has no delete by key");
+  Ptr<IntfIdToPortMap> portMaps = intfIdToPortMapFactory("portMaps");
+  EXPECT_EQ(refused([&] { Reflect::entryDel(*portMaps, "delayedNotifHolder", "Ethernet1"); }),
+            "Corvane::IntfIdToPortMap::delayedNotifHolder is not a collection");
+  EXPECT_TRUE(sets->intfToTcamSet().empty());
 }

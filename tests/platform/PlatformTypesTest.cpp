@@ -186,3 +186,30 @@ TEST(LagConfig, LagReferenceNotifiesOnRealChangesOnly) {
   EXPECT_EQ(po1->refCount(), 1u);
   port->subscriberRemove(&c);
 }
+
+TEST(LagHwMemberInfo, PrintsTextThatParsesBackAndRefusesOtherText) {
+  for (LagHwMemberInfo const m : {LagHwMemberInfo(), LagHwMemberInfo(7, true), LagHwMemberInfo(4294967295u, false)}) {
+    EXPECT_EQ(LagHwMemberInfo::parse(textForm(m)), m) << textForm(m);
+    EXPECT_EQ(Reflect::parse("Hardware::Velt::LagHwMemberInfo", textForm(m)), textForm(m));
+  }
+  EXPECT_EQ(textForm(LagHwMemberInfo(7, true)), "LagHwMemberInfo(index=7, active=true)");
+  try {
+    LagHwMemberInfo::parse("LagHwMemberInfo(index=4294967296, active=true)");
+    ADD_FAILURE();
+  } catch (RangeError const& e) {
+    EXPECT_STREQ(e.what(), "Hardware::Velt::LagHwMemberInfo: index 4294967296 is above 4294967295");
+  }
+  for (char const* bad : {"", "LagHwMemberInfo(index=1, active=yes)", "LagHwMemberInfo(index=, active=true)",
+                          "LagHwMemberInfo(index=-1, active=true)", "LagHwMemberInfo(index=1,active=true)",
+                          "LagHwMemberInfo(index=1, active=true)x", "LagHwMemberInfo(index=1, active=true",
+                          "LagHwMemberInfo(active=true, index=1)"}) {
+    try {
+      LagHwMemberInfo::parse(bad);
+      ADD_FAILURE() << bad;
+    } catch (ParseError const& e) {
+      EXPECT_EQ(e.attribute(), "Hardware::Velt::LagHwMemberInfo");
+      EXPECT_EQ(std::string(e.what()), "Hardware::Velt::LagHwMemberInfo: '" + std::string(bad) +
+                                           "' is not of the form LagHwMemberInfo(index=N, active=true|false)");
+    }
+  }
+}
