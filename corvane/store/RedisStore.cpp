@@ -1,0 +1,566 @@
+#include "corvane/store/RedisStore.h"
+
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <fmt/format.h>
+
+#include "corvane/framework/Errors.h"
+#include "corvane/framework/Reflection.h"
+
+namespace Corvane {
+
+namespace {
+
+// SCAN and PSUBSCRIBE take glob patterns: a prefix is matched as written.
+std::string globEscaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+char const* readCommand(RedisValue::Kind kind) {
+  switch (kind) {
+    case RedisValue::Kind::set:
+      return "SMEMBERS";
+    case RedisValue::Kind::hash:
+      return "HGETALL";
+    default:
+      return "GET";
+  }
+}
+
+// The keyspace classes the store hears: generic (del, rename, expire), string,
+// set, hash, expired and evicted keys.
+constexpr std::string_view keyspaceFlags = "Kg$shxe";
+
+}  // namespace
+
+struct RedisStore::Table {
+  std::string name;
+  std::string prefix;  // "<keyPrefix><name>:"
+  std::unique_ptr<TableCodec> codec;
+  std::unordered_set<std::string> reported;  // bad keys already in the log
+
+  // Sources: the keys read since the current scan began.
+  std::unordered_set<std::string> seen;
+  bool scanning = false;
+
+  // Mirrors: what Redis holds, and what waits to be compared with it.
+  std::unordered_map<std::string, RedisValue> known;
+  std::unordered_set<std::string> unreadable;  // keys whose entries did not read back
+  std::unordered_set<std::string> invalid;  // keys no entry can have: deleted at their flush
+  std::unordered_set<std::string> dirty;
+  std::deque<std::string> dirtyOrder;
+  std::unique_ptr<Mirror> follower;
+};
+
+// Follows a mirror's entity (and each child entity of its entries): every change
+// marks its key. Never throws: a subscriber that throws would cost other
+// subscribers their notification.
+struct RedisStore::Mirror : Subscriber {
+  struct ChildWatch : Subscriber {
+    Mirror* mirror = nullptr;
+    std::string key;
+    Ptr<Node const> child;
+    void dispatch(uint32_t, void const*) override { mirror->mark(key); }
+  };
+
+  RedisStore* store = nullptr;
+  Table* table = nullptr;
+  std::unordered_map<std::string, std::unique_ptr<ChildWatch>> children;
+
+  void dispatch(uint32_t attrId, void const* key) override {
+    if (attrId != table->codec->attrId() || !key) return;
+    std::string const k = table->codec->keyText(key);
+    mark(k);
+    if (table->codec->hasChildren()) watch(k, table->codec->child(k));
+  }
+  void mark(std::string const& k) {
+    if (table->dirty.insert(k).second) table->dirtyOrder.push_back(k);
+    store->flushWanted();
+  }
+  void watch(std::string const& k, Node const* child) {
+    auto it = children.find(k);
+    if (it != children.end() && it->second->child.get() == child) return;
+    if (it != children.end()) {
+      static_cast<Entity const*>(it->second->child.get())->subscriberRemove(it->second.get());
+      children.erase(it);
+    }
+    auto const* entity = dynamic_cast<Entity const*>(child);
+    if (!entity) return;
+    auto w = std::make_unique<ChildWatch>();
+    w->mirror = this;
+    w->key = k;
+    w->child = Ptr<Node const>(const_cast<Node*>(child));
+    entity->subscriberAdd(w.get());
+    children.emplace(k, std::move(w));
+  }
+  void start() {
+    table->codec->entity().subscriberAdd(this);
+    if (table->codec->hasChildren()) {
+      table->codec->keys([&](std::string const& k, Node const* child) { watch(k, child); });
+    }
+  }
+  ~Mirror() override {
+    table->codec->entity().subscriberRemove(this);
+    for (auto& [k, w] : children) static_cast<Entity const*>(w->child.get())->subscriberRemove(w.get());
+  }
+};
+
+struct RedisStore::FlushTask : Subscriber {
+  RedisStore* store = nullptr;
+  Ptr<Task> task;
+  void dispatch(uint32_t attrId, void const*) override {
+    if (attrId == Task::attrRun) store->flushRun(false);
+  }
+  ~FlushTask() override {
+    if (task) task->subscriberRemove(this);
+  }
+};
+
+RedisStore::RedisStore(RedisStoreOptions options)
+    : options_(std::move(options)),
+      cmd_(std::make_unique<RedisConnection>(options_.address)),
+      sub_(std::make_unique<RedisConnection>(options_.address)),
+      interner_(std::make_shared<PayloadInterner>()) {
+  flush_ = std::make_unique<FlushTask>();
+  flush_->store = this;
+  Ptr<TaskScheduler> s = options_.scheduler ? options_.scheduler : TaskSchedulerRoot::findOrCreateScheduler();
+  flush_->task = Task::TaskIs(std::move(s), options_.flushPriority, "RedisStore-flush");
+  flush_->task->subscriberAdd(flush_.get());
+}
+
+RedisStore::~RedisStore() {
+  for (auto& t : mirrors_) t->follower.reset();
+  flush_.reset();
+}
+
+std::string RedisStore::key(std::string const& table, std::string const& keyText) const {
+  return fmt::format("{}{}:{}", options_.keyPrefix, table, keyText);
+}
+
+void RedisStore::note(std::string const& line) {
+  if (options_.log) options_.log(line);
+}
+
+void RedisStore::sourceIs(RedisTableSpec const& spec) {
+  if (started_) throw InternalError("RedisStore: a table added after start()");
+  auto t = std::make_unique<Table>();
+  t->name = spec.name;
+  t->prefix = options_.keyPrefix + spec.name + ":";
+  t->codec = std::make_unique<TableCodec>(spec.entity, spec.attribute, spec.payloadType, interner_);
+  sources_.push_back(std::move(t));
+}
+
+void RedisStore::mirrorIs(RedisTableSpec const& spec) {
+  if (started_) throw InternalError("RedisStore: a table added after start()");
+  auto t = std::make_unique<Table>();
+  t->name = spec.name;
+  t->prefix = options_.keyPrefix + spec.name + ":";
+  t->codec = std::make_unique<TableCodec>(spec.entity, spec.attribute, spec.payloadType, interner_);
+  mirrors_.push_back(std::move(t));
+}
+
+bool RedisStore::connected() const noexcept { return !down_ && cmd_->connected() && sub_->connected(); }
+
+void RedisStore::connectAll(std::chrono::milliseconds timeout) {
+  cmd_->connect(timeout);
+  sub_->connect(timeout);
+  for (RedisConnection* c : {cmd_.get(), sub_.get()}) {
+    if (!options_.password.empty()) {
+      std::vector<std::string> auth{"AUTH"};
+      if (!options_.user.empty()) auth.push_back(options_.user);
+      auth.push_back(options_.password);
+      std::string failed;
+      c->command(auth, [&](RedisReply const& r) {
+        if (r.isError()) failed = std::string(r.str());
+      });
+      c->drain(timeout);
+      if (!failed.empty()) throw RedisError(fmt::format("redis {}: AUTH: {}", options_.address.text(), failed));
+    }
+    std::string failed;
+    c->command({"SELECT", std::to_string(options_.database)}, [&](RedisReply const& r) {
+      if (r.isError()) failed = std::string(r.str());
+    });
+    c->drain(timeout);
+    if (!failed.empty()) throw RedisError(fmt::format("redis {}: SELECT: {}", options_.address.text(), failed));
+  }
+  // Keyspace events must be on for the classes the store hears; a user the server
+  // does not let read its configuration is taken to have them on.
+  std::string flags;
+  cmd_->command({"CONFIG", "GET", "notify-keyspace-events"}, [&](RedisReply const& r) {
+    if (r.size() == 2) flags = std::string(r[1].str());
+  });
+  cmd_->drain(timeout);
+  std::string wanted = flags;
+  for (char f : keyspaceFlags) {
+    if (flags.find(f) == std::string::npos && !(f != 'K' && f != 'E' && flags.find('A') != std::string::npos)) {
+      wanted += f;
+    }
+  }
+  if (wanted != flags) {
+    cmd_->command({"CONFIG", "SET", "notify-keyspace-events", wanted}, [&](RedisReply const& r) {
+      if (r.isError()) note(fmt::format("redis: keyspace events could not be switched on: {}", r.str()));
+    });
+    cmd_->drain(timeout);
+  }
+  sub_->subscriberModeIs([this](RedisReply const& r) { onEvent(r); });
+  subscribed_ = 0;
+  for (auto& t : sources_) {
+    sub_->command({"PSUBSCRIBE", fmt::format("__keyspace@{}__:{}*", options_.database, globEscaped(t->prefix))});
+  }
+}
+
+void RedisStore::start(std::chrono::milliseconds timeout) {
+  if (started_) return;
+  started_ = true;
+  connectAll(timeout);
+  auto const deadline = std::chrono::steady_clock::now() + timeout;
+  auto waitFor = [&](bool const& done, char const* what) {
+    while (!done) {
+      auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) throw RedisError(fmt::format("redis {}: {} took longer than {} ms", options_.address.text(), what, timeout.count()));
+      std::vector<pollfd> fds;
+      pollFds(fds);
+      int const n = ::poll(fds.data(), fds.size(), int(std::min<int64_t>(left.count(), 100)));
+      if (n > 0) pollEvents(fds);
+      if (down_) throw RedisError(lastError_);
+    }
+  };
+  // The outputs an earlier run left, before anything can change them.
+  for (auto& t : mirrors_) {
+    bool done = false;
+    scanTable(*t, ScanMode::mirrorLoad, [&] { done = true; });
+    waitFor(done, "loading the outputs");
+  }
+  for (auto& t : mirrors_) {
+    t->follower = std::make_unique<Mirror>();
+    t->follower->store = this;
+    t->follower->table = t.get();
+    t->follower->start();
+    // What did not read back goes at the first flush.
+    std::vector<std::string> const stale(t->unreadable.begin(), t->unreadable.end());
+    for (std::string const& k : stale) t->follower->mark(k);
+  }
+  following_ = true;
+  // Subscribed before the scan: a change made while it runs is heard.
+  bool subscribed = sources_.empty();
+  subscribedDone_ = [&] { subscribed = true; };
+  waitFor(subscribed, "subscribing");
+  subscribedDone_ = nullptr;
+  for (auto& t : sources_) {
+    bool done = false;
+    scanTable(*t, ScanMode::source, [&] { done = true; });
+    waitFor(done, "loading the inputs");
+  }
+}
+
+void RedisStore::scanTable(Table& t, ScanMode mode, std::function<void()> done) {
+  auto const pattern = std::make_shared<std::string>(globEscaped(t.prefix) + "*");
+  if (mode == ScanMode::source) {
+    t.seen.clear();
+    t.scanning = true;
+  } else {
+    t.known.clear();
+  }
+  auto step = std::make_shared<std::function<void(std::string const&)>>();
+  *step = [this, &t, mode, pattern, step, done = std::move(done)](std::string const& cursor) {
+    cmd_->command({"SCAN", cursor, "MATCH", *pattern, "COUNT", std::to_string(options_.scanCount)},
+                  [this, &t, mode, step, done](RedisReply const& r) {
+                    if (r.isError() || r.size() != 2) {
+                      lost(fmt::format("redis: SCAN of {}: {}", t.name, r.text()));
+                      return;
+                    }
+                    RedisReply const keys = r[1];
+                    for (size_t i = 0; i < keys.size(); ++i) {
+                      std::string keyText(keys[i].str().substr(t.prefix.size()));
+                      if (mode == ScanMode::source) {
+                        readKey(t, keyText);
+                      } else {
+                        loadKey(t, keyText, mode == ScanMode::mirrorLoad);
+                      }
+                    }
+                    std::string const next(r[0].str());
+                    if (next != "0") {
+                      (*step)(next);
+                      return;
+                    }
+                    // Replies come in order: when this one comes, every read above has.
+                    cmd_->command({"PING"}, [this, &t, mode, done](RedisReply const&) {
+                      if (mode == ScanMode::source) sourceScanEnd(t);
+                      done();
+                      // The last copy of this step function goes with the reply above.
+                    });
+                    *step = nullptr;
+                  });
+  };
+  (*step)("0");
+}
+
+namespace {
+// What a mirror takes a key to hold when it did not read back: no entry yields it,
+// so the next flush of the key deletes or replaces it.
+RedisValue const& foreign() {
+  static RedisValue const v = RedisValue::ofString(std::string(1, '\0'));
+  return v;
+}
+}  // namespace
+
+void RedisStore::loadKey(Table& t, std::string const& keyText, bool intoEntity) {
+  RedisValue::Kind const kind = t.codec->kind();
+  cmd_->command({readCommand(kind), t.prefix + keyText}, [this, &t, keyText, kind, intoEntity](RedisReply const& r) {
+    RedisValue value;
+    if (!redisValueFromReply(kind, r, value)) {
+      t.known[keyText] = foreign();
+      bad(t, keyText, r.isError() ? std::string(r.str()) : fmt::format("not read by {}", readCommand(kind)));
+      t.unreadable.insert(keyText);
+      return;
+    }
+    if (value.absent()) return;
+    t.known[keyText] = value;
+    if (!intoEntity) return;
+    std::string why;
+    if (value.textBytes() > options_.maxValueBytes) {
+      why = fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes);
+    } else {
+      try {
+        t.codec->write(keyText, value);
+        return;
+      } catch (std::exception const& e) {
+        why = e.what();
+      }
+    }
+    bad(t, keyText, why);
+    t.unreadable.insert(keyText);
+    try {
+      t.codec->keyCheck(keyText);
+    } catch (std::exception const&) {
+      t.invalid.insert(keyText);
+    }
+  });
+}
+
+void RedisStore::readKey(Table& t, std::string const& keyText) {
+  if (t.scanning) t.seen.insert(keyText);
+  RedisValue::Kind const kind = t.codec->kind();
+  cmd_->command({readCommand(kind), t.prefix + keyText}, [this, &t, keyText, kind](RedisReply const& r) {
+    RedisValue value;
+    if (!redisValueFromReply(kind, r, value)) {
+      bad(t, keyText, r.isError() ? std::string(r.str()) : "not a Redis " + std::string(readCommand(kind)));
+      value = RedisValue();
+    } else if (value.textBytes() > options_.maxValueBytes) {
+      bad(t, keyText, fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes));
+      value = RedisValue();
+    }
+    applySource(t, keyText, value);
+  });
+}
+
+void RedisStore::applySource(Table& t, std::string const& keyText, RedisValue const& value) {
+  try {
+    t.codec->write(keyText, value);
+    if (!value.absent()) t.reported.erase(keyText);
+    ++counters_.sourceApplied;
+  } catch (std::exception const& e) {
+    bad(t, keyText, e.what());
+    try {
+      t.codec->write(keyText, RedisValue());  // a bad entry counts as absent
+    } catch (std::exception const&) {
+      // The key itself does not parse: the entity cannot hold it.
+    }
+  }
+}
+
+void RedisStore::sourceScanEnd(Table& t) {
+  t.scanning = false;
+  // What the entity holds and the scan did not find vanished while the store was away.
+  std::vector<std::string> gone;
+  t.codec->keys([&](std::string const& k, Node const*) {
+    if (!t.seen.count(k)) gone.push_back(k);
+  });
+  t.seen.clear();
+  for (std::string const& k : gone) applySource(t, k, RedisValue());
+}
+
+void RedisStore::bad(Table& t, std::string const& keyText, std::string const& why) {
+  ++counters_.badEntries;
+  lastError_ = fmt::format("{}{}: {}", t.prefix, keyText, why);
+  if (t.reported.insert(keyText).second) note(fmt::format("bad entry {}{}: {}", t.prefix, keyText, why));
+}
+
+void RedisStore::onEvent(RedisReply const& r) {
+  if (r.size() == 3 && r[0].str() == "psubscribe") {
+    if (++subscribed_ == sources_.size() && subscribedDone_) subscribedDone_();
+    return;
+  }
+  if (r.size() != 4 || r[0].str() != "pmessage") return;
+  std::string_view channel = r[2].str();
+  size_t const colon = channel.find(':');
+  if (colon == std::string_view::npos) return;
+  std::string_view const key = channel.substr(colon + 1);
+  for (auto& t : sources_) {
+    if (key.size() > t->prefix.size() && key.starts_with(t->prefix)) {
+      ++counters_.eventsHeard;
+      readKey(*t, std::string(key.substr(t->prefix.size())));
+      return;
+    }
+  }
+}
+
+void RedisStore::pollFds(std::vector<pollfd>& fds) const {
+  for (RedisConnection const* c : {cmd_.get(), sub_.get()}) {
+    if (c->connected()) fds.push_back(pollfd{c->fd(), short(POLLIN | (c->wantsWrite() ? POLLOUT : 0)), 0});
+  }
+}
+
+void RedisStore::pollEvents(std::vector<pollfd> const& fds) {
+  for (pollfd const& p : fds) {
+    for (RedisConnection* c : {cmd_.get(), sub_.get()}) {
+      if (!c->connected() || c->fd() != p.fd) continue;
+      bool ok = true;
+      if (p.revents & POLLOUT) ok = c->writable();
+      if (ok && (p.revents & (POLLIN | POLLHUP | POLLERR))) ok = c->readable();
+      if (!ok) lost(c->lastError());
+      break;
+    }
+  }
+}
+
+void RedisStore::lost(std::string const& why) {
+  if (down_) return;
+  down_ = true;
+  lastError_ = why;
+  note(fmt::format("redis connection lost: {}", why));
+  cmd_->close();
+  sub_->close();
+  for (auto& t : sources_) t->scanning = false;
+  nextConnect_ = std::chrono::steady_clock::now();
+}
+
+int RedisStore::pollTimeoutMs() const {
+  if (!down_) return -1;
+  auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(nextConnect_ - std::chrono::steady_clock::now());
+  return int(std::max<int64_t>(0, left.count()));
+}
+
+void RedisStore::tick() {
+  if (down_ && std::chrono::steady_clock::now() >= nextConnect_) {
+    nextConnect_ = std::chrono::steady_clock::now() + reconnectEvery;
+    try {
+      down_ = false;
+      connectAll(std::chrono::milliseconds(1000));
+    } catch (std::exception const& e) {
+      down_ = true;
+      cmd_->close();
+      sub_->close();
+      lastError_ = e.what();
+      return;
+    }
+    ++counters_.reconnects;
+    note(fmt::format("redis {}: connected again", options_.address.text()));
+    resync();
+  }
+  if (!down_ && cmd_->wantsWrite() && !cmd_->writable()) lost(cmd_->lastError());
+}
+
+// After a reconnection Redis may be another server, or the same one emptied: the
+// mirrors read their tables again and compare everything, the sources scan again
+// once subscribed.
+void RedisStore::resync() {
+  resyncing_ = mirrors_.size();
+  for (auto& t : mirrors_) {
+    Table* table = t.get();
+    table->unreadable.clear();
+    scanTable(*table, ScanMode::mirrorKnown, [this, table] {
+      std::vector<std::string> all;
+      for (auto const& [k, v] : table->known) all.push_back(k);
+      table->codec->keys([&](std::string const& k, Node const*) { all.push_back(k); });
+      for (std::string const& k : all) table->follower->mark(k);
+      --resyncing_;
+      flushWanted();
+    });
+  }
+  subscribedDone_ = [this] {
+    for (auto& t : sources_) scanTable(*t, ScanMode::source, [] {});
+  };
+  if (sources_.empty()) subscribedDone_();
+}
+
+void RedisStore::flushWanted() {
+  if (!following_ || down_ || resyncing_ != 0 || flush_->task->scheduled()) return;
+  for (auto const& t : mirrors_) {
+    if (!t->dirtyOrder.empty()) {
+      flush_->task->scheduleTask();
+      return;
+    }
+  }
+}
+
+void RedisStore::flushRun(bool all) {
+  if (down_ || resyncing_ != 0) return;
+  std::vector<std::vector<std::string>> cmds;
+  uint32_t n = 0;
+  for (auto& t : mirrors_) {
+    while (!t->dirtyOrder.empty()) {
+      std::string const k = std::move(t->dirtyOrder.front());
+      t->dirtyOrder.pop_front();
+      t->dirty.erase(k);
+      RedisValue now;
+      if (!t->invalid.count(k)) {
+        try {
+          now = t->codec->read(k);
+        } catch (std::exception const& e) {
+          bad(*t, k, e.what());
+        }
+      }
+      auto const known = t->known.find(k);
+      RedisValue const none;
+      RedisValue const& was = known == t->known.end() ? none : known->second;
+      cmds.clear();
+      redisWriteCommands(t->prefix + k, was, now, cmds);
+      if (!cmds.empty()) {
+        // A reader never sees half an entry.
+        if (cmds.size() > 1) cmd_->command({"MULTI"});
+        for (auto const& c : cmds) cmd_->command(c);
+        if (cmds.size() > 1) cmd_->command({"EXEC"});
+        ++counters_.keysWritten;
+        counters_.commandsWritten += cmds.size();
+      }
+      if (now.absent()) {
+        if (known != t->known.end()) t->known.erase(known);
+        t->invalid.erase(k);
+        t->unreadable.erase(k);
+      } else if (known != t->known.end()) {
+        known->second = std::move(now);
+      } else {
+        t->known.emplace(k, std::move(now));
+      }
+      if (!all && ++n % 32 == 0 && flush_->task->taskShouldYield()) {
+        flush_->task->scheduleTask();
+        tick();
+        return;
+      }
+    }
+  }
+  tick();
+}
+
+void RedisStore::flushNow(std::chrono::milliseconds timeout) {
+  flushRun(true);
+  if (!down_) cmd_->drain(timeout);
+}
+
+bool RedisStore::flushed() const noexcept {
+  for (auto const& t : mirrors_) {
+    if (!t->dirtyOrder.empty()) return false;
+  }
+  return !cmd_->wantsWrite() && cmd_->pending() == 0;
+}
+
+}  // namespace Corvane

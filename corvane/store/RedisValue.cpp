@@ -1,0 +1,171 @@
+#include "corvane/store/RedisValue.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include <fmt/format.h>
+
+#include "corvane/store/RedisConnection.h"
+
+namespace Corvane {
+
+RedisValue RedisValue::ofString(std::string s) {
+  RedisValue v;
+  v.kind = Kind::string;
+  v.string = std::move(s);
+  return v;
+}
+
+RedisValue RedisValue::ofMembers(std::vector<std::string> members) {
+  RedisValue v;
+  if (members.empty()) return v;
+  std::sort(members.begin(), members.end());
+  members.erase(std::unique(members.begin(), members.end()), members.end());
+  v.kind = Kind::set;
+  v.members = std::move(members);
+  return v;
+}
+
+RedisValue RedisValue::ofFields(std::vector<std::pair<std::string, std::string>> fields) {
+  RedisValue v;
+  if (fields.empty()) return v;
+  // A field given twice keeps its last value, as HSET would.
+  std::stable_sort(fields.begin(), fields.end(), [](auto const& a, auto const& b) { return a.first < b.first; });
+  std::vector<std::pair<std::string, std::string>> out;
+  out.reserve(fields.size());
+  for (auto& f : fields) {
+    if (!out.empty() && out.back().first == f.first) {
+      out.back().second = std::move(f.second);
+    } else {
+      out.push_back(std::move(f));
+    }
+  }
+  v.kind = Kind::hash;
+  v.fields = std::move(out);
+  return v;
+}
+
+size_t RedisValue::textBytes() const noexcept {
+  size_t n = string.size();
+  for (auto const& m : members) n += m.size();
+  for (auto const& [f, x] : fields) n += f.size() + x.size();
+  return n;
+}
+
+std::string RedisValue::text() const {
+  switch (kind) {
+    case Kind::absent:
+      return "(nil)";
+    case Kind::string:
+      return fmt::format("\"{}\"", string);
+    case Kind::set: {
+      std::string out = "{";
+      for (size_t i = 0; i < members.size(); ++i) out += (i ? ", \"" : "\"") + members[i] + "\"";
+      return out + "}";
+    }
+    case Kind::hash: {
+      std::string out = "{";
+      for (size_t i = 0; i < fields.size(); ++i) {
+        out += fmt::format("{}\"{}\": \"{}\"", i ? ", " : "", fields[i].first, fields[i].second);
+      }
+      return out + "}";
+    }
+  }
+  return {};
+}
+
+RedisValue::Kind redisKindOfType(std::string_view typeName, bool& ok) noexcept {
+  ok = true;
+  if (typeName == "none") return RedisValue::Kind::absent;
+  if (typeName == "string") return RedisValue::Kind::string;
+  if (typeName == "set") return RedisValue::Kind::set;
+  if (typeName == "hash") return RedisValue::Kind::hash;
+  ok = false;
+  return RedisValue::Kind::absent;
+}
+
+bool redisValueFromReply(RedisValue::Kind kind, RedisReply const& reply, RedisValue& out) {
+  out = RedisValue();
+  if (reply.isError()) return false;
+  switch (kind) {
+    case RedisValue::Kind::absent:
+      return reply.isNil();
+    case RedisValue::Kind::string:
+      if (reply.isNil()) return true;
+      if (reply.type() != RedisReply::Type::string) return false;
+      out = RedisValue::ofString(std::string(reply.str()));
+      return true;
+    case RedisValue::Kind::set: {
+      if (reply.type() != RedisReply::Type::array) return false;
+      std::vector<std::string> members;
+      members.reserve(reply.size());
+      for (size_t i = 0; i < reply.size(); ++i) members.emplace_back(reply[i].str());
+      out = RedisValue::ofMembers(std::move(members));
+      return true;
+    }
+    case RedisValue::Kind::hash: {
+      if (reply.type() != RedisReply::Type::array || reply.size() % 2 != 0) return false;
+      std::vector<std::pair<std::string, std::string>> fields;
+      fields.reserve(reply.size() / 2);
+      for (size_t i = 0; i + 1 < reply.size(); i += 2) fields.emplace_back(reply[i].str(), reply[i + 1].str());
+      out = RedisValue::ofFields(std::move(fields));
+      return true;
+    }
+  }
+  return false;
+}
+
+void redisWriteCommands(std::string const& key, RedisValue const& from, RedisValue const& to,
+                        std::vector<std::vector<std::string>>& out) {
+  if (from == to) return;
+  if (to.absent() || (!from.absent() && from.kind != to.kind)) {
+    out.push_back({"DEL", key});
+    if (to.absent()) return;
+  }
+  bool const fresh = from.absent() || from.kind != to.kind;
+  switch (to.kind) {
+    case RedisValue::Kind::absent:
+      return;
+    case RedisValue::Kind::string:
+      out.push_back({"SET", key, to.string});
+      return;
+    case RedisValue::Kind::set: {
+      std::vector<std::string> gone{"SREM", key};
+      std::vector<std::string> added{"SADD", key};
+      static std::vector<std::string> const none;
+      std::vector<std::string> const& was = fresh ? none : from.members;
+      std::set_difference(was.begin(), was.end(), to.members.begin(), to.members.end(), std::back_inserter(gone));
+      std::set_difference(to.members.begin(), to.members.end(), was.begin(), was.end(), std::back_inserter(added));
+      // Added first: the set never looks empty (absent) to a reader in between.
+      if (added.size() > 2) out.push_back(std::move(added));
+      if (gone.size() > 2) out.push_back(std::move(gone));
+      return;
+    }
+    case RedisValue::Kind::hash: {
+      std::vector<std::string> gone{"HDEL", key};
+      std::vector<std::string> set{"HSET", key};
+      static std::vector<std::pair<std::string, std::string>> const none;
+      auto const& was = fresh ? none : from.fields;
+      auto w = was.begin();
+      for (auto const& [f, v] : to.fields) {
+        while (w != was.end() && w->first < f) gone.push_back((w++)->first);
+        if (w != was.end() && w->first == f) {
+          if (w->second != v) {
+            set.push_back(f);
+            set.push_back(v);
+          }
+          ++w;
+        } else {
+          set.push_back(f);
+          set.push_back(v);
+        }
+      }
+      for (; w != was.end(); ++w) gone.push_back(w->first);
+      if (set.size() > 2) out.push_back(std::move(set));
+      if (gone.size() > 2) out.push_back(std::move(gone));
+      return;
+    }
+  }
+}
+
+}  // namespace Corvane
