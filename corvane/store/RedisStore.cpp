@@ -250,7 +250,7 @@ void RedisStore::start(std::chrono::milliseconds timeout) {
   }
   following_ = true;
   // Subscribed before the scan: a change made while it runs is heard.
-  bool subscribed = sources_.empty();
+  bool subscribed = subscribed_ == sources_.size();
   subscribedDone_ = [&] { subscribed = true; };
   waitFor(subscribed, "subscribing");
   subscribedDone_ = nullptr;
