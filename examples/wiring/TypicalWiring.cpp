@@ -217,6 +217,16 @@ bool Wiring::ready() const noexcept {
 }
 
 // [snippet:runUntilIdle]
+std::vector<Corvane::RootSm const*> Wiring::rootSms() const {
+  std::vector<Corvane::RootSm const*> out;
+  for (Corvane::RootSm const* sm : std::initializer_list<Corvane::RootSm const*>{
+           portToLagSm_.get(), intfTcamSm_.get(), intfPortMapSm_.get(), portMapToIntfSm_.get(),
+           configLagMemberExpSm_.get(), configExpSm_.get(), configPortMapExpSm_.get(), perTcamStatusSm_.get()}) {
+    if (sm) out.push_back(sm);
+  }
+  return out;
+}
+
 void Wiring::runUntilIdle() {
   auto process = TaskSchedulerRoot::findOrCreateScheduler();
   do {

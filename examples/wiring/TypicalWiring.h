@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "corvane/Corvane.h"
 #include "examples/feature/ExampleFeature.h"
@@ -185,6 +186,8 @@ class Wiring {
   Ptr<Corvane::ConfigPortMapExpSm> const& configPortMapExpSm() const noexcept { return configPortMapExpSm_; }
   Ptr<Corvane::IntfPerTcamFeatureStatusSm> const& perTcamStatusSm() const noexcept { return perTcamStatusSm_; }
   Ptr<Corvane::IntfFeatureStatusSm> const& featureStatusSm() const noexcept { return featureStatusSm_; }
+  // The running SMs built on the engine, in the order of SmKind.
+  std::vector<Corvane::RootSm const*> rootSms() const;
   // Merge SMs the example feature's factory has built so far.
   uint64_t mergeSmsCreated() const noexcept { return mergeSmsCreated_; }
 

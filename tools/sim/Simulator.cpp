@@ -328,22 +328,7 @@ Tables Simulator::tables() const {
   return t;
 }
 
-std::vector<Corvane::RootSm const*> Simulator::rootSms() const {
-  auto const& w = wiring_;
-  std::vector<Corvane::RootSm const*> out;
-  auto add = [&](Corvane::RootSm const* sm) {
-    if (sm) out.push_back(sm);
-  };
-  add(w.portToLagSm().get());
-  add(w.intfTcamSm().get());
-  add(w.intfPortMapSm().get());
-  add(w.portMapToIntfSm().get());
-  add(w.configLagMemberExpSm().get());
-  add(w.configExpSm().get());
-  add(w.configPortMapExpSm().get());
-  add(w.perTcamStatusSm().get());
-  return out;
-}
+std::vector<Corvane::RootSm const*> Simulator::rootSms() const { return wiring_.rootSms(); }
 
 
 Corvane::Ptr<Corvane::Directory> Simulator::directory() const {
