@@ -22,6 +22,9 @@ Ptr<Node> Directory::entry(std::string_view name) const {
 
 Ptr<Node> Directory::entityIs(std::string const& name, std::string_view typeName,
                               std::vector<std::string> const& args) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    throw ReflectionError(fmt::format("directory {}: '{}' is not an entry name", nameString(), name));
+  }
   TypeData const& type = Reflect::type(typeName);
   TypeDescription const& d = Reflect::description(type);
   if (!d.createNamed && !d.create) {
@@ -45,6 +48,11 @@ Ptr<Directory> Directory::folderIs(std::string const& name) {
 }
 
 void Directory::entryIs(std::string const& name, Ptr<Node> node) {
+  // lookup() splits paths at '/' and skips empty steps: such a name could never be found.
+  if (name.empty() || name.find('/') != std::string::npos) {
+    throw ReflectionError(fmt::format("directory {}: '{}' is not an entry name", nameString(), name));
+  }
+  if (!node) throw ReflectionError(fmt::format("directory {}: entry '{}' given no node", nameString(), name));
   auto [it, inserted] = entry_.try_emplace(name, node);
   if (!inserted) {
     if (it->second == node) return;

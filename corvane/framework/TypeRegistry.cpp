@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "corvane/framework/Errors.h"
 #include "corvane/framework/Reflection.h"
 
 namespace Corvane {
@@ -22,7 +23,14 @@ Registry& registry() {
 
 void TypeRegistry::typeRegister(TypeData const& type) {
   auto& r = registry();
-  if (std::find(r.order.begin(), r.order.end(), &type) == r.order.end()) r.order.push_back(&type);
+  if (std::find(r.order.begin(), r.order.end(), &type) != r.order.end()) return;
+  // Types are found by name: a second type of the same name could never be.
+  for (TypeData const* t : r.order) {
+    if (std::strcmp(t->name(), type.name()) == 0) {
+      fatalInternalError(std::string("TypeRegistry: two types are named ") + type.name());
+    }
+  }
+  r.order.push_back(&type);
 }
 
 void TypeRegistry::typeRegister(TypeData const& type, TypeDescription description) {

@@ -216,7 +216,6 @@ bool Wiring::ready() const noexcept {
   return true;
 }
 
-// [snippet:runUntilIdle]
 std::vector<Corvane::RootSm const*> Wiring::rootSms() const {
   std::vector<Corvane::RootSm const*> out;
   for (Corvane::RootSm const* sm : std::initializer_list<Corvane::RootSm const*>{
@@ -227,6 +226,7 @@ std::vector<Corvane::RootSm const*> Wiring::rootSms() const {
   return out;
 }
 
+// [snippet:runUntilIdle]
 void Wiring::runUntilIdle() {
   auto process = TaskSchedulerRoot::findOrCreateScheduler();
   do {

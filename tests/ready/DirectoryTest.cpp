@@ -43,6 +43,18 @@ TEST(Directory, ReadinessEntitiesTakeOnlyTheirName) {
   EXPECT_THROW(ready->entityIs("Corvane::LagInfoReady", "Corvane::LagInfoReady"), ReflectionError);
   EXPECT_THROW(ready->entityIs("x", "Corvane::NoSuchType"), ReflectionError);
   EXPECT_THROW(root->folderIs("ready")->folderIs("Corvane::LagInfoReady"), ReflectionError);
+  // Names lookup() could never reach, and an entry of nothing, are refused.
+  for (char const* name : {"", "a/b", "/"}) {
+    EXPECT_THROW(ready->entityIs(name, "Corvane::LagInfoReady"), ReflectionError) << name;
+    EXPECT_THROW(ready->folderIs(name), ReflectionError) << name;
+  }
+  try {
+    ready->entryIs("x", nullptr);
+    ADD_FAILURE() << "an entry of nothing accepted";
+  } catch (ReflectionError const& e) {
+    EXPECT_STREQ(e.what(), "directory ready: entry 'x' given no node");
+  }
+  EXPECT_FALSE(ready->entryHas("x"));
 
   int32_t const live = LagInfoReady::typeDataStatic().liveCount();
   EXPECT_TRUE(ready->entryDel("Corvane::LagInfoReady"));
