@@ -194,12 +194,14 @@ void RedisStore::connectAll(std::chrono::milliseconds timeout) {
   // Keyspace events must be on for the classes the store hears; a user the server
   // does not let read its configuration is taken to have them on.
   std::string flags;
+  bool readable = false;
   cmd_->command({"CONFIG", "GET", "notify-keyspace-events"}, [&](RedisReply const& r) {
-    if (r.size() == 2) flags = std::string(r[1].str());
+    readable = r.size() == 2;
+    if (readable) flags = std::string(r[1].str());
   });
   cmd_->drain(timeout);
   std::string wanted = flags;
-  for (char f : keyspaceFlags) {
+  for (char f : readable ? keyspaceFlags : std::string_view()) {
     if (flags.find(f) == std::string::npos && !(f != 'K' && f != 'E' && flags.find('A') != std::string::npos)) {
       wanted += f;
     }
@@ -395,6 +397,11 @@ void RedisStore::bad(Table& t, std::string const& keyText, std::string const& wh
 }
 
 void RedisStore::onEvent(RedisReply const& r) {
+  if (r.isError()) {
+    // A subscription refused (an ACL without the channel): nothing would be heard.
+    lost(fmt::format("redis {}: {}", options_.address.text(), r.str()));
+    return;
+  }
   if (r.size() == 3 && r[0].str() == "psubscribe") {
     if (++subscribed_ == sources_.size() && subscribedDone_) subscribedDone_();
     return;
