@@ -4,6 +4,8 @@
 #   libcorvane0     runtime      libcorvane.so.0 and libcorvane.so.<version>
 #   libcorvane-dev  development  the headers, libcorvane.so, the CMake package, corvane.pc
 #   corvane-tools   tools        corvane-sim
+#   libcorvane-redis0  redis     libcorvane-redis.so.0, the Redis store (where hiredis is found)
+#   corvane-agent   agent        corvane-agent and its systemd unit
 #
 # The packages install under /usr whatever CMAKE_INSTALL_PREFIX is, but the library
 # folder is the one GNUInstallDirs chose at configure time: configure with
@@ -20,8 +22,13 @@ set(CORVANE_DEB_RUNTIME libcorvane${PROJECT_VERSION_MAJOR})
 set(CORVANE_DEB_DEVELOPMENT libcorvane-dev)
 set(CORVANE_DEB_TOOLS corvane-tools)
 set(CORVANE_DEB_COMPONENTS runtime development)
+set(CORVANE_DEB_REDIS libcorvane-redis${PROJECT_VERSION_MAJOR})
+set(CORVANE_DEB_AGENT corvane-agent)
 if(TARGET corvane-sim)
   list(APPEND CORVANE_DEB_COMPONENTS tools)
+endif()
+if(TARGET corvane-agent)
+  list(APPEND CORVANE_DEB_COMPONENTS redis agent)
 endif()
 
 # The changelog entry is dated SOURCE_DATE_EPOCH when it is set (scripts/package sets
@@ -96,11 +103,16 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps finds libcorvane.so.0 in the build tree, but not the shlibs file of
 # libcorvane0, which is made in the same run: that dependency is written out here.
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CORVANE_DEB_RUNTIME} (= ${PROJECT_VERSION})")
-get_target_property(_libdir corvane LIBRARY_OUTPUT_DIRECTORY)
-if(NOT _libdir)
-  get_target_property(_libdir corvane BINARY_DIR)
-endif()
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${_libdir}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "")
+foreach(_lib corvane corvane-redis)
+  if(TARGET ${_lib})
+    get_target_property(_libdir ${_lib} LIBRARY_OUTPUT_DIRECTORY)
+    if(NOT _libdir)
+      get_target_property(_libdir ${_lib} BINARY_DIR)
+    endif()
+    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${_libdir}")
+  endif()
+endforeach()
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "switch agent state machines for Velt chips - simulator
 Corvane runs inside a switch platform agent and keeps the agent's view of the
@@ -108,5 +120,32 @@ Velt family of switching chips consistent.
 .
 This package contains corvane-sim, which runs the library's state machines over
 a simulated chip and prints what changed in every output table.")
+
+set(CPACK_DEBIAN_REDIS_PACKAGE_NAME ${CORVANE_DEB_REDIS})
+set(CPACK_DEBIAN_REDIS_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_REDIS_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_REDIS_PACKAGE_DEPENDS "${CORVANE_DEB_RUNTIME} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_REDIS_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/debian/triggers")
+set(CPACK_COMPONENT_REDIS_DESCRIPTION
+  "switch agent state machines for Velt chips - Redis store
+Corvane runs inside a switch platform agent and keeps the agent's view of the
+Velt family of switching chips consistent.
+.
+This package contains libcorvane-redis, which keeps the library's tables in
+Redis: the inputs followed through keyspace events, the outputs written behind.")
+
+set(CPACK_DEBIAN_AGENT_PACKAGE_NAME ${CORVANE_DEB_AGENT})
+set(CPACK_DEBIAN_AGENT_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_AGENT_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_AGENT_PACKAGE_DEPENDS
+  "${CORVANE_DEB_RUNTIME} (= ${PROJECT_VERSION}), ${CORVANE_DEB_REDIS} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_AGENT_PACKAGE_RECOMMENDS "redis-server")
+set(CPACK_COMPONENT_AGENT_DESCRIPTION
+  "switch agent state machines for Velt chips - agent daemon
+Corvane runs inside a switch platform agent and keeps the agent's view of the
+Velt family of switching chips consistent.
+.
+This package contains corvane-agent, every state machine of the typical wiring
+with its inputs and outputs kept in Redis, and its systemd unit.")
 
 include(CPack)
