@@ -236,11 +236,9 @@ void RedisStore::start(std::chrono::milliseconds timeout) {
     }
   };
   // The outputs an earlier run left, before anything can change them.
-  for (auto& t : mirrors_) {
-    bool done = false;
-    scanTable(*t, ScanMode::mirrorLoad, [&] { done = true; });
-    waitFor(done, "loading the outputs");
-  }
+  bool loaded = mirrors_.empty();
+  if (!loaded) scanTables(ScanMode::mirrorLoad, [&] { loaded = true; });
+  waitFor(loaded, "loading the outputs");
   for (auto& t : mirrors_) {
     t->follower = std::make_unique<Mirror>();
     t->follower->store = this;
@@ -256,53 +254,73 @@ void RedisStore::start(std::chrono::milliseconds timeout) {
   subscribedDone_ = [&] { subscribed = true; };
   waitFor(subscribed, "subscribing");
   subscribedDone_ = nullptr;
-  for (auto& t : sources_) {
-    bool done = false;
-    scanTable(*t, ScanMode::source, [&] { done = true; });
-    waitFor(done, "loading the inputs");
-  }
+  bool read = sources_.empty();
+  if (!read) scanTables(ScanMode::source, [&] { read = true; });
+  waitFor(read, "loading the inputs");
 }
 
-void RedisStore::scanTable(Table& t, ScanMode mode, std::function<void()> done) {
-  auto const pattern = std::make_shared<std::string>(globEscaped(t.prefix) + "*");
-  if (mode == ScanMode::source) {
-    t.seen.clear();
-    t.scanning = true;
-  } else {
-    t.known.clear();
+// One pass of SCAN over every table of a kind (one pass over the keyspace, not one
+// per table: SCAN walks every key whatever its pattern). The job belongs to the
+// command waiting for its reply, so a connection lost midway frees it.
+struct RedisStore::ScanJob {
+  ScanMode mode;
+  std::string pattern;
+  std::unordered_map<std::string, Table*> byName;
+  std::function<void()> done;
+};
+
+void RedisStore::scanTables(ScanMode mode, std::function<void()> done) {
+  auto job = std::make_shared<ScanJob>();
+  job->mode = mode;
+  job->pattern = globEscaped(options_.keyPrefix) + "*";
+  job->done = std::move(done);
+  for (auto& t : mode == ScanMode::source ? sources_ : mirrors_) {
+    job->byName.emplace(t->name, t.get());
+    if (mode == ScanMode::source) {
+      t->seen.clear();
+      t->scanning = true;
+    } else {
+      t->known.clear();
+    }
   }
-  auto step = std::make_shared<std::function<void(std::string const&)>>();
-  *step = [this, &t, mode, pattern, step, done = std::move(done)](std::string const& cursor) {
-    cmd_->command({"SCAN", cursor, "MATCH", *pattern, "COUNT", std::to_string(options_.scanCount)},
-                  [this, &t, mode, step, done](RedisReply const& r) {
-                    if (r.isError() || r.size() != 2) {
-                      lost(fmt::format("redis: SCAN of {}: {}", t.name, r.text()));
-                      return;
+  scanStep(std::move(job), "0");
+}
+
+void RedisStore::scanStep(std::shared_ptr<ScanJob> job, std::string const& cursor) {
+  cmd_->command({"SCAN", cursor, "MATCH", job->pattern, "COUNT", std::to_string(options_.scanCount)},
+                [this, job](RedisReply const& r) {
+                  if (r.isError() || r.size() != 2) {
+                    lost(fmt::format("redis: SCAN: {}", r.text()));
+                    return;
+                  }
+                  RedisReply const keys = r[1];
+                  size_t const skip = options_.keyPrefix.size();
+                  for (size_t i = 0; i < keys.size(); ++i) {
+                    std::string_view const key = keys[i].str();
+                    size_t const colon = key.find(':', skip);
+                    if (colon == std::string_view::npos) continue;
+                    auto const t = job->byName.find(std::string(key.substr(skip, colon - skip)));
+                    if (t == job->byName.end()) continue;  // another table's key, or nobody's
+                    std::string keyText(key.substr(colon + 1));
+                    if (job->mode == ScanMode::source) {
+                      readKey(*t->second, keyText);
+                    } else {
+                      loadKey(*t->second, keyText, job->mode == ScanMode::mirrorLoad);
                     }
-                    RedisReply const keys = r[1];
-                    for (size_t i = 0; i < keys.size(); ++i) {
-                      std::string keyText(keys[i].str().substr(t.prefix.size()));
-                      if (mode == ScanMode::source) {
-                        readKey(t, keyText);
-                      } else {
-                        loadKey(t, keyText, mode == ScanMode::mirrorLoad);
-                      }
+                  }
+                  std::string const next(r[0].str());
+                  if (next != "0") {
+                    scanStep(job, next);
+                    return;
+                  }
+                  // Replies come in order: when this one comes, every read above has.
+                  cmd_->command({"PING"}, [this, job](RedisReply const&) {
+                    if (job->mode == ScanMode::source) {
+                      for (auto const& [name, t] : job->byName) sourceScanEnd(*t);
                     }
-                    std::string const next(r[0].str());
-                    if (next != "0") {
-                      (*step)(next);
-                      return;
-                    }
-                    // Replies come in order: when this one comes, every read above has.
-                    cmd_->command({"PING"}, [this, &t, mode, done](RedisReply const&) {
-                      if (mode == ScanMode::source) sourceScanEnd(t);
-                      done();
-                      // The last copy of this step function goes with the reply above.
-                    });
-                    *step = nullptr;
+                    job->done();
                   });
-  };
-  (*step)("0");
+                });
 }
 
 namespace {
@@ -325,14 +343,14 @@ void RedisStore::loadKey(Table& t, std::string const& keyText, bool intoEntity) 
       return;
     }
     if (value.absent()) return;
-    t.known[keyText] = value;
+    RedisValue const& held = t.known.insert_or_assign(keyText, std::move(value)).first->second;
     if (!intoEntity) return;
     std::string why;
-    if (value.textBytes() > options_.maxValueBytes) {
-      why = fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes);
+    if (held.textBytes() > options_.maxValueBytes) {
+      why = fmt::format("{} bytes, more than {}", held.textBytes(), options_.maxValueBytes);
     } else {
       try {
-        t.codec->write(keyText, value);
+        t.codec->write(keyText, held);
         return;
       } catch (std::exception const& e) {
         why = e.what();
@@ -480,21 +498,22 @@ void RedisStore::tick() {
 // mirrors read their tables again and compare everything, the sources scan again
 // once subscribed.
 void RedisStore::resync() {
-  resyncing_ = mirrors_.size();
-  for (auto& t : mirrors_) {
-    Table* table = t.get();
-    table->unreadable.clear();
-    scanTable(*table, ScanMode::mirrorKnown, [this, table] {
-      std::vector<std::string> all;
-      for (auto const& [k, v] : table->known) all.push_back(k);
-      table->codec->keys([&](std::string const& k, Node const*) { all.push_back(k); });
-      for (std::string const& k : all) table->follower->mark(k);
-      --resyncing_;
+  if (!mirrors_.empty()) {
+    resyncing_ = 1;
+    for (auto& t : mirrors_) t->unreadable.clear();
+    scanTables(ScanMode::mirrorKnown, [this] {
+      for (auto& t : mirrors_) {
+        std::vector<std::string> all;
+        for (auto const& [k, v] : t->known) all.push_back(k);
+        t->codec->keys([&](std::string const& k, Node const*) { all.push_back(k); });
+        for (std::string const& k : all) t->follower->mark(k);
+      }
+      resyncing_ = 0;
       flushWanted();
     });
   }
   subscribedDone_ = [this] {
-    for (auto& t : sources_) scanTable(*t, ScanMode::source, [] {});
+    if (!sources_.empty()) scanTables(ScanMode::source, [] {});
   };
   if (sources_.empty()) subscribedDone_();
 }

@@ -120,7 +120,9 @@ class CORVANE_API RedisStore {
   void connectAll(std::chrono::milliseconds timeout);
   void lost(std::string const& why);
   void resync();
-  void scanTable(Table& t, ScanMode mode, std::function<void()> done);
+  struct ScanJob;
+  void scanTables(ScanMode mode, std::function<void()> done);
+  void scanStep(std::shared_ptr<ScanJob> job, std::string const& cursor);
   void loadKey(Table& t, std::string const& keyText, bool intoEntity);
   void readKey(Table& t, std::string const& keyText);
   void applySource(Table& t, std::string const& keyText, RedisValue const& value);
@@ -140,7 +142,7 @@ class CORVANE_API RedisStore {
   std::unique_ptr<FlushTask> flush_;
   size_t subscribed_ = 0;                  // patterns the server confirmed
   std::function<void()> subscribedDone_;  // called once every pattern is confirmed
-  size_t resyncing_ = 0;                   // mirror tables being read again
+  size_t resyncing_ = 0;                   // 1 while the mirror tables are read again
   Counters counters_;
   std::string lastError_;
   std::chrono::steady_clock::time_point nextConnect_{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 #include <optional>
 
 #include <fmt/format.h>
@@ -72,6 +73,10 @@ struct TableCodec::Shape {
   AttributeDesc const* inner = nullptr;         // a child's collection
   std::vector<AttributeDesc const*> singles;   // a child's settable single attributes
   TypeData const* payload = nullptr;            // the payload type of payload tables
+  std::vector<AttributeDesc const*> payloadAttrs;  // what its hash holds
+  // childAttributes: for each reference among `singles`, its referent's type and the
+  // one attribute it is written as.
+  std::vector<std::pair<TypeData const*, std::string>> referents;
 };
 
 TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::string_view payloadType,
@@ -93,6 +98,7 @@ TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::stri
   if (a.kind == AttrKind::collection && a.entryReferenceWrite) {
     s.form = Form::payload;
     s.payload = &payloadTypeOf(payloadType, table);
+    s.payloadAttrs = payloadAttributes(*s.payload);
     kind_ = RedisValue::Kind::hash;
     return;
   }
@@ -115,6 +121,7 @@ TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::stri
     if (s.inner->entryReferenceWrite) {
       s.form = Form::childPayloadMap;
       s.payload = &payloadTypeOf(payloadType, table);
+      s.payloadAttrs = payloadAttributes(*s.payload);
       kind_ = RedisValue::Kind::hash;
     } else if (s.inner->typeName.empty()) {
       s.form = Form::childSet;
@@ -126,6 +133,19 @@ TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::stri
     return;
   }
   if (s.singles.empty()) throw ReflectionError(fmt::format("children of {} have nothing to write", table));
+  for (AttributeDesc const* a : s.singles) {
+    if (a->kind != AttrKind::reference) {
+      s.referents.emplace_back(nullptr, std::string());
+      continue;
+    }
+    TypeData const& referentType = Reflect::type(a->typeName);
+    auto const attrs = payloadAttributes(referentType);
+    if (attrs.size() != 1) {
+      throw ReflectionError(fmt::format("type {} is referred to by its one attribute, it has {}", referentType.name(),
+                                        attrs.size()));
+    }
+    s.referents.emplace_back(&referentType, attrs.front()->name);
+  }
   s.form = Form::childAttributes;
   kind_ = RedisValue::Kind::hash;
 }
@@ -222,13 +242,13 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
       s.attr->entryWrite(node, keyText, value.string);
       return;
     case Form::payload: {
-      std::vector<AttributeDesc const*> const attrs = payloadAttributes(*s.payload);
+      std::vector<AttributeDesc const*> const& attrs = s.payloadAttrs;
       for (auto const& [f, v] : value.fields) {
         if (std::none_of(attrs.begin(), attrs.end(), [&](AttributeDesc const* a) { return a->name == f; })) {
           throw unknownField(f);
         }
       }
-      s.attr->entryReferenceWrite(node, keyText, interner_->intern(s.payload->name(), value.fields));
+      s.attr->entryReferenceWrite(node, keyText, interner_->intern(*s.payload, value.fields));
       return;
     }
     case Form::childSet: {
@@ -261,7 +281,7 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
     case Form::childPayloadMap: {
       // "<key>.<attribute>": the key is everything before the last dot.
       std::map<std::string, std::vector<std::pair<std::string, std::string>>> byKey;
-      std::vector<AttributeDesc const*> const attrs = payloadAttributes(*s.payload);
+      std::vector<AttributeDesc const*> const& attrs = s.payloadAttrs;
       for (auto const& [f, v] : value.fields) {
         size_t const dot = f.rfind('.');
         if (dot == std::string::npos || dot == 0) throw unknownField(f);
@@ -274,7 +294,7 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
       std::vector<std::pair<std::string, Ptr<Node>>> payloads;
       for (auto const& [k, fields] : byKey) {
         canonicalCheck(s.inner->keyTypeName, s.inner->name, k);
-        payloads.emplace_back(k, interner_->intern(s.payload->name(), fields));
+        payloads.emplace_back(k, interner_->intern(*s.payload, fields));
       }
       Ptr<Node> child = s.attr->childIs(node, keyText);
       std::vector<std::string> gone;
@@ -297,17 +317,13 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
           throw unknownField(f);
         }
       }
-      for (AttributeDesc const* a : s.singles) {
+      for (size_t i = 0; i < s.singles.size(); ++i) {
+        AttributeDesc const* a = s.singles[i];
         auto const it = std::find_if(value.fields.begin(), value.fields.end(), [&](auto const& f) { return f.first == a->name; });
         Change c{a, it == value.fields.end() ? nullptr : &it->second, nullptr};
         if (c.text && a->kind == AttrKind::reference) {
-          TypeData const& referentType = Reflect::type(a->typeName);
-          auto const attrs = payloadAttributes(referentType);
-          if (attrs.size() != 1) {
-            throw ReflectionError(fmt::format("type {} is referred to by its one attribute, it has {}",
-                                              referentType.name(), attrs.size()));
-          }
-          c.referent = interner_->intern(referentType.name(), {{attrs.front()->name, *c.text}});
+          auto const& [referentType, attr] = s.referents[i];
+          c.referent = interner_->intern(*referentType, {{attr, *c.text}});
         } else if (c.text) {
           Reflect::parse(a->typeName, *c.text);
         }
@@ -327,7 +343,7 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
 }
 
 struct PayloadInterner::Impl {
-  std::map<std::string, Ptr<Node>, std::less<>> objects;
+  std::unordered_map<std::string, Ptr<Node>> objects;
   size_t pruneAt = 256;
 };
 
@@ -336,19 +352,34 @@ PayloadInterner::~PayloadInterner() = default;
 
 size_t PayloadInterner::size() const noexcept { return impl_->objects.size(); }
 
-Ptr<Node> PayloadInterner::intern(std::string_view type, std::vector<std::pair<std::string, std::string>> const& texts) {
-  TypeData const& t = Reflect::type(type);
-  auto const& createFrom = Reflect::description(t).createFrom;
-  if (!createFrom) throw ReflectionError(fmt::format("type {} is not built from attributes", t.name()));
-  Ptr<Node> made = createFrom([&](std::string_view name) -> std::optional<std::string> {
+namespace {
+// An interned object's name: its type and its attributes' texts.
+std::string internKey(TypeData const& type, std::vector<std::pair<std::string, std::string>> texts) {
+  std::sort(texts.begin(), texts.end());
+  std::string key(type.name());
+  for (auto const& [n, v] : texts) {
+    key += '\x1f';
+    key += n;
+    key += '=';
+    key += v;
+  }
+  return key;
+}
+}  // namespace
+
+Ptr<Node> PayloadInterner::intern(TypeData const& type, std::vector<std::pair<std::string, std::string>> const& texts) {
+  // Texts as Redis holds them are nearly always the ones an object prints: found
+  // without building anything.
+  std::string key = internKey(type, texts);
+  if (auto const it = impl_->objects.find(key); it != impl_->objects.end()) return it->second;
+  Ptr<Node> made = Reflect::createFrom(type, [&](std::string_view name) -> std::optional<std::string> {
     for (auto const& [n, v] : texts) {
       if (n == name) return v;
     }
     return std::nullopt;
   });
   // Named by what the object prints, so "010" and "10" find the same one.
-  std::string key(t.name());
-  for (auto const& [n, v] : payloadFields(*made)) key += fmt::format("\x1f{}={}", n, v);
+  key = internKey(type, payloadFields(*made));
   auto const [it, inserted] = impl_->objects.try_emplace(std::move(key), made);
   if (inserted && impl_->objects.size() >= impl_->pruneAt) {
     for (auto i = impl_->objects.begin(); i != impl_->objects.end();) {

@@ -76,7 +76,7 @@ class CORVANE_API PayloadInterner {
   PayloadInterner();
   ~PayloadInterner();
   // The object of `type` built from `texts` (attribute name -> text), made once.
-  Ptr<Node> intern(std::string_view type, std::vector<std::pair<std::string, std::string>> const& texts);
+  Ptr<Node> intern(TypeData const& type, std::vector<std::pair<std::string, std::string>> const& texts);
   size_t size() const noexcept;
 
  private:

@@ -29,12 +29,15 @@ namespace {
 
 char const* const usage =
     "usage: corvane-agent [--redis unix:/path | tcp:host:port] [--db N] [--prefix P]\n"
-    "                     [--user NAME --password-file FILE] [--stats] [--memory]\n"
+    "                     [--user NAME --password-file FILE] [--max-faps N] [--max-cores N]\n"
+    "                     [--stats] [--memory]\n"
     "  --redis          the Redis server (default unix:/run/redis/redis-server.sock)\n"
     "  --db             the database number (default 0)\n"
     "  --prefix         put before every key (default none)\n"
     "  --user           the ACL user to authenticate as\n"
     "  --password-file  a file whose first line is the password (never on the command line)\n"
+    "  --max-faps       FAPs a wildcard FAP id stands for (default 4)\n"
+    "  --max-cores      cores a wildcard core id stands for (default 2)\n"
     "  --stats          at exit, print what every state machine did\n"
     "  --memory         at exit, print the memory held by type and by state machine\n";
 
@@ -59,9 +62,18 @@ struct Args {
   std::string prefix;
   std::string user;
   std::string passwordFile;
+  uint16_t maxFaps = 4;
+  uint16_t maxCores = 2;
   bool stats = false;
   bool memory = false;
 };
+
+uint32_t number(std::string const& arg, std::string const& v, uint32_t max) {
+  if (v.empty() || v.size() > 9 || v.find_first_not_of("0123456789") != std::string::npos || std::stoul(v) > max) {
+    throw std::invalid_argument(arg + " takes a number up to " + std::to_string(max) + ", not '" + v + "'");
+  }
+  return uint32_t(std::stoul(v));
+}
 
 Args parseArgs(int argc, char** argv) {
   Args a;
@@ -74,11 +86,11 @@ Args parseArgs(int argc, char** argv) {
     if (arg == "--redis") {
       a.redis = value();
     } else if (arg == "--db") {
-      std::string const v = value();
-      if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 5) {
-        throw std::invalid_argument("--db takes a database number, not '" + v + "'");
-      }
-      a.db = uint32_t(std::stoul(v));
+      a.db = number(arg, value(), 65535);
+    } else if (arg == "--max-faps") {
+      a.maxFaps = uint16_t(number(arg, value(), 2046));
+    } else if (arg == "--max-cores") {
+      a.maxCores = uint16_t(number(arg, value(), 4));
     } else if (arg == "--prefix") {
       a.prefix = value();
     } else if (arg == "--user") {
@@ -165,6 +177,8 @@ int main(int argc, char** argv) {
   ExampleWiring::Options wo;
   wo.synchronous = false;
   wo.scheduler = TaskScheduler::TaskSchedulerIs();
+  wo.maxFaps = args.maxFaps;
+  wo.maxCores = args.maxCores;
   ExampleWiring::Wiring wiring(wo);
   options.scheduler = wo.scheduler;
   RedisStore store(options);

@@ -1,0 +1,286 @@
+// corvane-agent over a private Redis, measured as a whole process:
+//
+//   restart     the simulator's scale scenario of N interfaces written into Redis;
+//               a first life writes every output, then a restart to "reconciled",
+//               split into reading Redis and the state machines' work, against
+//               corvane-sim --scale N run in the same process tree
+//   throughput  TCAM moves of LAG members (each rewrites several output keys),
+//               sustained, against redis-benchmark -t set -P 16 on the same socket
+//   latency     at idle, one port's TCAM move at a time: from the input key written
+//               to its last output key written, as a keyspace subscriber sees it
+//
+//   corvane-agent-bench --agent PATH --sim PATH [--interfaces N] [--moves N] [--samples N]
+//                       [--perf FILE]
+//
+// --perf records the restart with `perf record -g` into FILE.
+//
+// Prints a Markdown table of the figures.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvane/store/RedisConnection.h"
+#include "tests/support/RedisServer.h"
+
+using namespace Corvane;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Args {
+  std::string agent, sim;
+  uint32_t interfaces = 100000;
+  uint32_t moves = 20000;
+  uint32_t samples = 1000;
+  std::string perf;
+};
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+std::string port(uint32_t i) { return "Ethernet" + std::to_string(1 + i / 1000) + "/" + std::to_string(1 + i % 1000); }
+
+// The simulator's scale scenario (tools/sim/Scale.cpp), as Redis commands: half the
+// interfaces in LAGs of 8, a wildcard port map in 50, a payload per LAG and per
+// interface outside a LAG.
+void populate(RedisConnection& c, uint32_t n) {
+  uint32_t const lagged = (n / 2) / 8 * 8;
+  uint32_t queued = 0;
+  auto send = [&](std::vector<std::string> const& cmd) {
+    c.command(cmd);
+    if (++queued % 10000 == 0) c.drain(std::chrono::seconds(60));
+  };
+  for (uint32_t i = 0; i < n; ++i) {
+    std::string const p = port(i);
+    send({"SET", "VELT_STATUS:" + p, std::to_string(i % 16)});
+    bool const wildcard = i % 50 == 49;
+    send({"SET", "PORT_MAP:" + p,
+          "PortMap(fap=" + std::to_string(wildcard ? 2046 : i % 16) + ", port=" + std::to_string(8 + i) +
+              ", core=" + std::to_string(wildcard ? 4 : (i / 16) % 2) + ")"});
+    if (i >= lagged) send({"HSET", "FEATURE_CONFIG:" + p, "vlan", std::to_string(i % 4096)});
+  }
+  for (uint32_t l = 0; l < lagged / 8; ++l) {
+    std::string const lag = "Port-Channel" + std::to_string(l + 1);
+    std::vector<std::string> members{"HSET", "VELT_LAG_STATUS:" + lag};
+    for (uint32_t m = 0; m < 8; ++m) {
+      std::string const p = port(l * 8 + m);
+      members.push_back(p);
+      members.push_back("LagHwMemberInfo(index=" + std::to_string(m) + ", active=true)");
+      send({"HSET", "LAG_CONFIG:" + p, "lag", lag});
+    }
+    send(members);
+    send({"HSET", "FEATURE_CONFIG:" + lag, "vlan", std::to_string(l % 4096)});
+  }
+  c.drain(std::chrono::seconds(60));
+}
+
+std::string hget(RedisConnection& c, std::string const& field) {
+  std::string out;
+  c.command({"HGET", "AGENT_STATUS", field}, [&](RedisReply const& r) { out = std::string(r.str()); });
+  c.drain();
+  return out;
+}
+
+pid_t spawn(std::vector<std::string> args, std::string const& log) {
+  pid_t const pid = ::fork();
+  if (pid == 0) {
+    int const fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0) ::dup2(fd, 2);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    std::_Exit(127);
+  }
+  return pid;
+}
+
+// Starts the agent and waits for "reconciled": the time it took.
+Clock::duration startAgent(Args const& a, std::string const& address, std::string const& log, pid_t& pid,
+                           RedisConnection& c, bool profiled = false) {
+  auto const t0 = Clock::now();
+  pid = spawn({a.agent, "--redis", address, "--max-faps", "16"}, log);
+  pid_t perf = 0;
+  if (profiled) perf = spawn({"/usr/bin/perf", "record", "-g", "-o", a.perf, "-p", std::to_string(pid)}, log + ".perf");
+  while (!(hget(c, "pid") == std::to_string(pid) && hget(c, "state") == "reconciled")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (Clock::now() - t0 > std::chrono::minutes(5)) {
+      std::fprintf(stderr, "the agent did not reconcile within 5 minutes; see %s\n", log.c_str());
+      std::exit(1);
+    }
+  }
+  auto const took = Clock::now() - t0;
+  if (perf) {
+    ::kill(perf, SIGINT);
+    ::waitpid(perf, nullptr, 0);
+  }
+  return took;
+}
+
+void stopAgent(pid_t pid) {
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+}
+
+std::string run(std::string const& command) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+double firstNumberAfter(std::string const& text, std::string const& label) {
+  std::smatch m;
+  if (std::regex_search(text, m, std::regex(label + R"(\s*([0-9.]+))"))) return std::stod(m[1]);
+  return 0;
+}
+
+// Keyspace events of the output tables, with the time each arrived.
+struct Events {
+  RedisConnection c;
+  std::vector<std::pair<std::string, Clock::time_point>> seen;
+  explicit Events(std::string const& address) : c(RedisAddress::parse(address)) {
+    c.connect();
+    c.subscriberModeIs([this](RedisReply const& r) {
+      if (r.size() == 4 && r[0].str() == "pmessage") seen.emplace_back(std::string(r[2].str()), Clock::now());
+    });
+    c.command({"PSUBSCRIBE", "__keyspace@0__:INTF_TCAM_SET:*", "__keyspace@0__:PER_TCAM_STATUS:*"});
+    pump(std::chrono::milliseconds(50));
+    seen.clear();
+  }
+  void pump(std::chrono::milliseconds d) {
+    auto const end = Clock::now() + d;
+    while (Clock::now() < end) {
+      pollfd p{c.fd(), short(POLLIN | (c.wantsWrite() ? POLLOUT : 0)), 0};
+      if (::poll(&p, 1, 1) > 0) {
+        if (p.revents & POLLOUT) c.writable();
+        if (p.revents & POLLIN) c.readable();
+      }
+    }
+  }
+  // Waits until both output keys of `p` have been written: the time of the later.
+  bool waitFor(std::string const& p, Clock::time_point& at, std::chrono::milliseconds timeout) {
+    std::string const a = "__keyspace@0__:INTF_TCAM_SET:" + p, b = "__keyspace@0__:PER_TCAM_STATUS:" + p;
+    auto const end = Clock::now() + timeout;
+    while (Clock::now() < end) {
+      bool gotA = false, gotB = false;
+      for (auto const& [k, t] : seen) {
+        if (k == a) gotA = true;
+        if (k == b) {
+          gotB = true;
+          at = t;
+        }
+      }
+      if (gotA && gotB) return true;
+      pollfd pf{c.fd(), POLLIN, 0};
+      if (::poll(&pf, 1, 1) > 0) c.readable();
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args a;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string const k = argv[i], v = argv[i + 1];
+    if (k == "--agent") a.agent = v;
+    else if (k == "--sim") a.sim = v;
+    else if (k == "--interfaces") a.interfaces = uint32_t(std::stoul(v));
+    else if (k == "--moves") a.moves = uint32_t(std::stoul(v));
+    else if (k == "--samples") a.samples = uint32_t(std::stoul(v));
+    else if (k == "--perf") a.perf = v;
+  }
+  if (a.agent.empty() || a.sim.empty()) {
+    std::fprintf(stderr, "usage: corvane-agent-bench --agent PATH --sim PATH [--interfaces N] [--moves N] [--samples N]\n");
+    return 2;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  CorvaneTest::RedisServer server({"--notify-keyspace-events", "Kg$shxe"});
+  std::string const log = server.folder() + "/agent.log";
+  RedisConnection c(RedisAddress::parse(server.address()));
+  c.connect();
+
+  auto const t0 = Clock::now();
+  populate(c, a.interfaces);
+  double const populateMs = ms(Clock::now() - t0);
+
+  pid_t pid = 0;
+  double const firstMs = ms(startAgent(a, server.address(), log, pid, c));
+  stopAgent(pid);
+  double const restartMs = ms(startAgent(a, server.address(), log, pid, c, !a.perf.empty()));
+  std::ifstream in(log);
+  std::stringstream agentLog;
+  agentLog << in.rdbuf();
+  double const loadMs = firstNumberAfter(agentLog.str(), "tables loaded in");
+  std::string const simOut = run(a.sim + " --scale " + std::to_string(a.interfaces) + " 2>&1");
+  double const simMs = firstNumberAfter(simOut, "start-up:") * 1000;
+
+  // Throughput: members of LAGs move between TCAMs, then one port outside any LAG
+  // moves last; when its output keys are written, every move before it is.
+  uint32_t const lagged = (a.interfaces / 2) / 8 * 8;
+  std::string const sentinel = port(a.interfaces - 1);
+  Events events(server.address());
+  auto const m0 = Clock::now();
+  for (uint32_t i = 0; i < a.moves; ++i) {
+    c.command({"SET", "VELT_STATUS:" + port((i * 7919u) % lagged), std::to_string((i / 3 + 5) % 16)});
+    if (i % 5000 == 4999) c.drain(std::chrono::seconds(60));
+  }
+  c.command({"SET", "VELT_STATUS:" + sentinel, "0"});
+  c.drain(std::chrono::seconds(60));
+  Clock::time_point done{};
+  bool const throughputOk = events.waitFor(sentinel, done, std::chrono::seconds(120));
+  double const movesPerS = throughputOk ? a.moves / (ms(done - m0) / 1000) : 0;
+  std::string const bench =
+      run("redis-benchmark -s " + server.socketPath() + " -t set -P 16 -n 200000 -q 2>&1");
+  double const redisSetPerS = firstNumberAfter(bench, "SET:");
+
+  // Latency at idle: one move at a time, from the write to the last output key.
+  std::vector<double> lat;
+  for (uint32_t i = 0; i < a.samples; ++i) {
+    std::string const p = port(lagged + (i % (a.interfaces - lagged - 1)));
+    events.seen.clear();
+    auto const w0 = Clock::now();
+    c.command({"SET", "VELT_STATUS:" + p, std::to_string(1 + (i + 7) % 15)});
+    c.drain();
+    Clock::time_point at{};
+    if (events.waitFor(p, at, std::chrono::seconds(5))) lat.push_back(ms(at - w0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::sort(lat.begin(), lat.end());
+  auto pct = [&](double q) { return lat.empty() ? 0.0 : lat[std::min(lat.size() - 1, size_t(q * double(lat.size())))]; };
+  stopAgent(pid);
+
+  std::printf("| figure | value |\n|---|---|\n");
+  std::printf("| interfaces | %u (inputs written in %.0f ms) |\n", a.interfaces, populateMs);
+  std::printf("| first start to reconciled (writes every output) | %.0f ms |\n", firstMs);
+  std::printf("| restart to reconciled | %.0f ms |\n", restartMs);
+  std::printf("| of which reading Redis (tables loaded) | %.0f ms (%.0f%%) |\n", loadMs, 100 * loadMs / restartMs);
+  std::printf("| of which the state machines (the rest) | %.0f ms (%.0f%%) |\n", restartMs - loadMs,
+              100 * (restartMs - loadMs) / restartMs);
+  std::printf("| corvane-sim --scale %u start-up | %.0f ms |\n", a.interfaces, simMs);
+  std::printf("| restart against the simulator | %.2fx |\n", simMs > 0 ? restartMs / simMs : 0.0);
+  std::printf("| LAG member TCAM moves through the agent | %.0f /s |\n", movesPerS);
+  std::printf("| redis-benchmark -t set -P 16 | %.0f /s |\n", redisSetPerS);
+  std::printf("| moves against redis-benchmark | 1/%.1f |\n", movesPerS > 0 ? redisSetPerS / movesPerS : 0.0);
+  std::printf("| latency at idle, p50 / p99 / max (%zu samples) | %.3f / %.3f / %.3f ms |\n", lat.size(), pct(0.5),
+              pct(0.99), lat.empty() ? 0.0 : lat.back());
+  return 0;
+}
