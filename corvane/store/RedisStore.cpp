@@ -149,22 +149,26 @@ void RedisStore::note(std::string const& line) {
   if (options_.log) options_.log(line);
 }
 
-void RedisStore::sourceIs(RedisTableSpec const& spec) {
-  if (started_) throw InternalError("RedisStore: a table added after start()");
-  auto t = std::make_unique<Table>();
-  t->name = spec.name;
-  t->prefix = options_.keyPrefix + spec.name + ":";
-  t->codec = std::make_unique<TableCodec>(spec.entity, spec.attribute, spec.payloadType, interner_);
-  sources_.push_back(std::move(t));
-}
+void RedisStore::sourceIs(RedisTableSpec const& spec) { sources_.push_back(tableMake(spec)); }
 
-void RedisStore::mirrorIs(RedisTableSpec const& spec) {
+void RedisStore::mirrorIs(RedisTableSpec const& spec) { mirrors_.push_back(tableMake(spec)); }
+
+std::unique_ptr<RedisStore::Table> RedisStore::tableMake(RedisTableSpec const& spec) {
   if (started_) throw InternalError("RedisStore: a table added after start()");
+  // A key is split at the first ':' after the prefix: the table's name has none.
+  if (spec.name.empty() || spec.name.find(':') != std::string::npos) {
+    throw InternalError("RedisStore: '" + spec.name + "' is not a table name");
+  }
+  for (auto const* tables : {&sources_, &mirrors_}) {
+    for (auto const& t : *tables) {
+      if (t->name == spec.name) throw InternalError("RedisStore: two tables named " + spec.name);
+    }
+  }
   auto t = std::make_unique<Table>();
   t->name = spec.name;
   t->prefix = options_.keyPrefix + spec.name + ":";
   t->codec = std::make_unique<TableCodec>(spec.entity, spec.attribute, spec.payloadType, interner_);
-  mirrors_.push_back(std::move(t));
+  return t;
 }
 
 bool RedisStore::connected() const noexcept { return !down_ && cmd_->connected() && sub_->connected(); }

@@ -117,6 +117,7 @@ class CORVANE_API RedisStore {
   struct FlushTask;
   enum class ScanMode : uint8_t { source, mirrorLoad, mirrorKnown };
 
+  std::unique_ptr<Table> tableMake(RedisTableSpec const& spec);
   void connectAll(std::chrono::milliseconds timeout);
   void lost(std::string const& why);
   void resync();

@@ -243,9 +243,9 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
       return;
     case Form::payload: {
       std::vector<AttributeDesc const*> const& attrs = s.payloadAttrs;
-      for (auto const& [f, v] : value.fields) {
-        if (std::none_of(attrs.begin(), attrs.end(), [&](AttributeDesc const* a) { return a->name == f; })) {
-          throw unknownField(f);
+      for (auto const& field : value.fields) {
+        if (std::none_of(attrs.begin(), attrs.end(), [&](AttributeDesc const* a) { return a->name == field.first; })) {
+          throw unknownField(field.first);
         }
       }
       s.attr->entryReferenceWrite(node, keyText, interner_->intern(*s.payload, value.fields));
@@ -312,9 +312,10 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
         Ptr<Node> referent;
       };
       std::vector<Change> changes;
-      for (auto const& [f, v] : value.fields) {
-        if (std::none_of(s.singles.begin(), s.singles.end(), [&](AttributeDesc const* a) { return a->name == f; })) {
-          throw unknownField(f);
+      for (auto const& field : value.fields) {
+        if (std::none_of(s.singles.begin(), s.singles.end(),
+                         [&](AttributeDesc const* a) { return a->name == field.first; })) {
+          throw unknownField(field.first);
         }
       }
       for (size_t i = 0; i < s.singles.size(); ++i) {
