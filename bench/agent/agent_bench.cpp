@@ -263,10 +263,12 @@ int main(int argc, char** argv) {
   // Latency at idle: one move at a time, from the write to the last output key.
   std::vector<double> lat;
   for (uint32_t i = 0; i < a.samples; ++i) {
-    std::string const p = port(lagged + (i % (a.interfaces - lagged - 1)));
+    // Each port outside the LAGs once, to a TCAM other than its own.
+    uint32_t const index = lagged + (i % (a.interfaces - lagged - 1));
+    std::string const p = port(index);
     events.seen.clear();
     auto const w0 = Clock::now();
-    c.command({"SET", "VELT_STATUS:" + p, std::to_string(1 + (i + 7) % 15)});
+    c.command({"SET", "VELT_STATUS:" + p, std::to_string((index % 16 + 1 + i / (a.interfaces - lagged - 1)) % 16)});
     c.drain();
     Clock::time_point at{};
     if (events.waitFor(p, at, std::chrono::seconds(5))) lat.push_back(ms(at - w0));

@@ -5,7 +5,6 @@
 
 #include <fmt/format.h>
 
-#include "corvane/store/RedisConnection.h"
 
 namespace Corvane {
 
@@ -82,37 +81,6 @@ RedisValue::Kind redisKindOfType(std::string_view typeName, bool& ok) noexcept {
   if (typeName == "hash") return RedisValue::Kind::hash;
   ok = false;
   return RedisValue::Kind::absent;
-}
-
-bool redisValueFromReply(RedisValue::Kind kind, RedisReply const& reply, RedisValue& out) {
-  out = RedisValue();
-  if (reply.isError()) return false;
-  switch (kind) {
-    case RedisValue::Kind::absent:
-      return reply.isNil();
-    case RedisValue::Kind::string:
-      if (reply.isNil()) return true;
-      if (reply.type() != RedisReply::Type::string) return false;
-      out = RedisValue::ofString(std::string(reply.str()));
-      return true;
-    case RedisValue::Kind::set: {
-      if (reply.type() != RedisReply::Type::array) return false;
-      std::vector<std::string> members;
-      members.reserve(reply.size());
-      for (size_t i = 0; i < reply.size(); ++i) members.emplace_back(reply[i].str());
-      out = RedisValue::ofMembers(std::move(members));
-      return true;
-    }
-    case RedisValue::Kind::hash: {
-      if (reply.type() != RedisReply::Type::array || reply.size() % 2 != 0) return false;
-      std::vector<std::pair<std::string, std::string>> fields;
-      fields.reserve(reply.size() / 2);
-      for (size_t i = 0; i + 1 < reply.size(); i += 2) fields.emplace_back(reply[i].str(), reply[i + 1].str());
-      out = RedisValue::ofFields(std::move(fields));
-      return true;
-    }
-  }
-  return false;
 }
 
 void redisWriteCommands(std::string const& key, RedisValue const& from, RedisValue const& to,

@@ -42,7 +42,8 @@ struct CORVANE_API RedisValue {
 CORVANE_API RedisValue::Kind redisKindOfType(std::string_view typeName, bool& ok) noexcept;
 
 // A value read with GET (string), SMEMBERS (set) or HGETALL (hash). Returns false
-// when the reply is an error or not of the kind asked for.
+// when the reply is an error or not of the kind asked for. (With the connection, in
+// RedisConnection.cpp: the rest of this file needs no Redis client.)
 CORVANE_API bool redisValueFromReply(RedisValue::Kind kind, RedisReply const& reply, RedisValue& out);
 
 // The commands that change `key` from holding `from` to holding `to`, appended to

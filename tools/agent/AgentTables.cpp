@@ -24,14 +24,4 @@ std::vector<TableBinding> wiringTables(ExampleWiring::Wiring& w) {
   };
 }
 
-void bindWiring(Corvane::RedisStore& store, ExampleWiring::Wiring& w) {
-  for (TableBinding const& t : wiringTables(w)) {
-    if (t.input) {
-      store.sourceIs(t.spec);
-    } else {
-      store.mirrorIs(t.spec);
-    }
-  }
-}
-
 }  // namespace CorvaneAgent

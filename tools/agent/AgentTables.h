@@ -20,6 +20,14 @@ struct TableBinding {
 std::vector<TableBinding> wiringTables(ExampleWiring::Wiring& w);
 
 // Binds every table of `w` to `store`: inputs as sources, outputs as mirrors.
-void bindWiring(Corvane::RedisStore& store, ExampleWiring::Wiring& w);
+inline void bindWiring(Corvane::RedisStore& store, ExampleWiring::Wiring& w) {
+  for (TableBinding const& t : wiringTables(w)) {
+    if (t.input) {
+      store.sourceIs(t.spec);
+    } else {
+      store.mirrorIs(t.spec);
+    }
+  }
+}
 
 }  // namespace CorvaneAgent
