@@ -10,9 +10,9 @@
 //               to its last output key written, as a keyspace subscriber sees it
 //
 //   corvane-agent-bench --agent PATH --sim PATH [--interfaces N] [--moves N] [--samples N]
-//                       [--perf FILE]
+//                       [--perf FILE] [--perf-moves FILE]
 //
-// --perf records the restart with `perf record -g` into FILE.
+// --perf records the restart with `perf record -g` into FILE, --perf-moves the moves.
 //
 // Prints a Markdown table of the figures.
 #include <fcntl.h>
@@ -44,7 +44,8 @@ struct Args {
   uint32_t interfaces = 100000;
   uint32_t moves = 20000;
   uint32_t samples = 1000;
-  std::string perf;
+  std::string perf;       // the restart, recorded
+  std::string perfMoves;  // the moves, recorded
 };
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -145,6 +146,35 @@ std::string run(std::string const& command) {
   return out;
 }
 
+// CPU seconds a process has used (user + system).
+double cpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  size_t const close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::stod(field);
+  }
+  return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Commands Redis has served, from INFO commandstats.
+uint64_t commandsServed(RedisConnection& c) {
+  std::string info;
+  c.command({"INFO", "commandstats"}, [&](RedisReply const& r) { info = std::string(r.str()); });
+  c.drain();
+  uint64_t n = 0;
+  std::regex const calls(R"(calls=([0-9]+))");
+  for (auto it = std::sregex_iterator(info.begin(), info.end(), calls); it != std::sregex_iterator(); ++it) {
+    n += std::stoull((*it)[1]);
+  }
+  return n;
+}
+
 double firstNumberAfter(std::string const& text, std::string const& label) {
   std::smatch m;
   if (std::regex_search(text, m, std::regex(label + R"(\s*([0-9.]+))"))) return std::stod(m[1]);
@@ -209,6 +239,7 @@ int main(int argc, char** argv) {
     else if (k == "--moves") a.moves = uint32_t(std::stoul(v));
     else if (k == "--samples") a.samples = uint32_t(std::stoul(v));
     else if (k == "--perf") a.perf = v;
+    else if (k == "--perf-moves") a.perfMoves = v;
   }
   if (a.agent.empty() || a.sim.empty()) {
     std::fprintf(stderr, "usage: corvane-agent-bench --agent PATH --sim PATH [--interfaces N] [--moves N] [--samples N]\n");
@@ -246,6 +277,13 @@ int main(int argc, char** argv) {
   uint32_t const lagged = (a.interfaces / 2) / 8 * 8;
   std::string const sentinel = port(a.interfaces - 1);
   Events events(server.address(), {"INTF_TCAM_SET", "PER_TCAM_STATUS"});
+  uint64_t const served0 = commandsServed(c);
+  double const agentCpu0 = cpuSeconds(pid), redisCpu0 = cpuSeconds(server.pid());
+  pid_t perfMoves = 0;
+  if (!a.perfMoves.empty()) {
+    perfMoves = spawn({"/usr/bin/perf", "record", "-g", "-o", a.perfMoves, "-p", std::to_string(pid)}, log + ".perf");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
   auto const m0 = Clock::now();
   for (uint32_t i = 0; i < a.moves; ++i) {
     c.command({"SET", "VELT_STATUS:" + port((i * 7919u) % lagged), std::to_string((i / 3 + 5) % 16)});
@@ -256,6 +294,14 @@ int main(int argc, char** argv) {
   Clock::time_point done{};
   bool const throughputOk = events.waitFor(sentinel, done, std::chrono::seconds(120));
   double const movesPerS = throughputOk ? a.moves / (ms(done - m0) / 1000) : 0;
+  double const moveSeconds = ms(done - m0) / 1000;
+  if (perfMoves) {
+    ::kill(perfMoves, SIGINT);
+    ::waitpid(perfMoves, nullptr, 0);
+  }
+  double const agentCpu = cpuSeconds(pid) - agentCpu0, redisCpu = cpuSeconds(server.pid()) - redisCpu0;
+  // Less the bench's own commands: the moves, the last port's and the first INFO.
+  double const servedPerMove = double(commandsServed(c) - served0 - a.moves - 2) / a.moves;
   std::string const bench =
       run("redis-benchmark -s " + server.socketPath() + " -t set -P 16 -n 200000 -q 2>&1");
   double const redisSetPerS = firstNumberAfter(bench, "SET:");
@@ -289,6 +335,9 @@ int main(int argc, char** argv) {
   std::printf("| corvane-sim --scale %u start-up | %.0f ms |\n", a.interfaces, simMs);
   std::printf("| restart against the simulator | %.2fx |\n", simMs > 0 ? restartMs / simMs : 0.0);
   std::printf("| LAG member TCAM moves through the agent | %.0f /s |\n", movesPerS);
+  std::printf("| Redis commands per move (the agent's) | %.1f |\n", servedPerMove);
+  std::printf("| CPU busy during the moves: agent / redis-server | %.0f%% / %.0f%% |\n",
+              100 * agentCpu / moveSeconds, 100 * redisCpu / moveSeconds);
   std::printf("| redis-benchmark -t set -P 16 | %.0f /s |\n", redisSetPerS);
   std::printf("| moves against redis-benchmark | 1/%.1f |\n", movesPerS > 0 ? redisSetPerS / movesPerS : 0.0);
   std::printf("| latency at idle, p50 / p99 / max (%zu samples) | %.3f / %.3f / %.3f ms |\n", lat.size(), pct(0.5),

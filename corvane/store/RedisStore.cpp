@@ -41,6 +41,17 @@ constexpr std::string_view keyspaceFlags = "Kg$shxe";
 
 }  // namespace
 
+// What a mirror knows of one key of its table. A key has a record while Redis
+// holds something under it, while it waits for its flush, or while its entry's
+// child entity is followed.
+struct RedisStore::KeyState {
+  std::string held;   // what Redis holds (RedisValue::packed(); empty: nothing)
+  bool foreign = false;  // Redis holds something no entry yields (not read back)
+  bool invalid = false;  // no entry can have this key: its flush deletes it
+  bool dirty = false;    // queued for the flush
+  std::unique_ptr<ChildWatch> watch;
+};
+
 struct RedisStore::Table {
   std::string name;
   std::string prefix;  // "<keyPrefix><name>:"
@@ -51,67 +62,69 @@ struct RedisStore::Table {
   std::unordered_set<std::string> seen;
   bool scanning = false;
 
-  // Mirrors: what Redis holds, and what waits to be compared with it.
-  std::unordered_map<std::string, RedisValue> known;
-  std::unordered_set<std::string> unreadable;  // keys whose entries did not read back
-  std::unordered_set<std::string> invalid;  // keys no entry can have: deleted at their flush
-  std::unordered_set<std::string> dirty;
-  std::deque<std::string> dirtyOrder;
+  // Mirrors: every key's record, and the keys waiting to be compared with Redis
+  // (a record is never erased while it waits).
+  using Keys = std::unordered_map<std::string, KeyState>;
+  Keys keys;
+  std::deque<Keys::value_type*> dirtyOrder;
   std::unique_ptr<Mirror> follower;
+};
+
+// Follows a child entity of a mirror's entry: any change of it marks the entry.
+struct RedisStore::ChildWatch : Subscriber {
+  Mirror* mirror = nullptr;
+  Table::Keys::value_type* key = nullptr;
+  Ptr<Node const> child;
+  void dispatch(uint32_t, void const*) override;
+  ~ChildWatch() override { static_cast<Entity const*>(child.get())->subscriberRemove(this); }
 };
 
 // Follows a mirror's entity (and each child entity of its entries): every change
 // marks its key. Never throws: a subscriber that throws would cost other
 // subscribers their notification.
 struct RedisStore::Mirror : Subscriber {
-  struct ChildWatch : Subscriber {
-    Mirror* mirror = nullptr;
-    std::string key;
-    Ptr<Node const> child;
-    void dispatch(uint32_t, void const*) override { mirror->mark(key); }
-  };
-
   RedisStore* store = nullptr;
   Table* table = nullptr;
-  std::unordered_map<std::string, std::unique_ptr<ChildWatch>> children;
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != table->codec->attrId() || !key) return;
-    std::string const k = table->codec->keyText(key);
-    mark(k);
-    if (table->codec->hasChildren()) watch(k, table->codec->child(k));
+    std::string k = table->codec->keyText(key);
+    Table::Keys::value_type& entry = *table->keys.try_emplace(std::move(k)).first;
+    mark(entry);
+    if (table->codec->hasChildren()) watch(entry, table->codec->child(entry.first));
   }
-  void mark(std::string const& k) {
-    if (table->dirty.insert(k).second) table->dirtyOrder.push_back(k);
+  void mark(Table::Keys::value_type& entry) {
+    if (!entry.second.dirty) {
+      entry.second.dirty = true;
+      table->dirtyOrder.push_back(&entry);
+    }
     store->flushWanted();
   }
-  void watch(std::string const& k, Node const* child) {
-    auto it = children.find(k);
-    if (it != children.end() && it->second->child.get() == child) return;
-    if (it != children.end()) {
-      static_cast<Entity const*>(it->second->child.get())->subscriberRemove(it->second.get());
-      children.erase(it);
-    }
+  void watch(Table::Keys::value_type& entry, Node const* child) {
+    std::unique_ptr<ChildWatch>& w = entry.second.watch;
+    if (w && w->child.get() == child) return;
+    w.reset();
     auto const* entity = dynamic_cast<Entity const*>(child);
     if (!entity) return;
-    auto w = std::make_unique<ChildWatch>();
+    w = std::make_unique<ChildWatch>();
     w->mirror = this;
-    w->key = k;
-    w->child = Ptr<Node const>(const_cast<Node*>(child));
+    w->key = &entry;
+    w->child = Ptr<Node const>(child);
     entity->subscriberAdd(w.get());
-    children.emplace(k, std::move(w));
   }
   void start() {
     table->codec->entity().subscriberAdd(this);
     if (table->codec->hasChildren()) {
-      table->codec->keys([&](std::string const& k, Node const* child) { watch(k, child); });
+      table->codec->keys([&](std::string const& k, Node const* child) { watch(*table->keys.try_emplace(k).first, child); });
     }
   }
   ~Mirror() override {
     table->codec->entity().subscriberRemove(this);
-    for (auto& [k, w] : children) static_cast<Entity const*>(w->child.get())->subscriberRemove(w.get());
+    for (auto& [k, state] : table->keys) state.watch.reset();
   }
 };
+
+void RedisStore::ChildWatch::dispatch(uint32_t, void const*) { mirror->mark(*key); }
 
 struct RedisStore::FlushTask : Subscriber {
   RedisStore* store = nullptr;
@@ -249,8 +262,9 @@ void RedisStore::start(std::chrono::milliseconds timeout) {
     t->follower->table = t.get();
     t->follower->start();
     // What did not read back goes at the first flush.
-    std::vector<std::string> const stale(t->unreadable.begin(), t->unreadable.end());
-    for (std::string const& k : stale) t->follower->mark(k);
+    for (auto& entry : t->keys) {
+      if (entry.second.foreign || entry.second.invalid) t->follower->mark(entry);
+    }
   }
   following_ = true;
   // Subscribed before the scan: a change made while it runs is heard.
@@ -284,7 +298,16 @@ void RedisStore::scanTables(ScanMode mode, std::function<void()> done) {
       t->seen.clear();
       t->scanning = true;
     } else {
-      t->known.clear();
+      // Read again from nothing: a record stays while its key waits or is followed.
+      for (auto it = t->keys.begin(); it != t->keys.end();) {
+        it->second.held.clear();
+        it->second.foreign = false;
+        if (it->second.dirty || it->second.watch) {
+          ++it;
+        } else {
+          it = t->keys.erase(it);
+        }
+      }
     }
   }
   scanStep(std::move(job), "0");
@@ -327,45 +350,41 @@ void RedisStore::scanStep(std::shared_ptr<ScanJob> job, std::string const& curso
                 });
 }
 
-namespace {
-// What a mirror takes a key to hold when it did not read back: no entry yields it,
-// so the next flush of the key deletes or replaces it.
-RedisValue const& foreign() {
-  static RedisValue const v = RedisValue::ofString(std::string(1, '\0'));
-  return v;
-}
-}  // namespace
-
 void RedisStore::loadKey(Table& t, std::string const& keyText, bool intoEntity) {
   RedisValue::Kind const kind = t.codec->kind();
   cmd_->command({readCommand(kind), t.prefix + keyText}, [this, &t, keyText, kind, intoEntity](RedisReply const& r) {
     RedisValue value;
     if (!redisValueFromReply(kind, r, value)) {
-      t.known[keyText] = foreign();
+      // The next flush of the key deletes or replaces what is there.
+      KeyState& state = t.keys[keyText];
+      state.held.clear();
+      state.foreign = true;
       bad(t, keyText, r.isError() ? std::string(r.str()) : fmt::format("not read by {}", readCommand(kind)));
-      t.unreadable.insert(keyText);
       return;
     }
     if (value.absent()) return;
-    RedisValue const& held = t.known.insert_or_assign(keyText, std::move(value)).first->second;
+    KeyState& state = t.keys[keyText];
+    state.held = value.packed();
+    state.foreign = false;
     if (!intoEntity) return;
     std::string why;
-    if (held.textBytes() > options_.maxValueBytes) {
-      why = fmt::format("{} bytes, more than {}", held.textBytes(), options_.maxValueBytes);
+    if (value.textBytes() > options_.maxValueBytes) {
+      why = fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes);
     } else {
       try {
-        t.codec->write(keyText, held);
+        t.codec->write(keyText, value);
         return;
       } catch (std::exception const& e) {
         why = e.what();
       }
     }
     bad(t, keyText, why);
-    t.unreadable.insert(keyText);
+    // What did not read into the entity is what no entry yields.
+    state.foreign = true;
     try {
       t.codec->keyCheck(keyText);
     } catch (std::exception const&) {
-      t.invalid.insert(keyText);
+      state.invalid = true;
     }
   });
 }
@@ -504,13 +523,10 @@ void RedisStore::tick() {
 void RedisStore::resync() {
   if (!mirrors_.empty()) {
     resyncing_ = 1;
-    for (auto& t : mirrors_) t->unreadable.clear();
     scanTables(ScanMode::mirrorKnown, [this] {
       for (auto& t : mirrors_) {
-        std::vector<std::string> all;
-        for (auto const& [k, v] : t->known) all.push_back(k);
-        t->codec->keys([&](std::string const& k, Node const*) { all.push_back(k); });
-        for (std::string const& k : all) t->follower->mark(k);
+        t->codec->keys([&](std::string const& k, Node const*) { t->keys.try_emplace(k); });
+        for (auto& entry : t->keys) t->follower->mark(entry);
       }
       resyncing_ = 0;
       flushWanted();
@@ -538,38 +554,40 @@ void RedisStore::flushRun(bool all) {
   uint32_t n = 0;
   for (auto& t : mirrors_) {
     while (!t->dirtyOrder.empty()) {
-      std::string const k = std::move(t->dirtyOrder.front());
+      Table::Keys::value_type& entry = *t->dirtyOrder.front();
       t->dirtyOrder.pop_front();
-      t->dirty.erase(k);
+      std::string const& k = entry.first;
+      KeyState& state = entry.second;
+      state.dirty = false;
       RedisValue now;
-      if (!t->invalid.count(k)) {
+      if (!state.invalid) {
         try {
           now = t->codec->read(k);
         } catch (std::exception const& e) {
           bad(*t, k, e.what());
         }
       }
-      auto const known = t->known.find(k);
-      RedisValue const none;
-      RedisValue const& was = known == t->known.end() ? none : known->second;
-      cmds.clear();
-      redisWriteCommands(t->prefix + k, was, now, cmds);
-      if (!cmds.empty()) {
-        // A reader never sees half an entry.
-        if (cmds.size() > 1) cmd_->command({"MULTI"});
-        for (auto const& c : cmds) cmd_->command(c);
-        if (cmds.size() > 1) cmd_->command({"EXEC"});
-        ++counters_.keysWritten;
-        counters_.commandsWritten += cmds.size();
+      std::string packed = now.packed();
+      if (state.foreign || packed != state.held) {
+        // Something no entry yields is taken for a one-byte string: SET replaces
+        // it, anything else deletes it first.
+        RedisValue const was = state.foreign ? RedisValue::ofString(std::string(1, '\0')) : RedisValue::unpacked(state.held);
+        cmds.clear();
+        redisWriteCommands(t->prefix + k, was, now, cmds);
+        if (!cmds.empty()) {
+          // A reader never sees half an entry.
+          if (cmds.size() > 1) cmd_->command({"MULTI"});
+          for (auto const& c : cmds) cmd_->command(c);
+          if (cmds.size() > 1) cmd_->command({"EXEC"});
+          ++counters_.keysWritten;
+          counters_.commandsWritten += cmds.size();
+        }
+        state.held = std::move(packed);
+        state.foreign = false;
       }
-      if (now.absent()) {
-        if (known != t->known.end()) t->known.erase(known);
-        t->invalid.erase(k);
-        t->unreadable.erase(k);
-      } else if (known != t->known.end()) {
-        known->second = std::move(now);
-      } else {
-        t->known.emplace(k, std::move(now));
+      if (state.held.empty()) {
+        state.invalid = false;
+        if (!state.watch) t->keys.erase(t->keys.find(k));
       }
       if (!all && ++n % 32 == 0 && flush_->task->taskShouldYield()) {
         flush_->task->scheduleTask();

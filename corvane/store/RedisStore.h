@@ -112,8 +112,10 @@ class CORVANE_API RedisStore {
   std::string const& lastError() const noexcept { return lastError_; }
 
  private:
+  struct KeyState;
   struct Table;
   struct Mirror;
+  struct ChildWatch;
   struct FlushTask;
   enum class ScanMode : uint8_t { source, mirrorLoad, mirrorKnown };
 

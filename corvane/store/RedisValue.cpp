@@ -73,6 +73,79 @@ std::string RedisValue::text() const {
   return {};
 }
 
+namespace {
+
+void packText(std::string& out, std::string const& text) {
+  size_t n = text.size();
+  do {
+    out += char((n & 0x7f) | (n > 0x7f ? 0x80 : 0));
+    n >>= 7;
+  } while (n != 0);
+  out += text;
+}
+
+std::string unpackText(std::string_view& in) {
+  size_t n = 0;
+  for (unsigned shift = 0; !in.empty(); shift += 7) {
+    auto const b = uint8_t(in.front());
+    in.remove_prefix(1);
+    n |= size_t(b & 0x7f) << shift;
+    if (!(b & 0x80)) break;
+  }
+  n = std::min(n, in.size());
+  std::string out(in.substr(0, n));
+  in.remove_prefix(n);
+  return out;
+}
+
+}  // namespace
+
+// The kind's letter, then the string as it is, or each member, field and value
+// as its length (7 bits a byte, low bits first) and its bytes.
+std::string RedisValue::packed() const {
+  std::string out;
+  switch (kind) {
+    case Kind::absent:
+      break;
+    case Kind::string:
+      out.reserve(1 + string.size());
+      out += 's';
+      out += string;
+      break;
+    case Kind::set:
+      out += 'S';
+      for (auto const& m : members) packText(out, m);
+      break;
+    case Kind::hash:
+      out += 'h';
+      for (auto const& [f, v] : fields) {
+        packText(out, f);
+        packText(out, v);
+      }
+      break;
+  }
+  return out;
+}
+
+RedisValue RedisValue::unpacked(std::string_view in) {
+  RedisValue v;
+  if (in.empty()) return v;
+  char const k = in.front();
+  in.remove_prefix(1);
+  if (k == 's') return ofString(std::string(in));
+  if (k == 'S') {
+    v.kind = Kind::set;
+    while (!in.empty()) v.members.push_back(unpackText(in));
+  } else if (k == 'h') {
+    v.kind = Kind::hash;
+    while (!in.empty()) {
+      std::string f = unpackText(in);
+      v.fields.emplace_back(std::move(f), unpackText(in));
+    }
+  }
+  return v;
+}
+
 RedisValue::Kind redisKindOfType(std::string_view typeName, bool& ok) noexcept {
   ok = true;
   if (typeName == "none") return RedisValue::Kind::absent;

@@ -35,6 +35,11 @@ struct CORVANE_API RedisValue {
 
   // For logs: redis-cli's way of writing it.
   std::string text() const;
+
+  // A compact form for keeping many values: one string (empty when absent, and
+  // held inline when short), equal for equal values, read back by unpacked().
+  std::string packed() const;
+  static RedisValue unpacked(std::string_view packed);
 };
 
 // The Redis type a reply to TYPE names, as a kind (absent for "none"; nullopt-like

@@ -23,6 +23,7 @@ class RedisServer {
   std::string address() const { return "unix:" + socket_; }
   std::string const& folder() const { return dir_; }
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Stops the server (SIGTERM, then SIGKILL after two seconds) and waits for it.
   void stop();
