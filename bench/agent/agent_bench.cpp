@@ -25,11 +25,14 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "corvane/store/RedisConnection.h"
 #include "tests/support/RedisServer.h"
@@ -162,15 +165,15 @@ double cpuSeconds(pid_t pid) {
   return ticks / double(::sysconf(_SC_CLK_TCK));
 }
 
-// Commands Redis has served, from INFO commandstats.
-uint64_t commandsServed(RedisConnection& c) {
+// Commands Redis has served, from INFO commandstats, by command.
+std::map<std::string, uint64_t> commandsServed(RedisConnection& c) {
   std::string info;
   c.command({"INFO", "commandstats"}, [&](RedisReply const& r) { info = std::string(r.str()); });
   c.drain();
-  uint64_t n = 0;
-  std::regex const calls(R"(calls=([0-9]+))");
+  std::map<std::string, uint64_t> n;
+  std::regex const calls(R"(cmdstat_([a-z|]+):calls=([0-9]+))");
   for (auto it = std::sregex_iterator(info.begin(), info.end(), calls); it != std::sregex_iterator(); ++it) {
-    n += std::stoull((*it)[1]);
+    n[(*it)[1]] = std::stoull((*it)[2]);
   }
   return n;
 }
@@ -277,7 +280,7 @@ int main(int argc, char** argv) {
   uint32_t const lagged = (a.interfaces / 2) / 8 * 8;
   std::string const sentinel = port(a.interfaces - 1);
   Events events(server.address(), {"INTF_TCAM_SET", "PER_TCAM_STATUS"});
-  uint64_t const served0 = commandsServed(c);
+  std::map<std::string, uint64_t> served0 = commandsServed(c);
   double const agentCpu0 = cpuSeconds(pid), redisCpu0 = cpuSeconds(server.pid());
   pid_t perfMoves = 0;
   if (!a.perfMoves.empty()) {
@@ -301,7 +304,16 @@ int main(int argc, char** argv) {
   }
   double const agentCpu = cpuSeconds(pid) - agentCpu0, redisCpu = cpuSeconds(server.pid()) - redisCpu0;
   // Less the bench's own commands: the moves, the last port's and the first INFO.
-  double const servedPerMove = double(commandsServed(c) - served0 - a.moves - 2) / a.moves;
+  std::map<std::string, uint64_t> served = commandsServed(c);
+  served["set"] -= a.moves + 1;
+  served["info"] -= 1;
+  double servedPerMove = 0;
+  std::string servedByCommand;
+  for (auto& [name, calls] : served) {
+    calls -= served0[name];
+    servedPerMove += double(calls) / a.moves;
+    if (calls > a.moves / 20) servedByCommand += fmt::format("{}{} {:.1f}", servedByCommand.empty() ? "" : ", ", name, double(calls) / a.moves);
+  }
   std::string const bench =
       run("redis-benchmark -s " + server.socketPath() + " -t set -P 16 -n 200000 -q 2>&1");
   double const redisSetPerS = firstNumberAfter(bench, "SET:");
@@ -335,7 +347,7 @@ int main(int argc, char** argv) {
   std::printf("| corvane-sim --scale %u start-up | %.0f ms |\n", a.interfaces, simMs);
   std::printf("| restart against the simulator | %.2fx |\n", simMs > 0 ? restartMs / simMs : 0.0);
   std::printf("| LAG member TCAM moves through the agent | %.0f /s |\n", movesPerS);
-  std::printf("| Redis commands per move (the agent's) | %.1f |\n", servedPerMove);
+  std::printf("| Redis commands per move (the agent's) | %.1f (%s) |\n", servedPerMove, servedByCommand.c_str());
   std::printf("| CPU busy during the moves: agent / redis-server | %.0f%% / %.0f%% |\n",
               100 * agentCpu / moveSeconds, 100 * redisCpu / moveSeconds);
   std::printf("| redis-benchmark -t set -P 16 | %.0f /s |\n", redisSetPerS);

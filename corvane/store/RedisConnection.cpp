@@ -194,25 +194,42 @@ void RedisConnection::append(size_t argc, char const** argv, size_t const* lens,
   if (!subscriberMode_) handlers_.push_back(std::move(handler));
 }
 
+namespace {
+// Up to this many arguments are passed to hiredis from the stack.
+constexpr size_t inlineArgs = 16;
+}  // namespace
+
+template <class Text>
+void RedisConnection::appendTexts(Text const* args, size_t argc, ReplyHandler handler) {
+  char const* argvInline[inlineArgs];
+  size_t lensInline[inlineArgs];
+  std::vector<char const*> argvHeap;
+  std::vector<size_t> lensHeap;
+  char const** argv = argvInline;
+  size_t* lens = lensInline;
+  if (argc > inlineArgs) {
+    argvHeap.resize(argc);
+    lensHeap.resize(argc);
+    argv = argvHeap.data();
+    lens = lensHeap.data();
+  }
+  for (size_t i = 0; i < argc; ++i) {
+    argv[i] = args[i].data();
+    lens[i] = args[i].size();
+  }
+  append(argc, argv, lens, std::move(handler));
+}
+
 void RedisConnection::command(std::initializer_list<std::string_view> args, ReplyHandler handler) {
-  command(std::vector<std::string_view>(args), std::move(handler));
+  appendTexts(args.begin(), args.size(), std::move(handler));
 }
 
 void RedisConnection::command(std::vector<std::string_view> const& args, ReplyHandler handler) {
-  std::vector<char const*> argv;
-  std::vector<size_t> lens;
-  argv.reserve(args.size());
-  lens.reserve(args.size());
-  for (std::string_view a : args) {
-    argv.push_back(a.data());
-    lens.push_back(a.size());
-  }
-  append(args.size(), argv.data(), lens.data(), std::move(handler));
+  appendTexts(args.data(), args.size(), std::move(handler));
 }
 
 void RedisConnection::command(std::vector<std::string> const& args, ReplyHandler handler) {
-  std::vector<std::string_view> views(args.begin(), args.end());
-  command(views, std::move(handler));
+  appendTexts(args.data(), args.size(), std::move(handler));
 }
 
 void RedisConnection::subscriberModeIs(ReplyHandler handler) {

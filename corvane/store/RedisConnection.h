@@ -114,6 +114,8 @@ class CORVANE_API RedisConnection {
 
  private:
   void append(size_t argc, char const** argv, size_t const* lens, ReplyHandler handler);
+  template <class Text>
+  void appendTexts(Text const* args, size_t argc, ReplyHandler handler);
   bool fail(std::string const& why);
   void deliver(void* reply);
 

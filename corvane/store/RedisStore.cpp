@@ -9,6 +9,7 @@
 
 #include "corvane/framework/Errors.h"
 #include "corvane/framework/Reflection.h"
+#include "corvane/store/KeyTable.h"
 
 namespace Corvane {
 
@@ -64,16 +65,17 @@ struct RedisStore::Table {
 
   // Mirrors: every key's record, and the keys waiting to be compared with Redis
   // (a record is never erased while it waits).
-  using Keys = std::unordered_map<std::string, KeyState>;
+  using Keys = KeyTable<KeyState>;
+  using Entry = Keys::Record;
   Keys keys;
-  std::deque<Keys::value_type*> dirtyOrder;
+  std::deque<Entry*> dirtyOrder;
   std::unique_ptr<Mirror> follower;
 };
 
 // Follows a child entity of a mirror's entry: any change of it marks the entry.
 struct RedisStore::ChildWatch : Subscriber {
   Mirror* mirror = nullptr;
-  Table::Keys::value_type* key = nullptr;
+  Table::Entry* key = nullptr;
   Ptr<Node const> child;
   void dispatch(uint32_t, void const*) override;
   ~ChildWatch() override { static_cast<Entity const*>(child.get())->subscriberRemove(this); }
@@ -88,20 +90,19 @@ struct RedisStore::Mirror : Subscriber {
 
   void dispatch(uint32_t attrId, void const* key) override {
     if (attrId != table->codec->attrId() || !key) return;
-    std::string k = table->codec->keyText(key);
-    Table::Keys::value_type& entry = *table->keys.try_emplace(std::move(k)).first;
+    Table::Entry& entry = table->keys.findOrAdd(table->codec->keyText(key));
     mark(entry);
-    if (table->codec->hasChildren()) watch(entry, table->codec->child(entry.first));
+    if (table->codec->hasChildren()) watch(entry, table->codec->child(entry.key));
   }
-  void mark(Table::Keys::value_type& entry) {
-    if (!entry.second.dirty) {
-      entry.second.dirty = true;
+  void mark(Table::Entry& entry) {
+    if (!entry.state.dirty) {
+      entry.state.dirty = true;
       table->dirtyOrder.push_back(&entry);
     }
     store->flushWanted();
   }
-  void watch(Table::Keys::value_type& entry, Node const* child) {
-    std::unique_ptr<ChildWatch>& w = entry.second.watch;
+  void watch(Table::Entry& entry, Node const* child) {
+    std::unique_ptr<ChildWatch>& w = entry.state.watch;
     if (w && w->child.get() == child) return;
     w.reset();
     auto const* entity = dynamic_cast<Entity const*>(child);
@@ -115,12 +116,12 @@ struct RedisStore::Mirror : Subscriber {
   void start() {
     table->codec->entity().subscriberAdd(this);
     if (table->codec->hasChildren()) {
-      table->codec->keys([&](std::string const& k, Node const* child) { watch(*table->keys.try_emplace(k).first, child); });
+      table->codec->keys([&](std::string const& k, Node const* child) { watch(table->keys.findOrAdd(k), child); });
     }
   }
   ~Mirror() override {
     table->codec->entity().subscriberRemove(this);
-    for (auto& [k, state] : table->keys) state.watch.reset();
+    table->keys.forEach([](Table::Entry& e) { e.state.watch.reset(); });
   }
 };
 
@@ -262,9 +263,9 @@ void RedisStore::start(std::chrono::milliseconds timeout) {
     t->follower->table = t.get();
     t->follower->start();
     // What did not read back goes at the first flush.
-    for (auto& entry : t->keys) {
-      if (entry.second.foreign || entry.second.invalid) t->follower->mark(entry);
-    }
+    t->keys.forEach([&](Table::Entry& e) {
+      if (e.state.foreign || e.state.invalid) t->follower->mark(e);
+    });
   }
   following_ = true;
   // Subscribed before the scan: a change made while it runs is heard.
@@ -299,15 +300,11 @@ void RedisStore::scanTables(ScanMode mode, std::function<void()> done) {
       t->scanning = true;
     } else {
       // Read again from nothing: a record stays while its key waits or is followed.
-      for (auto it = t->keys.begin(); it != t->keys.end();) {
-        it->second.held.clear();
-        it->second.foreign = false;
-        if (it->second.dirty || it->second.watch) {
-          ++it;
-        } else {
-          it = t->keys.erase(it);
-        }
-      }
+      t->keys.forEach([&](Table::Entry& e) {
+        e.state.held.clear();
+        e.state.foreign = false;
+        if (!e.state.dirty && !e.state.watch) t->keys.erase(e);
+      });
     }
   }
   scanStep(std::move(job), "0");
@@ -356,14 +353,14 @@ void RedisStore::loadKey(Table& t, std::string const& keyText, bool intoEntity) 
     RedisValue value;
     if (!redisValueFromReply(kind, r, value)) {
       // The next flush of the key deletes or replaces what is there.
-      KeyState& state = t.keys[keyText];
+      KeyState& state = t.keys.findOrAdd(keyText).state;
       state.held.clear();
       state.foreign = true;
       bad(t, keyText, r.isError() ? std::string(r.str()) : fmt::format("not read by {}", readCommand(kind)));
       return;
     }
     if (value.absent()) return;
-    KeyState& state = t.keys[keyText];
+    KeyState& state = t.keys.findOrAdd(keyText).state;
     state.held = value.packed();
     state.foreign = false;
     if (!intoEntity) return;
@@ -525,8 +522,8 @@ void RedisStore::resync() {
     resyncing_ = 1;
     scanTables(ScanMode::mirrorKnown, [this] {
       for (auto& t : mirrors_) {
-        t->codec->keys([&](std::string const& k, Node const*) { t->keys.try_emplace(k); });
-        for (auto& entry : t->keys) t->follower->mark(entry);
+        t->codec->keys([&](std::string const& k, Node const*) { t->keys.findOrAdd(k); });
+        t->keys.forEach([&](Table::Entry& e) { t->follower->mark(e); });
       }
       resyncing_ = 0;
       flushWanted();
@@ -552,12 +549,16 @@ void RedisStore::flushRun(bool all) {
   if (down_ || resyncing_ != 0) return;
   std::vector<std::vector<std::string>> cmds;
   uint32_t n = 0;
+  // Keys written since MULTI, plus one (0: no transaction open). A transaction
+  // holds the server for its whole length: it is closed after this many keys.
+  uint32_t inTransaction = 0;
+  constexpr uint32_t maxTransactionKeys = 256;
   for (auto& t : mirrors_) {
     while (!t->dirtyOrder.empty()) {
-      Table::Keys::value_type& entry = *t->dirtyOrder.front();
+      Table::Entry& entry = *t->dirtyOrder.front();
       t->dirtyOrder.pop_front();
-      std::string const& k = entry.first;
-      KeyState& state = entry.second;
+      std::string const& k = entry.key;
+      KeyState& state = entry.state;
       state.dirty = false;
       RedisValue now;
       if (!state.invalid) {
@@ -575,10 +576,17 @@ void RedisStore::flushRun(bool all) {
         cmds.clear();
         redisWriteCommands(t->prefix + k, was, now, cmds);
         if (!cmds.empty()) {
-          // A reader never sees half an entry.
-          if (cmds.size() > 1) cmd_->command({"MULTI"});
+          // A reader never sees half an entry: from the first entry written with
+          // more than one command, the rest of the batch is one transaction.
+          if (cmds.size() > 1 && inTransaction == 0) {
+            cmd_->command({"MULTI"});
+            inTransaction = 1;
+          }
           for (auto const& c : cmds) cmd_->command(c);
-          if (cmds.size() > 1) cmd_->command({"EXEC"});
+          if (inTransaction != 0 && ++inTransaction > maxTransactionKeys) {
+            cmd_->command({"EXEC"});
+            inTransaction = 0;
+          }
           ++counters_.keysWritten;
           counters_.commandsWritten += cmds.size();
         }
@@ -587,15 +595,17 @@ void RedisStore::flushRun(bool all) {
       }
       if (state.held.empty()) {
         state.invalid = false;
-        if (!state.watch) t->keys.erase(t->keys.find(k));
+        if (!state.watch) t->keys.erase(entry);
       }
       if (!all && ++n % 32 == 0 && flush_->task->taskShouldYield()) {
+        if (inTransaction != 0) cmd_->command({"EXEC"});
         flush_->task->scheduleTask();
         tick();
         return;
       }
     }
   }
+  if (inTransaction != 0) cmd_->command({"EXEC"});
   tick();
 }
 
