@@ -58,8 +58,20 @@ std::string referentText(Node const& referent) {
   return attrs.front()->text(referent);
 }
 
-void canonicalCheck(std::string_view typeName, std::string_view what, std::string_view text) {
-  std::string const canonical = Reflect::parse(typeName, text);
+// How a value type reads text, found once per table rather than once per entry.
+struct TextType {
+  TypeDescription const* desc = nullptr;
+  std::string name;
+
+  TextType() = default;
+  explicit TextType(std::string_view typeName) : desc(&Reflect::description(Reflect::type(typeName))), name(typeName) {
+    if (!desc->parse) throw ReflectionError(fmt::format("type {} cannot be read from text", name));
+  }
+  std::string parse(std::string_view text) const { return desc->parse(text); }
+};
+
+void canonicalCheck(TextType const& type, std::string_view what, std::string_view text) {
+  std::string const canonical = type.parse(text);
   if (canonical != text) {
     throw ParseError(std::string(what), fmt::format("'{}' is written '{}'", text, canonical));
   }
@@ -77,6 +89,10 @@ struct TableCodec::Shape {
   // childAttributes: for each reference among `singles`, its referent's type and the
   // one attribute it is written as.
   std::vector<std::pair<TypeData const*, std::string>> referents;
+  TextType key;        // the collection's key type
+  TextType innerKey;   // a child collection's key and value types
+  TextType innerValue;
+  std::vector<TextType> singleTypes;  // each single's type (when not a reference)
 };
 
 TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::string_view payloadType,
@@ -87,6 +103,7 @@ TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::stri
   Shape& s = *shape_;
   AttributeDesc const& a = Reflect::attribute(entity_->typeData(), attribute);
   s.attr = &a;
+  s.key = TextType(a.keyTypeName);
   std::string const table = fmt::format("{}::{}", entity_->typeData().name(), a.name);
   if (!isCollection(a)) throw ReflectionError(fmt::format("{} is not a collection", table));
   if (!a.entryDel) throw ReflectionError(fmt::format("collection {} has no delete by key", table));
@@ -118,6 +135,8 @@ TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::stri
     throw ReflectionError(fmt::format("children of {} hold a collection and settable attributes", table));
   }
   if (s.inner) {
+    s.innerKey = TextType(s.inner->keyTypeName);
+    if (!s.inner->entryReferenceWrite && !s.inner->typeName.empty()) s.innerValue = TextType(s.inner->typeName);
     if (s.inner->entryReferenceWrite) {
       s.form = Form::childPayloadMap;
       s.payload = &payloadTypeOf(payloadType, table);
@@ -136,8 +155,10 @@ TableCodec::TableCodec(Ptr<Entity> entity, std::string_view attribute, std::stri
   for (AttributeDesc const* a : s.singles) {
     if (a->kind != AttrKind::reference) {
       s.referents.emplace_back(nullptr, std::string());
+      s.singleTypes.emplace_back(a->typeName);
       continue;
     }
+    s.singleTypes.emplace_back();
     TypeData const& referentType = Reflect::type(a->typeName);
     auto const attrs = payloadAttributes(referentType);
     if (attrs.size() != 1) {
@@ -159,7 +180,7 @@ bool TableCodec::hasChildren() const noexcept { return shape_->attr->kind == Att
 std::string TableCodec::keyText(void const* key) const { return shape_->attr->keyText(key); }
 
 void TableCodec::keyCheck(std::string_view text) const {
-  canonicalCheck(shape_->attr->keyTypeName, shape_->attr->name, text);
+  canonicalCheck(shape_->key, shape_->attr->name, text);
 }
 
 void TableCodec::keys(std::function<void(std::string const&, Node const*)> const& fn) const {
@@ -252,7 +273,7 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
       return;
     }
     case Form::childSet: {
-      for (std::string const& m : value.members) canonicalCheck(s.inner->keyTypeName, s.inner->name, m);
+      for (std::string const& m : value.members) canonicalCheck(s.innerKey, s.inner->name, m);
       Ptr<Node> child = s.attr->childIs(node, keyText);
       RedisValue const now = read(keyText);
       for (std::string const& m : value.members) {
@@ -265,8 +286,8 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
     }
     case Form::childMap: {
       for (auto const& [k, v] : value.fields) {
-        canonicalCheck(s.inner->keyTypeName, s.inner->name, k);
-        Reflect::parse(s.inner->typeName, v);
+        canonicalCheck(s.innerKey, s.inner->name, k);
+        s.innerValue.parse(v);
       }
       Ptr<Node> child = s.attr->childIs(node, keyText);
       RedisValue const now = read(keyText);
@@ -293,7 +314,7 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
       }
       std::vector<std::pair<std::string, Ptr<Node>>> payloads;
       for (auto const& [k, fields] : byKey) {
-        canonicalCheck(s.inner->keyTypeName, s.inner->name, k);
+        canonicalCheck(s.innerKey, s.inner->name, k);
         payloads.emplace_back(k, interner_->intern(*s.payload, fields));
       }
       Ptr<Node> child = s.attr->childIs(node, keyText);
@@ -326,7 +347,7 @@ void TableCodec::write(std::string_view keyText, RedisValue const& value) {
           auto const& [referentType, attr] = s.referents[i];
           c.referent = interner_->intern(*referentType, {{attr, *c.text}});
         } else if (c.text) {
-          Reflect::parse(a->typeName, *c.text);
+          s.singleTypes[i].parse(*c.text);
         }
         changes.push_back(std::move(c));
       }
