@@ -59,9 +59,10 @@ struct RedisStore::Table {
   std::unique_ptr<TableCodec> codec;
   std::unordered_set<std::string> reported;  // bad keys already in the log
 
-  // Sources: the keys read since the current scan began.
+  // Sources: the keys read since the current scan began (when its entity held any).
   std::unordered_set<std::string> seen;
   bool scanning = false;
+  bool seenTracked = false;
 
   // Mirrors: every key's record, and the keys waiting to be compared with Redis
   // (a record is never erased while it waits).
@@ -288,6 +289,18 @@ struct RedisStore::ScanJob {
   std::function<void()> done;
 };
 
+// A key to read, and where its reply goes. The reads of one page of SCAN live in
+// one array that the command after them (the next SCAN, or the last PING) owns:
+// replies come in order, so when that command's reply comes every read's has, and
+// a connection lost midway drops every handler uncalled. Each read's handler holds
+// one pointer and needs no memory of its own.
+struct RedisStore::KeyRead {
+  RedisStore* store;
+  Table* table;
+  std::string keyText;
+  ScanMode mode;
+};
+
 void RedisStore::scanTables(ScanMode mode, std::function<void()> done) {
   auto job = std::make_shared<ScanJob>();
   job->mode = mode;
@@ -298,6 +311,8 @@ void RedisStore::scanTables(ScanMode mode, std::function<void()> done) {
     if (mode == ScanMode::source) {
       t->seen.clear();
       t->scanning = true;
+      // Keys can vanish only from an entity that held some when the scan began.
+      t->seenTracked = !t->codec->empty();
     } else {
       // Read again from nothing: a record stays while its key waits or is followed.
       t->keys.forEach([&](Table::Entry& e) {
@@ -307,38 +322,35 @@ void RedisStore::scanTables(ScanMode mode, std::function<void()> done) {
       });
     }
   }
-  scanStep(std::move(job), "0");
+  scanStep(std::move(job), "0", nullptr);
 }
 
-void RedisStore::scanStep(std::shared_ptr<ScanJob> job, std::string const& cursor) {
+void RedisStore::scanStep(std::shared_ptr<ScanJob> job, std::string const& cursor, std::shared_ptr<void> previous) {
   cmd_->command({"SCAN", cursor, "MATCH", job->pattern, "COUNT", std::to_string(options_.scanCount)},
-                [this, job](RedisReply const& r) {
+                [this, job, previous](RedisReply const& r) {
                   if (r.isError() || r.size() != 2) {
                     lost(fmt::format("redis: SCAN: {}", r.text()));
                     return;
                   }
                   RedisReply const keys = r[1];
                   size_t const skip = options_.keyPrefix.size();
+                  auto page = std::make_shared<std::vector<KeyRead>>();
+                  page->reserve(keys.size());
                   for (size_t i = 0; i < keys.size(); ++i) {
                     std::string_view const key = keys[i].str();
                     size_t const colon = key.find(':', skip);
                     if (colon == std::string_view::npos) continue;
                     auto const t = job->byName.find(std::string(key.substr(skip, colon - skip)));
                     if (t == job->byName.end()) continue;  // another table's key, or nobody's
-                    std::string keyText(key.substr(colon + 1));
-                    if (job->mode == ScanMode::source) {
-                      readKey(*t->second, keyText);
-                    } else {
-                      loadKey(*t->second, keyText, job->mode == ScanMode::mirrorLoad);
-                    }
+                    page->push_back(KeyRead{this, t->second, std::string(key.substr(colon + 1)), job->mode});
                   }
+                  for (KeyRead& k : *page) keyRead(&k);
                   std::string const next(r[0].str());
                   if (next != "0") {
-                    scanStep(job, next);
+                    scanStep(job, next, page);
                     return;
                   }
-                  // Replies come in order: when this one comes, every read above has.
-                  cmd_->command({"PING"}, [this, job](RedisReply const&) {
+                  cmd_->command({"PING"}, [this, job, page](RedisReply const&) {
                     if (job->mode == ScanMode::source) {
                       for (auto const& [name, t] : job->byName) sourceScanEnd(*t);
                     }
@@ -347,59 +359,75 @@ void RedisStore::scanStep(std::shared_ptr<ScanJob> job, std::string const& curso
                 });
 }
 
-void RedisStore::loadKey(Table& t, std::string const& keyText, bool intoEntity) {
+void RedisStore::keyRead(KeyRead* k) {
+  Table& t = *k->table;
+  if (k->mode == ScanMode::source && t.scanning && t.seenTracked) t.seen.insert(k->keyText);
   RedisValue::Kind const kind = t.codec->kind();
-  cmd_->command({readCommand(kind), t.prefix + keyText}, [this, &t, keyText, kind, intoEntity](RedisReply const& r) {
-    RedisValue value;
-    if (!redisValueFromReply(kind, r, value)) {
-      // The next flush of the key deletes or replaces what is there.
-      KeyState& state = t.keys.findOrAdd(keyText).state;
-      state.held.clear();
-      state.foreign = true;
-      bad(t, keyText, r.isError() ? std::string(r.str()) : fmt::format("not read by {}", readCommand(kind)));
-      return;
-    }
-    if (value.absent()) return;
-    KeyState& state = t.keys.findOrAdd(keyText).state;
-    state.held = value.packed();
-    state.foreign = false;
-    if (!intoEntity) return;
-    std::string why;
-    if (value.textBytes() > options_.maxValueBytes) {
-      why = fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes);
+  cmd_->command({readCommand(kind), t.prefix + k->keyText}, [k](RedisReply const& r) {
+    if (k->mode == ScanMode::source) {
+      k->store->readDone(*k->table, k->keyText, r);
     } else {
-      try {
-        t.codec->write(keyText, value);
-        return;
-      } catch (std::exception const& e) {
-        why = e.what();
-      }
-    }
-    bad(t, keyText, why);
-    // What did not read into the entity is what no entry yields.
-    state.foreign = true;
-    try {
-      t.codec->keyCheck(keyText);
-    } catch (std::exception const&) {
-      state.invalid = true;
+      k->store->loadDone(*k->table, k->keyText, k->mode == ScanMode::mirrorLoad, r);
     }
   });
 }
 
-void RedisStore::readKey(Table& t, std::string const& keyText) {
-  if (t.scanning) t.seen.insert(keyText);
+void RedisStore::loadDone(Table& t, std::string const& keyText, bool intoEntity, RedisReply const& r) {
   RedisValue::Kind const kind = t.codec->kind();
-  cmd_->command({readCommand(kind), t.prefix + keyText}, [this, &t, keyText, kind](RedisReply const& r) {
-    RedisValue value;
-    if (!redisValueFromReply(kind, r, value)) {
-      bad(t, keyText, r.isError() ? std::string(r.str()) : "not a Redis " + std::string(readCommand(kind)));
-      value = RedisValue();
-    } else if (value.textBytes() > options_.maxValueBytes) {
-      bad(t, keyText, fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes));
-      value = RedisValue();
+  RedisValue value;
+  if (!redisValueFromReply(kind, r, value)) {
+    // The next flush of the key deletes or replaces what is there.
+    KeyState& state = t.keys.findOrAdd(keyText).state;
+    state.held.clear();
+    state.foreign = true;
+    bad(t, keyText, r.isError() ? std::string(r.str()) : fmt::format("not read by {}", readCommand(kind)));
+    return;
+  }
+  if (value.absent()) return;
+  KeyState& state = t.keys.findOrAdd(keyText).state;
+  state.held = value.packed();
+  state.foreign = false;
+  if (!intoEntity) return;
+  std::string why;
+  if (value.textBytes() > options_.maxValueBytes) {
+    why = fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes);
+  } else {
+    try {
+      t.codec->write(keyText, value);
+      return;
+    } catch (std::exception const& e) {
+      why = e.what();
     }
-    applySource(t, keyText, value);
-  });
+  }
+  bad(t, keyText, why);
+  // What did not read into the entity is what no entry yields.
+  state.foreign = true;
+  try {
+    t.codec->keyCheck(keyText);
+  } catch (std::exception const&) {
+    state.invalid = true;
+  }
+}
+
+void RedisStore::readKey(Table& t, std::string const& keyText) {
+  // A key made while a scan runs may not be in it: what an event reads was seen.
+  if (t.scanning && t.seenTracked) t.seen.insert(keyText);
+  RedisValue::Kind const kind = t.codec->kind();
+  cmd_->command({readCommand(kind), t.prefix + keyText},
+                [this, &t, keyText](RedisReply const& r) { readDone(t, keyText, r); });
+}
+
+void RedisStore::readDone(Table& t, std::string const& keyText, RedisReply const& r) {
+  RedisValue::Kind const kind = t.codec->kind();
+  RedisValue value;
+  if (!redisValueFromReply(kind, r, value)) {
+    bad(t, keyText, r.isError() ? std::string(r.str()) : "not a Redis " + std::string(readCommand(kind)));
+    value = RedisValue();
+  } else if (value.textBytes() > options_.maxValueBytes) {
+    bad(t, keyText, fmt::format("{} bytes, more than {}", value.textBytes(), options_.maxValueBytes));
+    value = RedisValue();
+  }
+  applySource(t, keyText, value);
 }
 
 void RedisStore::applySource(Table& t, std::string const& keyText, RedisValue const& value) {
@@ -419,6 +447,7 @@ void RedisStore::applySource(Table& t, std::string const& keyText, RedisValue co
 
 void RedisStore::sourceScanEnd(Table& t) {
   t.scanning = false;
+  if (!t.seenTracked) return;
   // What the entity holds and the scan did not find vanished while the store was away.
   std::vector<std::string> gone;
   t.codec->keys([&](std::string const& k, Node const*) {

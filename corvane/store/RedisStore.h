@@ -124,10 +124,13 @@ class CORVANE_API RedisStore {
   void lost(std::string const& why);
   void resync();
   struct ScanJob;
+  struct KeyRead;
   void scanTables(ScanMode mode, std::function<void()> done);
-  void scanStep(std::shared_ptr<ScanJob> job, std::string const& cursor);
-  void loadKey(Table& t, std::string const& keyText, bool intoEntity);
+  void scanStep(std::shared_ptr<ScanJob> job, std::string const& cursor, std::shared_ptr<void> previous);
+  void keyRead(KeyRead* k);
+  void loadDone(Table& t, std::string const& keyText, bool intoEntity, RedisReply const& r);
   void readKey(Table& t, std::string const& keyText);
+  void readDone(Table& t, std::string const& keyText, RedisReply const& r);
   void applySource(Table& t, std::string const& keyText, RedisValue const& value);
   void sourceScanEnd(Table& t);
   void bad(Table& t, std::string const& keyText, std::string const& why);

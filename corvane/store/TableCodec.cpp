@@ -183,6 +183,12 @@ void TableCodec::keyCheck(std::string_view text) const {
   canonicalCheck(shape_->key, shape_->attr->name, text);
 }
 
+bool TableCodec::empty() const {
+  bool any = false;
+  shape_->attr->keys(*entity_, [&](void const*, Node const*) { any = true; });
+  return !any;
+}
+
 void TableCodec::keys(std::function<void(std::string const&, Node const*)> const& fn) const {
   AttributeDesc const& a = *shape_->attr;
   a.keys(*entity_, [&](void const* key, Node const* child) { fn(a.keyText(key), child); });

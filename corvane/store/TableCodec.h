@@ -51,6 +51,8 @@ class CORVANE_API TableCodec {
   std::string keyText(void const* key) const;
   // Throws when `text` does not parse or is not the text the key type prints.
   void keyCheck(std::string_view text) const;
+  // Whether the entity holds no entry.
+  bool empty() const;
   // Every key of the entity, in the collection's order.
   void keys(std::function<void(std::string const& keyText, Node const* child)> const& fn) const;
   // The entity's entry under `keyText` as Redis should hold it (absent when none).
