@@ -265,7 +265,9 @@ int main(int argc, char** argv) {
   Events quiet(server.address(), {"PORT_TO_LAG", "PORT_MAP_TO_INTF", "INTF_TCAM_SET", "INTF_PORT_MAP_SET",
                                   "MEMBER_CONFIG", "TCAM_CONFIG", "PORT_MAP_CONFIG", "TCAM_STATUS", "PER_TCAM_STATUS",
                                   "FEATURE_STATUS"});
+  double const redisCpuBeforeRestart = cpuSeconds(server.pid());
   double const restartMs = ms(startAgent(a, server.address(), log, pid, c, !a.perf.empty()));
+  double const restartRedisCpu = cpuSeconds(server.pid()) - redisCpuBeforeRestart;
   quiet.pump(std::chrono::milliseconds(200));
   size_t const restartWrites = quiet.seen.size();
   std::ifstream in(log);
@@ -344,6 +346,7 @@ int main(int argc, char** argv) {
   std::printf("| of which reading Redis (tables loaded) | %.0f ms (%.0f%%) |\n", loadMs, 100 * loadMs / restartMs);
   std::printf("| of which the state machines (the rest) | %.0f ms (%.0f%%) |\n", restartMs - loadMs,
               100 * (restartMs - loadMs) / restartMs);
+  std::printf("| redis-server CPU during the restart | %.0f ms |\n", restartRedisCpu * 1000);
   std::printf("| corvane-sim --scale %u start-up | %.0f ms |\n", a.interfaces, simMs);
   std::printf("| restart against the simulator | %.2fx |\n", simMs > 0 ? restartMs / simMs : 0.0);
   std::printf("| LAG member TCAM moves through the agent | %.0f /s |\n", movesPerS);

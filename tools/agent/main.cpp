@@ -3,8 +3,10 @@
 // outputs its previous life left, subscribes to and loads its inputs, creates the
 // state machines (which reconcile those outputs) and from then on follows the
 // inputs and writes its outputs behind. Its state is the hash <prefix>AGENT_STATUS:
-// state (starting, reconciling, reconciled), restarts, pid, errors, lastError.
+// state (starting, reconciling, reconciled, failed), restarts, pid, errors, lastError.
 // One log line per event on stderr; SIGTERM finishes the current flush and exits 0.
+// An error out of a state machine or the store exits 3 with the state "failed"
+// and nothing more flushed: the next life reconciles.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -201,31 +203,46 @@ int main(int argc, char** argv) {
   }
 
   bool stop = false;
-  while (!stop) {
-    // Tasks first, for at most a slice, so Redis is never left unread for long.
-    auto const sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
-    while (std::chrono::steady_clock::now() < sliceEnd && (!wo.scheduler->idle() || !process->idle())) {
-      wo.scheduler->runOne();
-      process->runOne();
-    }
-    store.tick();
-    if (status.state() != "reconciled" && wiring.ready() && store.flushed()) status.stateIs("reconciled");
-    status.errorsIs(store.counters().badEntries, store.lastError());
-
-    std::vector<pollfd> fds;
-    fds.push_back(pollfd{gSignalPipe[0], POLLIN, 0});
-    store.pollFds(fds);
-    int timeout = (!wo.scheduler->idle() || !process->idle()) ? 0 : store.pollTimeoutMs();
-    if (status.state() != "reconciled" && timeout < 0) timeout = 10;
-    int const n = ::poll(fds.data(), fds.size(), timeout);
-    if (n <= 0) continue;
-    if (fds[0].revents & POLLIN) {
-      char buf[16];
-      while (::read(gSignalPipe[0], buf, sizeof(buf)) > 0) {
+  // An exception out of a state machine or the store leaves tables half-changed:
+  // the agent stops without flushing, and its next life (systemd restarts it)
+  // reconciles what Redis holds.
+  try {
+    while (!stop) {
+      // Tasks first, for at most a slice, so Redis is never left unread for long.
+      auto const sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
+      while (std::chrono::steady_clock::now() < sliceEnd && (!wo.scheduler->idle() || !process->idle())) {
+        wo.scheduler->runOne();
+        process->runOne();
       }
-      stop = true;
+      store.tick();
+      if (status.state() != "reconciled" && wiring.ready() && store.flushed()) status.stateIs("reconciled");
+      status.errorsIs(store.counters().badEntries, store.lastError());
+
+      std::vector<pollfd> fds;
+      fds.push_back(pollfd{gSignalPipe[0], POLLIN, 0});
+      store.pollFds(fds);
+      int timeout = (!wo.scheduler->idle() || !process->idle()) ? 0 : store.pollTimeoutMs();
+      if (status.state() != "reconciled" && timeout < 0) timeout = 10;
+      int const n = ::poll(fds.data(), fds.size(), timeout);
+      if (n <= 0) continue;
+      if (fds[0].revents & POLLIN) {
+        char buf[16];
+        while (::read(gSignalPipe[0], buf, sizeof(buf)) > 0) {
+        }
+        stop = true;
+      }
+      store.pollEvents(fds);
     }
-    store.pollEvents(fds);
+  } catch (std::exception const& e) {
+    logLine(fmt::format("stopping after an error: {}", e.what()));
+    try {
+      status.errorsIs(store.counters().badEntries + 1, e.what());
+      status.stateIs("failed");
+      store.commands().drain(std::chrono::seconds(1));
+    } catch (std::exception const&) {
+      // Redis is gone too: the next life finds out.
+    }
+    return 3;
   }
   logLine("stopping: finishing the current flush");
   try {
@@ -234,7 +251,11 @@ int main(int argc, char** argv) {
     logLine(fmt::format("the last flush did not finish: {}", e.what()));
   }
   if (args.stats) {
-    for (RootSm const* sm : wiring.rootSms()) std::fprintf(stderr, "%s\n", textForm(sm->statistics()).c_str());
+    std::vector<RootSm const*> sms = wiring.rootSms();
+    if (wiring.featureStatusSm()) sms.push_back(wiring.featureStatusSm()->intfFeatureStatusOutputSm().get());
+    for (RootSm const* sm : sms) {
+      if (sm) std::fprintf(stderr, "%s\n", textForm(sm->statistics()).c_str());
+    }
   }
   if (args.memory) {
     for (SlabPool const* p = SlabPool::first(); p; p = p->next()) {
