@@ -180,4 +180,14 @@ TEST(RedisValue, WriteCommandsAreTheDifference) {
   EXPECT_EQ(cmds(str("x"), set({"1"})), (L{"DEL k", "SADD k 1"}));
   EXPECT_EQ(set({}), RedisValue()) << "Redis holds no empty set";
   EXPECT_EQ(hash({{"a", "1"}, {"a", "2"}}), hash({{"a", "2"}})) << "the last value of a field wins";
+
+  // The packed form the store keeps of what Redis holds: read back whole, and
+  // different for different values (texts longer than one length byte, empty ones).
+  std::string const longText(300, 'x');
+  std::vector<RedisValue> const values{RedisValue(), str(""), str("a"), set({"", "1", longText}), set({"1", longText}),
+                                       hash({{"", longText}, {"b", ""}}), hash({{"b", ""}})};
+  for (size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(RedisValue::unpacked(values[i].packed()), values[i]) << values[i].text();
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(values[i].packed(), values[j].packed()) << values[i].text();
+  }
 }
