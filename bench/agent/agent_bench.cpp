@@ -165,6 +165,16 @@ double cpuSeconds(pid_t pid) {
   return ticks / double(::sysconf(_SC_CLK_TCK));
 }
 
+// A process's resident memory, in MiB.
+double residentMiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+  }
+  return 0;
+}
+
 // Commands Redis has served, from INFO commandstats, by command.
 std::map<std::string, uint64_t> commandsServed(RedisConnection& c) {
   std::string info;
@@ -268,6 +278,7 @@ int main(int argc, char** argv) {
   double const redisCpuBeforeRestart = cpuSeconds(server.pid());
   double const restartMs = ms(startAgent(a, server.address(), log, pid, c, !a.perf.empty()));
   double const restartRedisCpu = cpuSeconds(server.pid()) - redisCpuBeforeRestart;
+  double const agentMiB = residentMiB(pid);
   quiet.pump(std::chrono::milliseconds(200));
   size_t const restartWrites = quiet.seen.size();
   std::ifstream in(log);
@@ -347,6 +358,7 @@ int main(int argc, char** argv) {
   std::printf("| of which the state machines (the rest) | %.0f ms (%.0f%%) |\n", restartMs - loadMs,
               100 * (restartMs - loadMs) / restartMs);
   std::printf("| redis-server CPU during the restart | %.0f ms |\n", restartRedisCpu * 1000);
+  std::printf("| the agent's resident memory, reconciled | %.0f MiB |\n", agentMiB);
   std::printf("| corvane-sim --scale %u start-up | %.0f ms |\n", a.interfaces, simMs);
   std::printf("| restart against the simulator | %.2fx |\n", simMs > 0 ? restartMs / simMs : 0.0);
   std::printf("| LAG member TCAM moves through the agent | %.0f /s |\n", movesPerS);
