@@ -2,9 +2,9 @@
 // every SM), a change of every input, and the start-up of each SM (fresh, or over
 // stale outputs), fail at every point they can: the k-th allocation from the change on throws,
 // or a subscriber of the agent throws at its k-th notification, for every k until the
-// change runs through. After each failure nothing leaks, the sanitizers see nothing,
-// and restarting every SM, as an agent does after such a failure, brings every output
-// back to the reference.
+// change runs through. After each failure nothing leaks (nodes, slab cells), the
+// sanitizers see nothing, and restarting every SM, as an agent does after such a
+// failure, brings every output back to the reference.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -68,6 +68,7 @@ template <class Inject>
 uint64_t sweep(bool synchronous, Inject&& inject) {
   auto const process = TaskSchedulerRoot::findOrCreateScheduler();  // lives as long as the process
   int32_t const live = Node::liveNodes();
+  SlabCounts const pools = slabCounts();
   uint64_t k = 1;
   for (;; ++k) {
     SCOPED_TRACE("failure at " + std::to_string(k));
@@ -89,6 +90,7 @@ uint64_t sweep(bool synchronous, Inject&& inject) {
       EXPECT_TRUE(outputsSame(reference(w), actual(w)));
     }
     EXPECT_EQ(Node::liveNodes(), live);
+    EXPECT_EQ(slabCountsChanged(pools), "");
     if (!fired || ::testing::Test::HasFailure()) break;
   }
   return k - 1;

@@ -3,8 +3,8 @@
 // they write its inputs after the failure); then the scheduler runs, every input
 // changes, and the SM is created again: its outputs must match the reference, then
 // every output once the whole wiring runs, and nothing may be left behind (nodes,
-// scheduled tasks, or subscriptions that AddressSanitizer would catch being called
-// on freed memory).
+// slab cells, scheduled tasks, or subscriptions that AddressSanitizer would catch
+// being called on freed memory).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,6 +76,7 @@ TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) 
   auto const [x, synchronous] = GetParam();
   YieldOften yield;
   int32_t const liveBefore = Node::liveNodes();
+  SlabCounts const pools = slabCounts();
   uint64_t k = 1;
   for (;; ++k) {
     SCOPED_TRACE("failing allocation " + std::to_string(k));
@@ -114,6 +115,7 @@ TEST_P(ConstructionFault, EveryAllocationOfTheFactoryFailsOnceAndTheSmRecovers) 
       EXPECT_TRUE(outputsSame(reference(w), actual(w)));
     }
     EXPECT_EQ(Node::liveNodes(), liveBefore);
+    EXPECT_EQ(slabCountsChanged(pools), "");
     EXPECT_TRUE(yield.idle());
     if (!fired || ::testing::Test::HasFailure()) break;
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 namespace CorvaneTest {
 
 using namespace Corvane;
@@ -127,6 +129,52 @@ Ptr<Entity> outputOf(Wiring const& w, SmKind k) {
     case SmKind::featureStatus: break;
   }
   return w.featureStatus;
+}
+
+std::vector<Ptr<Entity>> inputsOf(Wiring const& w, SmKind k) {
+  switch (k) {
+    case SmKind::portToLag: return {w.veltLagStatus};
+    case SmKind::intfTcam: return {w.veltStatus, w.lagConfig};
+    case SmKind::intfPortMap: return {w.intfIdToPortMap, w.lagConfig};
+    case SmKind::portMapToIntf: return {w.intfIdToPortMap, w.portToLag};
+    case SmKind::configLagMemberExp: return {w.featureConfig, w.lagConfig};
+    case SmKind::configExp: return {w.intfToTcamSet, w.expansionInput()};
+    case SmKind::configPortMapExp: return {w.intfToPortMapSet, w.expansionInput()};
+    case SmKind::perTcamStatus: return {w.tcamStatus};
+    case SmKind::featureStatus: break;
+  }
+  return {w.intfToTcamSet, w.perTcamStatus};
+}
+
+RootSm* rootSmOf(Wiring const& w, SmKind k) {
+  switch (k) {
+    case SmKind::portToLag: return w.portToLagSm().get();
+    case SmKind::intfTcam: return w.intfTcamSm().get();
+    case SmKind::intfPortMap: return w.intfPortMapSm().get();
+    case SmKind::portMapToIntf: return w.portMapToIntfSm().get();
+    case SmKind::configLagMemberExp: return w.configLagMemberExpSm().get();
+    case SmKind::configExp: return w.configExpSm().get();
+    case SmKind::configPortMapExp: return w.configPortMapExpSm().get();
+    case SmKind::perTcamStatus: return w.perTcamStatusSm().get();
+    case SmKind::featureStatus: break;
+  }
+  return w.featureStatusSm() ? w.featureStatusSm()->intfFeatureStatusOutputSm().get() : nullptr;
+}
+
+SlabCounts slabCounts() {
+  SlabCounts out;
+  for (SlabPool const* p = SlabPool::first(); p; p = p->next()) out[p] = p->objectsLive();
+  return out;
+}
+
+std::string slabCountsChanged(SlabCounts const& before) {
+  std::string out;
+  for (auto const& [pool, live] : slabCounts()) {
+    auto const was = before.find(pool);
+    uint64_t const n = was == before.end() ? 0 : was->second;  // a pool made since held nothing
+    if (live != n) out += fmt::format("{}: {} objects live, {} before; ", pool->typeName(), live, n);
+  }
+  return out;
 }
 
 std::string smCaseName(::testing::TestParamInfo<std::tuple<SmKind, bool>> const& info) {

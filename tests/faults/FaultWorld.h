@@ -4,6 +4,7 @@
 // read, directly or not, what an SM writes.
 #pragma once
 
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,6 +24,16 @@ void changeEveryInput(ExampleWiring::Wiring& w);
 std::vector<ExampleWiring::SmKind> downstreamOf(ExampleWiring::SmKind k);
 // The entity SM `k` writes (for IntfFeatureStatusSm: what its output SM writes).
 Corvane::Ptr<Corvane::Entity> outputOf(ExampleWiring::Wiring const& w, ExampleWiring::SmKind k);
+// The entities SM `k` reads.
+std::vector<Corvane::Ptr<Corvane::Entity>> inputsOf(ExampleWiring::Wiring const& w, ExampleWiring::SmKind k);
+// The engine machine of SM `k` (for IntfFeatureStatusSm: its output SM); null while stopped.
+Corvane::RootSm* rootSmOf(ExampleWiring::Wiring const& w, ExampleWiring::SmKind k);
+
+// Objects live in each slab pool of the process, and the pools whose count is no
+// longer what `before` says ("" when none), for the checks after a teardown.
+using SlabCounts = std::map<Corvane::SlabPool const*, uint64_t>;
+SlabCounts slabCounts();
+std::string slabCountsChanged(SlabCounts const& before);
 
 // Names the cases of a suite run for every SM, synchronous and asynchronous.
 std::string smCaseName(::testing::TestParamInfo<std::tuple<ExampleWiring::SmKind, bool>> const& info);

@@ -3,10 +3,14 @@
 // comes from a reactor) and at start-up over stale outputs (from a scan or a
 // reconciliation task). The machine must stay alive until its call returns, do no
 // work after, and a new SM over the same entities must bring the outputs back.
+// Between any two task runs of a restart, the agent may also destroy the SM, retract
+// it, or have its inputs announced again for a late subscriber.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tests/faults/FaultWorld.h"
 #include "tests/support/WiringReference.h"
@@ -94,6 +98,37 @@ class Release : public ::testing::TestWithParam<std::tuple<SmKind, bool>> {
     }
   }
 
+  // Starts SM k, fresh (its outputs empty) or over the outputs an earlier run left (the
+  // function of the inputs), with the other SMs running, and stops its start-up at
+  // each point in turn: on the factory's return, then after each task run until it is
+  // ready; at(w) acts there, on a wiring made anew for every point.
+  template <class At>
+  void atEveryPointOfItsStartUp(bool fresh, At at) {
+    SmKind const k = std::get<0>(GetParam());
+    int32_t const liveBefore = Node::liveNodes();
+    for (uint32_t point = 0;; ++point) {
+      SCOPED_TRACE(std::string(fresh ? "fresh" : "over its outputs") + ", stopped after " + std::to_string(point) +
+                   " task runs");
+      bool ready;
+      {
+        Wiring w(options());
+        populate(w);
+        for (SmKind s : ExampleWiring::allSmKinds) {
+          if (s != k || !fresh) w.start(s);
+        }
+        w.runUntilIdle();
+        w.restart(k);
+        for (uint32_t run = 0; run < point; ++run) {
+          if (!w.scheduler()->runOne() && !process_->runOne()) ADD_FAILURE() << "not ready, nothing to run";
+        }
+        ready = w.ready();
+        at(w);
+      }
+      EXPECT_EQ(Node::liveNodes(), liveBefore);
+      if (ready || HasFailure()) return;
+    }
+  }
+
   Ptr<TaskScheduler> process_;
 };
 
@@ -116,6 +151,90 @@ TEST_P(Release, FromInsideItsStartUpOverStaleOutputs) {
   if (!std::get<1>(GetParam())) {
     EXPECT_GT(releases, 0u);
   }
+}
+
+// Destroyed between any two task runs of its start-up, the SM takes every task of its
+// own off the scheduler, even one the agent still holds, so nothing is left to run
+// once the other SMs are idle.
+TEST_P(Release, BetweenAnyTwoTaskRunsOfItsStartUpLeavingNoTaskBehind) {
+  SmKind const k = std::get<0>(GetParam());
+  for (bool fresh : {false, true}) {
+    atEveryPointOfItsStartUp(fresh, [&](Wiring& w) {
+      RootSm const& sm = *rootSmOf(w, k);
+      std::vector<Ptr<Task>> held;  // every input's (first) scan task, every reconciliation task
+      for (uint32_t i = 0; i < sm.inputSmCount(); ++i) {
+        if (Ptr<InputSm> in = sm.inputSm(i); in && in->yieldTask()) held.emplace_back(in->yieldTask());
+      }
+      for (uint32_t i = 0; i < sm.outputCount(); ++i) {
+        if (Task* t = sm.output(i).reconciliationTask()) held.emplace_back(t);
+      }
+      w.stop(k);
+      for (Ptr<Task> const& t : held) EXPECT_FALSE(t->scheduled()) << t->taskName();
+      for (RootSm const* other : w.rootSms()) EXPECT_TRUE(other->idle()) << other->sourceName();
+      EXPECT_EQ(w.scheduler()->readyCount() + process_->readyCount(), 0u);
+    });
+  }
+}
+
+// doDeleteAll retracts what the inputs contributed, and none contributed before the
+// initial scan is done: until then it leaves the outputs as they are, inherited ones
+// too. After it, a fresh SM's outputs end as a ready SM's do when it retracts: empty,
+// but for ConfigLagMemberExpSm, whose pipeline reads its inputs as they are and so
+// writes the whole expansion (over inherited outputs, what stays depends on what
+// reconciliation still held back). Either way the SM follows nothing from then on:
+// the rest of its start-up writes nothing.
+TEST_P(Release, DeleteAllAtEveryPointOfItsStartUpRetractsOnlyOnceTheInitialScanIsDone) {
+  SmKind const k = std::get<0>(GetParam());
+  for (bool fresh : {false, true}) {
+    atEveryPointOfItsStartUp(fresh, [&](Wiring& w) {
+      RootSm& sm = *rootSmOf(w, k);
+      Reference const before = actual(w);
+      bool const scanned = sm.initialScanDone();
+      sm.doDeleteAll();
+      w.runUntilIdle();
+      EXPECT_TRUE(sm.retracted() && !sm.ready());
+      if (!scanned) {
+        EXPECT_TRUE(outputsSame(before, actual(w), k)) << "retracted before the initial scan was done";
+      } else if (fresh) {
+        EXPECT_TRUE(outputsSame(k == SmKind::configLagMemberExp ? reference(w) : Reference{}, actual(w), k));
+      }
+    });
+  }
+}
+
+// Announcing every input of the SM again, as a component does for a late subscriber,
+// at any point of its start-up over its outputs changes no output and announces
+// nothing on one; the start-up then ends as usual.
+TEST_P(Release, InputsAnnouncedAgainAtEveryPointOfItsStartUpChangeNothing) {
+  struct Heard : Subscriber {
+    std::vector<Ptr<Entity>> on;
+    uint32_t n = 0;
+    ~Heard() override {
+      for (Ptr<Entity> const& e : on) e->subscriberRemove(this);
+    }
+    void dispatch(uint32_t, void const*) override { ++n; }
+  };
+  SmKind const k = std::get<0>(GetParam());
+  atEveryPointOfItsStartUp(false, [&](Wiring& w) {
+    std::vector<Ptr<Entity>> const in = inputsOf(w, k);
+    Reference const before = actual(w);
+    {
+      Heard heard;  // on every entity an SM writes but those announced
+      for (Ptr<Entity> e : std::initializer_list<Ptr<Entity>>{w.portToLag, w.portMapToIntf, w.intfToTcamSet,
+                                                              w.intfToPortMapSet, w.memberConfig, w.tcamConfig,
+                                                              w.portMapConfig, w.tcamStatus, w.perTcamStatus,
+                                                              w.featureStatus}) {
+        if (std::find(in.begin(), in.end(), e) == in.end()) heard.on.push_back(e);
+      }
+      for (Ptr<Entity> const& e : heard.on) e->subscriberAdd(&heard);
+      for (Ptr<Entity> const& e : in) EXPECT_NO_THROW(e->publishChangeRecursive());
+      EXPECT_EQ(heard.n, 0u);
+    }
+    EXPECT_TRUE(outputsSame(before, actual(w)));
+    w.runUntilIdle();
+    EXPECT_TRUE(w.ready());
+    EXPECT_TRUE(outputsSame(reference(w), actual(w)));
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySm, Release,
