@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 namespace ExampleWiring {
 
 using namespace Corvane;
@@ -224,6 +226,21 @@ std::vector<Corvane::RootSm const*> Wiring::rootSms() const {
     if (sm) out.push_back(sm);
   }
   return out;
+}
+
+std::vector<Corvane::RootSm const*> Wiring::reportedSms() const {
+  std::vector<Corvane::RootSm const*> out = rootSms();
+  if (featureStatusSm_ && featureStatusSm_->intfFeatureStatusOutputSm()) {
+    out.push_back(featureStatusSm_->intfFeatureStatusOutputSm().get());
+  }
+  return out;
+}
+
+std::string Wiring::featureStatusSmSummary() const {
+  if (!featureStatusSm_) return {};
+  return fmt::format("IntfFeatureStatusSm: {} merge SMs running ({} made since start), {} interfaces with a status\n",
+                     featureStatusSm_->featureStatusMergeSm().size(), mergeSmsCreated_,
+                     featureStatusSm_->perIntfFeatureStatus()->status().size());
 }
 
 // [snippet:runUntilIdle]

@@ -188,6 +188,12 @@ class Wiring {
   Ptr<Corvane::IntfFeatureStatusSm> const& featureStatusSm() const noexcept { return featureStatusSm_; }
   // The running SMs built on the engine, in the order of SmKind.
   std::vector<Corvane::RootSm const*> rootSms() const;
+  // The same, then the feature status path's output SM (IntfFeatureStatusSm's
+  // child): every SM a statistics or memory report covers.
+  std::vector<Corvane::RootSm const*> reportedSms() const;
+  // IntfFeatureStatusSm's own line for such a report: its merge SMs and the
+  // interfaces it keeps a status for ("" when it is not running).
+  std::string featureStatusSmSummary() const;
   // Merge SMs the example feature's factory has built so far.
   uint64_t mergeSmsCreated() const noexcept { return mergeSmsCreated_; }
 

@@ -251,13 +251,16 @@ int main(int argc, char** argv) {
     logLine(fmt::format("the last flush did not finish: {}", e.what()));
   }
   if (args.stats) {
-    std::vector<RootSm const*> sms = wiring.rootSms();
-    if (wiring.featureStatusSm()) sms.push_back(wiring.featureStatusSm()->intfFeatureStatusOutputSm().get());
-    for (RootSm const* sm : sms) {
-      if (sm) std::fprintf(stderr, "%s\n", textForm(sm->statistics()).c_str());
-    }
+    for (RootSm const* sm : wiring.reportedSms()) std::fprintf(stderr, "%s\n", textForm(sm->statistics()).c_str());
+    std::fprintf(stderr, "%s", wiring.featureStatusSmSummary().c_str());
   }
   if (args.memory) {
+    // Each state machine's own state beyond its inputs and outputs, then every pool.
+    for (RootSm const* sm : wiring.reportedSms()) {
+      std::fprintf(stderr, "%-48s %10llu bytes of engine state\n", sm->sourceName(),
+                   static_cast<unsigned long long>(sm->engineMemory().total()));
+    }
+    std::fprintf(stderr, "%s", wiring.featureStatusSmSummary().c_str());
     for (SlabPool const* p = SlabPool::first(); p; p = p->next()) {
       if (p->objectsLive() != 0) {
         std::fprintf(stderr, "%-48s %10llu objects %10llu bytes\n", p->typeName(),

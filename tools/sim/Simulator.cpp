@@ -542,7 +542,7 @@ void printMemory(Simulator const& sim) {
   }
   std::printf("%-44s %10s %12llu\n", "total", "", static_cast<unsigned long long>(total));
   std::vector<std::pair<Corvane::RootSm const*, Corvane::EngineMemory>> sms;
-  for (Corvane::RootSm const* sm : sim.rootSms()) sms.emplace_back(sm, sm->engineMemory());
+  for (Corvane::RootSm const* sm : sim.reportedSms()) sms.emplace_back(sm, sm->engineMemory());
   std::stable_sort(sms.begin(), sms.end(),
                    [](auto const& a, auto const& b) { return a.second.total() > b.second.total(); });
   std::printf("\n== Memory by SM (bytes)\n%-28s %9s %9s %9s %9s %9s %9s %10s\n", "SM", "machine", "inputs", "caches",

@@ -67,10 +67,13 @@ class Simulator {
   Corvane::Ptr<Corvane::Directory> directory() const;
   // The wiring's state machines that exist now, in creation order.
   std::vector<Corvane::RootSm const*> rootSms() const;
+  // Those and the feature status path's output SM: what --stats and --memory cover.
+  std::vector<Corvane::RootSm const*> reportedSms() const { return wiring_.reportedSms(); }
   // Why each output entry of one interface exists, in lines of text.
   std::vector<std::string> explain(IntfId intf) const;
 
   ExampleWiring::Wiring& wiring() noexcept { return wiring_; }
+  ExampleWiring::Wiring const& wiring() const noexcept { return wiring_; }
   Scenario const& scenario() const noexcept { return scenario_; }
 
  private:

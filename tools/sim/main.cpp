@@ -189,7 +189,7 @@ nlohmann::ordered_json changesJson(std::vector<TableChanges> const& changes) {
 nlohmann::ordered_json statisticsJson(Simulator const& sim) {
   using Micros = std::chrono::duration<double, std::micro>;
   auto out = nlohmann::ordered_json::array();
-  for (Corvane::RootSm const* sm : sim.rootSms()) {
+  for (Corvane::RootSm const* sm : sim.reportedSms()) {
     Corvane::SmStatistics const s = sm->statistics();
     auto inputs = nlohmann::ordered_json::array();
     for (auto const& i : s.inputs) {
@@ -212,6 +212,14 @@ nlohmann::ordered_json statisticsJson(Simulator const& sim) {
                    {"firstPassUs", Micros(s.firstPassTime()).count()},
                    {"initialScanUs", Micros(s.initialScanTime()).count()},
                    {"readyUs", Micros(s.readyTime()).count()}});
+  }
+  // The status path's own state machines are not built on the engine: its merge SMs.
+  ExampleWiring::Wiring const& w = sim.wiring();
+  if (w.featureStatusSm()) {
+    out.push_back({{"sm", "IntfFeatureStatusSm"},
+                   {"mergeSms", w.featureStatusSm()->featureStatusMergeSm().size()},
+                   {"mergeSmsMade", w.mergeSmsCreated()},
+                   {"interfacesWithStatus", w.featureStatusSm()->perIntfFeatureStatus()->status().size()}});
   }
   return out;
 }
@@ -332,7 +340,8 @@ int run(Options const& o) {
     if (o.memory) printMemory(sim);
     if (o.stats) {
       std::printf("\n== Statistics\n");
-      for (Corvane::RootSm const* sm : sim.rootSms()) std::printf("%s", Corvane::textForm(sm->statistics()).c_str());
+      for (Corvane::RootSm const* sm : sim.reportedSms()) std::printf("%s", Corvane::textForm(sm->statistics()).c_str());
+      std::printf("%s", sim.wiring().featureStatusSmSummary().c_str());
     }
   }
   if (!o.traces.empty()) Corvane::traceSinkIs({});
