@@ -106,6 +106,11 @@ TEST(Reflection, DelayedNotificationThroughTheGenericInterface) {
   EXPECT_THROW(Reflect::read(*table, "intfIdToPortMap", "Nonsense9"), ParseError);
   EXPECT_THROW(Reflect::run(*table, "intfIdToPortMap"), ReflectionError);
   EXPECT_THROW(Reflect::write(*table, "intfIdToPortMap", "x"), ReflectionError);
+  // Announced again for a late subscriber: each entry by its key, a single attribute once without one.
+  rec.calls.clear();
+  table->publishChangeRecursive();
+  EXPECT_EQ(rec.calls, (std::vector<std::pair<uint32_t, bool>>{{IntfIdToPortMap::attrIntfIdToPortMap, true},
+                                                               {IntfIdToPortMap::attrDelayedNotifHolder, false}}));
   Reflect::referenceWrite(*table, "delayedNotifHolder", nullptr);
   EXPECT_FALSE(table->delayedNotifHolder());
   table->subscriberRemove(&rec);
