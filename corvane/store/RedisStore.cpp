@@ -598,6 +598,7 @@ void RedisStore::flushRun(bool all) {
         }
       }
       std::string packed = now.packed();
+      ++counters_.keysCompared;
       if (state.foreign || packed != state.held) {
         // Something no entry yields is taken for a one-byte string: SET replaces
         // it, anything else deletes it first.

@@ -103,6 +103,7 @@ class CORVANE_API RedisStore {
   struct Counters {
     uint64_t badEntries = 0;      // entries read that did not parse
     uint64_t sourceApplied = 0;   // source entries written into entities
+    uint64_t keysCompared = 0;    // mirror keys compared with what Redis holds
     uint64_t keysWritten = 0;     // mirror keys written (each a set of commands)
     uint64_t commandsWritten = 0;
     uint64_t reconnects = 0;

@@ -215,7 +215,11 @@ int main(int argc, char** argv) {
         process->runOne();
       }
       store.tick();
-      if (status.state() != "reconciled" && wiring.ready() && store.flushed()) status.stateIs("reconciled");
+      if (status.state() != "reconciled" && wiring.ready() && store.flushed()) {
+        status.stateIs("reconciled");
+        logLine(fmt::format("output keys compared with Redis {}, written {}", store.counters().keysCompared,
+                            store.counters().keysWritten));
+      }
       status.errorsIs(store.counters().badEntries, store.lastError());
 
       std::vector<pollfd> fds;
