@@ -70,6 +70,20 @@ class BareSm : public RootSm {
  private:
   void createInputSms() override {}
 };
+
+// An input declaring the scans it is given (each feeding a stream flag).
+class BareInput : public InputSm {
+ public:
+  BareInput(RootSm& root, std::vector<int32_t> const& flags) : InputSm(root, "BareInput") {
+    for (int32_t f : flags) scanDeclare(0, f, "handle");
+  }
+
+ private:
+  void doInputScanN(uint32_t) override {}
+  Entity const* watched() const noexcept override { return nullptr; }
+  void dispatch(uint32_t, void const*) override {}
+  void doDeleteAll() override {}
+};
 }  // namespace
 
 // A machine's declarations are checked where a mistake would write past what was
@@ -89,6 +103,19 @@ TEST(EngineDeathTest, DeclarationsOutsideTheirBoundsAreFatal) {
   if (CORVANE_ASSERTIONS_ON) {
     EXPECT_DEATH(BareSm(0).pipelineRun(1), "a pipeline runs under a number declare.. did not name");
   }
+  // An input's scans: at most two, each feeding a stream the machine declared (it declared none).
+  EXPECT_DEATH(
+      {
+        BareSm sm(0);
+        BareInput input(sm, {-1, -1, -1});
+      },
+      "^BareInput: a third scan declared, an input SM has at most 2\n$");
+  EXPECT_DEATH(
+      {
+        BareSm sm(0);
+        BareInput input(sm, {0});
+      },
+      "^BareInput: scan doInputScan0 feeds stream 0, the machine declared 0\n$");
 }
 
 // An input machine told to stop listening leaves its entity's subscribers, and
