@@ -69,10 +69,7 @@ void InputSm::doInitializeTask() {
     st->index = uint8_t(i);
     st->task = std::move(task);
     s.task = st;
-    if (nodeFlag(flagNotificationActive)) {
-      st->task->subscriberAdd(st);
-      st->subscribed = true;
-    }
+    // An input is made switched off: hasNotificationActiveIs(true) subscribes its tasks.
   }
 }
 
