@@ -317,6 +317,15 @@ TEST(ConfigLagMemberExpSm, LagPrecedenceEdgeCases) {
   lags->phyIntfIs(e3)->lagIs(lagRef(L2));
   EXPECT_EQ(sm->statistics().pipelines.at(0).runs, runs + 1);
   EXPECT_EQ(out->config(e3), pL2);
+
+  // A machine started now writes e3 as L2's member before its LAG stream meets e3;
+  // once that stream has, e3 is like any port: leaving, then losing its entry, runs once.
+  auto late = configLagMemberExpSmFactory(pl.config, IntfFeatureConfig::IntfFeatureConfigIs(), lags,
+                                          control(SmControl::synchronousOn));
+  uint64_t const lateRuns = late->statistics().pipelines.at(0).runs;
+  lags->phyIntf(e3)->lagIs(nullptr);
+  lags->phyIntfDel(e3);
+  EXPECT_EQ(late->statistics().pipelines.at(0).runs, lateRuns + 1);
 }
 
 // A port that leaves its LAG during the start-up event pass, after the feature
