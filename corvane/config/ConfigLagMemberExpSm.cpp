@@ -79,7 +79,10 @@ void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::option
   Ptr<LagMemberSet> members = lagToMemberSet_->lagMemberSet(intfId);
   if (!filterPass(tr, bool(members), "memberSetOpt")) return;
   tr(6, " foreach( ( *memberSetOpt ).memberSet ) flattening {} elements", members->memberSet().size());
-  for (IntfId member : members->memberSet()) {
+  // A cursor: a reactor of the expanded config may change the member set meanwhile.
+  auto& set = const_cast<LagMemberSet::MemberSetColl&>(members->memberSet());
+  for (auto cur = set.cursor(); !cur.done(); cur.next()) {
+    IntfId const member = cur.key();
     traceFlattening(tr, member);
     eventToStrm_pipeline0(member);
   }

@@ -692,6 +692,8 @@ class EntityCollInput final : public InputSm {
         if (!old->dropped()) old->drop();
       }
       child = nullptr;
+      // The retraction may have changed the collection, which moves its entries.
+      element = c.find(k);
     }
     if (element && *element && !child) {
       Child* fresh = followerMake<Child>(*this, *element, *this, k);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -282,14 +284,34 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   EXPECT_GT(many.bytesHeld(), 5000 * sizeof(uint32_t));
 }
 
-// A large table grows through several step-by-step migrations of its buckets while
+// A hash with few values (64) and keys piled on each, as a weak hash gives: long
+// runs of equal hashes, and more of them than the overflow slots at the top.
+struct FewValuesHash {
+  uint64_t operator()(uint32_t k) const noexcept { return hashFinalize(k % 64); }
+};
+
+// Values of each kind the tables store differently: a scalar, a value that must be
+// moved by its constructor (a string too long for its inline buffer), and one too
+// large for a slot, kept in a node of its own.
+template <class V>
+V valueFor(uint32_t k) {
+  if constexpr (std::is_same_v<V, std::string>) {
+    return std::string(24, char('a' + k % 26)) + std::to_string(k);
+  } else if constexpr (std::is_same_v<V, std::array<uint64_t, 6>>) {
+    return {k, k + 1, k + 2, k + 3, k + 4, k + 5};
+  } else {
+    return V(k);
+  }
+}
+
+// A large table grows through several step-by-step migrations of its entries while
 // a cursor walks it and keys come and go: lookups, bookmarks, whole walks and the
-// cursor see the documented order whether a bucket has moved yet or not.
-TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
-  using H = Hasher<uint32_t>;
-  HashMap<uint32_t, uint32_t> m;
+// cursor see the documented order whether an entry has moved yet or not.
+template <class V, class H>
+void walkThroughMigrations(uint32_t seed) {
+  HashMap<uint32_t, V, H> m;
   std::set<uint32_t> ref;
-  std::mt19937 rng(7);
+  std::mt19937 rng(seed);
   H h;
   auto before = [&](uint32_t a, uint32_t b) { return h(a) < h(b) || (h(a) == h(b) && a < b); };
   auto cur = m.cursor();
@@ -300,10 +322,15 @@ TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
     uint32_t const k = rng() % 30000;
     bool const growing = step < 40000;
     if (rng() % 4 != 0 ? growing : !growing) {
-      m.assign(k, k);
+      m.assign(k, valueFor<V>(k));
       ref.insert(k);
     } else {
-      EXPECT_EQ(m.erase(k), ref.erase(k) == 1);
+      V out{};
+      bool const present = ref.erase(k) == 1;
+      ASSERT_EQ(m.erase(k, &out), present);
+      if (present) {
+        ASSERT_EQ(out, valueFor<V>(k));
+      }
     }
     ASSERT_EQ(m.size(), ref.size());
     // One cursor step per change: keys come in increasing order within a walk.
@@ -313,7 +340,7 @@ TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
       ++walks;
     } else {
       if (auto* e = cur.entry()) {
-        EXPECT_EQ(e->second, cur.key());
+        EXPECT_EQ(e->second, valueFor<V>(cur.key()));
       }
       if (walking) {
         EXPECT_TRUE(before(last, cur.key()));
@@ -328,7 +355,11 @@ TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
       ASSERT_EQ(got, expectedOrder<H>(ref)) << "step " << step;
       for (int probe = 0; probe < 20; ++probe) {
         uint32_t const p = rng() % 30000;
-        EXPECT_EQ(m.find(p) != nullptr, ref.count(p) == 1);
+        V const* found = m.find(p);
+        ASSERT_EQ(found != nullptr, ref.count(p) == 1);
+        if (found) {
+          EXPECT_EQ(*found, valueFor<V>(p));
+        }
         auto want = std::find_if(got.begin(), got.end(), [&](uint32_t x) { return !before(x, p); });
         auto it = m.lowerBound(p);
         ASSERT_EQ(it == m.end(), want == got.end());
@@ -339,6 +370,18 @@ TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
     }
   }
   EXPECT_GE(walks, 2);
+  HashMap<uint32_t, V, H> copy(m);
+  EXPECT_TRUE(std::equal(copy.begin(), copy.end(), m.begin(), m.end(),
+                         [](auto const& a, auto const& b) { return a.first == b.first && a.second == b.second; }));
   m.clear();
   EXPECT_TRUE(m.empty());
+  EXPECT_EQ(m.begin(), m.end());
+}
+
+TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
+  walkThroughMigrations<uint32_t, Hasher<uint32_t>>(7);
+  walkThroughMigrations<std::string, Hasher<uint32_t>>(8);
+  walkThroughMigrations<std::array<uint64_t, 6>, Hasher<uint32_t>>(9);
+  walkThroughMigrations<uint32_t, FewValuesHash>(10);
+  walkThroughMigrations<std::string, FewValuesHash>(11);
 }
