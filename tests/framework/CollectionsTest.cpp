@@ -284,8 +284,8 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   EXPECT_GT(many.bytesHeld(), 5000 * sizeof(uint32_t));
 }
 
-// A hash with few values (64) and keys piled on each, as a weak hash gives: long
-// runs of equal hashes, and more of them than the overflow slots at the top.
+// A hash with few values (64) and hundreds of keys piled on each, as a weak hash
+// gives: long runs of equal hashes, the last of them at the top of the hash range.
 struct FewValuesHash {
   uint64_t operator()(uint32_t k) const noexcept { return hashFinalize(k % 64); }
 };
