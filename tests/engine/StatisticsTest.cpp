@@ -130,6 +130,7 @@ TEST(Statistics, CountsMatchWhatTheEntitiesSaw) {
 
   // Through the registry, by name.
   EXPECT_EQ(Reflect::read(*sm, "phase"), "ready");
+  EXPECT_EQ(Reflect::read(*sm, "defaultSynchronous"), "false");  // whatever its control asked
   EXPECT_NE(Reflect::read(*sm, "statistics").find("output intfTcamFeatureConfigConfigOutput"), std::string::npos);
   Reflect::run(*sm, "statisticsReset");
   EXPECT_EQ(sm->statistics().outputs[0].inserted, 0u);

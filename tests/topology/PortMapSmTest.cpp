@@ -202,6 +202,11 @@ TEST(IntfIdToPortMap, ImmediateAndDeferredAnnouncements) {
   EXPECT_EQ(seen.events.size(), 3u);
   table->intfIdToPortMapIs(intf(4), pool[1]);
   EXPECT_EQ(seen.events.size(), 4u);
+  // Listened to: delete-all empties the table and announces each key as absent.
+  table->intfIdToPortMapDelAll();
+  EXPECT_TRUE(table->intfIdToPortMap().empty());
+  ASSERT_EQ(seen.events.size(), 7u);
+  for (size_t e = 4; e < 7; ++e) EXPECT_EQ(seen.events[e].second, PortMap()) << e;
   table->subscriberRemove(&seen);
 }
 
