@@ -692,7 +692,7 @@ class EntityCollInput final : public InputSm {
         if (!old->dropped()) old->drop();
       }
       child = nullptr;
-      // The retraction may have changed the collection, which moves its entries.
+      // A reactor of the retraction may have changed or removed the element under k.
       element = c.find(k);
     }
     if (element && *element && !child) {
