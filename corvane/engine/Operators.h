@@ -106,6 +106,7 @@ class CacheRows {
   using Values = std::tuple<V...>;
   static_assert(sizeof...(V) <= 8, "one presence bit per column");
   struct Row {
+    using TriviallyRelocatable = std::conditional_t<(std::is_trivially_copyable_v<V> && ...), void, Row>;
     Values values{};
     uint8_t present = 0;  // bit I: column I holds a value
   };

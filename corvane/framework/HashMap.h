@@ -1,24 +1,32 @@
 // Keyed collections of the framework.
 //
-// HashMap/HashSet: chained hash tables whose iteration order is fixed and
-// independent of the table's size: entries come in increasing order of their
-// 64-bit hash, ties broken by key order. Buckets are indexed by the top bits of the
-// hash, so growing the table never reorders entries. That order is what makes
-// bookmarks work: lowerBound(key) finds the first entry at or after any key, present
-// or not, and a Cursor standing on an entry that gets deleted continues with the
-// next one. Every change (insert, replace, delete) advances version().
+// HashMap/HashSet: hash tables whose iteration order is fixed and independent of
+// the table's size: entries come in increasing order of their 64-bit hash, ties
+// broken by key order. That order is what makes bookmarks work: lowerBound(key)
+// finds the first entry at or after any key, present or not, and a Cursor standing
+// on an entry that gets deleted continues with the next one. Every change (insert,
+// replace, delete) advances version().
 //
-// A large table grows without a pause: the doubled bucket array comes in at once,
-// but the old buckets move into it a few at a time, at each later insert or erase,
-// so no single operation does work proportional to the table. Until they have all
-// moved, a key is looked for in the old bucket or in the new pair it splits into,
-// whichever holds it; the iteration order is the same either way.
+// The entries sit in one array in that same order (open addressing with linear
+// probing, kept sorted): a key's home slot is its hash's top bits scaled to the
+// array, and each entry sits at its home slot or after it, with no empty slot in
+// between. A lookup reads from the home slot up to the first larger hash, usually
+// within one cache line, and a miss stops as early as a hit. An insert shifts the
+// rest of its run up one slot; an erase shifts the entries after it that are away
+// from home back one, but not at once: the erased entry's slot stays a hole until
+// the next change, which fills it when it puts the same key back (a change to an
+// entry is often an erase and an insert of its key) and closes it otherwise. There
+// is never more than that one hole. Entries larger than 64 bytes, or that may
+// throw while moving, live in nodes of their own, their slots holding pointers.
 //
-// Entries live in a per-collection pool: deleting and re-inserting keys reuses
-// storage without touching the allocator. Most tables of the library hold one or
-// two entries (the TCAMs or port maps of one interface), so the first allocation
-// carries the one-bucket array and the first slot together, and the table object
-// itself is kept small.
+// Entries move when others are inserted or erased: pointers and iterators into a
+// table last until its next change. A Cursor lasts: it finds its key again.
+//
+// A large table grows without a pause: the larger array comes in at once, but the
+// entries move into it a few at a time, in hash order, at each later insert or
+// erase, so no single operation does work proportional to the table. Until they
+// have all moved, keys hashing below the first entry not yet moved are in the new
+// array and the others in the old one; the iteration order is the same either way.
 #pragma once
 
 #include <cstddef>
@@ -49,7 +57,42 @@ struct MapEntry {
   [[no_unique_address]] V second;
 };
 
+// Types whose objects may be moved by copying their bytes, the source then counted
+// as gone (no destructor runs on it): the trivially copyable ones, and those that
+// declare `using TriviallyRelocatable = void;` because they hold nothing that points
+// into themselves (Ptr, a SmallSet of such keys). Tables move such entries with
+// memmove.
+template <class T>
+inline constexpr bool triviallyRelocatable =
+    std::is_trivially_copyable_v<T> || requires { requires std::is_void_v<typename T::TriviallyRelocatable>; };
+template <class K, class V>
+inline constexpr bool triviallyRelocatable<MapEntry<K, V>> = triviallyRelocatable<K> && triviallyRelocatable<V>;
+
 namespace detail {
+
+// Hashes as the tables keep them: all ones marks an empty slot, so a key hashing
+// there is taken one below (the order of keys changes only against a key hashing to
+// exactly that value, one in 2^64).
+inline constexpr uint64_t emptyHash = ~uint64_t(0);
+constexpr uint64_t tableHash(uint64_t h) noexcept { return h == emptyHash ? h - 1 : h; }
+
+// The home slot of hash h among `cap`: the hash's top bits scaled to the table, so
+// home slots never decrease as hashes increase.
+inline uint32_t homeSlot(uint64_t h, uint32_t cap) noexcept {
+#ifdef __SIZEOF_INT128__
+  return static_cast<uint32_t>((static_cast<unsigned __int128>(h) * cap) >> 64);
+#else
+  uint64_t const hi = (h >> 32) * cap;
+  uint64_t const lo = (h & 0xffffffffu) * cap;
+  return static_cast<uint32_t>((hi + (lo >> 32)) >> 32);
+#endif
+}
+
+// Gives the whole memory pages within [begin, end) back to the system; their
+// contents are lost. For arrays being emptied from the front while still allocated.
+// Returns where the pages given back end (begin when there were none), so that the
+// next call starts there: a page the range only partly covers stays held until then.
+CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end) noexcept;
 
 template <class K, class V, class H, bool IsSet>
 class HashTable {
@@ -59,29 +102,97 @@ class HashTable {
   using mapped_type = V;
 
  private:
+  // Entries of up to 64 bytes that move without throwing live in the slots; larger
+  // ones live in nodes of their own, and their slots hold pointers.
+  static constexpr bool inlineEntries = sizeof(Entry) <= 64 && std::is_nothrow_move_constructible_v<Entry>;
+  using Stored = std::conditional_t<inlineEntries, Entry, Entry*>;
+  static constexpr bool trivialSlots = triviallyRelocatable<Stored>;
   struct Slot {
-    Slot* next;
-    uint64_t hash;
-    Entry e;
+    uint64_t hash;  // emptyHash when the slot is empty
+    alignas(Stored) unsigned char raw[sizeof(Stored)];
   };
-  struct ChunkHeader {
-    ChunkHeader* next;
+  // While a table grows step by step, the old array and how far it has moved.
+  struct Migration {
+    Slot* old;
+    uint32_t oldCap;
+    uint32_t oldLen;
+    uint32_t pos;      // old slots before this one have moved (their contents are gone)
+    uint32_t cleared;  // new slots before this one are initialised; the others are not yet
+    uint64_t boundary;  // keys hashing below it are in the new array, the others in the old
+    unsigned char* released;  // the old array's memory before this has been given back
   };
-  static constexpr size_t roundToSlot(size_t n) { return (n + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot); }
-  static constexpr size_t chunkOffset = roundToSlot(sizeof(ChunkHeader));
-  // The first block: chunk header, the one-bucket array, then one slot.
-  static constexpr size_t firstSlotOffset = roundToSlot(sizeof(ChunkHeader) + sizeof(Slot*));
-  // Linking a new chunk's slots touches all of its memory at once, which the
-  // kernel supplies page by page: chunks stay a few pages long, so the insert that
-  // adds one does not stall (with chunks of 1,024 slots it took tens of page faults).
-  static constexpr uint32_t maxChunkSlots = 64;
-  // Tables of this many buckets or more grow step by step, this many old buckets a step.
-  static constexpr uint32_t incrementalFrom = 2048;
-  static constexpr uint32_t bucketsPerStep = 16;
 
-  static bool slotLess(uint64_t ha, K const& ka, uint64_t hb, K const& kb) {
-    return ha < hb || (ha == hb && ka < kb);
+  // Up to 4 home slots a table fills completely; larger ones grow at 3/4 of their
+  // home slots (to half, or to 3/8 below 16): an insert or erase moves about 1/(1 - load)^2 / 2 slots,
+  // 8 at 3/4 and 32 at 7/8. Past the home slots come a few overflow slots for the
+  // entries pushed beyond the last home, then slots that always stay empty and end
+  // every probe.
+  static constexpr uint32_t smallCap = 16;
+  static uint32_t maxSize(uint32_t cap) noexcept { return cap <= 4 ? cap : cap - cap / 4; }
+  static uint32_t nextCap(uint32_t cap) noexcept { return cap == 0 ? 1 : cap < smallCap ? cap * 2 : cap + cap / 2; }
+  // A lookup in a table past the small sizes reads this many slots from home at once,
+  // and an erase as many from its slot: such tables end with that many empty slots.
+  // Four slots of up to 24 bytes (two cache lines at most), three of up to 40, else two.
+  static constexpr unsigned window = sizeof(Slot) <= 24 ? 4 : sizeof(Slot) <= 40 ? 3 : 2;
+  static uint32_t lenFor(uint32_t cap) noexcept { return cap < smallCap ? cap + 1 : cap + 64 + cap / 2048 + window; }
+  // The slots that may hold entries: all but the empty ones at the end.
+  static uint32_t usable(uint32_t cap, uint32_t len) noexcept { return len - (cap < smallCap ? 1 : window); }
+  // Tables of this many home slots or more grow step by step, moving this many
+  // entries (and any that share the last one's hash) at each later insert or erase.
+  static constexpr uint32_t incrementalFrom = 512;
+  static constexpr uint32_t entriesPerStep = 16;
+  static constexpr size_t releaseBytes = 64 * 1024;
+  // An insert that finds its run this far past its home slot grows the table.
+  static constexpr ptrdiff_t longRun = 32;
+
+  static Stored& stored(Slot* s) noexcept { return *std::launder(reinterpret_cast<Stored*>(s->raw)); }
+  static Entry& entryOf(Slot* s) noexcept {
+    if constexpr (inlineEntries) {
+      return stored(s);
+    } else {
+      return *stored(s);
+    }
   }
+  static K const& keyOf(Slot* s) noexcept { return entryOf(s).first; }
+  static bool empty(Slot const* s) noexcept { return s->hash == emptyHash; }
+  // Moves slot src's contents into the empty slot dst.
+  static void relocate(Slot* dst, Slot* src) noexcept {
+    if constexpr (trivialSlots) {
+      std::memcpy(static_cast<void*>(dst), static_cast<void const*>(src), sizeof(Slot));
+    } else {
+      dst->hash = src->hash;
+      ::new (static_cast<void*>(dst->raw)) Stored(std::move(stored(src)));
+      stored(src).~Stored();
+    }
+  }
+  void destroy(Slot* s) noexcept {
+    if constexpr (inlineEntries) {
+      stored(s).~Stored();
+    } else {
+      dropStored(stored(s));
+    }
+  }
+  static Slot* allocSlots(uint32_t len) { return static_cast<Slot*>(::operator new(sizeof(Slot) * size_t(len))); }
+  static void clearSlots(Slot* s, uint32_t n) noexcept {
+    for (uint32_t i = 0; i < n; ++i) s[i].hash = emptyHash;
+  }
+  // A condition as a number the compiler cannot turn back into a branch: where it
+  // depends on a slot just read from memory, a mispredicted branch would stall the
+  // next operation behind that read.
+  static unsigned opaque(bool b) noexcept {
+    unsigned v = b;
+#if defined(__GNUC__)
+    __asm__("" : "+r"(v));
+#endif
+    return v;
+  }
+  // Whether slot s sorts below (h, k). The hole (see hole_) counts as below a key
+  // of its own hash: its entry is gone.
+  static bool slotLess(Slot* s, uint64_t h, K const& k, Slot const* hole) noexcept {
+    return s->hash < h || (s->hash == h && (s == hole || keyOf(s) < k));
+  }
+  // The empty table's one slot: every probe ends on it.
+  static constexpr Slot emptySlot_{emptyHash, {}};
 
  public:
   template <bool Const>
@@ -95,24 +206,23 @@ class HashTable {
     using iterator_category = std::forward_iterator_tag;
 
     Iter() = default;
-    Iter(TablePtr t, uint32_t b, Slot* s) : t_(t), b_(b), s_(s) {}
+    Iter(TablePtr t, Slot* s) : t_(t), s_(s) {}
     template <bool C2>
       requires(Const && !C2)
-    Iter(Iter<C2> const& o) : t_(o.t_), b_(o.b_), s_(o.s_) {}
+    Iter(Iter<C2> const& o) : t_(o.t_), s_(o.s_) {}
 
     reference operator*() const {
       CORVANE_ASSERT(s_, "HashMap: an iterator at end() dereferenced");
       if constexpr (IsSet) {
-        return s_->e.first;
+        return entryOf(s_).first;
       } else {
-        return s_->e;
+        return entryOf(s_);
       }
     }
     pointer operator->() const { return &**this; }
     Iter& operator++() {
       CORVANE_ASSERT(s_, "HashMap: an iterator at end() advanced");
-      s_ = s_->next;
-      if (!s_) t_->firstFrom(b_ + 1, b_, s_);
+      s_ = t_->settle(s_ + 1);
       return *this;
     }
     Iter operator++(int) {
@@ -122,7 +232,7 @@ class HashTable {
     }
     friend bool operator==(Iter const& a, Iter const& b) { return a.s_ == b.s_; }
 
-    Entry* entry() const { return s_ ? &s_->e : nullptr; }
+    Entry* entry() const { return s_ ? &entryOf(s_) : nullptr; }
     uint64_t hash() const {
       CORVANE_ASSERT(s_, "HashMap: the hash of an iterator at end() read");
       return s_->hash;
@@ -133,7 +243,6 @@ class HashTable {
     template <bool>
     friend class Iter;
     TablePtr t_ = nullptr;
-    uint32_t b_ = 0;
     Slot* s_ = nullptr;
   };
   using iterator = Iter<false>;
@@ -153,14 +262,14 @@ class HashTable {
       if (!it_.s_ || stale_) return nullptr;
       if (version_ != t_->version_) {
         version_ = t_->version_;
-        Entry* e = t_->findSlot(hash_, key_);
-        if (!e) {
+        Slot* s = t_->findIn(hash_, key_);
+        if (!s) {
           stale_ = true;  // next() continues after the key
           return nullptr;
         }
-        it_ = t_->seek(hash_, key_, false);
+        it_.s_ = s;
       }
-      return &it_.s_->e;
+      return &entryOf(it_.s_);
     }
     void next() {
       if (!it_.s_) return;
@@ -177,7 +286,7 @@ class HashTable {
       stale_ = false;
       version_ = t_->version_;
       if (it_.s_) {
-        key_ = it_.s_->e.first;
+        key_ = keyOf(it_.s_);
         hash_ = it_.s_->hash;
       }
     }
@@ -191,7 +300,22 @@ class HashTable {
 
   HashTable() = default;
   HashTable(HashTable const& o) : hasher_(o.hasher_) {
-    for (Slot* s : o.slotsInOrder()) insertSlot(s->hash, s->e.first, s->e.second);
+    if (o.size_ == 0) return;
+    uint32_t cap = 1;
+    while (maxSize(cap) < o.size_) cap = nextCap(cap);
+    adopt(capFitting(o, cap));
+    try {
+      uint32_t next = 0;
+      for (Slot* s = o.settle(o.slots_); s; s = o.settle(s + 1)) {
+        Slot* to = slots_ + orderedSlot(s->hash, cap_, next);
+        ::new (static_cast<void*>(to->raw)) Stored(makeStored(entryOf(s).first, entryOf(s).second));
+        to->hash = s->hash;
+        ++size_;
+      }
+    } catch (...) {
+      release();
+      throw;
+    }
   }
   HashTable(HashTable&& o) noexcept { swap(o); }
   HashTable& operator=(HashTable const& o) {
@@ -202,29 +326,19 @@ class HashTable {
     HashTable(std::move(o)).swap(*this);
     return *this;
   }
-  ~HashTable() {
-    destroyAll();
-    if (migrating_) ::operator delete(oldBuckets());
-    if (nBuckets_ > 1) ::operator delete(buckets_);  // one bucket lives in the first block
-    for (ChunkHeader* c = chunks_; c;) {
-      ChunkHeader* n = c->next;
-      ::operator delete(c);
-      c = n;
-    }
-  }
+  ~HashTable() { release(); }
   // Both sides count the swap as a change, with a version neither has shown before,
   // so no cursor on either side mistakes the new content for the old.
   void swap(HashTable& o) noexcept {
-    std::swap(buckets_, o.buckets_);
-    std::swap(nBuckets_, o.nBuckets_);
-    std::swap(shift_, o.shift_);
+    std::swap(slots_, o.slots_);
+    std::swap(mig_, o.mig_);
+    std::swap(hole_, o.hole_);
     std::swap(size_, o.size_);
-    std::swap(free_, o.free_);
-    std::swap(chunks_, o.chunks_);
-    std::swap(nextChunk_, o.nextChunk_);
-    std::swap(slotCapacity_, o.slotCapacity_);
+    std::swap(cap_, o.cap_);
+    std::swap(limit_, o.limit_);
+    std::swap(len_, o.len_);
     std::swap(hasher_, o.hasher_);
-    std::swap(migrating_, o.migrating_);
+    std::swap(pool_, o.pool_);
     uint64_t v = (version_ > o.version_ ? version_ : o.version_) + 1;
     version_ = o.version_ = v;
   }
@@ -232,62 +346,52 @@ class HashTable {
   size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
   uint64_t version() const noexcept { return version_; }
-  uint64_t hashOf(K const& k) const noexcept { return hasher_(k); }
+  uint64_t hashOf(K const& k) const noexcept { return tableHash(hasher_(k)); }
 
-  iterator begin() {
-    iterator it(this, 0, nullptr);
-    firstFrom(0, it.b_, it.s_);
-    return it;
-  }
-  iterator end() { return iterator(this, nBuckets_, nullptr); }
-  const_iterator begin() const {
-    const_iterator it(this, 0, nullptr);
-    firstFrom(0, it.b_, it.s_);
-    return it;
-  }
-  const_iterator end() const { return const_iterator(this, nBuckets_, nullptr); }
+  iterator begin() { return iterator(this, settle(slots_)); }
+  iterator end() { return iterator(this, nullptr); }
+  const_iterator begin() const { return const_iterator(this, settle(slots_)); }
+  const_iterator end() const { return const_iterator(this, nullptr); }
 
   // First entry at or after `k` in iteration order (k need not be present).
-  iterator lowerBound(K const& k) { return seek(hasher_(k), k, false); }
-  const_iterator lowerBound(K const& k) const {
-    return const_cast<HashTable*>(this)->seek(hasher_(k), k, false);
-  }
+  iterator lowerBound(K const& k) { return seek(hashOf(k), k, false); }
+  const_iterator lowerBound(K const& k) const { return const_iterator(this, seekSlot(hashOf(k), k, false)); }
   // First entry strictly after `k`.
-  iterator upperBound(K const& k) { return seek(hasher_(k), k, true); }
+  iterator upperBound(K const& k) { return seek(hashOf(k), k, true); }
 
   Cursor cursor() { return Cursor(this, begin()); }
   Cursor cursorAt(K const& k) { return Cursor(this, lowerBound(k)); }
 
-  Entry* findEntry(K const& k) noexcept { return findSlot(hasher_(k), k); }
+  Entry* findEntry(K const& k) noexcept {
+    Slot* s = findIn(hashOf(k), k);
+    return s ? &entryOf(s) : nullptr;
+  }
   Entry const* findEntry(K const& k) const noexcept {
-    return const_cast<HashTable*>(this)->findSlot(hasher_(k), k);
+    Slot* s = findIn(hashOf(k), k);
+    return s ? &entryOf(s) : nullptr;
   }
-  bool contains(K const& k) const noexcept { return findEntry(k) != nullptr; }
+  bool contains(K const& k) const noexcept { return findIn(hashOf(k), k) != nullptr; }
 
-  iterator find(K const& k) {
-    uint64_t h = hasher_(k);
-    iterator it = seek(h, k, false);
-    return (it.s_ && it.s_->hash == h && it.s_->e.first == k) ? it : end();
-  }
-  const_iterator find(K const& k) const { return const_cast<HashTable*>(this)->find(k); }
+  iterator find(K const& k) { return iterator(this, findIn(hashOf(k), k)); }
+  const_iterator find(K const& k) const { return const_iterator(this, findIn(hashOf(k), k)); }
 
   // Inserts (k, v) if k is absent. Returns the entry and whether it was inserted.
   template <class U = V>
   std::pair<Entry*, bool> insert(K const& k, U&& v = U()) {
-    uint64_t h = hasher_(k);
-    Slot** link = linkFor(h, k);
-    if (*link && (*link)->hash == h && (*link)->e.first == k) return {&(*link)->e, false};
-    return {&linkNew(link, h, k, std::forward<U>(v))->e, true};
+    uint64_t const h = hashOf(k);
+    Place p = locate(h, k);
+    if (p.found) return {&entryOf(p.at), false};
+    return {&entryOf(add(p, h, k, std::forward<U>(v))), true};
   }
 
   // Inserts or replaces. An equal value already stored changes nothing (no version
   // step). On replace, the old value is moved into *previous when given.
   template <class U>
   AssignResult assign(K const& k, U&& v, V* previous = nullptr) {
-    uint64_t h = hasher_(k);
-    Slot** link = linkFor(h, k);
-    if (*link && (*link)->hash == h && (*link)->e.first == k) {
-      V& cur = (*link)->e.second;
+    uint64_t const h = hashOf(k);
+    Place p = locate(h, k);
+    if (p.found) {
+      V& cur = entryOf(p.at).second;
       if (cur == v) return AssignResult::unchanged;
       if (previous) {
         *previous = std::exchange(cur, std::forward<U>(v));
@@ -297,7 +401,7 @@ class HashTable {
       ++version_;
       return AssignResult::replaced;
     }
-    linkNew(link, h, k, std::forward<U>(v));
+    add(p, h, k, std::forward<U>(v));
     return AssignResult::inserted;
   }
 
@@ -306,279 +410,604 @@ class HashTable {
 
   // Removes k; its value is moved into *removed when given. Returns whether k was present.
   bool erase(K const& k, V* removed = nullptr) {
-    uint64_t h = hasher_(k);
-    if (!buckets_) return false;
-    Slot** link = linkFor(h, k);
-    Slot* s = *link;
-    if (!s || s->hash != h || !(s->e.first == k)) return false;
-    if (removed) *removed = std::move(s->e.second);
-    *link = s->next;
-    freeSlot(s);
+    uint64_t const h = hashOf(k);
+    Slot* s = findIn(h, k);
+    if (!s) return false;
+    if (hole_) {
+      // Closing the hole moves the entries after it: the key's among them, maybe.
+      closeHole();
+      s = findIn(h, k);
+    }
+    // The entry leaves the table before anything of it is destroyed or handed over,
+    // so a destructor that reads the table finds it whole.
+    Stored item(std::move(stored(s)));
+    stored(s).~Stored();
+    if (CORVANE_LIKELY(!mig_)) {
+      hole_ = s;
+    } else {
+      bool const old = h >= mig_->boundary;
+      backShift(old ? mig_->old : slots_, old ? mig_->oldCap : cap_, s);
+    }
     --size_;
     ++version_;
-    if (migrating_) migrateSome();
+    if (mig_) migrateSome();
+    if (removed) {
+      if constexpr (inlineEntries) {
+        *removed = std::move(item.second);
+      } else {
+        *removed = std::move(item->second);
+      }
+    }
+    dropStored(item);
     return true;
   }
 
   void clear() {
     if (size_ == 0) return;
-    while (migrating_) migrateSome();
     destroyAll();
-    std::memset(static_cast<void*>(buckets_), 0, sizeof(Slot*) * nBuckets_);
+    hole_ = nullptr;
+    if (mig_) endMigration();
+    clearSlots(slots_, len_);
     size_ = 0;
     ++version_;
   }
 
-  // The bytes held from the allocator (first block, bucket arrays, slot chunks), for
-  // memory accounting.
+  // The bytes held from the allocator (slot arrays, the migration record, nodes),
+  // for memory accounting.
   size_t bytesHeld() const noexcept {
-    if (nBuckets_ == 0) return 0;
-    // Chunks after the first hold 2, 4, ... maxChunkSlots slots, then maxChunkSlots each.
-    size_t chunks = 1;
-    for (size_t cap = 1, n = 2; cap < slotCapacity_; cap += n, n = n < maxChunkSlots ? n * 2 : n) ++chunks;
-    size_t const buckets = nBuckets_ > 1 ? sizeof(Slot*) * (nBuckets_ + (migrating_ ? 2 + nBuckets_ / 2 : 0)) : 0;
-    return firstSlotOffset + buckets + size_t(slotCapacity_) * sizeof(Slot) + (chunks - 1) * chunkOffset;
+    if (cap_ == 0) return 0;
+    size_t n = sizeof(Slot) * size_t(len_);
+    if (mig_) n += sizeof(Migration) + sizeof(Slot) * size_t(mig_->oldLen);
+    if constexpr (!inlineEntries) n += sizeof(Entry) * (size_t(size_) + pool_.spare);
+    return n;
   }
 
  private:
   template <bool>
   friend class Iter;
 
-  uint32_t bucketOf(uint64_t h) const noexcept {
-    return static_cast<uint32_t>((h >> 1) >> (shift_ - 1));
-  }
+  // Where a key is or would go: `at` is the first slot not below it (possibly empty).
+  struct Place {
+    Slot* base;
+    uint32_t cap;
+    uint32_t len;
+    Slot* at;
+    bool found;
+    bool old;  // in the old array of a migration
+    bool far;  // more than longRun slots past the home slot
+  };
 
-  // Leaves (b, s) on the first slot of bucket `from` or later, or at end.
-  void firstFrom(uint32_t from, uint32_t& b, Slot*& s) const noexcept {
-    for (b = from; b < nBuckets_; ++b) {
-      if (Slot* head = headAt(b)) {
-        s = head;
-        return;
-      }
+  // The slot of (h, k) from its home slot s, or null. Most keys sit within a few
+  // slots of home: the first `window` hashes are read together and the place is counted
+  // from them, so a lookup takes no branch that depends on how far the key sits.
+  // (Past an empty slot every hash is larger than h, so the slots below h come first.)
+  static Slot* probe(Slot* s, uint32_t cap, uint64_t h, K const& k, Slot const* hole) noexcept {
+    if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(s[window - 1].hash >= h)) {
+      unsigned below = 0;
+      for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
+      s += below;
+      if (s->hash != h) return nullptr;
+      if (CORVANE_LIKELY(s != hole) && CORVANE_LIKELY(keyOf(s) == k)) return s;
     }
-    s = nullptr;
-  }
-
-  // While the old buckets move, the new array holds two more words: the old array
-  // and how many of its buckets have moved. Old bucket i becomes new buckets 2i and
-  // 2i+1; until it has moved, its chain stands for both (the odd one reads empty).
-  Slot** oldBuckets() const noexcept { return reinterpret_cast<Slot**>(buckets_[nBuckets_]); }
-  uint32_t moved() const noexcept {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buckets_[nBuckets_ + 1]));
-  }
-  // The first slot of bucket b (of the new array's numbering).
-  Slot* headAt(uint32_t b) const noexcept {
-    if (CORVANE_LIKELY(!migrating_) || (b >> 1) < moved()) return buckets_[b];
-    return (b & 1) ? nullptr : oldBuckets()[b >> 1];
-  }
-  // The link that heads the chain holding hash h.
-  Slot** chainFor(uint64_t h) const noexcept {
-    uint32_t const b = bucketOf(h);
-    if (CORVANE_LIKELY(!migrating_) || (b >> 1) < moved()) return &buckets_[b];
-    return &oldBuckets()[b >> 1];
-  }
-
-  // The link that points at the first slot not below (h, k), in h's bucket.
-  Slot** linkFor(uint64_t h, K const& k) {
-    if (!buckets_) grow();
-    Slot** link = chainFor(h);
-    while (*link && slotLess((*link)->hash, (*link)->e.first, h, k)) link = &(*link)->next;
-    return link;
-  }
-
-  iterator seek(uint64_t h, K const& k, bool strictlyAfter) {
-    if (!buckets_) return end();
-    uint32_t b = bucketOf(h);
-    if (migrating_ && (b >> 1) >= moved()) b &= ~1u;  // the old chain covers both halves
-    Slot* s = headAt(b);
-    while (s && (slotLess(s->hash, s->e.first, h, k) ||
-                 (strictlyAfter && s->hash == h && s->e.first == k))) {
-      s = s->next;
-    }
-    if (!s) firstFrom(b + 1, b, s);
-    return iterator(this, b, s);
-  }
-
-  Entry* findSlot(uint64_t h, K const& k) noexcept {
-    if (!buckets_) return nullptr;
-    for (Slot* s = *chainFor(h); s; s = s->next) {
-      if (s->hash == h) {
-        if (s->e.first == k) return &s->e;
-      } else if (s->hash > h) {
-        break;
-      }
+    while (s->hash < h) ++s;
+    for (; s->hash == h; ++s) {
+      if (s != hole && keyOf(s) == k) return s;
     }
     return nullptr;
   }
 
+  Slot* findIn(uint64_t h, K const& k) const noexcept {
+    if (CORVANE_LIKELY(!mig_)) return probe(slots_ + homeSlot(h, cap_), cap_, h, k, hole_);
+    Migration const& m = *mig_;
+    if (h >= m.boundary) {
+      uint32_t const home = homeSlot(h, m.oldCap);
+      return probe(m.old + (home > m.pos ? home : m.pos), m.oldCap, h, k, nullptr);
+    }
+    uint32_t const home = homeSlot(h, cap_);
+    return home + window <= m.cleared ? probe(slots_ + home, cap_, h, k, nullptr)
+           : home < m.cleared         ? probe(slots_ + home, 0, h, k, nullptr)
+                                      : nullptr;
+  }
+
+  // Finds where (h, k) is or would go; makes the new array's slots it needs exist.
+  [[gnu::always_inline]] Place locate(uint64_t h, K const& k) {
+    if (CORVANE_LIKELY(!mig_) && CORVANE_LIKELY(cap_ >= smallCap)) {
+      // As in probe(): the place counted from the first `window` hashes when the
+      // last of them is larger.
+      Slot* s = slots_ + homeSlot(h, cap_);
+      if (CORVANE_LIKELY(s[window - 1].hash > h)) {
+        unsigned below = 0;
+        for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
+        s += below;
+        if (CORVANE_LIKELY(s->hash != h)) return Place{slots_, cap_, len_, s, false, false, false};
+        if (CORVANE_LIKELY(s != hole_) && CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false};
+      }
+    }
+    return locateSlow(h, k);
+  }
+  [[gnu::noinline]] Place locateSlow(uint64_t h, K const& k) {
+    if (cap_ == 0) adopt(1);
+    Place p{slots_, cap_, len_, nullptr, false, false, false};
+    uint32_t start = homeSlot(h, cap_);
+    if (mig_) {
+      Migration& m = *mig_;
+      if (h >= m.boundary) {
+        p = Place{m.old, m.oldCap, m.oldLen, nullptr, false, true, false};
+        start = homeSlot(h, m.oldCap);
+        if (start < m.pos) start = m.pos;
+      } else {
+        clearTo(start + 2);
+      }
+    }
+    Slot* s = p.base + start;
+    while (slotLess(s, h, k, hole_)) ++s;
+    p.at = s;
+    p.found = s->hash == h && keyOf(s) == k;
+    p.far = s - (p.base + start) > longRun;
+    return p;
+  }
+
+  // Puts a new entry at p (from locate) and returns its slot, once any growth or
+  // migration step the insert brings has been made.
   template <class U>
-  Slot* linkNew(Slot** link, uint64_t h, K const& k, U&& v) {
-    Slot* s = allocSlot();
-    ::new (static_cast<void*>(&s->e)) Entry{k, V(std::forward<U>(v))};
-    s->hash = h;
-    s->next = *link;
-    *link = s;
+  Slot* add(Place p, uint64_t h, K const& k, U&& v) {
+    Stored item = makeStored(k, std::forward<U>(v));
+    if (hole_) {
+      // The entry takes the slot of the last one erased when its place is there (the
+      // same key put back, most often): no entry moves. Elsewhere the hole closes first.
+      Slot* const hole = hole_;
+      if ((p.at == hole || hole + 1 == p.at) && homeSlot(h, cap_) <= uint32_t(hole - slots_)) {
+        hole_ = nullptr;
+        ::new (static_cast<void*>(hole->raw)) Stored(std::move(item));
+        hole->hash = h;
+        ++size_;
+        ++version_;
+        return hole;
+      }
+      closeHole();
+      p = locate(h, k);
+    }
+    if (CORVANE_UNLIKELY(p.far) && !mig_ && crowded(p, p.at - 1)) {
+      // Keys that come in hash order (one table copied into another, a scan) each
+      // land after all the others: a table sized for its count holds them in one
+      // long run at its start, which every insert walks. It grows until the run
+      // spreads out; at once while few of its slots are taken, and then to the
+      // size the whole sequence will need when it can tell.
+      try {
+        if (size_ < cap_ / 4 || cap_ < incrementalFrom) {
+          uint32_t const ordered = orderedFillCap(p, h);
+          rehash(ordered > cap_ * 2 ? ordered : cap_ * 2);
+        } else {
+          grow();
+        }
+      } catch (std::bad_alloc const&) {
+      }
+      p = locate(h, k);
+    }
+    if constexpr (trivialSlots) {
+      if (CORVANE_LIKELY(!mig_) && CORVANE_LIKELY(p.cap >= smallCap) && addNearby(p.at, h, item)) {
+        return p.at;
+      }
+    }
+    Slot* end = p.at;
+    while (!empty(end)) ++end;
+    while (end >= p.base + usable(p.cap, p.len)) {
+      // The overflow slots are full: the whole table moves to a larger array now
+      // (the entry is not in yet, so a failure leaves the table as it was).
+      try {
+        rehash(nextCap(cap_ > p.cap ? cap_ : p.cap));
+      } catch (...) {
+        dropStored(item);
+        throw;
+      }
+      p = locate(h, k);
+      for (end = p.at; !empty(end);) ++end;
+    }
+    shiftRight(p.at, end);
+    ::new (static_cast<void*>(p.at->raw)) Stored(std::move(item));
+    p.at->hash = h;
+    if (mig_ && !p.old) clearTo(uint32_t(end - slots_) + 2);
     ++size_;
     ++version_;
-    // The entry is in: if the bucket array cannot grow now, the table stays
-    // correct with longer chains, and a later insert tries again.
-    if (migrating_) {
+    if (mig_) {
       migrateSome();
-    } else if (size_ > nBuckets_) {
+    } else if (size_ > limit_) {
+      // The entry is in: if the table cannot grow now, it stays correct with a
+      // fuller array, and a later insert tries again.
       try {
         grow();
       } catch (std::bad_alloc const&) {
       }
+    } else {
+      return p.at;
     }
-    return s;
+    return findIn(h, k);
   }
 
-  void insertSlot(uint64_t h, K const& k, V const& v) { linkNew(linkFor(h, k), h, k, v); }
-
-  Slot* allocSlot() {
-    if (!free_) addChunk();
-    Slot* s = free_;
-    free_ = *reinterpret_cast<Slot**>(s);
-    return s;
-  }
-  void freeSlot(Slot* s) noexcept {
-    s->e.~Entry();
-    *reinterpret_cast<Slot**>(s) = free_;
-    free_ = s;
-  }
-  void addChunk() {
-    uint32_t n = nextChunk_;
-    auto* raw = static_cast<unsigned char*>(::operator new(chunkOffset + n * sizeof(Slot)));
-    chunkLink(raw, reinterpret_cast<Slot*>(raw + chunkOffset), n);
-  }
-  // Puts a chunk of n slots on the chunk list and the slots on the free list.
-  void chunkLink(unsigned char* raw, Slot* slots, uint32_t n) noexcept {
-    auto* hdr = reinterpret_cast<ChunkHeader*>(raw);
-    hdr->next = chunks_;
-    chunks_ = hdr;
-    for (uint32_t i = n; i-- > 0;) {
-      *reinterpret_cast<Slot**>(&slots[i]) = free_;
-      free_ = &slots[i];
+  // The home slots for the whole of a fill in hash order, when the entries so far
+  // look like its start: most of them in the run the new key ends, the array past
+  // it empty, their hashes spread evenly below the new key's. A fill in hash order
+  // covers the hashes evenly, so the sequence holds about size / (h / 2^64) keys;
+  // room for them at a load of 5/8 keeps the rest of the fill from growing the
+  // table again (the estimate from the first few dozen keys is within a fifth).
+  // 0 when it does not look so: a poor hash that piles keys on a few small values
+  // makes runs too, and no estimate.
+  uint32_t orderedFillCap(Place const& p, uint64_t h) const noexcept {
+    if (h < (uint64_t(1) << 48)) return 0;
+    Slot* runStart = p.at;
+    while (runStart > p.base && !empty(runStart - 1)) --runStart;
+    Slot* runEnd = p.at;
+    while (!empty(runEnd)) ++runEnd;
+    if (size_t(runEnd - runStart) * 2 < size_) return 0;
+    uint64_t const middle = runStart[(runEnd - runStart) / 2].hash;
+    if (middle < h / 4 || middle > h / 4 * 3) return 0;
+    Slot* const last = p.base + usable(p.cap, p.len);
+    if (last - runEnd < 16) return 0;
+    size_t const span = size_t(last - runEnd);
+    for (size_t i = 1; i <= 8; ++i) {
+      if (!empty(runEnd + span * i / 8 - 1)) return 0;
     }
-    slotCapacity_ += n;
-    if (nextChunk_ < maxChunkSlots) nextChunk_ = uint16_t(nextChunk_ * 2);
+    double const count = double(size_ + 1) / (double(h) * 0x1p-64);
+    double const cap = count * 1.6;
+    return cap < double(1u << 30) ? uint32_t(cap) : 1u << 30;
   }
 
-  void destroyAll() noexcept {
-    for (uint32_t b = 0; b < nBuckets_; ++b) {
-      for (Slot* s = headAt(b); s;) {
-        Slot* n = s->next;
-        freeSlot(s);
-        s = n;
+  // Closes the hole: the entries after it that are away from home move back one.
+  void closeHole() noexcept {
+    Slot* const gap = hole_;
+    hole_ = nullptr;
+    backShift(slots_, cap_, gap);
+  }
+
+  // Whether the run up to `last` holds keys of different hashes, which a larger
+  // table would spread (a run of one hash, as a poor hash makes, stays a run).
+  static bool crowded(Place const& p, Slot* last) noexcept {
+    return p.base[homeSlot(last->hash, p.cap)].hash != last->hash;
+  }
+
+  // The common insert in a table not migrating: the run ends within `window` slots of
+  // the place, which then moves up one slot whatever its length, without a branch on
+  // it. Returns false, changing nothing, when the run is longer or growth is due.
+  bool addNearby(Slot* at, uint64_t h, Stored& item) noexcept {
+    if (CORVANE_UNLIKELY(size_ >= limit_)) return false;
+    unsigned emptyMask = 0;
+    for (unsigned i = 0; i < window; ++i) emptyMask |= unsigned(empty(at + i)) << i;
+    if (CORVANE_UNLIKELY(emptyMask == 0)) return false;
+    unsigned const end = static_cast<unsigned>(__builtin_ctz(emptyMask));
+    for (unsigned i = window - 1; i > 0; --i) {
+      Slot const* from = at + i - opaque(i <= end);
+      Slot const tmp = *from;
+      at[i] = tmp;
+    }
+    ::new (static_cast<void*>(at->raw)) Stored(std::move(item));
+    at->hash = h;
+    ++size_;
+    ++version_;
+    return true;
+  }
+
+  // An entry ready to go in a slot: the entry itself, or a node holding it (from
+  // the nodes this table has given up, when it has some).
+  template <class U>
+  Stored makeStored(K const& k, U&& v) {
+    if constexpr (inlineEntries) {
+      return Entry{k, V(std::forward<U>(v))};
+    } else {
+      void* raw = pool_.free;
+      if (raw) {
+        pool_.free = *static_cast<void**>(raw);
+        --pool_.spare;
+      } else {
+        raw = ::operator new(sizeof(Entry));
+      }
+      try {
+        return ::new (raw) Entry{k, V(std::forward<U>(v))};
+      } catch (...) {
+        giveNode(raw);
+        throw;
       }
     }
   }
-
-  // Doubles the bucket array. Buckets split in place: bucket i becomes 2i and 2i+1
-  // and every chain keeps its order.
-  void grow() {
-    if (nBuckets_ == 0) {
-      // One allocation for the chunk header, the one-bucket array and the first slot.
-      auto* raw = static_cast<unsigned char*>(::operator new(firstSlotOffset + sizeof(Slot)));
-      buckets_ = reinterpret_cast<Slot**>(raw + sizeof(ChunkHeader));
-      buckets_[0] = nullptr;
-      nBuckets_ = 1;
-      chunkLink(raw, reinterpret_cast<Slot*>(raw + firstSlotOffset), 1);
-      return;
+  // Destroys the node of an entry from makeStored, keeping it for the next insert
+  // (an entry held inline is destroyed with its variable).
+  void dropStored(Stored& item) noexcept {
+    if constexpr (!inlineEntries) {
+      item->~Entry();
+      giveNode(item);
     }
-    // insert() grows the table only when no migration is under way.
-    if (migrating_) fatalInternalError("HashMap: the table doubles before its last migration ended");
-    uint32_t const nb = nBuckets_ * 2;
-    if (nBuckets_ < incrementalFrom) {
-      // A small table splits every bucket at once. Clearing the new array first
-      // and ending each moved slot's chain as it goes measured faster here than
-      // split(), whose stores land on memory not yet in the cache.
-      Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * nb));
-      std::memset(static_cast<void*>(nbk), 0, sizeof(Slot*) * nb);
-      uint32_t const newShift = shift_ - 1u;
-      for (uint32_t b = 0; b < nBuckets_; ++b) {
-        Slot** tail[2] = {&nbk[2 * b], &nbk[2 * b + 1]};
-        for (Slot* s = buckets_[b]; s;) {
-          Slot* n = s->next;
-          uint32_t to = static_cast<uint32_t>((s->hash >> 1) >> (newShift - 1)) - 2 * b;
-          *tail[to] = s;
-          tail[to] = &s->next;
-          s->next = nullptr;
-          s = n;
+  }
+  void giveNode(void* raw) noexcept {
+    *static_cast<void**>(raw) = pool_.free;
+    pool_.free = raw;
+    ++pool_.spare;
+  }
+  void freeNodes() noexcept {
+    if constexpr (!inlineEntries) {
+      for (void* n = pool_.free; n;) {
+        void* next = *static_cast<void**>(n);
+        ::operator delete(n);
+        n = next;
+      }
+      pool_ = {};
+    }
+  }
+
+  // Moves slots [at, end) one slot up; end is empty.
+  static void shiftRight(Slot* at, Slot* end) noexcept {
+    if constexpr (trivialSlots) {
+      std::memmove(static_cast<void*>(at + 1), static_cast<void const*>(at), sizeof(Slot) * size_t(end - at));
+    } else {
+      for (Slot* s = end; s > at; --s) relocate(s, s - 1);
+    }
+  }
+
+  // Closes the gap at `gap` (its entry destroyed): each following entry away from
+  // its home slot moves down one, up to an empty slot or an entry at home.
+  static void backShift(Slot* base, uint32_t cap, Slot* gap) noexcept {
+    if constexpr (trivialSlots) {
+      if (CORVANE_LIKELY(cap >= smallCap)) {
+        // The common case without a branch on the run: of the next window - 1 slots, the
+        // leading ones away from home move down one.
+        uint32_t const g = uint32_t(gap - base);
+        unsigned moving = 0;
+        unsigned all = 1;
+        for (unsigned i = 1; i < window; ++i) {
+          all &= unsigned(!empty(gap + i)) & unsigned(homeSlot(gap[i].hash, cap) < g + i);
+          moving += all;
+        }
+        if (CORVANE_LIKELY(moving < window - 1)) {
+          for (unsigned i = 0; i + 1 < window; ++i) {
+            Slot const* from = gap + i + opaque(i < moving);
+            Slot const tmp = *from;
+            gap[i] = tmp;
+          }
+          gap[moving].hash = emptyHash;
+          return;
         }
       }
-      if (nBuckets_ > 1) ::operator delete(buckets_);
-      buckets_ = nbk;
-    } else {
-      // Two more words hold the old array and how many of its buckets have moved;
-      // the new buckets are written as their old one moves, so nothing is cleared now.
-      Slot** nbk = static_cast<Slot**>(::operator new(sizeof(Slot*) * (nb + 2)));
-      nbk[nb] = reinterpret_cast<Slot*>(buckets_);
-      nbk[nb + 1] = nullptr;
-      buckets_ = nbk;
-      migrating_ = true;
     }
-    nBuckets_ = nb;
-    shift_ = uint8_t(shift_ - 1u);
-  }
-
-  // Splits old bucket b's chain into new buckets 2b and 2b+1 (numbered with
-  // `newShift`); both chains keep their order.
-  static void split(Slot* chain, Slot** nbk, uint32_t b, uint32_t newShift) noexcept {
-    Slot** tail[2] = {&nbk[2 * b], &nbk[2 * b + 1]};
-    for (Slot* s = chain; s;) {
-      Slot* n = s->next;
-      uint32_t to = static_cast<uint32_t>((s->hash >> 1) >> (newShift - 1)) - 2 * b;
-      *tail[to] = s;
-      tail[to] = &s->next;
-      s = n;
-    }
-    *tail[0] = nullptr;
-    *tail[1] = nullptr;
-  }
-
-  // Moves the next few old buckets; the last one frees the old array.
-  void migrateSome() noexcept {
-    uint32_t const oldN = nBuckets_ / 2;
-    uint32_t b = moved();
-    Slot** old = oldBuckets();
-    for (uint32_t end = b + bucketsPerStep < oldN ? b + bucketsPerStep : oldN; b < end; ++b) {
-      split(old[b], buckets_, b, shift_);
-    }
-    if (b < oldN) {
-      buckets_[nBuckets_ + 1] = reinterpret_cast<Slot*>(static_cast<uintptr_t>(b));
+    if constexpr (trivialSlots) {
+      // Each entry away from home after the gap moves down one as it is found.
+      Slot* n = gap + 1;
+      for (uint32_t at = uint32_t(n - base); !empty(n) && homeSlot(n->hash, cap) < at; ++at, ++n) {
+        std::memcpy(static_cast<void*>(n - 1), static_cast<void const*>(n), sizeof(Slot));
+      }
+      n[-1].hash = emptyHash;
       return;
     }
-    ::operator delete(old);
-    migrating_ = false;
+    for (Slot* n = gap + 1; !empty(n) && homeSlot(n->hash, cap) <= uint32_t(gap - base); ++n) {
+      relocate(gap, n);
+      gap = n;
+    }
+    gap->hash = emptyHash;
   }
 
-  struct SlotList {
-    HashTable const* t;
-    struct It {
-      const_iterator i;
-      Slot* operator*() const { return i.s_; }
-      It& operator++() {
-        ++i;
-        return *this;
-      }
-      bool operator!=(It const& o) const { return !(i == o.i); }
-    };
-    It begin() const { return {t->begin()}; }
-    It end() const { return {t->end()}; }
-  };
-  SlotList slotsInOrder() const { return {this}; }
+  // The empty slot after the run that starts at home slot `home`, for an entry that
+  // sorts after everything in the array (moved or copied in order).
+  static Slot* appendSlot(Slot* base, uint32_t cap, uint32_t len, uint64_t h) noexcept {
+    Slot* s = base + homeSlot(h, cap);
+    while (!empty(s)) ++s;
+    return s < base + usable(cap, len) ? s : nullptr;
+  }
 
-  Slot** buckets_ = nullptr;
+  // The first entry at or after slot s in iteration order, or null.
+  Slot* settle(Slot* s) const noexcept {
+    if (CORVANE_LIKELY(!mig_)) {
+      Slot* const end = slots_ + len_ - 1;
+      for (; s < end; ++s) {
+        if (!empty(s) && s != hole_) return s;
+      }
+      return nullptr;
+    }
+    Migration const& m = *mig_;
+    auto const at = reinterpret_cast<uintptr_t>(s);
+    if (at >= reinterpret_cast<uintptr_t>(slots_) && at <= reinterpret_cast<uintptr_t>(slots_ + len_)) {
+      for (Slot* const end = slots_ + m.cleared; s < end; ++s) {
+        if (!empty(s)) return s;
+      }
+      s = m.old + m.pos;
+    }
+    for (Slot* const end = m.old + m.oldLen - 1; s < end; ++s) {
+      if (!empty(s)) return s;
+    }
+    return nullptr;
+  }
+
+  Slot* seekSlot(uint64_t h, K const& k, bool strictlyAfter) const noexcept {
+    Slot* s;
+    if (!mig_) {
+      s = slots_ + homeSlot(h, cap_);
+    } else if (h >= mig_->boundary) {
+      uint32_t const home = homeSlot(h, mig_->oldCap);
+      s = mig_->old + (home > mig_->pos ? home : mig_->pos);
+    } else {
+      uint32_t const home = homeSlot(h, cap_);
+      s = slots_ + (home < mig_->cleared ? home : mig_->cleared);
+    }
+    while (!empty(s) && (slotLess(s, h, k, hole_) || (strictlyAfter && s->hash == h && keyOf(s) == k))) ++s;
+    return settle(s);
+  }
+  iterator seek(uint64_t h, K const& k, bool strictlyAfter) { return iterator(this, seekSlot(h, k, strictlyAfter)); }
+
+  // Takes a fresh array of `cap` home slots for an empty table.
+  void adopt(uint32_t cap) {
+    uint32_t const len = lenFor(cap);
+    Slot* s = allocSlots(len);
+    clearSlots(s, len);
+    slots_ = s;
+    cap_ = cap;
+    limit_ = maxSize(cap);
+    len_ = len;
+  }
+
+  void grow() {
+    CORVANE_ASSERT(!hole_, "HashMap: grown with a hole open");
+    uint32_t const cap = nextCap(cap_);
+    if (cap_ < incrementalFrom) {
+      rehash(cap);
+      return;
+    }
+    // The new array comes in uninitialised; its slots are cleared as the old
+    // entries reach them, so no step touches all of it.
+    uint32_t const len = lenFor(cap);
+    Slot* fresh = allocSlots(len);
+    Migration* m;
+    try {
+      m = new Migration{slots_, cap_, len_, 0, 0, 0, reinterpret_cast<unsigned char*>(slots_)};
+    } catch (...) {
+      ::operator delete(fresh);
+      throw;
+    }
+    slots_ = fresh;
+    cap_ = cap;
+    limit_ = maxSize(cap);
+    len_ = len;
+    mig_ = m;
+    migrateSome();
+  }
+
+  // Where an entry goes when entries come in order, each after the one before: its
+  // home slot or the slot after the last, whichever is later.
+  static uint32_t orderedSlot(uint64_t h, uint32_t cap, uint32_t& next) noexcept {
+    uint32_t const home = homeSlot(h, cap);
+    uint32_t const at = home > next ? home : next;
+    next = at + 1;
+    return at;
+  }
+  // The first of cap, 2 cap, 4 cap... whose array takes every entry of `from` in order
+  // without filling its last slot (only a hash that piles many keys on few values
+  // needs more than `cap`).
+  static uint32_t capFitting(HashTable const& from, uint32_t cap) noexcept {
+    for (;; cap *= 2) {
+      uint32_t const last = usable(cap, lenFor(cap));
+      uint32_t next = 0;
+      Slot* s = from.settle(from.slots_);
+      while (s && orderedSlot(s->hash, cap, next) < last) s = from.settle(s + 1);
+      if (!s) return cap;
+    }
+  }
+
+  // Moves every entry into a new array of at least `cap` home slots at once.
+  void rehash(uint32_t cap) {
+    CORVANE_ASSERT(!hole_, "HashMap: rehashed with a hole open");
+    cap = capFitting(*this, cap);
+    uint32_t const len = lenFor(cap);
+    Slot* fresh = allocSlots(len);
+    clearSlots(fresh, len);
+    uint32_t next = 0;
+    for (Slot* s = settle(slots_); s;) {
+      Slot* following = settle(s + 1);
+      relocate(fresh + orderedSlot(s->hash, cap, next), s);
+      s = following;
+    }
+    if (mig_) {
+      ::operator delete(mig_->old);
+      delete mig_;
+      mig_ = nullptr;
+    }
+    if (cap_ != 0) ::operator delete(slots_);
+    slots_ = fresh;
+    cap_ = cap;
+    limit_ = maxSize(cap);
+    len_ = len;
+  }
+
+  // Makes the new array's slots up to `n` exist (empty) during a migration.
+  void clearTo(uint32_t n) noexcept {
+    Migration& m = *mig_;
+    if (n > len_) n = len_;
+    if (n <= m.cleared) return;
+    clearSlots(slots_ + m.cleared, n - m.cleared);
+    m.cleared = n;
+  }
+
+  // Moves the next entries of the old array into the new one; the last step frees
+  // the old array.
+  void migrateSome() noexcept {
+    Migration& m = *mig_;
+    uint32_t const last = m.oldLen - 1;
+    uint32_t i = m.pos;
+    uint32_t moved = 0;
+    uint64_t lastHash = 0;
+    for (; i < last; ++i) {
+      Slot* s = m.old + i;
+      if (empty(s)) continue;
+      if (moved >= entriesPerStep && s->hash != lastHash) break;
+      uint32_t const home = homeSlot(s->hash, cap_);
+      clearTo(home + 2);
+      Slot* to = appendSlot(slots_, cap_, len_, s->hash);
+      if (!to) {
+        // The new array's overflow slots are full (a hash that piles keys on one
+        // value): stop here, so that the next insert moves everything at once.
+        break;
+      }
+      relocate(to, s);
+      clearTo(uint32_t(to - slots_) + 2);
+      lastHash = to->hash;
+      ++moved;
+    }
+    while (i < last && empty(m.old + i)) ++i;
+    if (i >= last) {
+      endMigration();
+      return;
+    }
+    m.pos = i;
+    m.boundary = m.old[i].hash;
+    // The old array's memory goes back as the entries leave it, 64 KiB at a time:
+    // freeing tens of megabytes at once at the end took a millisecond.
+    auto* const passed = reinterpret_cast<unsigned char*>(m.old + i);
+    if (size_t(passed - m.released) >= releaseBytes) {
+      m.released = releasePages(m.released, passed);
+    }
+    // Keep the cleared part of the new array in step with the old array's progress
+    // through its home slots, so that the new array's overflow slots are cleared by
+    // the time the last entries move and the last step has little left to do.
+    uint64_t const ahead = uint64_t(i) * len_ / m.oldCap + 2;
+    clearTo(ahead < len_ ? uint32_t(ahead) : len_);
+  }
+
+  // Ends a migration: the new array fully initialised, the old one freed (its
+  // entries moved or destroyed by the caller).
+  void endMigration() noexcept {
+    clearTo(len_);
+    ::operator delete(mig_->old);
+    delete mig_;
+    mig_ = nullptr;
+  }
+
+  // Destroys every entry (a node's entry, and the node goes to the spare list).
+  void destroyAll() noexcept {
+    if constexpr (!inlineEntries || !std::is_trivially_destructible_v<Stored>) {
+      for (Slot* s = settle(slots_); s; s = settle(s + 1)) destroy(s);
+    }
+  }
+  void release() noexcept {
+    if (cap_ == 0) return;
+    destroyAll();
+    freeNodes();
+    if (mig_) endMigration();
+    ::operator delete(slots_);
+  }
+
+  struct NodePool {
+    void* free = nullptr;  // nodes given up, linked through their first word
+    uint32_t spare = 0;
+  };
+  struct NoNodes {};
+
+  Slot* slots_ = const_cast<Slot*>(&emptySlot_);
+  [[no_unique_address]] std::conditional_t<inlineEntries, NoNodes, NodePool> pool_;
   uint64_t version_ = 0;
-  Slot* free_ = nullptr;
-  ChunkHeader* chunks_ = nullptr;
+  Migration* mig_ = nullptr;
+  // The slot of the entry erased last, not yet closed up: it keeps that entry's hash,
+  // so probes read past it as before, but holds nothing. Putting the same key back
+  // fills it without moving any entry; any other change closes it first (by the
+  // backward shift an erase makes). Never during a migration.
+  Slot* hole_ = nullptr;
   uint32_t size_ = 0;
-  uint32_t nBuckets_ = 0;
-  uint32_t slotCapacity_ = 0;
-  uint16_t nextChunk_ = 1;
-  uint8_t shift_ = 64;  // 64 - log2(nBuckets_)
-  bool migrating_ = false;  // old buckets still to move (see grow)
+  uint32_t limit_ = 0;  // maxSize(cap_): the size past which the table grows
+  uint32_t cap_ = 0;  // home slots; 0 while the table holds no array
+  uint32_t len_ = 1;  // slots in the array: home, overflow and the empty one at the end
   [[no_unique_address]] H hasher_{};
 };
 

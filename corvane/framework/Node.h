@@ -227,6 +227,8 @@ template <class T>
 class Ptr {
  public:
   using element_type = T;
+  // One pointer: a table may move it by copying its bytes.
+  using TriviallyRelocatable = void;
 
   constexpr Ptr() noexcept = default;
   constexpr Ptr(std::nullptr_t) noexcept {}

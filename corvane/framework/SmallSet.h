@@ -24,13 +24,16 @@ class SmallSet {
   using Big = HashSet<K, H>;
   static constexpr uint8_t bigForm = 255;
 
-  static uint64_t hashOf(K const& k) noexcept { return H{}(k); }
+  static uint64_t hashOf(K const& k) noexcept { return detail::tableHash(H{}(k)); }
   static bool less(uint64_t ha, K const& a, uint64_t hb, K const& b) noexcept {
     return ha < hb || (ha == hb && a < b);
   }
 
  public:
   using key_type = K;
+  // Its large form is a pointer: with keys that are plain bytes, a table may move
+  // it as bytes.
+  using TriviallyRelocatable = std::conditional_t<std::is_trivially_copyable_v<K>, void, SmallSet>;
 
   class const_iterator {
    public:
