@@ -29,6 +29,8 @@
 // array and the others in the old one; the iteration order is the same either way.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -134,7 +136,12 @@ class HashTable {
   // and an erase as many from its slot: such tables end with that many empty slots.
   // Four slots of up to 24 bytes (two cache lines at most), three of up to 40, else two.
   static constexpr unsigned window = sizeof(Slot) <= 24 ? 4 : sizeof(Slot) <= 40 ? 3 : 2;
-  static uint32_t lenFor(uint32_t cap) noexcept { return cap < smallCap ? cap + 1 : cap + 64 + cap / 2048 + window; }
+  // Overflow slots: a quarter of the home slots in a table that grows at once, where
+  // running out of them only brings the growth forward; 64 and more in one that
+  // grows step by step, where it would mean moving everything at once.
+  static uint32_t lenFor(uint32_t cap) noexcept {
+    return cap < smallCap ? cap + 1 : cap + (cap < 256 ? cap / 4 : 64 + cap / 2048) + window;
+  }
   // The slots that may hold entries: all but the empty ones at the end.
   static uint32_t usable(uint32_t cap, uint32_t len) noexcept { return len - (cap < smallCap ? 1 : window); }
   // Tables of this many home slots or more grow step by step, moving this many
@@ -575,8 +582,7 @@ class HashTable {
       // size the whole sequence will need when it can tell.
       try {
         if (size_ < cap_ / 4 || cap_ < incrementalFrom) {
-          uint32_t const ordered = orderedFillCap(p, h);
-          rehash(ordered > cap_ * 2 ? ordered : cap_ * 2);
+          rehash(spreadingCap(p, h));
         } else {
           grow();
         }
@@ -614,8 +620,17 @@ class HashTable {
     } else if (size_ > limit_) {
       // The entry is in: if the table cannot grow now, it stays correct with a
       // fuller array, and a later insert tries again.
+      // In a fill in hash order whose end is near, the table takes the rest of it
+      // up to a load of 7/8 rather than growing: a growth moves its entries over
+      // the inserts that follow, and a table left mid-way when they stop would hold
+      // both arrays.
+      double const count = orderedFillCount(p.at + 1, h);
+      if (count > 0 && count * 1.05 < double(cap_ - cap_ / 8)) {
+        limit_ = cap_ - cap_ / 8;
+        return p.at;
+      }
       try {
-        grow();
+        grow(count * 1.6);
       } catch (std::bad_alloc const&) {
       }
     } else {
@@ -624,32 +639,45 @@ class HashTable {
     return findIn(h, k);
   }
 
-  // The home slots for the whole of a fill in hash order, when the entries so far
-  // look like its start: most of them in the run the new key ends, the array past
-  // it empty, their hashes spread evenly below the new key's. A fill in hash order
-  // covers the hashes evenly, so the sequence holds about size / (h / 2^64) keys;
-  // room for them at a load of 5/8 keeps the rest of the fill from growing the
-  // table again (the estimate from the first few dozen keys is within a fifth).
-  // 0 when it does not look so: a poor hash that piles keys on a few small values
-  // makes runs too, and no estimate.
-  uint32_t orderedFillCap(Place const& p, uint64_t h) const noexcept {
+  // How many keys a fill in hash order holds in all, judged when its latest key
+  // (hash h) has just gone in, with nothing after it from slot `from` on (checked at
+  // eight points): such a fill covers the hashes evenly, so it holds about
+  // size / (h / 2^64) keys, give or take 1 / sqrt(size) of it. The answer is the
+  // fewest it allows, two of those deviations below: a table sized for too many keys
+  // would stay emptier than growth ever leaves it, while one sized for too few
+  // estimates again, more closely, when its run grows long or it fills. 0 when the
+  // array does not look so.
+  double orderedFillCount(Slot* from, uint64_t h) const noexcept {
     if (h < (uint64_t(1) << 48)) return 0;
+    Slot* const last = slots_ + usable(cap_, len_);
+    if (last - from < 16) return 0;
+    size_t const span = size_t(last - from);
+    for (size_t i = 1; i <= 8; ++i) {
+      if (!empty(from + span * i / 8 - 1)) return 0;
+    }
+    double const seen = double(size_);
+    return seen / (double(h) * 0x1p-64) * (1 - 2 / std::sqrt(seen));
+  }
+
+  // The home slots to rehash to when an insert found its run too long in a table
+  // mostly empty: those for the whole of a fill in hash order when it looks like one
+  // (the array empty past the run), else twice today's. Room for the fill's keys at a
+  // load of 5/8 keeps the rest of it from growing the table more than once. Only at
+  // the fill's start (most entries in the one run, their hashes spread evenly below
+  // the new key's) may the estimate go past twice today's: a poor hash that piles
+  // keys on a few small values makes runs too, and estimates far too high.
+  uint32_t spreadingCap(Place const& p, uint64_t h) const noexcept {
     Slot* runStart = p.at;
     while (runStart > p.base && !empty(runStart - 1)) --runStart;
     Slot* runEnd = p.at;
     while (!empty(runEnd)) ++runEnd;
-    if (size_t(runEnd - runStart) * 2 < size_) return 0;
+    double const count = orderedFillCount(runEnd, h);
+    if (count == 0) return cap_ * 2;
     uint64_t const middle = runStart[(runEnd - runStart) / 2].hash;
-    if (middle < h / 4 || middle > h / 4 * 3) return 0;
-    Slot* const last = p.base + usable(p.cap, p.len);
-    if (last - runEnd < 16) return 0;
-    size_t const span = size_t(last - runEnd);
-    for (size_t i = 1; i <= 8; ++i) {
-      if (!empty(runEnd + span * i / 8 - 1)) return 0;
-    }
-    double const count = double(size_ + 1) / (double(h) * 0x1p-64);
-    double const cap = count * 1.6;
-    return cap < double(1u << 30) ? uint32_t(cap) : 1u << 30;
+    bool const start = size_t(runEnd - runStart) * 2 >= size_ && middle >= h / 4 && middle <= h / 4 * 3;
+    double const most = start ? double(1u << 30) : cap_ * 2.0;
+    double const cap = std::min(std::max(count * 1.6, double(nextCap(cap_))), most);
+    return uint32_t(cap);
   }
 
   // Closes the hole: the entries after it that are away from home move back one.
@@ -840,9 +868,11 @@ class HashTable {
     len_ = len;
   }
 
-  void grow() {
+  // Grows to `want` home slots when that is more than an eighth above today's
+  // (and at most 2^30), else by the usual step.
+  void grow(double want = 0) {
     CORVANE_ASSERT(!hole_, "HashMap: grown with a hole open");
-    uint32_t const cap = nextCap(cap_);
+    uint32_t const cap = want > cap_ + cap_ / 8 && want < double(1u << 30) ? uint32_t(want) : nextCap(cap_);
     if (cap_ < incrementalFrom) {
       rehash(cap);
       return;
