@@ -618,19 +618,19 @@ class HashTable {
     if (mig_) {
       migrateSome();
     } else if (size_ > limit_) {
-      // The entry is in: if the table cannot grow now, it stays correct with a
-      // fuller array, and a later insert tries again.
-      // In a fill in hash order whose end is near, the table takes the rest of it
-      // up to a load of 7/8 rather than growing: a growth moves its entries over
-      // the inserts that follow, and a table left mid-way when they stop would hold
-      // both arrays.
-      double const count = orderedFillCount(p.at + 1, h);
-      if (count > 0 && count * 1.05 < double(cap_ - cap_ / 8)) {
+      // In a fill in hash order that surely ends within a load of 7/8, the table
+      // takes the rest of it rather than growing: a growth moves the entries over
+      // the inserts that follow, and a table left mid-way when they stop would
+      // hold both arrays. Otherwise it grows, for the whole fill when it can tell.
+      Estimate const fill = orderedFill(p.at + 1, h);
+      if (fill.most > 0 && fill.most < double(cap_ - cap_ / 8)) {
         limit_ = cap_ - cap_ / 8;
         return p.at;
       }
+      // The entry is in: if the table cannot grow now, it stays correct with a
+      // fuller array, and a later insert tries again.
       try {
-        grow(count * 1.6);
+        grow(fill.fewest * 1.6);
       } catch (std::bad_alloc const&) {
       }
     } else {
@@ -642,21 +642,27 @@ class HashTable {
   // How many keys a fill in hash order holds in all, judged when its latest key
   // (hash h) has just gone in, with nothing after it from slot `from` on (checked at
   // eight points): such a fill covers the hashes evenly, so it holds about
-  // size / (h / 2^64) keys, give or take 1 / sqrt(size) of it. The answer is the
-  // fewest it allows, two of those deviations below: a table sized for too many keys
-  // would stay emptier than growth ever leaves it, while one sized for too few
-  // estimates again, more closely, when its run grows long or it fills. 0 when the
-  // array does not look so.
-  double orderedFillCount(Slot* from, uint64_t h) const noexcept {
-    if (h < (uint64_t(1) << 48)) return 0;
+  // size / (h / 2^64) keys, give or take 1 / sqrt(size) of it. The bounds are two of
+  // those deviations either side; both 0 when the array does not look so. A table
+  // sized for the fewest keys the estimate allows (too many would leave it emptier
+  // than growth ever does) estimates again, more closely, when its run grows long
+  // or it fills.
+  struct Estimate {
+    double fewest = 0;
+    double most = 0;
+  };
+  Estimate orderedFill(Slot* from, uint64_t h) const noexcept {
+    if (h < (uint64_t(1) << 48)) return {};
     Slot* const last = slots_ + usable(cap_, len_);
-    if (last - from < 16) return 0;
+    if (last - from < 16) return {};
     size_t const span = size_t(last - from);
     for (size_t i = 1; i <= 8; ++i) {
-      if (!empty(from + span * i / 8 - 1)) return 0;
+      if (!empty(from + span * i / 8 - 1)) return {};
     }
     double const seen = double(size_);
-    return seen / (double(h) * 0x1p-64) * (1 - 2 / std::sqrt(seen));
+    double const count = seen / (double(h) * 0x1p-64);
+    double const deviation = count / std::sqrt(seen);
+    return {count - 2 * deviation, count + 2 * deviation};
   }
 
   // The home slots to rehash to when an insert found its run too long in a table
@@ -671,8 +677,8 @@ class HashTable {
     while (runStart > p.base && !empty(runStart - 1)) --runStart;
     Slot* runEnd = p.at;
     while (!empty(runEnd)) ++runEnd;
-    double const count = orderedFillCount(runEnd, h);
-    if (count == 0) return cap_ * 2;
+    double const count = orderedFill(runEnd, h).fewest;
+    if (count <= 0) return cap_ * 2;
     uint64_t const middle = runStart[(runEnd - runStart) / 2].hash;
     bool const start = size_t(runEnd - runStart) * 2 >= size_ && middle >= h / 4 && middle <= h / 4 * 3;
     double const most = start ? double(1u << 30) : cap_ * 2.0;

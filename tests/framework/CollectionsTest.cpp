@@ -310,29 +310,24 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
 
 // A table filled from a walk of another gets its keys in hash order, and sizes
 // itself for the whole walk from its first keys. However the first keys fall, it
-// ends no emptier than a table filled in random order can (just grown: half its
-// home slots taken, and a few overflow slots).
+// ends about as full as a table filled in random order can (just grown: half its
+// home slots taken, and a few overflow slots), and never holding two arrays, as a
+// table that grew near the end of the fill would until later changes.
 TEST(HashMap, FillsInHashOrderEndAtLeastHalfFull) {
   constexpr size_t slotBytes = sizeof(uint64_t) + sizeof(MapEntry<uint64_t, uint64_t>);
   std::mt19937_64 rng(11);
-  for (uint32_t n : {40u, 300u, 5000u, 60000u}) {
+  for (uint32_t n : {40u, 300u, 1000u, 5000u, 60000u}) {
     double fullest = 0, emptiest = 1;
     for (int seed = 0; seed < 12; ++seed) {
       HashMap<uint64_t, uint64_t> source;
       while (source.size() < n) source.insert(rng(), 0);
       HashMap<uint64_t, uint64_t> copy;
       for (auto const& [k, v] : source) copy.insert(k, v);
-      // A growth near the end of the fill holds the old array until later changes
-      // have moved its entries: a few erases and inserts finish it.
-      for (uint64_t k = 0; k < n / 8; ++k) {
-        copy.insert(k, 0);
-        copy.erase(k);
-      }
       double const load = double(n * slotBytes) / double(copy.bytesHeld());
       fullest = std::max(fullest, load);
       emptiest = std::min(emptiest, load);
     }
-    EXPECT_GE(emptiest, 0.45) << n << " keys";
+    EXPECT_GE(emptiest, n < 100 ? 0.4 : 0.5) << n << " keys";
     EXPECT_LE(fullest, 0.95) << n << " keys";
   }
 }
