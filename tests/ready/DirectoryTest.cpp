@@ -20,6 +20,8 @@ struct Recorder : Subscriber {
 TEST(Directory, ReadinessEntitiesTakeOnlyTheirName) {
   Ptr<Directory> root = Directory::DirectoryIs("agent");
   Ptr<Directory> ready = root->folderIs("ready");
+  Recorder entries;  // every entry made, replaced or removed is announced; refusals are not
+  ready->subscriberAdd(&entries);
   for (char const* type : {"Corvane::LagInfoReady", "Corvane::TcamDbStatusInterfaceReady",
                            "Corvane::RedundancyStatusContainer"}) {
     int32_t const live = Reflect::type(type).liveCount();
@@ -57,8 +59,15 @@ TEST(Directory, ReadinessEntitiesTakeOnlyTheirName) {
   EXPECT_FALSE(ready->entryHas("x"));
 
   int32_t const live = LagInfoReady::typeDataStatic().liveCount();
+  EXPECT_EQ(entries.attrs.size(), 3u);
+  ready->entryIs("Corvane::RedundancyStatusContainer", ready->entry("Corvane::RedundancyStatusContainer"));
+  EXPECT_EQ(entries.attrs.size(), 3u);  // the same node again: no change
+  ready->entryIs("Corvane::RedundancyStatusContainer", Directory::DirectoryIs("replacement"));
+  EXPECT_EQ(entries.attrs.size(), 4u);
   EXPECT_TRUE(ready->entryDel("Corvane::LagInfoReady"));
   EXPECT_FALSE(ready->entryDel("Corvane::LagInfoReady"));
+  EXPECT_EQ(entries.attrs, std::vector<uint32_t>(5, Directory::attrEntry));
+  ready->subscriberRemove(&entries);
   EXPECT_EQ(LagInfoReady::typeDataStatic().liveCount(), live - 1);
 }
 
