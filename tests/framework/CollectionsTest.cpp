@@ -299,6 +299,18 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   for (uint32_t i = 0; i < 64; ++i) {
     std::vector<uint32_t> got(sets[i].begin(), sets[i].end());
     EXPECT_EQ(got, expectedOrder<Hasher<uint32_t>>(ref[i])) << "set " << i;
+    HashSet<uint32_t> const& readOnly = sets[i];
+    for (uint32_t k = 0; k < 4; ++k) {
+      bool const present = ref[i].count(k) == 1;
+      EXPECT_EQ(sets[i].contains(k), present);
+      auto const it = sets[i].find(k);
+      auto const cit = readOnly.find(k);
+      ASSERT_EQ(it != sets[i].end(), present) << "set " << i << " key " << k;
+      ASSERT_EQ(cit != readOnly.end(), present) << "set " << i << " key " << k;
+      if (present) {
+        EXPECT_TRUE(*it == k && *cit == k);
+      }
+    }
   }
   HashSet<uint32_t> one;
   one.insert(1);
