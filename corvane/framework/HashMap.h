@@ -527,7 +527,13 @@ class HashTable {
         for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
         s += below;
         if (CORVANE_LIKELY(s->hash != h)) return Place{slots_, cap_, len_, s, false, false, false};
-        if (CORVANE_LIKELY(s != hole_) && CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false};
+        if (CORVANE_LIKELY(s != hole_)) {
+          if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false};
+        } else if (s[1].hash != h) {
+          // The open slot of the entry erased last, the only one of this hash: the
+          // key is absent, and its place is there (as when that key comes back).
+          return Place{slots_, cap_, len_, s, false, false, false};
+        }
       }
     }
     return locateSlow(h, k);
