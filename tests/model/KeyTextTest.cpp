@@ -45,6 +45,8 @@ TEST(CompositeKeys, BadTextNamesTheKeyOrTheFieldExactly) {
        "Corvane::IntfIdSystemTcamId: cannot parse '(Ethernet1 5)'"},
       {[] { IntfIdSystemTcamId::parse(""); }, "Corvane::IntfIdSystemTcamId",
        "Corvane::IntfIdSystemTcamId: cannot parse ''"},
+      {[] { IntfIdSystemTcamId::parse("[Ethernet1, 5)"); }, "Corvane::IntfIdSystemTcamId",
+       "Corvane::IntfIdSystemTcamId: cannot parse '[Ethernet1, 5)'"},
       {[] { IntfIdPortMap::parse("(Eth1, PortMap(fap=1, port=1, core=1))"); }, "Corvane::IntfIdPortMap",
        "Corvane::IntfIdPortMap: cannot parse '(Eth1, PortMap(fap=1, port=1, core=1))'"},
       // A view that ends just before a closing parenthesis: nothing past it is read.
