@@ -119,17 +119,22 @@ TEST(EngineDeathTest, DeclarationsOutsideTheirBoundsAreFatal) {
 }
 
 // An input machine told to stop listening leaves its entity's subscribers, and
-// joins them again when told to listen.
+// joins them again when told to listen; so do the followers it made while listening.
 TEST(Engine, AnInputThatStopsListeningLeavesItsEntity) {
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), control(SmControl::synchronousOn));
   ASSERT_TRUE(status->hasSubscribers());
+  auto lag = status->lagHwConfigIs(IntfId("Port-Channel1"));
+  ASSERT_TRUE(lag->hasSubscribers());
   sm->veltLagStatusSm0()->hasNotificationActiveIs(false);
   EXPECT_FALSE(status->hasSubscribers());
+  EXPECT_FALSE(lag->hasSubscribers());
   sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
   EXPECT_TRUE(status->hasSubscribers());
+  EXPECT_TRUE(lag->hasSubscribers());
   sm = nullptr;
   EXPECT_FALSE(status->hasSubscribers());
+  EXPECT_FALSE(lag->hasSubscribers());
 }
 
 // An agent that follows a machine's OutputState hears `ready` change first, then
