@@ -10,6 +10,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/engine/SmState.h"
 #include "corvane/engine/SmStats.h"
 #include "corvane/engine/TraceText.h"

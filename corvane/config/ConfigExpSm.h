@@ -16,8 +16,8 @@ struct ConfigExpTraits {
   using OutKey = IntfIdSystemTcamId;
   static constexpr char const* sourceName = "ConfigExpSm";
   static constexpr char const* typeName = "Corvane::ConfigExpSm";
-  static constexpr char const* setArg = "intfToTcamSet()";
-  static constexpr char const* outputArg = "intfTcamFeatureConfig()";
+  static constexpr Name setArg = "intfToTcamSet()";
+  static constexpr Name outputArg = "intfTcamFeatureConfig()";
   static constexpr char const* outputName = "intfTcamFeatureConfigConfigOutput";
   static constexpr Name setSmName = "IntfToTcamSetSm1";
   static constexpr Name setHandler = "handleIntfToTcamSet1";

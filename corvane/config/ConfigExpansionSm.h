@@ -11,13 +11,14 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/FeatureConfigStatus.h"
 
 namespace Corvane {
 
 // Traits: using SetEntity (IntfToTcamSet), Inner (TcamSet), Elem (SystemTcamId),
 // Output (IntfTcamFeatureConfig), OutKey (IntfIdSystemTcamId); static members:
-// sourceName, setArg, outputArg, outputName, setSmName ("IntfToTcamSetSm1"),
+// sourceName, setArg, outputArg (Names), outputName, setSmName ("IntfToTcamSetSm1"),
 // setHandler, childSmName, childHandler, innerAttrName ("tcamSet"), pipeline0Line,
 // pipeline1Line, filterText, foreachText, into; and outer(SetEntity const&),
 // inner(Inner const&), innerAttrId, outerAttrId.
@@ -35,13 +36,13 @@ class ConfigExpansionSm : public RootSm {
   Ptr<IntfFeatureConfig> const& intfFeatureConfig() const noexcept { return config_; }
   Ptr<OutEntity> const& output() const noexcept { return outEntity_; }
   OutputBase const& configOutput() const noexcept { return output_; }
-  Ptr<InputSm> intfFeatureConfigSm0() const { return inputSm(1); }
-  Ptr<InputSm> setSm1() const { return inputSm(0); }
+  Ptr<InputSm> intfFeatureConfigSm0() const { return inputSm(Declaration::template slot<IntfFeatureConfigSm0>); }
+  Ptr<InputSm> setSm1() const { return inputSm(Declaration::template slot<SetSm1>); }
 
   // Pipeline 0: the payload of intfId changed.
   void eventToStrm_pipeline0(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const& config) {
     if (!initialScanDone()) return;
-    Tr tr{*this, "eventToStrm_pipeline0", 0};
+    auto tr = pipeline<"eventToStrm_pipeline0">(*this);
     tr.text(7, Traits::pipeline0Line, intfId, optText(config));
     auto const* set = Traits::outer(*set_).find(intfId);
     if (!filterPass(tr, set && *set, Traits::filterText)) return;
@@ -57,7 +58,7 @@ class ConfigExpansionSm : public RootSm {
   // Pipeline 1: element e joined (unit present) or left intfId's set.
   void eventToStrm_pipeline1(IntfId intfId, Elem const& e, std::optional<Unit> const& unitOpt) {
     if (!initialScanDone()) return;
-    Tr tr{*this, "eventToStrm_pipeline1", 1};
+    auto tr = pipeline<"eventToStrm_pipeline1">(*this);
     tr.text(7, Traits::pipeline1Line, intfId, e, optText(unitOpt));
     Ptr<FeatureConfigBase> payload = unitOpt ? config_->config(intfId) : nullptr;
     write(tr, OutKey(intfId, e), payload);
@@ -71,24 +72,14 @@ class ConfigExpansionSm : public RootSm {
         config_(std::move(config)),
         outEntity_(std::move(out)),
         output_(*this, Traits::outputName, outEntity_) {
-    // Two input slots in attribute order, which is also the order of retraction: the
-    // set input first.
-    declare({{Traits::setArg, set_}, {"intfFeatureConfig()", config_}, {Traits::outputArg, outEntity_}},
-            {{strm_pipeline0_, "strm_pipeline0"}, {strm_pipeline1_, "strm_pipeline1"}}, {&output_}, 2,
-          {"eventToStrm_pipeline0", "eventToStrm_pipeline1"});
+    declare(this);
     handleInitialized();
   }
 
-  void createInputSms() override {
-    inputSmIs(0, inputSmMake<SetSm1>(set_, *this));
-    inputSmIs(1, inputSmMake<IntfFeatureConfigSm0>(config_, *this));
-  }
-
  public:
-  // Its inputs (declared in the source file), each an input SM type of its own.
+  // Its inputs (declared below), each an input SM type of its own.
   struct IntfFeatureConfigSm0;
   struct SetSm1;
-  using Inputs = InputList<IntfFeatureConfigSm0, SetSm1>;
 
  private:
 
@@ -103,8 +94,18 @@ class ConfigExpansionSm : public RootSm {
   Ptr<SetEntity const> set_;
   Ptr<IntfFeatureConfig> config_;
   Ptr<OutEntity> outEntity_;
-  uint32_t strm_pipeline0_, strm_pipeline1_;
   FlatOutput<typename OutEntity::OutputAdapter, false> output_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  // The input slots follow the arguments, which is also the order of retraction: the
+  // set input first.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<Traits::setArg, &ConfigExpansionSm::set_>, SmArg<"intfFeatureConfig()", &ConfigExpansionSm::config_>,
+             SmArg<Traits::outputArg, &ConfigExpansionSm::outEntity_>>,
+      SmStreams<"strm_pipeline0", "strm_pipeline1">, SmPipelines<"eventToStrm_pipeline0", "eventToStrm_pipeline1">,
+      SmInputs<SmInput<SetSm1, &ConfigExpansionSm::set_>, SmInput<IntfFeatureConfigSm0, &ConfigExpansionSm::config_>>,
+      SmOutputs<&ConfigExpansionSm::output_>>;
 };
 
 // intfFeatureConfig.config[]: feeds pipeline 0.
@@ -112,14 +113,13 @@ template <class Traits>
 struct ConfigExpansionSm<Traits>::IntfFeatureConfigSm0
     : ValueInput<"IntfFeatureConfigSm0", attribute(&IntfFeatureConfig::config), IntfFeatureConfig::attrConfig,
                  "config",
-                 Feed<0, "handleConfig0", &ConfigExpansionSm::strm_pipeline0_,
-                      &ConfigExpansionSm::eventToStrm_pipeline0>> {};
+                 Feed<0, "handleConfig0", "strm_pipeline0", &ConfigExpansionSm::eventToStrm_pipeline0>> {};
 
 // The set of every interface, and each interface's elements: feed pipeline 1.
 template <class Traits>
 struct ConfigExpansionSm<Traits>::SetSm1
     : EntityInput<Traits::setSmName, &Traits::outer, Traits::outerAttrId, Traits::outerAttrName,
-                  Feed<1, Traits::setHandler, &ConfigExpansionSm::strm_pipeline1_>,
+                  Feed<1, Traits::setHandler, "strm_pipeline1">,
                   FollowColl<Traits::childSmName, &Traits::inner, Traits::innerAttrId, Traits::innerAttrName,
                              Traits::childHandler, &ConfigExpansionSm::eventToStrm_pipeline1>> {};
 

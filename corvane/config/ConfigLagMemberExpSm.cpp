@@ -12,13 +12,13 @@ constexpr IntoLine intoExp{"into( intfExpFeatureConfig.config[ phyIntfId ] ): in
 struct ConfigLagMemberExpSm::IntfFeatureConfigSm2
     : ValueInput<"IntfFeatureConfigSm2", attribute(&IntfFeatureConfig::config), IntfFeatureConfig::attrConfig,
                  "config",
-                 Feed<1, "handleConfig1", &ConfigLagMemberExpSm::featureConfigStream_,
+                 Feed<1, "handleConfig1", "featureConfigStream",
                       &ConfigLagMemberExpSm::eventToFeatureConfigStream>> {};
 
 // lagConfig.phyIntf[] and each port's lag.
 struct ConfigLagMemberExpSm::LagConfigSm0
     : LagConfigInput<"LagConfigSm0", "handlePhyIntf0", "PhyIntfSm1", "handleLag0", 0,
-                     &ConfigLagMemberExpSm::lagConfigStream_, &ConfigLagMemberExpSm::eventToLagConfigStream> {};
+                     "lagConfigStream", &ConfigLagMemberExpSm::eventToLagConfigStream> {};
 
 namespace {
 auto const defaultHandler = smModuleLoad<ConfigLagMemberExpSm>("ConfigLagMemberExpSm");
@@ -34,22 +34,13 @@ ConfigLagMemberExpSm::ConfigLagMemberExpSm(Ptr<IntfFeatureConfig> intfFeatureCon
       lagToMemberSet_(LagToMemberSet::LagToMemberSetIs()),
       output_(*this, "intfExpFeatureConfigConfigOutput", intfExpFeatureConfig_),
       memberSetOutput_(*this, "lagToMemberSetLagMemberSetMemberSetOutput") {
-  declare({{"intfFeatureConfig()", intfFeatureConfig_}, {"intfExpFeatureConfig()", intfExpFeatureConfig_},
-           {"lagConfig()", lagConfig_}},
-          {{lagConfigStream_, "lagConfigStream"}, {featureConfigStream_, "featureConfigStream"}},
-          {&output_, &memberSetOutput_}, 2,
-          {"eventToStrm_pipeline0", "eventToFeatureConfigStream", "eventToLagConfigStream"});
+  declare(this);
   handleInitialized();
-}
-
-void ConfigLagMemberExpSm::createInputSms() {
-  inputSmIs(0, inputSmMake<IntfFeatureConfigSm2>(intfFeatureConfig_, *this));
-  inputSmIs(1, inputSmMake<LagConfigSm0>(lagConfig_, *this));
 }
 
 void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0", 0};
+  auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 40: merge( lagConfigStream, featureConfigStream ): phyIntfId={}", phyIntfId);
   // Membership takes precedence: a member carries its LAG's payload, or none.
   IntfId source = lagConfig_->lagOf(phyIntfId).value_or(phyIntfId);
@@ -70,7 +61,7 @@ void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
 
 void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const&) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToFeatureConfigStream", 1};
+  auto tr = pipeline<"eventToFeatureConfigStream">(*this);
   tr(7, "featureConfigStream = from( intfFeatureConfig.config[] ): intfId={}", intfId);
   if (!intfId.isPortChannelIntfId()) {
     eventToStrm_pipeline0(intfId);
@@ -90,7 +81,7 @@ void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::option
 
 void ConfigLagMemberExpSm::eventToLagConfigStream(IntfId phyIntfId, std::optional<IntfId> const&) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToLagConfigStream", 2};
+  auto tr = pipeline<"eventToLagConfigStream">(*this);
   tr(7, "lagConfigStream = from( lagConfig.phyIntf[].lag ): phyIntfId={}", phyIntfId);
   auto change = cacheAttr0_.update(
       tr, phyIntfId, lagConfig_->lagOf(phyIntfId),

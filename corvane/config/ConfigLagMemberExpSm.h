@@ -11,6 +11,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/framework/HashMap.h"
 #include "corvane/model/FeatureConfigStatus.h"
 #include "corvane/platform/LagConfig.h"
@@ -44,13 +45,11 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   void stateMemory(EngineMemory& m) const override {
     m.caches += cacheAttr0_.bytesHeld() + aheadOfLagStream_.bytesHeld();
   }
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfFeatureConfigSm2;
   struct LagConfigSm0;
-  using Inputs = InputList<IntfFeatureConfigSm2, LagConfigSm0>;
 
  private:
 
@@ -58,11 +57,22 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   Ptr<IntfFeatureConfig> intfExpFeatureConfig_;
   Ptr<Lag::Config const> lagConfig_;
   Ptr<LagToMemberSet> lagToMemberSet_;
-  uint32_t lagConfigStream_, featureConfigStream_;
   Cache<IntfId, IntfId> cacheAttr0_;  // LAG last seen per port
   HashSet<IntfId> aheadOfLagStream_;   // ports written as members of a LAG cacheAttr0_ lacks
   FlatOutput<IntfFeatureConfig::OutputAdapter, false> output_;
   UnreconciledOutput memberSetOutput_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"intfFeatureConfig()", &ConfigLagMemberExpSm::intfFeatureConfig_>,
+             SmArg<"intfExpFeatureConfig()", &ConfigLagMemberExpSm::intfExpFeatureConfig_>,
+             SmArg<"lagConfig()", &ConfigLagMemberExpSm::lagConfig_>>,
+      SmStreams<"lagConfigStream", "featureConfigStream">,
+      SmPipelines<"eventToStrm_pipeline0", "eventToFeatureConfigStream", "eventToLagConfigStream">,
+      SmInputs<SmInput<IntfFeatureConfigSm2, &ConfigLagMemberExpSm::intfFeatureConfig_>,
+             SmInput<LagConfigSm0, &ConfigLagMemberExpSm::lagConfig_>>,
+      SmOutputs<&ConfigLagMemberExpSm::output_, &ConfigLagMemberExpSm::memberSetOutput_>>;
 };
 
 CORVANE_API Ptr<ConfigLagMemberExpSm> configLagMemberExpSmFactory(Ptr<IntfFeatureConfig> intfFeatureConfig,

@@ -17,8 +17,8 @@ struct ConfigPortMapExpTraits {
   using OutKey = IntfIdPortMap;
   static constexpr char const* sourceName = "ConfigPortMapExpSm";
   static constexpr char const* typeName = "Corvane::ConfigPortMapExpSm";
-  static constexpr char const* setArg = "intfToPortMapSet()";
-  static constexpr char const* outputArg = "intfPortMapFeatureConfig()";
+  static constexpr Name setArg = "intfToPortMapSet()";
+  static constexpr Name outputArg = "intfPortMapFeatureConfig()";
   static constexpr char const* outputName = "intfPortMapFeatureConfigConfigOutput";
   static constexpr Name setSmName = "IntfToPortMapSetSm1";
   static constexpr Name setHandler = "handleIntfToPortMapSet1";

@@ -6,22 +6,22 @@
 //   struct Sm::VeltStatusSm0
 //       : ValueInput<"VeltStatusSm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId,
 //                    "intfIdToSystemTcamId",
-//                    Feed<0, "handleIntfIdToSystemTcamId0", &Sm::strm_stream0_, &Sm::eventToStrm_stream0>,
-//                    Feed<2, "handleIntfIdToSystemTcamId2", &Sm::strm_pipeline1_, &Sm::eventToStrm_pipeline1>> {};
+//                    Feed<0, "handleIntfIdToSystemTcamId0", "strm_stream0", &Sm::eventToStrm_stream0>,
+//                    Feed<2, "handleIntfIdToSystemTcamId2", "strm_pipeline1", &Sm::eventToStrm_pipeline1>> {};
 //
 //   struct Sm::LagConfigSm1
 //       : EntityInput<"LagConfigSm1", attribute(&Lag::Config::phyIntf), Lag::Config::attrPhyIntf, "phyIntf",
-//                     Feed<1, "handlePhyIntf1", &Sm::strm_stream1_>,
+//                     Feed<1, "handlePhyIntf1", "strm_stream1">,
 //                     FollowAttr<"PhyIntfSm2", attribute(&EthPhyIntfLagConfig::lagIntfId),
 //                                EthPhyIntfLagConfig::attrLag, "handleLag1", &Sm::eventToStrm_stream1>> {};
 //
 // A collection is read through a member function of its entity, named with
 // attribute() (entities also have a lookup of the same name), or a function of the
-// entity. A stream is the root's member that holds the index streamDeclare
-// gave it. An entry takes the key alone (a key-only stream) or the key and the
-// value, absent when the key went: entry(key) or entry(key, optional value); a
-// follower's entry gets its element's key first. Each declaration is checked when
-// an input is made of it, and a mistake names the part that does not fit.
+// entity. A stream is named as the root's declaration lists it (SmStreams, below); its
+// index is its place there. An entry takes the key alone (a key-only stream) or the
+// key and the value, absent when the key went: entry(key) or entry(key, optional
+// value); a follower's entry gets its element's key first. Each declaration is
+// checked when an input is made of it, and a mistake names the part that does not fit.
 #pragma once
 
 #include <concepts>
@@ -97,34 +97,64 @@ concept AttributeAccessor =
     (detail::IsOptional<typename detail::AccessorOf<decltype(Get)>::Result>::value ||
      std::constructible_from<bool, typename detail::AccessorOf<decltype(Get)>::Result>);
 
-// A stream: the root's uint32_t member holding the stream's index, or nullptr for
-// an input that feeds no stream of its own.
-template <auto Stream>
-concept StreamMember =
-    std::is_null_pointer_v<decltype(Stream)> ||
-    (std::is_member_object_pointer_v<decltype(Stream)> &&
-     std::is_same_v<decltype(Stream), uint32_t detail::MemberOf<decltype(Stream)>::Class::*>);
+namespace detail {
+
+constexpr bool sameText(char const* a, char const* b) noexcept {
+  while (*a != 0 && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// Names numbered by their place in the list.
+template <Name... Names>
+struct NameList {
+  static constexpr uint32_t count = sizeof...(Names);
+  static constexpr char const* names[count + 1] = {Names.text..., nullptr};
+  // The place of `name`, or count when it is not listed.
+  static constexpr uint32_t find(char const* name) noexcept {
+    uint32_t i = 0;
+    while (i < count && !sameText(names[i], name)) ++i;
+    return i;
+  }
+  template <Name N>
+  static constexpr bool has = find(N.text) < count;
+};
+
+}  // namespace detail
+
+// A machine's streams (the flags of InputSmScanState, in this order), and its
+// pipeline entries (counted in statistics() by this number), each by its name.
+template <Name... Names>
+struct SmStreams : detail::NameList<Names...> {};
+template <Name... Names>
+struct SmPipelines : detail::NameList<Names...> {
+  static_assert(sizeof...(Names) <= 4, "SmPipelines: at most 4 pipeline entries (RootSm::maxPipelines)");
+};
+
+// A stream a feed names: one of its root's declared Streams.
+template <class Root, Name Stream>
+concept StreamMember = requires { Root::Declaration::Streams::count; } &&
+                       (Root::Declaration::Streams::find(Stream.text) < Root::Declaration::Streams::count);
 
 // One scan of an input: the N of its doInputScanN and handler name, the stream it
 // feeds, and the root's entry it calls (none on an input over entities: its
 // followers call theirs).
-template <uint8_t Number, Name Handler, auto Stream = nullptr, auto Entry = nullptr>
-  requires StreamMember<Stream> &&
-           (std::is_null_pointer_v<decltype(Entry)> || std::is_member_function_pointer_v<decltype(Entry)>)
+template <uint8_t Number, Name Handler, Name Stream, auto Entry = nullptr>
+  requires(std::is_null_pointer_v<decltype(Entry)> || std::is_member_function_pointer_v<decltype(Entry)>)
 struct Feed {
   static_assert(Number < 10, "Feed: the scan number is the N of doInputScanN, 0 to 9");
   static constexpr uint8_t number = Number;
   static constexpr char const* handlerName = Handler.text;
-  static constexpr auto stream = Stream;
+  static constexpr char const* stream = Stream.text;
   static constexpr auto entry = Entry;
 
+  // The stream's index in Root's declaration.
   template <class Root>
-  static int32_t flag(Root& r) {
-    if constexpr (std::is_null_pointer_v<decltype(Stream)>) {
-      return -1;
-    } else {
-      return int32_t(r.*Stream);
-    }
+    requires StreamMember<Root, Stream>
+  static constexpr int32_t flag() {
+    return int32_t(Root::Declaration::Streams::find(Stream.text));
   }
 };
 
@@ -157,11 +187,10 @@ struct ValueInput {
   static constexpr char const* handlerName[] = {Feeds::handlerName...};
 
   static Coll const& coll(Entity const& e) { return std::invoke(Get, e); }
-  template <class Root>
-  static int32_t flag(Root& r, uint32_t scan) {
+  static int32_t flag(uint32_t scan) {
     int32_t f = -1;
     uint32_t i = 0;
-    ((i++ == scan ? void(f = Feeds::flag(r)) : void()), ...);
+    ((i++ == scan ? void(f = Feeds::template flag<Root>()) : void()), ...);
     return f;
   }
   // value() gives the key's optional value; it is read only for an entry that takes it.
@@ -213,8 +242,7 @@ struct FollowColl {
 
 // A keyed collection of entities, each element followed as Follow declares.
 template <Name ClassName, auto Get, uint32_t AttrId, Name AttrName, class FeedT, class Follow>
-  requires CollectionAccessor<Get> && std::is_null_pointer_v<decltype(FeedT::entry)> &&
-           (!std::is_null_pointer_v<decltype(FeedT::stream)>)
+  requires CollectionAccessor<Get> && std::is_null_pointer_v<decltype(FeedT::entry)>
 struct EntityInput {
   using Root = typename Follow::Root;
   using Entity = typename detail::AccessorOf<decltype(Get)>::Entity;
@@ -227,15 +255,8 @@ struct EntityInput {
   static constexpr char const* handlerName = FeedT::handlerName;
 
   static Coll const& coll(Entity const& e) { return std::invoke(Get, e); }
-  template <class Root>
-  static int32_t flag(Root& r) {
-    return FeedT::flag(r);
-  }
+  static int32_t flag() { return FeedT::template flag<Root>(); }
 };
-
-// The input declarations of an SM, listed in its class as `using Inputs`.
-template <class... Decls>
-struct InputList {};
 
 // What the input templates ask of a declaration. The messages of a failed check
 // name the requirement that is not met.

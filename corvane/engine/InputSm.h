@@ -278,7 +278,7 @@ class ValueCollInput final : public InputSm {
   ValueCollInput(Ptr<Entity const> en, Root& root)
       : InputSm(root, Desc::className), en_(std::move(en)) {
     for (uint32_t i = 0; i < Desc::scanCount; ++i) {
-      scanDeclare(Desc::scanNumber[i], Desc::flag(root, i), Desc::handlerName[i]);
+      scanDeclare(Desc::scanNumber[i], Desc::flag(i), Desc::handlerName[i]);
       bookmarks_[i] = Key{};
     }
     initialize();
@@ -602,7 +602,7 @@ class EntityCollInput final : public InputSm {
 
   EntityCollInput(Ptr<Entity const> en, Root& root)
       : InputSm(root, Desc::className), en_(std::move(en)) {
-    scanDeclare(Desc::scanNumber, Desc::flag(root), Desc::handlerName);
+    scanDeclare(Desc::scanNumber, Desc::flag(), Desc::handlerName);
     initialize();
   }
   ~EntityCollInput() override {
@@ -746,20 +746,5 @@ Ptr<InputSm> inputSmMake(Ptr<E> const& en, typename Decl::Root& root) {
 
 // Registers an input SM's node type (kind inputSm).
 CORVANE_API void inputSmTypeRegister(TypeData const& type);
-template <class... Decls>
-void inputTypesRegister(InputList<Decls...>) {
-  inputSmTypeRegister(InputSm::typeDataStatic());
-  (inputSmTypeRegister(InputOf<Decls>::typeDataStatic()), ...);
-}
-
-// Run by every SM module at library load, after its input declarations: registers
-// the SM's node type and its input SM types (Sm::Inputs), and makes its default
-// trace handler.
-template <class Sm>
-Ptr<DebugHandler> smModuleLoad(char const* sourceName) {
-  Ptr<DebugHandler> h = smModuleLoad(Sm::typeDataStatic(), sourceName);
-  inputTypesRegister(typename Sm::Inputs{});
-  return h;
-}
 
 }  // namespace Corvane

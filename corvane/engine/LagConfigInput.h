@@ -9,7 +9,7 @@
 
 namespace Corvane {
 
-template <Name ClassName, Name Handler, Name ChildClassName, Name ChildHandler, uint8_t Number, auto Stream,
+template <Name ClassName, Name Handler, Name ChildClassName, Name ChildHandler, uint8_t Number, Name Stream,
           auto Entry>
 using LagConfigInput = EntityInput<ClassName, attribute(&Lag::Config::phyIntf), Lag::Config::attrPhyIntf, "phyIntf",
                                    Feed<Number, Handler, Stream>,

@@ -76,9 +76,9 @@ void RootSm::declarationCheck(char const* what) const {
   if (scanState_) fatalInternalError(fmt::format("{}: {} after handleInitialized", sourceName_, what));
 }
 
-void RootSm::argsDeclare(std::initializer_list<Arg> args) {
+void RootSm::argsDeclare(std::initializer_list<ArgState> args) {
   declarationCheck("argsDeclare");
-  for (Arg const& a : args) args_.emplace_back(a.accessor, a.present);
+  for (ArgState const& a : args) args_.emplace_back(a.accessor, a.present);
 }
 
 void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
@@ -89,14 +89,29 @@ void RootSm::streamsDeclare(std::initializer_list<Stream> streams) {
   }
 }
 
-void RootSm::declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
+void RootSm::pipelinesDeclare(char const* const* names, uint32_t count) {
+  if (count > maxPipelines) {
+    fatalInternalError(fmt::format("{}: {} pipelines declared, at most {}", sourceName_, count, maxPipelines));
+  }
+  for (uint32_t i = 0; i < count; ++i) pipelines_[i].name = names[i];
+}
+
+void RootSm::declareNames(char const* const* streams, uint32_t streamCount, char const* const* pipelines,
+                          uint32_t pipelineCount, uint32_t inputSlots) {
+  pipelinesDeclare(pipelines, pipelineCount);
+  declarationCheck("streamsDeclare");
+  streams_.insert(streams_.end(), streams, streams + streamCount);
+  inputSmSlotsIs(inputSlots);
+}
+
+void RootSm::createInputSms() {
+  if (createInputs_) createInputs_(*this);
+}
+
+void RootSm::declare(std::initializer_list<ArgState> args, std::initializer_list<Stream> streams,
                      std::initializer_list<OutputBase*> outputs, uint32_t inputSlots,
                      std::initializer_list<char const*> pipelines) {
-  if (pipelines.size() > maxPipelines) {
-    fatalInternalError(fmt::format("{}: {} pipelines declared, at most {}", sourceName_, pipelines.size(), maxPipelines));
-  }
-  uint32_t i = 0;
-  for (char const* name : pipelines) pipelines_[i++].name = name;
+  pipelinesDeclare(pipelines.begin(), uint32_t(pipelines.size()));
   argsDeclare(args);
   streamsDeclare(streams);
   for (OutputBase* o : outputs) outputDeclare(*o);

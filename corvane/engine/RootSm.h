@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "corvane/engine/InputDecl.h"
 #include "corvane/engine/SmState.h"
 #include "corvane/engine/SmStats.h"
 #include "corvane/engine/TraceText.h"
@@ -23,6 +24,13 @@ namespace Corvane {
 
 class InputSm;
 class OutputBase;
+struct Tr;
+template <class... A>
+struct SmArgs;
+template <class... I>
+struct SmInputs;
+template <auto... Members>
+struct SmOutputs;
 
 class CORVANE_API RootSm : public Entity {
   CORVANE_NODE_TYPE(RootSm)
@@ -114,15 +122,25 @@ class CORVANE_API RootSm : public Entity {
   RootSm(char const* sourceName, SmControl const& control);
   ~RootSm() override;
 
-  // Declarations, in the constructor before handleInitialized():
+  // The machine's Declaration (SmDeclaration.h), in its constructor before
+  // handleInitialized(): every declaration below, made from that one list, and the
+  // input SMs made from it in handleInitialized().
+  template <class Sm>
+  void declare(Sm* self);
+  // The trace context of the pipeline entry named N in the Declaration, counting one
+  // run of it: auto tr = pipeline<"eventToStrm_pipeline1">(*this).
+  template <Name N, class Sm>
+  static Tr pipeline(Sm const& sm) noexcept;
+
+  // Declarations one by one, in the constructor before handleInitialized():
   // arguments in factory order (inputs, then outputs) with whether each is set,
-  struct Arg {
+  struct ArgState {
     template <class P>
-    Arg(char const* a, P const& p) : accessor(a), present(bool(p)) {}
+    ArgState(char const* a, P const& p) : accessor(a), present(bool(p)) {}
     char const* accessor;
     bool present;
   };
-  void argsDeclare(std::initializer_list<Arg> args);
+  void argsDeclare(std::initializer_list<ArgState> args);
   // input streams in InputSmScanState attribute order, each with the member that
   // receives its flag index,
   struct Stream {
@@ -135,12 +153,13 @@ class CORVANE_API RootSm : public Entity {
   void inputSmSlotsIs(uint32_t count);
   // All of them in one call.
   // Pipeline entry points are listed by number (Tr's `pipeline`), for statistics().
-  void declare(std::initializer_list<Arg> args, std::initializer_list<Stream> streams,
+  void declare(std::initializer_list<ArgState> args, std::initializer_list<Stream> streams,
                std::initializer_list<OutputBase*> outputs, uint32_t inputSlots,
                std::initializer_list<char const*> pipelines = {});
 
-  // Creates the top-level input SMs, in the generator's order, via inputSmIs().
-  virtual void createInputSms() = 0;
+  // Creates the top-level input SMs, in the generator's order, via inputSmIs(): those
+  // of the Declaration unless overridden.
+  virtual void createInputSms();
   // Adds the bytes of the SM's caches and group-by collections.
   virtual void stateMemory(EngineMemory&) const {}
   void inputSmIs(uint32_t slot, Ptr<InputSm> sm);
@@ -166,6 +185,13 @@ class CORVANE_API RootSm : public Entity {
 
   void outputsInputReady();
   void teardown() noexcept;
+  template <class Sm, class... A, auto... O>
+  void declareMembers(SmArgs<A...>, SmOutputs<O...>, Sm* self);
+  void declareNames(char const* const* streams, uint32_t streamCount, char const* const* pipelines,
+                    uint32_t pipelineCount, uint32_t inputSlots);
+  void pipelinesDeclare(char const* const* names, uint32_t count);
+  template <class Sm, class... I>
+  static void createDeclared(Sm& sm, SmInputs<I...>);
   // Ends the process when a declaration comes after handleInitialized().
   void declarationCheck(char const* what) const;
   // Lifecycle phase times for statistics().
@@ -187,6 +213,7 @@ class CORVANE_API RootSm : public Entity {
   std::vector<char const*> streams_;
   std::vector<std::pair<char const*, bool>> args_;
   ScanStateSub scanStateSub_;
+  void (*createInputs_)(RootSm&) = nullptr;
   mutable PipelineCounter pipelines_[maxPipelines] = {};
   SmStatistics::Clock::time_point created_;
   SmStatistics::Clock::time_point phases_[markCount] = {};

@@ -13,7 +13,7 @@ constexpr IntoLine intoStatus{"into( intfFeatureStatus.status[ intfId ] ): inser
 struct IntfFeatureStatusOutputSm::PerIntfFeatureStatusSm0
     : EntityInput<"PerIntfFeatureStatusSm0", attribute(&PerIntfFeatureStatus::status),
                   PerIntfFeatureStatus::attrStatus, "status",
-                  Feed<0, "handleStatus0", &IntfFeatureStatusOutputSm::strm_pipeline0_>,
+                  Feed<0, "handleStatus0", "strm_pipeline0">,
                   FollowAttr<"StatusSm1", attribute(&SingleIntfFeatureStatus::status),
                              SingleIntfFeatureStatus::attrStatus, "handleStatus0",
                              &IntfFeatureStatusOutputSm::eventToStrm_pipeline0>> {};
@@ -29,21 +29,14 @@ IntfFeatureStatusOutputSm::IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus co
       input_(std::move(perIntfFeatureStatus)),
       outEntity_(std::move(intfFeatureStatus)),
       output_(*this, "intfFeatureStatusStatusOutput", outEntity_) {
-  declare({{"perIntfFeatureStatus()", input_}, {"intfFeatureStatus()", outEntity_}},
-          {{strm_pipeline0_, "strm_pipeline0"}},
-          {&output_}, 1,
-          {"eventToStrm_pipeline0"});
+  declare(this);
   handleInitialized();
-}
-
-void IntfFeatureStatusOutputSm::createInputSms() {
-  inputSmIs(0, inputSmMake<PerIntfFeatureStatusSm0>(input_, *this));
 }
 
 void IntfFeatureStatusOutputSm::eventToStrm_pipeline0(IntfId intfId,
                                                       std::optional<Ptr<FeatureStatusBase>> const& status) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0", 0};
+  auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 12: from( perIntfFeatureStatus.status[].status ): intfId={} status={}", intfId, optText(status));
   if (status && *status) {
     output_.insert(tr, intoStatus, intfId, *status);

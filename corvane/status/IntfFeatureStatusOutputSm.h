@@ -10,6 +10,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/FeatureConfigStatus.h"
 
 namespace Corvane {
@@ -33,19 +34,25 @@ class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
   friend class RootSm;
   IntfFeatureStatusOutputSm(Ptr<PerIntfFeatureStatus const> perIntfFeatureStatus,
                             Ptr<IntfFeatureStatus> intfFeatureStatus, SmControl const& control);
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct PerIntfFeatureStatusSm0;
-  using Inputs = InputList<PerIntfFeatureStatusSm0>;
 
  private:
 
   Ptr<PerIntfFeatureStatus const> input_;
   Ptr<IntfFeatureStatus> outEntity_;
-  uint32_t strm_pipeline0_;
   FlatOutput<IntfFeatureStatus::OutputAdapter, false> output_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"perIntfFeatureStatus()", &IntfFeatureStatusOutputSm::input_>,
+             SmArg<"intfFeatureStatus()", &IntfFeatureStatusOutputSm::outEntity_>>,
+      SmStreams<"strm_pipeline0">, SmPipelines<"eventToStrm_pipeline0">,
+      SmInputs<SmInput<PerIntfFeatureStatusSm0, &IntfFeatureStatusOutputSm::input_>>,
+      SmOutputs<&IntfFeatureStatusOutputSm::output_>>;
 };
 
 CORVANE_API Ptr<IntfFeatureStatusOutputSm> intfFeatureStatusOutputSmFactory(

@@ -13,7 +13,7 @@ constexpr IntoLine intoPerTcam{
 struct IntfPerTcamFeatureStatusSm::IntfTcamFeatureStatusSm0
     : ValueInput<"IntfTcamFeatureStatusSm0", attribute(&IntfTcamFeatureStatus::status),
                  IntfTcamFeatureStatus::attrStatus, "status",
-                 Feed<0, "handleStatus0", &IntfPerTcamFeatureStatusSm::strm_pipeline0_,
+                 Feed<0, "handleStatus0", "strm_pipeline0",
                       &IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0>> {};
 
 namespace {
@@ -27,21 +27,14 @@ IntfPerTcamFeatureStatusSm::IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus
       input_(std::move(intfTcamFeatureStatus)),
       outEntity_(std::move(intfPerTcamFeatureStatus)),
       output_(*this, "intfPerTcamFeatureStatusStatusStatusOutput", outEntity_) {
-  declare({{"intfTcamFeatureStatus()", input_}, {"intfPerTcamFeatureStatus()", outEntity_}},
-          {{strm_pipeline0_, "strm_pipeline0"}},
-          {&output_}, 1,
-          {"eventToStrm_pipeline0"});
+  declare(this);
   handleInitialized();
-}
-
-void IntfPerTcamFeatureStatusSm::createInputSms() {
-  inputSmIs(0, inputSmMake<IntfTcamFeatureStatusSm0>(input_, *this));
 }
 
 void IntfPerTcamFeatureStatusSm::eventToStrm_pipeline0(IntfIdSystemTcamId const& key,
                                                        std::optional<Ptr<FeatureStatusBase>> const& value) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0", 0};
+  auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 12: from( intfTcamFeatureStatus.status[] ): intfTcam={} status={}", key, optText(value));
   if (value && *value) {
     output_.insertValue(tr, intoPerTcam, key.intfId(), key.systemTcamId(), *value);

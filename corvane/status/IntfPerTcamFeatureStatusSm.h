@@ -9,6 +9,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/FeatureConfigStatus.h"
 
 namespace Corvane {
@@ -47,19 +48,25 @@ class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
   friend class RootSm;
   IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus,
                              Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus, SmControl const& control);
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfTcamFeatureStatusSm0;
-  using Inputs = InputList<IntfTcamFeatureStatusSm0>;
 
  private:
 
   Ptr<IntfTcamFeatureStatus const> input_;
   Ptr<IntfPerTcamFeatureStatus> outEntity_;
-  uint32_t strm_pipeline0_;
   NestedOutput<OutputAdapter, false> output_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"intfTcamFeatureStatus()", &IntfPerTcamFeatureStatusSm::input_>,
+             SmArg<"intfPerTcamFeatureStatus()", &IntfPerTcamFeatureStatusSm::outEntity_>>,
+      SmStreams<"strm_pipeline0">, SmPipelines<"eventToStrm_pipeline0">,
+      SmInputs<SmInput<IntfTcamFeatureStatusSm0, &IntfPerTcamFeatureStatusSm::input_>>,
+      SmOutputs<&IntfPerTcamFeatureStatusSm::output_>>;
 };
 
 CORVANE_API Ptr<IntfPerTcamFeatureStatusSm> intfPerTcamFeatureStatusSmFactory(

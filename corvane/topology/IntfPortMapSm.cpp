@@ -15,13 +15,13 @@ constexpr IntoLine intoPortMapSet{
 struct IntfPortMapSm::IntfIdToPortMapSm0
     : ValueInput<"IntfIdToPortMapSm0", attribute(&IntfIdToPortMap::intfIdToPortMap),
                  IntfIdToPortMap::attrIntfIdToPortMap, "intfIdToPortMap",
-                 Feed<0, "handleIntfIdToPortMap0", &IntfPortMapSm::strm_stream0_, &IntfPortMapSm::eventToStrm_stream0>,
-                 Feed<2, "handleIntfIdToPortMap2", &IntfPortMapSm::nonLagStream_,
+                 Feed<0, "handleIntfIdToPortMap0", "strm_stream0", &IntfPortMapSm::eventToStrm_stream0>,
+                 Feed<2, "handleIntfIdToPortMap2", "nonLagStream",
                       &IntfPortMapSm::eventToNonLagStream>> {};
 
 // lagConfig.phyIntf[] and each port's lag.
 struct IntfPortMapSm::LagConfigSm1
-    : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1, &IntfPortMapSm::strm_stream1_,
+    : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1, "strm_stream1",
                      &IntfPortMapSm::eventToStrm_stream1> {};
 
 namespace {
@@ -38,22 +38,13 @@ IntfPortMapSm::IntfPortMapSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr<Lag
       maxCores_(maxCores),
       intfToPortMapSet_(std::move(intfToPortMapSet)),
       output_(*this, "intfToPortMapSetIntfToPortMapSetPortMapSetOutput", intfToPortMapSet_, intoPortMapSet) {
-  declare({{"intfIdToPortMap()", intfIdToPortMap_}, {"lagConfig()", lagConfig_},
-           {"intfToPortMapSet()", intfToPortMapSet_}},
-          {{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}, {nonLagStream_, "nonLagStream"}},
-          {&output_}, 2,
-          {"eventToNonLagStream", "eventToLagStream"});
+  declare(this);
   handleInitialized();
-}
-
-void IntfPortMapSm::createInputSms() {
-  inputSmIs(1, inputSmMake<LagConfigSm1>(lagConfig_, *this));
-  inputSmIs(0, inputSmMake<IntfIdToPortMapSm0>(intfIdToPortMap_, *this));
 }
 
 void IntfPortMapSm::eventToNonLagStream(IntfId intfId, std::optional<PortMap> const& portMapOpt) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToNonLagStream", 0};
+  auto tr = pipeline<"eventToNonLagStream">(*this);
   tr(7, "nonLagStream = from( intfIdToPortMap.intfIdToPortMap[] ): intfId={} portMapOpt={}", intfId,
      optText(portMapOpt));
   // Every interface, LAG member or not, occupies its own port maps.
@@ -83,7 +74,7 @@ void IntfPortMapSm::eventToStrm_stream1(IntfId intfId, std::optional<IntfId> con
 
 void IntfPortMapSm::eventToLagStream(IntfId intfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToLagStream", 1};
+  auto tr = pipeline<"eventToLagStream">(*this);
   tr(7, "lagStream = merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
   // A LAG holds a member's port map from the first member that has it until the last one goes.
   std::optional<PortMap> portMap;

@@ -23,6 +23,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/IntfPortMapTypes.h"
 #include "corvane/platform/LagConfig.h"
 #include "corvane/topology/IntfIdToPortMap.h"
@@ -58,13 +59,11 @@ class CORVANE_API IntfPortMapSm : public RootSm {
     m.caches += portCaches_.bytesHeld();
     m.groupBys += groupByAttr2_.bytesHeld();
   }
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfIdToPortMapSm0;
   struct LagConfigSm1;
-  using Inputs = InputList<IntfIdToPortMapSm0, LagConfigSm1>;
 
  private:
 
@@ -74,7 +73,6 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   Ptr<Lag::Config const> lagConfig_;
   uint16_t maxFaps_, maxCores_;
   Ptr<IntfToPortMapSet> intfToPortMapSet_;
-  uint32_t strm_stream0_, strm_stream1_, nonLagStream_;
   // The three caches per port share one row per port.
   using PortCaches = CacheRows<IntfId, PortMap, IntfId, PortMap>;
   PortCaches portCaches_;
@@ -83,6 +81,17 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   GroupBySet<OutKey2<IntfId, PortMap>, IntfId> groupByAttr2_;  // (LAG, member port map) -> members
   PortCaches::Column<2> cacheAttr3_{portCaches_};  // port map last seen by the non-LAG stream
   NestedOutput<IntfToPortMapSet::OutputAdapter, true> output_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"intfIdToPortMap()", &IntfPortMapSm::intfIdToPortMap_>,
+             SmArg<"lagConfig()", &IntfPortMapSm::lagConfig_>,
+             SmArg<"intfToPortMapSet()", &IntfPortMapSm::intfToPortMapSet_>>,
+      SmStreams<"strm_stream0", "strm_stream1", "nonLagStream">, SmPipelines<"eventToNonLagStream", "eventToLagStream">,
+      SmInputs<SmInput<LagConfigSm1, &IntfPortMapSm::lagConfig_>,
+             SmInput<IntfIdToPortMapSm0, &IntfPortMapSm::intfIdToPortMap_>>,
+      SmOutputs<&IntfPortMapSm::output_>>;
 };
 
 CORVANE_API Ptr<IntfPortMapSm> intfPortMapSmFactory(Ptr<IntfIdToPortMap const> intfIdToPortMap,

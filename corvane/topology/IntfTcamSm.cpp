@@ -19,13 +19,12 @@ using Hardware::Velt::Status;
 struct IntfTcamSm::VeltStatusSm0
     : ValueInput<"VeltStatusSm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId,
                  "intfIdToSystemTcamId",
-                 Feed<0, "handleIntfIdToSystemTcamId0", &IntfTcamSm::strm_stream0_, &IntfTcamSm::eventToStrm_stream0>,
-                 Feed<2, "handleIntfIdToSystemTcamId2", &IntfTcamSm::strm_pipeline1_,
-                      &IntfTcamSm::eventToStrm_pipeline1>> {};
+                 Feed<0, "handleIntfIdToSystemTcamId0", "strm_stream0", &IntfTcamSm::eventToStrm_stream0>,
+                 Feed<2, "handleIntfIdToSystemTcamId2", "strm_pipeline1", &IntfTcamSm::eventToStrm_pipeline1>> {};
 
 // lagConfig.phyIntf[] and each port's lag: feed stream 1.
 struct IntfTcamSm::LagConfigSm1 : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1,
-                                                 &IntfTcamSm::strm_stream1_, &IntfTcamSm::eventToStrm_stream1> {};
+                                                 "strm_stream1", &IntfTcamSm::eventToStrm_stream1> {};
 
 namespace {
 auto const defaultHandler = smModuleLoad<IntfTcamSm>("IntfTcamSm");
@@ -38,16 +37,8 @@ IntfTcamSm::IntfTcamSm(Ptr<Hardware::Velt::Status const> veltStatus, Ptr<Lag::Co
       lagConfig_(std::move(lagConfig)),
       intfToTcamSet_(std::move(intfToTcamSet)),
       output_(*this, "intfToTcamSetIntfToTcamSetTcamSetOutput", intfToTcamSet_, intoLag) {
-  declare({{"veltStatus()", veltStatus_}, {"lagConfig()", lagConfig_}, {"intfToTcamSet()", intfToTcamSet_}},
-          {{strm_pipeline1_, "strm_pipeline1"}, {strm_stream1_, "strm_stream1"}, {strm_stream0_, "strm_stream0"}},
-          {&output_}, 2,
-          {"eventToStrm_pipeline0", "eventToStrm_pipeline1"});
+  declare(this);
   handleInitialized();
-}
-
-void IntfTcamSm::createInputSms() {
-  inputSmIs(1, inputSmMake<LagConfigSm1>(lagConfig_, *this));
-  inputSmIs(0, inputSmMake<VeltStatusSm0>(veltStatus_, *this));
 }
 
 // While the SM retracts everything (doDeleteAll), its inputs read as empty, so the
@@ -65,7 +56,7 @@ std::optional<IntfId> IntfTcamSm::currentLag(IntfId intfId) const {
 
 void IntfTcamSm::eventToStrm_pipeline1(IntfId intfId, std::optional<SystemTcamId> const& systemTcamIdOpt) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline1", 1};
+  auto tr = pipeline<"eventToStrm_pipeline1">(*this);
   tr(7, "Line 38: from( veltStatus.intfIdToSystemTcamId[] ): intfId={} systemTcamIdOpt={}", intfId,
      optText(systemTcamIdOpt));
   auto change = cacheAttr3_.update(
@@ -98,7 +89,7 @@ void IntfTcamSm::eventToStrm_stream1(IntfId intfId, std::optional<IntfId> const&
 
 void IntfTcamSm::eventToStrm_pipeline0(IntfId intfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0", 0};
+  auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 21: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
   // The port's previous (LAG, TCAM) contribution is withdrawn and its current one
   // added, whichever of the two changed.

@@ -12,6 +12,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/IntfTcamTypes.h"
 #include "corvane/platform/LagConfig.h"
 #include "corvane/platform/VeltStatus.h"
@@ -29,8 +30,8 @@ class CORVANE_API IntfTcamSm : public RootSm {
   Ptr<Hardware::Velt::Status const> const& veltStatus() const noexcept { return veltStatus_; }
   Ptr<Lag::Config const> const& lagConfig() const noexcept { return lagConfig_; }
   Ptr<IntfToTcamSet> const& intfToTcamSet() const noexcept { return intfToTcamSet_; }
-  Ptr<InputSm> veltStatusSm0() const { return inputSm(0); }
-  Ptr<InputSm> lagConfigSm1() const { return inputSm(1); }
+  Ptr<InputSm> veltStatusSm0() const { return inputSm(Declaration::slot<VeltStatusSm0>); }
+  Ptr<InputSm> lagConfigSm1() const { return inputSm(Declaration::slot<LagConfigSm1>); }
   OutputBase const& intfToTcamSetIntfToTcamSetTcamSetOutput() const noexcept { return output_; }
 
   // Pipeline 1: the interface's own TCAM.
@@ -48,13 +49,11 @@ class CORVANE_API IntfTcamSm : public RootSm {
     m.caches += portCaches_.bytesHeld();
     m.groupBys += groupByAttr2_.bytesHeld();
   }
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct VeltStatusSm0;
   struct LagConfigSm1;
-  using Inputs = InputList<VeltStatusSm0, LagConfigSm1>;
 
  private:
 
@@ -64,7 +63,6 @@ class CORVANE_API IntfTcamSm : public RootSm {
   Ptr<Hardware::Velt::Status const> veltStatus_;
   Ptr<Lag::Config const> lagConfig_;
   Ptr<IntfToTcamSet> intfToTcamSet_;
-  uint32_t strm_pipeline1_, strm_stream1_, strm_stream0_;
   // The three caches per port share one row per port.
   using PortCaches = CacheRows<IntfId, SystemTcamId, IntfId, SystemTcamId>;
   PortCaches portCaches_;
@@ -73,6 +71,16 @@ class CORVANE_API IntfTcamSm : public RootSm {
   GroupBySet<OutKey2<IntfId, SystemTcamId>, IntfId> groupByAttr2_;  // (LAG, TCAM) -> member ports
   PortCaches::Column<2> cacheAttr3_{portCaches_};  // TCAM last written for the interface itself
   NestedOutput<IntfToTcamSet::OutputAdapter, true> output_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"veltStatus()", &IntfTcamSm::veltStatus_>, SmArg<"lagConfig()", &IntfTcamSm::lagConfig_>,
+             SmArg<"intfToTcamSet()", &IntfTcamSm::intfToTcamSet_>>,
+      SmStreams<"strm_pipeline1", "strm_stream1", "strm_stream0">,
+      SmPipelines<"eventToStrm_pipeline0", "eventToStrm_pipeline1">,
+      SmInputs<SmInput<LagConfigSm1, &IntfTcamSm::lagConfig_>, SmInput<VeltStatusSm0, &IntfTcamSm::veltStatus_>>,
+      SmOutputs<&IntfTcamSm::output_>>;
 };
 
 CORVANE_API Ptr<IntfTcamSm> intfTcamSmFactory(Ptr<Hardware::Velt::Status const> veltStatus,

@@ -16,7 +16,7 @@ constexpr IntoLine intoPortToLag{"into( portToLag.portToLag[ intfId ] ): inserti
 struct LagHwConfigPortToLagSm::VeltLagStatusSm0
     : EntityInput<"VeltLagStatusSm0", attribute(&Hardware::VeltLag::Status::lagHwConfig),
                   Hardware::VeltLag::Status::attrLagHwConfig, "lagHwConfig",
-                  Feed<0, "handleLagHwConfig0", &LagHwConfigPortToLagSm::strm_pipeline0_>,
+                  Feed<0, "handleLagHwConfig0", "strm_pipeline0">,
                   FollowColl<"LagHwConfigSm1", attribute(&LagHwConfig::memberInfo), LagHwConfig::attrMemberInfo,
                              "memberInfo", "handleMemberInfo0", &LagHwConfigPortToLagSm::eventToStrm_pipeline0>> {};
 
@@ -30,21 +30,14 @@ LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status con
       veltLagStatus_(std::move(veltLagStatus)),
       portToLag_(std::move(portToLag)),
       portToLagPortToLagOutput_(*this, "portToLagPortToLagOutput", portToLag_, intoPortToLag) {
-  declare({{"veltLagStatus()", veltLagStatus_}, {"portToLag()", portToLag_}},
-          {{strm_pipeline0_, "strm_pipeline0"}},
-          {&portToLagPortToLagOutput_}, 1,
-          {"eventToStrm_pipeline0"});
+  declare(this);
   handleInitialized();
-}
-
-void LagHwConfigPortToLagSm::createInputSms() {
-  inputSmIs(0, inputSmMake<VeltLagStatusSm0>(veltLagStatus_, *this));
 }
 
 void LagHwConfigPortToLagSm::eventToStrm_pipeline0(IntfId lagIntfId, IntfId intfId,
                                                    std::optional<LagHwMemberInfo> const& memberInfoOpt) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0", 0};
+  auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 12: from( veltLagStatus.lagHwConfig[].memberInfo[] ): lagIntfId={} intfId={} memberInfoOpt={}",
      lagIntfId, intfId, optText(memberInfoOpt));
   // Group by member port; the port maps to the smallest LAG that lists it.

@@ -9,6 +9,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/LagTypes.h"
 #include "corvane/platform/VeltStatus.h"
 
@@ -24,7 +25,7 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
 
   Ptr<Hardware::VeltLag::Status const> const& veltLagStatus() const noexcept { return veltLagStatus_; }
   Ptr<PortToLag> const& portToLag() const noexcept { return portToLag_; }
-  Ptr<InputSm> veltLagStatusSm0() const { return inputSm(0); }
+  Ptr<InputSm> veltLagStatusSm0() const { return inputSm(Declaration::slot<VeltLagStatusSm0>); }
   OutputBase const& portToLagPortToLagOutput() const noexcept { return portToLagPortToLagOutput_; }
 
   // Pipeline 0: one change of lagHwConfig[lagIntfId].memberInfo[intfId].
@@ -38,20 +39,26 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
   void stateMemory(EngineMemory& m) const override {
     m.groupBys += groupByAttr0_.bytesHeld();
   }
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct VeltLagStatusSm0;
-  using Inputs = InputList<VeltLagStatusSm0>;
 
  private:
 
   Ptr<Hardware::VeltLag::Status const> veltLagStatus_;
   Ptr<PortToLag> portToLag_;
-  uint32_t strm_pipeline0_;
   GroupBySmallest<IntfId, IntfId> groupByAttr0_;
   FlatOutput<PortToLag::OutputAdapter, true> portToLagPortToLagOutput_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"veltLagStatus()", &LagHwConfigPortToLagSm::veltLagStatus_>,
+             SmArg<"portToLag()", &LagHwConfigPortToLagSm::portToLag_>>,
+      SmStreams<"strm_pipeline0">, SmPipelines<"eventToStrm_pipeline0">,
+      SmInputs<SmInput<VeltLagStatusSm0, &LagHwConfigPortToLagSm::veltLagStatus_>>,
+      SmOutputs<&LagHwConfigPortToLagSm::portToLagPortToLagOutput_>>;
 };
 
 CORVANE_API Ptr<LagHwConfigPortToLagSm> lagHwConfigPortToLagSmFactory(

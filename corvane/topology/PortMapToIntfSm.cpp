@@ -13,12 +13,12 @@ constexpr IntoLine intoPortMapToIntf{
 struct PortMapToIntfSm::IntfIdToPortMapSm0
     : ValueInput<"IntfIdToPortMapSm0", attribute(&IntfIdToPortMap::intfIdToPortMap),
                  IntfIdToPortMap::attrIntfIdToPortMap, "intfIdToPortMap",
-                 Feed<0, "handleIntfIdToPortMap0", &PortMapToIntfSm::strm_stream0_,
+                 Feed<0, "handleIntfIdToPortMap0", "strm_stream0",
                       &PortMapToIntfSm::eventToStrm_stream0>> {};
 
 struct PortMapToIntfSm::PortToLagSm1
     : ValueInput<"PortToLagSm1", attribute(&PortToLag::portToLag), PortToLag::attrPortToLag, "portToLag",
-                 Feed<1, "handlePortToLag1", &PortMapToIntfSm::strm_stream1_,
+                 Feed<1, "handlePortToLag1", "strm_stream1",
                       &PortMapToIntfSm::eventToStrm_stream1>> {};
 
 namespace {
@@ -35,16 +35,8 @@ PortMapToIntfSm::PortMapToIntfSm(Ptr<IntfIdToPortMap const> intfIdToPortMap, Ptr
       maxCores_(maxCores),
       portMapToIntf_(std::move(portMapToIntf)),
       output_(*this, "portMapToIntfPortMapToIntfOutput", portMapToIntf_, intoPortMapToIntf) {
-  declare({{"intfIdToPortMap()", intfIdToPortMap_}, {"portToLag()", portToLag_}, {"portMapToIntf()", portMapToIntf_}},
-          {{strm_stream0_, "strm_stream0"}, {strm_stream1_, "strm_stream1"}},
-          {&output_}, 2,
-          {"eventToStrm_pipeline0"});
+  declare(this);
   handleInitialized();
-}
-
-void PortMapToIntfSm::createInputSms() {
-  inputSmIs(1, inputSmMake<PortToLagSm1>(portToLag_, *this));
-  inputSmIs(0, inputSmMake<IntfIdToPortMapSm0>(intfIdToPortMap_, *this));
 }
 
 bool PortMapToIntfSm::isCpuTmOwner(IntfId intfId) noexcept {
@@ -66,7 +58,7 @@ void PortMapToIntfSm::eventToStrm_stream1(IntfId intfId) {
 
 void PortMapToIntfSm::eventToStrm_pipeline0(IntfId intfId) {
   if (!initialScanDone()) return;
-  Tr tr{*this, "eventToStrm_pipeline0", 0};
+  auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 28: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
   IntfId const* lag = deletingAll() ? nullptr : portToLag_->portToLag().find(intfId);
   IntfId const owner = lag ? *lag : intfId;

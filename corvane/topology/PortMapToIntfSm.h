@@ -24,6 +24,7 @@
 #include "corvane/engine/Operators.h"
 #include "corvane/engine/Output.h"
 #include "corvane/engine/RootSm.h"
+#include "corvane/engine/SmDeclaration.h"
 #include "corvane/model/LagTypes.h"
 #include "corvane/model/PortMapIntfTypes.h"
 #include "corvane/topology/IntfIdToPortMap.h"
@@ -59,13 +60,11 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
     m.caches += cacheAttr0_.bytesHeld();
     m.groupBys += groupByAttr1_.bytesHeld();
   }
-  void createInputSms() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
   struct IntfIdToPortMapSm0;
   struct PortToLagSm1;
-  using Inputs = InputList<IntfIdToPortMapSm0, PortToLagSm1>;
 
  private:
 
@@ -73,10 +72,20 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
   Ptr<PortToLag const> portToLag_;
   uint16_t maxFaps_, maxCores_;
   Ptr<PortMapToIntf> portMapToIntf_;
-  uint32_t strm_stream0_, strm_stream1_;
   Cache<IntfId, PortMap> cacheAttr0_;                       // port map last seen per interface
   GroupByFirstValue<PortMap, IntfId, IntfId> groupByAttr1_;  // port map -> (interface -> owner)
   FlatOutput<PortMapToIntf::OutputAdapter, true> output_;
+
+ public:
+  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  using Declaration = SmDeclaration<
+      SmArgs<SmArg<"intfIdToPortMap()", &PortMapToIntfSm::intfIdToPortMap_>,
+             SmArg<"portToLag()", &PortMapToIntfSm::portToLag_>,
+             SmArg<"portMapToIntf()", &PortMapToIntfSm::portMapToIntf_>>,
+      SmStreams<"strm_stream0", "strm_stream1">, SmPipelines<"eventToStrm_pipeline0">,
+      SmInputs<SmInput<PortToLagSm1, &PortMapToIntfSm::portToLag_>,
+             SmInput<IntfIdToPortMapSm0, &PortMapToIntfSm::intfIdToPortMap_>>,
+      SmOutputs<&PortMapToIntfSm::output_>>;
 };
 
 CORVANE_API Ptr<PortMapToIntfSm> portMapToIntfSmFactory(Ptr<IntfIdToPortMap const> intfIdToPortMap,

@@ -1,6 +1,7 @@
-// Input declarations that must not compile, one per CASE, each failing with a
-// message that names what is wrong. CASE 0 is the well-formed control.
-#include "corvane/engine/InputSm.h"
+// Input and machine declarations that must not compile, one per CASE, each failing
+// with a message that names what is wrong. CASE 0 is the well-formed control.
+#include "corvane/engine/SmDeclaration.h"
+#include "corvane/platform/LagConfig.h"
 #include "corvane/platform/VeltStatus.h"
 
 namespace Corvane {
@@ -10,8 +11,9 @@ using Hardware::Velt::Status;
 using Hardware::Velt::SystemTcamId;
 
 struct Sm {
-  uint32_t stream_ = 0;
-  int32_t signedStream_ = 0;
+  struct Declaration {
+    using Streams = SmStreams<"stream">;
+  };
   void entry(IntfId, std::optional<SystemTcamId> const&) {}
   void wrongEntry(IntfId, std::optional<int> const&) {}
   SystemTcamId count() const { return SystemTcamId(); }
@@ -19,26 +21,80 @@ struct Sm {
 
 #if CASE == 0
 using Decl = ValueInput<"Sm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId, "a",
-                        Feed<0, "handleA0", &Sm::stream_, &Sm::entry>>;
-#elif CASE == 1  // the stream is not the uint32_t member streamsDeclare fills
+                        Feed<0, "handleA0", "stream", &Sm::entry>>;
+#elif CASE == 1  // the stream is not one the machine declared
 using Decl = ValueInput<"Sm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId, "a",
-                        Feed<0, "handleA0", &Sm::signedStream_, &Sm::entry>>;
+                        Feed<0, "handleA0", "undeclared", &Sm::entry>>;
 #elif CASE == 2  // the entry does not take the collection's value
 using Decl = ValueInput<"Sm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId, "a",
-                        Feed<0, "handleA0", &Sm::stream_, &Sm::wrongEntry>>;
+                        Feed<0, "handleA0", "stream", &Sm::wrongEntry>>;
 #elif CASE == 3  // the accessor does not read a keyed collection
-using Decl = ValueInput<"Sm0", attribute(&Sm::count), 1, "a", Feed<0, "handleA0", &Sm::stream_, &Sm::entry>>;
+using Decl = ValueInput<"Sm0", attribute(&Sm::count), 1, "a", Feed<0, "handleA0", "stream", &Sm::entry>>;
 #elif CASE == 4  // a followed attribute that is neither optional nor a reference that can be null
 using Decl = FollowAttr<"Sm1", attribute(&Sm::count), 1, "handleB1", &Sm::entry>;
 #endif
 
-#if CASE != 4
+#if CASE == 4
+[[maybe_unused]] Decl const* declared = nullptr;
+#elif CASE < 4
 [[maybe_unused]] void use(Sm& sm) {
   Decl::event(sm, 0, IntfId(), [] { return std::optional<SystemTcamId>(); });
+  [[maybe_unused]] int32_t flag = Decl::flag(0);
 }
-#else
-[[maybe_unused]] Decl const* declared = nullptr;
 #endif
 
 }  // namespace
+
+// A whole machine: its declaration names each input's argument, each stream and
+// each pipeline entry; cases 5 to 9 get one of them wrong.
+class Machine : public RootSm {
+ public:
+  Machine();
+  void entry(IntfId, std::optional<SystemTcamId> const&) {}
+  void run() const;
+  struct StatusSm0;
+  struct Other;
+
+ private:
+  Ptr<Status const> status_;
+  Ptr<Lag::Config const> lagConfig_;
+
+ public:
+#if CASE == 6  // more pipeline entries than the engine counts
+  using Pipelines = SmPipelines<"entry", "b", "c", "d", "e">;
+#else
+  using Pipelines = SmPipelines<"entry">;
+#endif
+#if CASE == 7  // an input on a member that is not one of the arguments
+  using Watched = SmInputs<SmInput<StatusSm0, &Machine::status_>>;
+  using Arguments = SmArgs<SmArg<"lagConfig()", &Machine::lagConfig_>>;
+#elif CASE == 9  // an input on an argument that holds another entity
+  using Watched = SmInputs<SmInput<StatusSm0, &Machine::lagConfig_>>;
+  using Arguments = SmArgs<SmArg<"lagConfig()", &Machine::lagConfig_>>;
+#else
+  using Watched = SmInputs<SmInput<StatusSm0, &Machine::status_>>;
+  using Arguments = SmArgs<SmArg<"status()", &Machine::status_>, SmArg<"lagConfig()", &Machine::lagConfig_>>;
+#endif
+  using Declaration = SmDeclaration<Arguments, SmStreams<"stream">, Pipelines, Watched, SmOutputs<>>;
+};
+
+struct Machine::StatusSm0
+    : ValueInput<"StatusSm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId, "a",
+                 Feed<0, "handleA0", "stream", &Machine::entry>> {};
+
+Machine::Machine() : RootSm("Machine", SmControl()) { declare(this); }
+
+void Machine::run() const {
+#if CASE == 5  // a pipeline entry the machine did not declare
+  [[maybe_unused]] auto tr = pipeline<"undeclared">(*this);
+#else
+  [[maybe_unused]] auto tr = pipeline<"entry">(*this);
+#endif
+#if CASE == 8  // the slot of an input the machine did not declare
+  [[maybe_unused]] uint32_t slot = Declaration::slot<Other>;
+#else
+  [[maybe_unused]] uint32_t slot = Declaration::slot<StatusSm0>;
+#endif
+}
+
 }  // namespace Corvane
