@@ -5,6 +5,7 @@
 // An SM is this template with its set types and texts (the Traits).
 #pragma once
 
+#include <concepts>
 #include <optional>
 
 #include "corvane/engine/InputSm.h"
@@ -16,13 +17,41 @@
 
 namespace Corvane {
 
-// Traits: using SetEntity (IntfToTcamSet), Inner (TcamSet), Elem (SystemTcamId),
-// Output (IntfTcamFeatureConfig), OutKey (IntfIdSystemTcamId); static members:
-// sourceName, setArg, outputArg (Names), outputName, setSmName ("IntfToTcamSetSm1"),
-// setHandler, childSmName, childHandler, innerAttrName ("tcamSet"), pipeline0Line,
-// pipeline1Line, filterText, foreachText, into; and outer(SetEntity const&),
-// inner(Inner const&), innerAttrId, outerAttrId.
-template <class Traits>
+// What an expansion asks of its Traits (ConfigExpTraits is one):
+template <class T>
+concept ExpansionTraits = requires(typename T::SetEntity const& set, typename T::Inner const& inner) {
+  // the set entity (IntfToTcamSet), its inner entity (TcamSet) and element
+  // (SystemTcamId), the output entity and its key (IntfIdSystemTcamId);
+  typename T::Elem;
+  typename T::Output;
+  typename T::OutKey;
+  // how to read the set's collection of inner entities, and an inner entity's elements;
+  T::outer(set).find(std::declval<IntfId>());
+  T::inner(inner).size();
+  { T::outerAttrId } -> std::convertible_to<uint32_t>;
+  { T::innerAttrId } -> std::convertible_to<uint32_t>;
+  // the names of the machine, its type, its arguments' accessors and its output;
+  { T::sourceName } -> std::convertible_to<char const*>;
+  { T::typeName } -> std::convertible_to<char const*>;
+  { T::outputName } -> std::convertible_to<char const*>;
+  T::setArg.text;
+  T::outputArg.text;
+  // the names of the set input, its followers, their handlers and attributes;
+  T::setSmName.text;
+  T::setHandler.text;
+  T::childSmName.text;
+  T::childHandler.text;
+  T::outerAttrName.text;
+  T::innerAttrName.text;
+  // and the texts of its trace lines.
+  { T::pipeline0Line } -> std::convertible_to<char const*>;
+  { T::pipeline1Line } -> std::convertible_to<char const*>;
+  { T::filterText } -> std::convertible_to<char const*>;
+  { T::foreachText } -> std::convertible_to<char const*>;
+  { T::into } -> std::convertible_to<IntoLine>;
+};
+
+template <ExpansionTraits Traits>
 class ConfigExpansionSm : public RootSm {
  public:
   using SetEntity = typename Traits::SetEntity;
@@ -109,14 +138,14 @@ class ConfigExpansionSm : public RootSm {
 };
 
 // intfFeatureConfig.config[]: feeds pipeline 0.
-template <class Traits>
+template <ExpansionTraits Traits>
 struct ConfigExpansionSm<Traits>::IntfFeatureConfigSm0
     : ValueInput<"IntfFeatureConfigSm0", attribute(&IntfFeatureConfig::config), IntfFeatureConfig::attrConfig,
                  "config",
                  Feed<0, "handleConfig0", "strm_pipeline0", &ConfigExpansionSm::eventToStrm_pipeline0>> {};
 
 // The set of every interface, and each interface's elements: feed pipeline 1.
-template <class Traits>
+template <ExpansionTraits Traits>
 struct ConfigExpansionSm<Traits>::SetSm1
     : EntityInput<Traits::setSmName, &Traits::outer, Traits::outerAttrId, Traits::outerAttrName,
                   Feed<1, Traits::setHandler, "strm_pipeline1">,

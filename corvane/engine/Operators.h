@@ -4,6 +4,7 @@
 // texts the SM gives it.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <tuple>
@@ -44,6 +45,20 @@ inline bool filterPass(Tr const& tr, bool present, char const* expression) {
   return present;
 }
 
+// What the caches and group-bys ask of their parameters. A key (of a cache row, of a
+// group, or a group's member) is hashed and compared by the tables and printed by
+// the traces; a cache's value is compared to tell a change and printed; the members
+// of an ordered group are ordered as well.
+template <class K>
+concept OperatorKey = std::copyable<K> && std::equality_comparable<K> && fmt::is_formattable<K>::value &&
+                      requires(K const& k) {
+                        { hashValue(k) } -> std::convertible_to<uint64_t>;
+                      };
+template <class V>
+concept OperatorValue = std::copyable<V> && std::equality_comparable<V> && fmt::is_formattable<V>::value;
+template <class M>
+concept OrderedMember = OperatorKey<M> && std::totally_ordered<M>;
+
 namespace detail {
 // A cache's lines and change pair, wherever it keeps the value: `old` is the value
 // it held, store(v) keeps the new one, forget() drops it.
@@ -64,7 +79,7 @@ ChangePair<V> cacheUpdate(Tr const& tr, K const& k, std::optional<V> const& old,
 }  // namespace detail
 
 // cacheAttr<N>: the last value a pipeline saw per key.
-template <class K, class V>
+template <OperatorKey K, OperatorValue V>
 class Cache {
  public:
   std::optional<V> get(K const& k) const {
@@ -101,7 +116,7 @@ class Cache {
 // Caches of one SM that share their key (the caches a pipeline keeps per port):
 // one table row per key holds every cache's value, so they cost one table slot per
 // key instead of one each. Each cache is a column with Cache's operations and traces.
-template <class K, class... V>
+template <OperatorKey K, OperatorValue... V>
 class CacheRows {
   using Values = std::tuple<V...>;
   static_assert(sizeof...(V) <= 8, "one presence bit per column");
@@ -188,7 +203,7 @@ class GroupByBase {
 // Group-by read as "does the group have members" (reference counting). A group
 // (the member ports of one LAG on one TCAM) is usually small: four members are
 // kept inline.
-template <class GK, class M>
+template <OperatorKey GK, OperatorKey M>
 class GroupBySet : public detail::GroupByBase<GK, SmallSet<M, 4>> {
  public:
   // Returns whether the group has members afterwards.
@@ -207,7 +222,7 @@ class GroupBySet : public detail::GroupByBase<GK, SmallSet<M, 4>> {
 };
 
 // Group-by read as "the smallest member" (an ordered group).
-template <class GK, class M>
+template <OperatorKey GK, OrderedMember M>
 class GroupBySmallest : public detail::GroupByBase<GK, OrderedSet<M>> {
  public:
   // Return the smallest member afterwards, absent when the group is gone.
@@ -228,7 +243,7 @@ class GroupBySmallest : public detail::GroupByBase<GK, OrderedSet<M>> {
 
 // Group-by whose members carry a value; read as the value of the first member in
 // the group's order (the smallest member).
-template <class GK, class M, class V>
+template <OperatorKey GK, OrderedMember M, OperatorValue V>
 class GroupByFirstValue : public detail::GroupByBase<GK, OrderedMap<M, V>> {
  public:
   std::optional<V> add(Tr const& tr, GK const& gk, M const& m, V const& v) {

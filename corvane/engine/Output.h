@@ -11,6 +11,7 @@
 // The Adapter (next to the entity type in model/) says how to read and write it.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -199,9 +200,18 @@ class CORVANE_API UnreconciledOutput final : public OutputBase {
 
 // ---- Flat outputs: entity.coll[k] = v ---------------------------------------
 //
-// Adapter: using Entity, Key, Value; static Coll const& coll(Entity const&);
-// static void write(Entity&, Key const&, Value const&); static void erase(Entity&, Key const&).
-template <class Adapter, bool HasState>
+// What a flat output asks of its adapter: the entity, key and value types, the
+// collection it writes (read back to count the writes and to reconcile), and how to
+// write and erase one entry.
+template <class A>
+concept FlatOutputAdapter = requires(typename A::Entity& e, typename A::Key const& k, typename A::Value const& v) {
+  { A::coll(e).size() } -> std::convertible_to<size_t>;
+  { A::coll(e).version() } -> std::convertible_to<uint64_t>;
+  A::write(e, k, v);
+  A::erase(e, k);
+};
+
+template <FlatOutputAdapter Adapter, bool HasState>
 class FlatOutput final : public OutputBase {
  public:
   using Entity = typename Adapter::Entity;
@@ -299,13 +309,23 @@ class FlatOutput final : public OutputBase {
 
 // ---- Nested outputs: entity.outer[k1].inner[k2] -----------------------------
 //
-// The inner collection is a set (insert) or a map to values (insertValue, with
-// Adapter::innerSet(Inner&, Key2, V)).
-// Adapter: using Entity, Inner, Key1, Key2;
-// static OuterColl const& outer(Entity const&); static Ptr<Inner> innerFind(Entity const&, Key1);
-// static Ptr<Inner> innerIs(Entity&, Key1); static InnerColl const& innerColl(Inner const&);
-// static void innerAdd(Inner&, Key2); static void innerDel(Inner&, Key2); static void outerDel(Entity&, Key1).
-template <class Adapter, bool HasState>
+// The inner collection is a set (insert, with Adapter::innerAdd(Inner&, Key2)) or a
+// map to values (insertValue, with Adapter::innerSet(Inner&, Key2, V)). What a
+// nested output asks of its adapter besides: the entity, inner entity and key types;
+// the outer collection; how to find an inner entity, make it, read its collection,
+// delete an element of it, and delete it from the outer collection.
+template <class A>
+concept NestedOutputAdapter = requires(typename A::Entity& e, typename A::Inner& in, typename A::Key1 const& k1,
+                                       typename A::Key2 const& k2) {
+  { A::outer(e).empty() } -> std::convertible_to<bool>;
+  { A::innerFind(e, k1) } -> std::convertible_to<Ptr<typename A::Inner>>;
+  { A::innerIs(e, k1) } -> std::convertible_to<Ptr<typename A::Inner>>;
+  { A::innerColl(in).size() } -> std::convertible_to<size_t>;
+  A::innerDel(in, k2);
+  A::outerDel(e, k1);
+};
+
+template <NestedOutputAdapter Adapter, bool HasState>
 class NestedOutput final : public OutputBase {
  public:
   using Entity = typename Adapter::Entity;

@@ -1,8 +1,34 @@
-// The root of every generated state machine: its lifecycle (creation,
-// handleInitialized, the two-pass input scan, handleInitialScanDone, teardown),
-// its scan and output state entities, and the trace context its pipelines use.
-// A concrete SM declares its arguments, streams, outputs and input SMs in its
-// constructor, then calls handleInitialized(); everything else is here.
+// The root of every state machine: its lifecycle (creation, handleInitialized, the
+// two-pass input scan, handleInitialScanDone, reconciliation, doDeleteAll,
+// teardown), its scan and output state entities, and the trace context its
+// pipelines use. How a machine is put together:
+//
+// - It derives from RootSm and holds its arguments (the entities it reads and
+//   writes), its pipelines' state (caches and group-bys, Operators.h) and its
+//   outputs (Output.h).
+// - Each input is a type (InputDecl.h): the collection it watches, the names its
+//   traces and tasks carry, and for each scan the stream it feeds and the pipeline
+//   entry it calls with a key and its optional value.
+// - One Declaration (SmDeclaration.h) lists the arguments, streams, pipeline
+//   entries, inputs and outputs. Every number (input slots, stream flags, pipeline
+//   counters) is a place in it, and every name in it is checked where it is used.
+//   The constructor calls declare(this), then handleInitialized().
+// - A pipeline entry opens with `auto tr = pipeline<"its name">(*this);`, returns
+//   while !initialScanDone(), and writes through the outputs with tr's traces.
+//
+// IntfTcamSm's declaration, whole (a port's own TCAM, and its LAG's TCAMs merged
+// from two key-only streams):
+//
+// <!-- snippet: corvane/topology/IntfTcamSm.h declaration -->
+// ```cpp
+// using Declaration = SmDeclaration<
+//     SmArgs<SmArg<"veltStatus()", &IntfTcamSm::veltStatus_>, SmArg<"lagConfig()", &IntfTcamSm::lagConfig_>,
+//            SmArg<"intfToTcamSet()", &IntfTcamSm::intfToTcamSet_>>,
+//     SmStreams<"strm_pipeline1", "strm_stream1", "strm_stream0">,
+//     SmPipelines<"eventToStrm_pipeline0", "eventToStrm_pipeline1">,
+//     SmInputs<SmInput<LagConfigSm1, &IntfTcamSm::lagConfig_>, SmInput<VeltStatusSm0, &IntfTcamSm::veltStatus_>>,
+//     SmOutputs<&IntfTcamSm::output_>>;
+// ```
 #pragma once
 
 #include <cstdint>

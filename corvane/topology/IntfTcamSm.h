@@ -74,6 +74,7 @@ class CORVANE_API IntfTcamSm : public RootSm {
 
  public:
   // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
+  // [snippet:declaration]
   using Declaration = SmDeclaration<
       SmArgs<SmArg<"veltStatus()", &IntfTcamSm::veltStatus_>, SmArg<"lagConfig()", &IntfTcamSm::lagConfig_>,
              SmArg<"intfToTcamSet()", &IntfTcamSm::intfToTcamSet_>>,
@@ -81,6 +82,7 @@ class CORVANE_API IntfTcamSm : public RootSm {
       SmPipelines<"eventToStrm_pipeline0", "eventToStrm_pipeline1">,
       SmInputs<SmInput<LagConfigSm1, &IntfTcamSm::lagConfig_>, SmInput<VeltStatusSm0, &IntfTcamSm::veltStatus_>>,
       SmOutputs<&IntfTcamSm::output_>>;
+  // [snippet-end]
 };
 
 CORVANE_API Ptr<IntfTcamSm> intfTcamSmFactory(Ptr<Hardware::Velt::Status const> veltStatus,

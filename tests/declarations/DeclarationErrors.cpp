@@ -1,6 +1,10 @@
 // Input and machine declarations that must not compile, one per CASE, each failing
 // with a message that names what is wrong. CASE 0 is the well-formed control.
+#include "corvane/config/ConfigExpSm.h"
+#include "corvane/engine/Operators.h"
 #include "corvane/engine/SmDeclaration.h"
+#include "corvane/model/IntfTcamTypes.h"
+#include "corvane/model/LagTypes.h"
 #include "corvane/platform/LagConfig.h"
 #include "corvane/platform/VeltStatus.h"
 
@@ -96,5 +100,36 @@ void Machine::run() const {
   [[maybe_unused]] uint32_t slot = Declaration::slot<StatusSm0>;
 #endif
 }
+
+// The roles a template asks its parameter to play, each with one member missing:
+// cases 10 to 13.
+struct Traits : ConfigExpTraits {
+#if CASE == 10  // expansion traits without the filter's text
+  using filterText = void;
+#endif
+};
+struct Flat : PortToLag::OutputAdapter {
+#if CASE == 11  // a flat output's adapter that cannot erase
+  using erase = void;
+#endif
+};
+struct Nested : IntfToTcamSet::OutputAdapter {
+#if CASE == 12  // a nested output's adapter that cannot delete an outer entry
+  using outerDel = void;
+#endif
+};
+struct Unhashed {
+  friend bool operator==(Unhashed, Unhashed) = default;
+};
+#if CASE == 13  // a cache keyed by a type without a hash
+using CacheKey = Unhashed;
+#else
+using CacheKey = IntfId;
+#endif
+
+[[maybe_unused]] ConfigExpansionSm<Traits>* expansion = nullptr;
+[[maybe_unused]] FlatOutput<Flat, false>* flat = nullptr;
+[[maybe_unused]] NestedOutput<Nested, false>* nested = nullptr;
+[[maybe_unused]] Cache<CacheKey, IntfId>* cache = nullptr;
 
 }  // namespace Corvane

@@ -1,10 +1,11 @@
-# Checks that every code block of the guides in docs/ is the region of source it
-# claims to be. In a guide, a line
+# Checks that every code block of the guides in docs/, and of the library headers'
+# opening comments, is the region of source it claims to be. In a guide, a line
 #     <!-- snippet: path/to/file.cpp NAME -->
 # comes immediately before a ```cpp fenced block; the block must equal the lines
 # between "// [snippet:NAME]" and "// [snippet-end]" in that file (path relative to
 # the repository root), with the region's common indentation removed. In a guide
-# that has at least one such line, every ```cpp block must have one.
+# that has at least one such line, every ```cpp block must have one. A header's
+# comment lines are read the same way, without their leading "// ".
 #
 #     cmake -DROOT=<repository root> -P check-snippets.cmake
 cmake_minimum_required(VERSION 3.20)
@@ -89,7 +90,7 @@ function(region path name out err)
   set(${out} "${result}" PARENT_SCOPE)
 endfunction()
 
-file(GLOB guides "${ROOT}/docs/*.md")
+file(GLOB guides "${ROOT}/docs/*.md" "${ROOT}/corvane/*/*.h")
 set(failures 0)
 set(checked 0)
 foreach(guide IN LISTS guides)
@@ -97,6 +98,18 @@ foreach(guide IN LISTS guides)
   read_lines("${guide}" lines)
   if(NOT lines MATCHES "<!-- snippet:")
     continue()
+  endif()
+  if(guide MATCHES "[.]h$")
+    # Only the comment lines, as text; code lines end any pending snippet line.
+    set(text "")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "^// ?(.*)$")
+        list(APPEND text "${CMAKE_MATCH_1}")
+      else()
+        list(APPEND text "<code>")
+      endif()
+    endforeach()
+    set(lines "${text}")
   endif()
   list(LENGTH lines count)
   set(i 0)
