@@ -77,7 +77,7 @@ class ConfigExpansionSm : public RootSm {
     if (!filterPass(tr, set && *set, Traits::filterText)) return;
     auto const& elems = Traits::inner(**set);
     tr.text(6, Traits::foreachText, elems.size());
-    for (auto cur = const_cast<std::remove_cvref_t<decltype(elems)>&>(elems).cursor(); !cur.done(); cur.next()) {
+    for (auto cur = elems.cursor(); !cur.done(); cur.next()) {
       Elem const e = cur.key();
       traceFlattening(tr, e);
       write(tr, OutKey(intfId, e), config ? *config : nullptr);

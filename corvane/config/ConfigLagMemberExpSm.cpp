@@ -71,8 +71,7 @@ void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::option
   if (!filterPass(tr, bool(members), "memberSetOpt")) return;
   tr(6, " foreach( ( *memberSetOpt ).memberSet ) flattening {} elements", members->memberSet().size());
   // A cursor: a reactor of the expanded config may change the member set meanwhile.
-  auto& set = const_cast<LagMemberSet::MemberSetColl&>(members->memberSet());
-  for (auto cur = set.cursor(); !cur.done(); cur.next()) {
+  for (auto cur = members->memberSet().cursor(); !cur.done(); cur.next()) {
     IntfId const member = cur.key();
     traceFlattening(tr, member);
     eventToStrm_pipeline0(member);

@@ -207,11 +207,9 @@ auto collLookup(Coll const& c, K const& k) {
 }
 
 template <class Coll, class F>
-bool InputSm::runCollectionScan(uint32_t scan, Coll const& coll, typename Coll::key_type& bookmark,
+bool InputSm::runCollectionScan(uint32_t scan, Coll const& c, typename Coll::key_type& bookmark,
                                 uint64_t& version, F&& perElement) {
   Scan& s = scans_[scan];
-  // Cursors only read; the collection type hands them out non-const.
-  Coll& c = const_cast<Coll&>(coll);
   bool const resuming = s.state == scanResuming;
   if (!resuming) counters_.scanKnown += c.size();
   auto cursor = resuming ? c.cursorAt(bookmark) : c.cursor();
@@ -306,7 +304,7 @@ class ValueCollInput final : public InputSm {
   void doDeleteAll() override {
     root().trace(9, "doDeleteAll", className(), "");
     if (initialScanDone() && en_) {
-      Coll& c = const_cast<Coll&>(Desc::coll(*en_));
+      Coll const& c = Desc::coll(*en_);
       checkVersion(version_, c.version(), Desc::attrName);
       for (auto cur = c.cursor(); !cur.done(); cur.next()) {
         Key const k = cur.key();
@@ -512,7 +510,7 @@ class ElementFollower final : public Follower {
     root().trace(9, "doDeleteAll", Desc::className, "");
     if constexpr (collection) {
       if (initialScanDone() && en()) {
-        auto& c = const_cast<typename Desc::Coll&>(coll());
+        auto const& c = coll();
         parent().checkVersion(scan_.version, c.version(), Desc::attrName);
         for (auto cur = c.cursor(); !cur.done(); cur.next()) {
           auto const k = cur.key();
@@ -552,8 +550,7 @@ class ElementFollower final : public Follower {
 
   // Scans the collection from the bookmark; false when it yielded.
   bool scanCollection(char const* fn) {
-    // Cursors only read; the collection type hands them out non-const.
-    auto& c = const_cast<typename Desc::Coll&>(coll());
+    auto const& c = coll();
     auto cursor = state_ == InputSm::scanResuming ? c.cursorAt(scan_.bookmark) : c.cursor();
     uint64_t iterations = 0;
     while (!cursor.done()) {

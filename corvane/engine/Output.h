@@ -266,7 +266,7 @@ class FlatOutput final : public OutputBase {
   void bookmarkReset() override { bookmark_ = Key{}; }
 
   bool deletionScan() override {
-    auto& coll = const_cast<std::remove_cvref_t<decltype(Adapter::coll(*entity_))>&>(Adapter::coll(*entity_));
+    auto const& coll = Adapter::coll(*entity_);
     reconcileScanBegins(coll.size());
     auto cur = useBookmark() ? coll.cursorAt(bookmark_) : coll.cursor();
     uint64_t visited = 0, deleted = 0;
@@ -388,8 +388,7 @@ class NestedOutput final : public OutputBase {
   }
 
   bool deletionScan() override {
-    using OuterColl = std::remove_cvref_t<decltype(Adapter::outer(*entity_))>;
-    auto& outer = const_cast<OuterColl&>(Adapter::outer(*entity_));
+    auto const& outer = Adapter::outer(*entity_);
     // The scan visits every outer and every inner entry.
     uint64_t entries = 0;
     if (!useBookmark()) {
@@ -413,8 +412,7 @@ class NestedOutput final : public OutputBase {
       if (!innerResume) ++visited;  // an outer entry resumed into was counted by the run that left it
       Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
       if (!inner) continue;
-      using InnerColl = std::remove_cvref_t<decltype(Adapter::innerColl(*inner))>;
-      auto& ic = const_cast<InnerColl&>(Adapter::innerColl(*inner));
+      auto const& ic = Adapter::innerColl(*inner);
       auto icur = innerResume ? ic.cursorAt(bookmark_.k1) : ic.cursor();
       for (; !icur.done(); icur.next()) {
         if (yieldBefore(visited)) {

@@ -256,16 +256,22 @@ class HashTable {
   using const_iterator = Iter<true>;
 
   // A position that survives changes of the collection: after any change it finds
-  // its place again by key (the entry it stood on, or the next one).
-  class Cursor {
+  // its place again by key (the entry it stood on, or the next one). A cursor of a
+  // const table reads only.
+  template <bool Const>
+  class BasicCursor {
+    using Table = std::conditional_t<Const, HashTable const, HashTable>;
+    using It = Iter<Const>;
+    using EntryT = std::conditional_t<Const, Entry const, Entry>;
+
    public:
-    Cursor() = default;
-    Cursor(HashTable* t, iterator it) : t_(t) { load(it); }
+    BasicCursor() = default;
+    BasicCursor(Table* t, It it) : t_(t) { load(it); }
 
     bool done() const { return !it_.s_; }
     K const& key() const { return key_; }
     // The entry under the cursor, or null when it was deleted after the cursor got there.
-    Entry* entry() {
+    EntryT* entry() {
       if (!it_.s_ || stale_) return nullptr;
       if (version_ != t_->version_) {
         version_ = t_->version_;
@@ -281,14 +287,14 @@ class HashTable {
     void next() {
       if (!it_.s_) return;
       if (stale_ || version_ != t_->version_) {
-        load(t_->seek(hash_, key_, true));
+        load(It(t_, t_->seekSlot(hash_, key_, true)));
       } else {
         load(++it_);
       }
     }
 
    private:
-    void load(iterator it) {
+    void load(It it) {
       it_ = it;
       stale_ = false;
       version_ = t_->version_;
@@ -297,13 +303,15 @@ class HashTable {
         hash_ = it_.s_->hash;
       }
     }
-    HashTable* t_ = nullptr;
-    iterator it_;
+    Table* t_ = nullptr;
+    It it_;
     uint64_t version_ = 0;
     uint64_t hash_ = 0;
     K key_{};
     bool stale_ = false;
   };
+  using Cursor = BasicCursor<false>;
+  using ConstCursor = BasicCursor<true>;
 
   HashTable() = default;
   HashTable(HashTable const& o) : hasher_(o.hasher_) {
@@ -368,6 +376,8 @@ class HashTable {
 
   Cursor cursor() { return Cursor(this, begin()); }
   Cursor cursorAt(K const& k) { return Cursor(this, lowerBound(k)); }
+  ConstCursor cursor() const { return ConstCursor(this, begin()); }
+  ConstCursor cursorAt(K const& k) const { return ConstCursor(this, lowerBound(k)); }
 
   Entry* findEntry(K const& k) noexcept {
     Slot* s = findIn(hashOf(k), k);

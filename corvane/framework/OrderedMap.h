@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <type_traits>
 #include <utility>
 
 #include "corvane/framework/HashMap.h"
@@ -19,13 +20,19 @@ class OrderedMap {
   using iterator = typename Map::iterator;
   using const_iterator = typename Map::const_iterator;
 
-  class Cursor {
+  // A cursor of a const map reads only.
+  template <bool Const>
+  class BasicCursor {
+    using Owner = std::conditional_t<Const, OrderedMap const, OrderedMap>;
+    using It = std::conditional_t<Const, const_iterator, iterator>;
+    using EntryT = std::conditional_t<Const, std::pair<K const, V> const, std::pair<K const, V>>;
+
    public:
-    Cursor() = default;
-    Cursor(OrderedMap* m, iterator it) : m_(m) { load(it); }
+    BasicCursor() = default;
+    BasicCursor(Owner* m, It it) : m_(m) { load(it); }
     bool done() const { return !m_ || it_ == m_->map_.end(); }
     K const& key() const { return key_; }
-    std::pair<K const, V>* entry() {
+    EntryT* entry() {
       if (done() || stale_) return nullptr;
       if (version_ != m_->version_) {
         version_ = m_->version_;
@@ -48,18 +55,20 @@ class OrderedMap {
     }
 
    private:
-    void load(iterator it) {
+    void load(It it) {
       it_ = it;
       stale_ = false;
       version_ = m_->version_;
       if (it_ != m_->map_.end()) key_ = it_->first;
     }
-    OrderedMap* m_ = nullptr;
-    iterator it_;
+    Owner* m_ = nullptr;
+    It it_;
     uint64_t version_ = 0;
     K key_{};
     bool stale_ = false;
   };
+  using Cursor = BasicCursor<false>;
+  using ConstCursor = BasicCursor<true>;
 
   size_t size() const noexcept { return map_.size(); }
   bool empty() const noexcept { return map_.empty(); }
@@ -75,6 +84,8 @@ class OrderedMap {
   const_iterator lowerBound(K const& k) const { return map_.lower_bound(k); }
   Cursor cursor() { return Cursor(this, map_.begin()); }
   Cursor cursorAt(K const& k) { return Cursor(this, map_.lower_bound(k)); }
+  ConstCursor cursor() const { return ConstCursor(this, map_.begin()); }
+  ConstCursor cursorAt(K const& k) const { return ConstCursor(this, map_.lower_bound(k)); }
 
   V* find(K const& k) {
     auto it = map_.find(k);
@@ -162,8 +173,8 @@ class OrderedSet {
   bool insert(K const& k) { return m_.insert(k, Unit{}).second; }
   bool erase(K const& k) { return m_.erase(k); }
   void clear() { m_.clear(); }
-  typename Map::Cursor cursor() { return m_.cursor(); }
-  typename Map::Cursor cursorAt(K const& k) { return m_.cursorAt(k); }
+  typename Map::ConstCursor cursor() const { return m_.cursor(); }
+  typename Map::ConstCursor cursorAt(K const& k) const { return m_.cursorAt(k); }
 
  private:
   Map m_;

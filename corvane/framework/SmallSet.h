@@ -67,7 +67,8 @@ class SmallSet {
     typename Big::const_iterator it_{};
   };
 
-  // A position that finds its place again by key after any change.
+  // A position that finds its place again by key after any change. It only reads,
+  // so a const set hands it out too.
   class Cursor {
    public:
     Cursor() = default;
@@ -89,7 +90,7 @@ class SmallSet {
 
    private:
     friend class SmallSet;
-    Cursor(SmallSet* s, K const* from) : s_(s) {
+    Cursor(SmallSet const* s, K const* from) : s_(s) {
       if (from) {
         key_ = *from;
         hash_ = hashOf(key_);
@@ -98,7 +99,7 @@ class SmallSet {
         big_ = s_->big();
         version_ = s_->version_;
         if (big_) {
-          bc_ = s_->u_.big->cursor();
+          bc_ = std::as_const(*s_->u_.big).cursor();
           loadBig();
         } else {
           loadInline(0);
@@ -110,7 +111,7 @@ class SmallSet {
       big_ = s_->big();
       version_ = s_->version_;
       if (big_) {
-        bc_ = s_->u_.big->cursorAt(key_);
+        bc_ = std::as_const(*s_->u_.big).cursorAt(key_);
         if (strictlyAfter && !bc_.done() && bc_.key() == key_) bc_.next();
         loadBig();
         return;
@@ -140,8 +141,8 @@ class SmallSet {
       }
     }
 
-    SmallSet* s_ = nullptr;
-    typename Big::Cursor bc_{};
+    SmallSet const* s_ = nullptr;
+    typename Big::ConstCursor bc_{};
     uint64_t version_ = 0;
     uint64_t hash_ = 0;
     K key_{};
@@ -204,8 +205,8 @@ class SmallSet {
     return it;
   }
 
-  Cursor cursor() { return Cursor(this, nullptr); }
-  Cursor cursorAt(K const& k) { return Cursor(this, &k); }
+  Cursor cursor() const { return Cursor(this, nullptr); }
+  Cursor cursorAt(K const& k) const { return Cursor(this, &k); }
 
   // Adds k; returns whether it was absent.
   bool insert(K const& k) {

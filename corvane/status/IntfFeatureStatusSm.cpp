@@ -71,8 +71,7 @@ void IntfFeatureStatusSm::handleInitialized() {
   traceHandle_->trace(8, source, "handleInitialized", source, nullptr, "");
   perIntf_ = PerIntfFeatureStatus::PerIntfFeatureStatusIs();
   // Interfaces present only in intfToTcamSet cannot qualify yet.
-  for (auto cur = const_cast<IntfPerTcamFeatureStatus::StatusColl&>(perTcam_->status()).cursor(); !cur.done();
-       cur.next()) {
+  for (auto cur = perTcam_->status().cursor(); !cur.done(); cur.next()) {
     handleIntfId(cur.key());
   }
   // Created after the walk: its scans see every merge the walk made.

@@ -30,7 +30,7 @@ struct Heard : Subscriber {
 template <class Coll>
 auto snapshot(Coll const& c) {
   std::vector<typename Coll::key_type> keys;
-  for (auto cur = const_cast<Coll&>(c).cursor(); !cur.done(); cur.next()) keys.push_back(cur.key());
+  for (auto cur = c.cursor(); !cur.done(); cur.next()) keys.push_back(cur.key());
   return std::make_pair(c.version(), keys);
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -132,11 +133,12 @@ TEST(HashMap, CursorSurvivesDeletionOfItsMemberAndChanges) {
   for (auto const& [k, v] : m) order.push_back(k);
 
   // Delete the member under the cursor and its successor's successor on the way:
-  // the walk visits every surviving key once, in order.
+  // the walk visits every surviving key once, in order. The cursor is one of the
+  // table seen as const (it only reads); the changes go through the table.
   std::vector<uint32_t> visited;
   std::set<uint32_t> deletedAhead;
   size_t i = 0;
-  for (auto c = m.cursor(); !c.done(); c.next(), ++i) {
+  for (auto c = std::as_const(m).cursor(); !c.done(); c.next(), ++i) {
     uint32_t k = c.key();
     ASSERT_NE(c.entry(), nullptr);
     visited.push_back(k);
@@ -219,10 +221,11 @@ TEST(OrderedMap, CursorAndBookmarkFollowKeyOrder) {
   OrderedMap<uint32_t, int> m;
   for (uint32_t k = 0; k < 20; ++k) m.assign(k * 2, 0);
   // From `from`, on reaching `at`: erase it and the key after it, add one past that;
-  // asking for the entry under the cursor then or not.
+  // asking for the entry under the cursor then or not. The cursor reads the map as
+  // const.
   auto walk = [&](uint32_t from, uint32_t at, bool ask) {
     std::vector<uint32_t> seen;
-    for (auto c = m.cursorAt(from); !c.done(); c.next()) {
+    for (auto c = std::as_const(m).cursorAt(from); !c.done(); c.next()) {
       seen.push_back(c.key());
       if (c.key() == at) {
         m.erase(at);
