@@ -2,6 +2,7 @@
 // notification per real change, delivered after the change is visible, and safe
 // (un)subscription while a notification is being delivered.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <functional>
 #include <memory>
@@ -132,6 +133,23 @@ TEST(Notification, SubscriberListGrowsAndShrinksDuringDispatch) {
   EXPECT_EQ(extra[4].seen.size(), 2u);
   status->subscriberRemove(&extra[4]);
   EXPECT_FALSE(status->hasSubscribers());
+}
+
+// A subscriber that joins and leaves between changes leaves no hole behind: an
+// entity followed and left many times while nothing changes holds no more memory.
+TEST(Notification, SubscribersLeavingBetweenChangesLeaveNoHoles) {
+  auto status = Hardware::Velt::Status::StatusIs("hw");
+  Recorder stays, passing;
+  status->subscriberAdd(&stays);
+  size_t const before = mallinfo2().uordblks;
+  for (int i = 0; i < 4096; ++i) {
+    status->subscriberAdd(&passing);
+    status->subscriberRemove(&passing);
+  }
+  EXPECT_LT(mallinfo2().uordblks, before + 1024);
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(1));
+  EXPECT_EQ(stays.seen.size(), 1u);
+  EXPECT_TRUE(passing.seen.empty());
 }
 
 TEST(Notification, ThrowingSubscriberLeavesListsIntact) {
