@@ -125,13 +125,13 @@ template <class ArgsT, class StreamsT, class PipelinesT, class InputsT, class Ou
   requires InputsWatchArguments<InputsT, ArgsT>
 struct SmDeclaration {
   using Args = ArgsT;
-  using Streams = StreamsT;
-  using Pipelines = PipelinesT;
   using Inputs = InputsT;
-  using Outputs = OutputsT;
   static_assert(detail::InputsOf<InputsT, ArgsT>::argumentsWatchedOnce(),
                 "SmDeclaration: two inputs watch the same argument");
   static constexpr uint32_t inputCount = detail::InputsOf<InputsT, ArgsT>::count;
+  using Streams = StreamsT;
+  using Pipelines = PipelinesT;
+  using Outputs = OutputsT;
 
   // The slot of the input SM declared by D.
   template <class D>

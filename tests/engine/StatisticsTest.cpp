@@ -205,8 +205,9 @@ TEST(Statistics, ProgressRisesAndCompletesExactlyAtReady) {
   EXPECT_TRUE(sum.complete);
   EXPECT_GT(sm->statistics().inputs[0].scanYields + sm->statistics().inputs[1].scanYields, 0u);
   EXPECT_GT(sm->statistics().outputs[0].bookmarkResumes, 0u);
-  // A value with no name prints as its number.
+  // A value with no name prints as its number, the first one past the names too.
   EXPECT_EQ(textForm(static_cast<SmPhase>(200)), "200");
+  EXPECT_EQ(textForm(static_cast<SmPhase>(6)), "6");
   EXPECT_EQ(textForm(SmPhase::eventPass), "eventPass");
 }
 
