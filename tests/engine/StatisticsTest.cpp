@@ -171,6 +171,20 @@ TEST(Statistics, ReconciliationCountsMatchTheOutputsNotifications) {
   EXPECT_EQ(o.inserted + o.replaced + o.deleted, 0u) << "nothing reached the output outside reconciliation";
   EXPECT_EQ(o.reconcileKnown, 3u + 12u) << "the stale output's entries, then the entries held back";
   portToLag->subscriberRemove(&watch);
+
+  // A nested output's deletion scan knows every outer and every inner entry.
+  auto velt = Hardware::Velt::Status::StatusIs("velt");
+  velt->intfIdToSystemTcamIdIs(IntfId::ethernet(1), SystemTcamId(1));
+  Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("sets");
+  sets->intfToTcamSetIs(IntfId::ethernet(1))->tcamSetIs(SystemTcamId(1));  // still right
+  sets->intfToTcamSetIs(IntfId::ethernet(2))->tcamSetIs(SystemTcamId(1));  // gone
+  sets->intfToTcamSetIs(IntfId::ethernet(2))->tcamSetIs(SystemTcamId(2));  // gone
+  Ptr<IntfTcamSm> tcamSm =
+      intfTcamSmFactory(velt, Lag::Config::ConfigIs("lags"), sets, control(SmControl::synchronousOn));
+  ASSERT_TRUE(tcamSm->ready());
+  OutputStatistics const nested = tcamSm->statistics().outputs.at(0);
+  EXPECT_EQ(nested.reconcileKnown, 2u + 3u + 1u) << "two interfaces, three TCAMs, then the entry held back";
+  EXPECT_EQ(nested.reconcileDeleted, 3u) << "Ethernet2's two TCAMs, then Ethernet2";
 }
 
 TEST(Statistics, ProgressRisesAndCompletesExactlyAtReady) {
