@@ -22,6 +22,7 @@
 #include <string>
 
 #include "corvane/engine/InputDecl.h"
+#include "corvane/engine/ResumableWalk.h"
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
 #include "corvane/framework/Slab.h"
@@ -214,24 +215,22 @@ bool InputSm::runCollectionScan(uint32_t scan, Coll const& c, typename Coll::key
   if (!resuming) counters_.scanKnown += c.size();
   auto cursor = resuming ? c.cursorAt(bookmark) : c.cursor();
   uint64_t iterations = 0;
-  while (!cursor.done()) {
-    auto const key = cursor.key();
-    bool childDone = perElement(cursor);
-    ++iterations;
-    if (!childDone) {
-      bookmark = key;  // the nested scan resumes on this element
-      counters_.scanItems += iterations;
-      scanYield(scan, true, iterations, c.size());
-      return false;
-    }
-    cursor.next();
-    if (shouldYield(scan) && !cursor.done()) {
-      bookmark = cursor.key();
-      counters_.scanItems += iterations;
-      scanYield(scan, false, iterations, c.size());
-      return false;
-    }
-  }
+  auto yieldAt = [&](auto const& key, bool child) {
+    bookmark = key;
+    counters_.scanItems += iterations;
+    scanYield(scan, child, iterations, c.size());
+  };
+  bool const done = resumableWalk<AskYield::afterEach>(
+      cursor, WalkAll{},
+      [&](auto& cur) {
+        auto const key = cur.key();
+        bool const childDone = perElement(cur);
+        ++iterations;
+        if (!childDone) yieldAt(key, true);  // the nested scan resumes on this element
+        return childDone;
+      },
+      [&] { return shouldYield(scan); }, [&](auto const& key) { yieldAt(key, false); });
+  if (!done) return false;
   counters_.scanItems += iterations;
   if (Task* t = task(scan)) {  // the scan task's work count holds every item the scan visited
     t->taskWorkCountInc(iterations);
@@ -553,16 +552,19 @@ class ElementFollower final : public Follower {
     auto const& c = coll();
     auto cursor = state_ == InputSm::scanResuming ? c.cursorAt(scan_.bookmark) : c.cursor();
     uint64_t iterations = 0;
-    while (!cursor.done()) {
-      handle(cursor.key());
-      ++iterations;
-      cursor.next();
-      if (shouldYield() && !cursor.done()) {
-        scan_.bookmark = cursor.key();
-        scanYield(Desc::className, fn, iterations, c.size());
-        return false;
-      }
-    }
+    bool const done = resumableWalk<AskYield::afterEach>(
+        cursor, WalkAll{},
+        [&](auto& cur) {
+          handle(cur.key());
+          ++iterations;
+          return true;
+        },
+        [&] { return shouldYield(); },
+        [&](auto const& key) {
+          scan_.bookmark = key;
+          scanYield(Desc::className, fn, iterations, c.size());
+        });
+    if (!done) return false;
     scan_.version = c.version();
     scanFinish(Desc::className, fn, true, c.size());
     return true;

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "corvane/engine/ResumableWalk.h"
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
 
@@ -141,17 +142,20 @@ class CORVANE_API OutputBase : public Subscriber {
     auto cur = useBookmark() ? seen.cursorAt(bookmark) : seen.cursor();
     uint64_t visited = 0;
     Tr tr{root(), fn()};
-    for (; !cur.done(); cur.next()) {
-      if (!cur.entry()) continue;
-      if (yieldBefore(visited)) {
-        mark(cur.key());
-        yieldNow(visited, 0);
-        return false;
-      }
-      ++visited;
-      ++counters_.reconcileInserted;
-      write(tr, cur);
-    }
+    bool const done = resumableWalk<AskYield::beforeEach>(
+        cur, [](auto& c) { return !c.entry(); },
+        [&](auto& c) {
+          ++visited;
+          ++counters_.reconcileInserted;
+          write(tr, c);
+          return true;
+        },
+        [&] { return yieldBefore(visited); },
+        [&](auto const& key) {
+          mark(key);
+          yieldNow(visited, 0);
+        });
+    if (!done) return false;
     insertionDone(visited, seen.size());
     return true;
   }
@@ -270,19 +274,23 @@ class FlatOutput final : public OutputBase {
     reconcileScanBegins(coll.size());
     auto cur = useBookmark() ? coll.cursorAt(bookmark_) : coll.cursor();
     uint64_t visited = 0, deleted = 0;
-    for (; !cur.done(); cur.next()) {
-      if (yieldBefore(visited)) {
-        bookmark_ = cur.key();
-        yieldNow(visited, deleted);
-        return false;
-      }
-      ++visited;
-      Key const k = cur.key();
-      if (!seen_.contains(k)) {
-        Adapter::erase(*entity_, k);
-        ++deleted;
-      }
-    }
+    bool const done = resumableWalk<AskYield::beforeEach>(
+        cur, WalkAll{},
+        [&](auto& c) {
+          ++visited;
+          Key const k = c.key();
+          if (!seen_.contains(k)) {
+            Adapter::erase(*entity_, k);
+            ++deleted;
+          }
+          return true;
+        },
+        [&] { return yieldBefore(visited); },
+        [&](Key const& k) {
+          bookmark_ = k;
+          yieldNow(visited, deleted);
+        });
+    if (!done) return false;
     deletionDone(visited, deleted);
     return true;
   }
@@ -398,41 +406,50 @@ class NestedOutput final : public OutputBase {
     bool resume = useBookmark() && k0Valid_;
     auto cur = resume ? outer.cursorAt(bookmark_.k0) : outer.cursor();
     uint64_t visited = 0, deleted = 0;
-    for (; !cur.done(); cur.next()) {
-      Key1 const k1 = cur.key();
-      if (yieldBefore(visited)) {
-        bookmark_ = Key{k1, Key2{}};
-        k0Valid_ = true;
-        k1Valid_ = false;
-        yieldNow(visited, deleted);
-        return false;
-      }
-      bool innerResume = resume && k1Valid_ && k1 == bookmark_.k0;
-      resume = false;
-      if (!innerResume) ++visited;  // an outer entry resumed into was counted by the run that left it
-      Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
-      if (!inner) continue;
-      auto const& ic = Adapter::innerColl(*inner);
-      auto icur = innerResume ? ic.cursorAt(bookmark_.k1) : ic.cursor();
-      for (; !icur.done(); icur.next()) {
-        if (yieldBefore(visited)) {
-          bookmark_ = Key{k1, icur.key()};
-          k0Valid_ = k1Valid_ = true;
+    auto ask = [&] { return yieldBefore(visited); };
+    bool const done = resumableWalk<AskYield::beforeEach>(
+        cur, WalkAll{},
+        [&](auto& c) {
+          Key1 const k1 = c.key();
+          bool innerResume = resume && k1Valid_ && k1 == bookmark_.k0;
+          resume = false;
+          if (!innerResume) ++visited;  // an outer entry resumed into was counted by the run that left it
+          Ptr<Inner> inner = Adapter::innerFind(*entity_, k1);
+          if (!inner) return true;
+          auto const& ic = Adapter::innerColl(*inner);
+          auto icur = innerResume ? ic.cursorAt(bookmark_.k1) : ic.cursor();
+          bool const innerDone = resumableWalk<AskYield::beforeEach>(
+              icur, WalkAll{},
+              [&](auto& ic2) {
+                ++visited;
+                Key2 const k2 = ic2.key();
+                if (!seen_.contains(Key{k1, k2})) {
+                  Adapter::innerDel(*inner, k2);
+                  ++deleted;
+                }
+                return true;
+              },
+              ask,
+              [&](Key2 const& k2) {
+                bookmark_ = Key{k1, k2};
+                k0Valid_ = k1Valid_ = true;
+                yieldNow(visited, deleted);
+              });
+          if (!innerDone) return false;
+          if (ic.empty()) {
+            Adapter::outerDel(*entity_, k1);
+            ++deleted;
+          }
+          return true;
+        },
+        ask,
+        [&](Key1 const& k1) {
+          bookmark_ = Key{k1, Key2{}};
+          k0Valid_ = true;
+          k1Valid_ = false;
           yieldNow(visited, deleted);
-          return false;
-        }
-        ++visited;
-        Key2 const k2 = icur.key();
-        if (!seen_.contains(Key{k1, k2})) {
-          Adapter::innerDel(*inner, k2);
-          ++deleted;
-        }
-      }
-      if (ic.empty()) {
-        Adapter::outerDel(*entity_, k1);
-        ++deleted;
-      }
-    }
+        });
+    if (!done) return false;
     deletionDone(visited, deleted);
     return true;
   }
