@@ -19,6 +19,8 @@
 //   argument's place among the watched ones: Declaration::slot<VeltStatusSm0>.
 // - SmOutputs: the members that write, in the order of OutputState's flags.
 //
+// A machine with one input and one output may write OneInputSmDeclaration<...>.
+//
 // The constructor calls declare(this), then handleInitialized(). A name or member
 // that is not declared fails to compile, with a message that names it.
 #pragma once
@@ -144,6 +146,14 @@ struct SmDeclaration {
   template <class D>
   static constexpr uint32_t slot = slotOf<D>();
 };
+
+// The declaration of the commonest shape: one input entity read by one input SM, one
+// output entity written by one output, and the one stream and pipeline entry such a
+// machine has ("strm_pipeline0", "eventToStrm_pipeline0").
+template <class InputDecl, Name InAccessor, auto In, Name OutAccessor, auto Out, auto Output>
+using OneInputSmDeclaration =
+    SmDeclaration<SmArgs<SmArg<InAccessor, In>, SmArg<OutAccessor, Out>>, SmStreams<"strm_pipeline0">,
+                  SmPipelines<"eventToStrm_pipeline0">, SmInputs<SmInput<InputDecl, In>>, SmOutputs<Output>>;
 
 template <Name N, class Sm>
 Tr RootSm::pipeline(Sm const& sm) noexcept {

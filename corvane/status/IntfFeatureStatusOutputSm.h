@@ -46,13 +46,11 @@ class CORVANE_API IntfFeatureStatusOutputSm : public RootSm {
   FlatOutput<IntfFeatureStatus::OutputAdapter, false> output_;
 
  public:
-  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
-  using Declaration = SmDeclaration<
-      SmArgs<SmArg<"perIntfFeatureStatus()", &IntfFeatureStatusOutputSm::input_>,
-             SmArg<"intfFeatureStatus()", &IntfFeatureStatusOutputSm::outEntity_>>,
-      SmStreams<"strm_pipeline0">, SmPipelines<"eventToStrm_pipeline0">,
-      SmInputs<SmInput<PerIntfFeatureStatusSm0, &IntfFeatureStatusOutputSm::input_>>,
-      SmOutputs<&IntfFeatureStatusOutputSm::output_>>;
+  // One input, one output: the arguments in factory order, the input SM on its
+  // argument, then the output.
+  using Declaration = OneInputSmDeclaration<
+      PerIntfFeatureStatusSm0, "perIntfFeatureStatus()", &IntfFeatureStatusOutputSm::input_,
+      "intfFeatureStatus()", &IntfFeatureStatusOutputSm::outEntity_, &IntfFeatureStatusOutputSm::output_>;
 };
 
 CORVANE_API Ptr<IntfFeatureStatusOutputSm> intfFeatureStatusOutputSmFactory(

@@ -60,13 +60,11 @@ class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
   NestedOutput<OutputAdapter, false> output_;
 
  public:
-  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
-  using Declaration = SmDeclaration<
-      SmArgs<SmArg<"intfTcamFeatureStatus()", &IntfPerTcamFeatureStatusSm::input_>,
-             SmArg<"intfPerTcamFeatureStatus()", &IntfPerTcamFeatureStatusSm::outEntity_>>,
-      SmStreams<"strm_pipeline0">, SmPipelines<"eventToStrm_pipeline0">,
-      SmInputs<SmInput<IntfTcamFeatureStatusSm0, &IntfPerTcamFeatureStatusSm::input_>>,
-      SmOutputs<&IntfPerTcamFeatureStatusSm::output_>>;
+  // One input, one output: the arguments in factory order, the input SM on its
+  // argument, then the output.
+  using Declaration = OneInputSmDeclaration<
+      IntfTcamFeatureStatusSm0, "intfTcamFeatureStatus()", &IntfPerTcamFeatureStatusSm::input_,
+      "intfPerTcamFeatureStatus()", &IntfPerTcamFeatureStatusSm::outEntity_, &IntfPerTcamFeatureStatusSm::output_>;
 };
 
 CORVANE_API Ptr<IntfPerTcamFeatureStatusSm> intfPerTcamFeatureStatusSmFactory(

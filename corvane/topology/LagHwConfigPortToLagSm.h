@@ -52,13 +52,11 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
   FlatOutput<PortToLag::OutputAdapter, true> portToLagPortToLagOutput_;
 
  public:
-  // Arguments, streams, pipeline entries, inputs (in the order they are made) and outputs.
-  using Declaration = SmDeclaration<
-      SmArgs<SmArg<"veltLagStatus()", &LagHwConfigPortToLagSm::veltLagStatus_>,
-             SmArg<"portToLag()", &LagHwConfigPortToLagSm::portToLag_>>,
-      SmStreams<"strm_pipeline0">, SmPipelines<"eventToStrm_pipeline0">,
-      SmInputs<SmInput<VeltLagStatusSm0, &LagHwConfigPortToLagSm::veltLagStatus_>>,
-      SmOutputs<&LagHwConfigPortToLagSm::portToLagPortToLagOutput_>>;
+  // One input, one output: the arguments in factory order, the input SM on its
+  // argument, then the output.
+  using Declaration = OneInputSmDeclaration<
+      VeltLagStatusSm0, "veltLagStatus()", &LagHwConfigPortToLagSm::veltLagStatus_,
+      "portToLag()", &LagHwConfigPortToLagSm::portToLag_, &LagHwConfigPortToLagSm::portToLagPortToLagOutput_>;
 };
 
 CORVANE_API Ptr<LagHwConfigPortToLagSm> lagHwConfigPortToLagSmFactory(
