@@ -4,10 +4,14 @@
 // texts the SM gives it.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <tuple>
+#include <type_traits>
 
 #include "corvane/engine/Output.h"
 #include "corvane/engine/TraceText.h"
@@ -113,46 +117,117 @@ class Cache {
   size_t bytesHeld() const noexcept { return map_.bytesHeld(); }
 };
 
+namespace detail {
+// A row of CacheRows: a value per column and a presence bit per column (bit I:
+// column I holds a value). Values that copy as bytes sit side by side, those of the
+// largest alignment first, with the presence bits in the byte after them, so that
+// no padding falls between them: IntfTcamSm's row of an IntfId and two
+// SystemTcamIds takes 16 bytes where a tuple and a flag took 32.
+template <class... V>
+class CacheRow {
+  static constexpr size_t count = sizeof...(V);
+  static constexpr std::array<size_t, count> sizes{sizeof(V)...};
+  static constexpr std::array<size_t, count> aligns{alignof(V)...};
+  static constexpr std::array<size_t, count> offsets = [] {
+    std::array<size_t, count> order{};
+    for (size_t i = 0; i < count; ++i) order[i] = i;
+    for (size_t i = 1; i < count; ++i) {  // by falling alignment, columns in order among equals
+      for (size_t j = i; j > 0 && aligns[order[j]] > aligns[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
+    }
+    std::array<size_t, count> at{};
+    size_t end = 0;
+    for (size_t i : order) {
+      end = (end + aligns[i] - 1) / aligns[i] * aligns[i];
+      at[i] = end;
+      end += sizes[i];
+    }
+    return at;
+  }();
+  static constexpr size_t presentAt = [] {
+    size_t end = 0;
+    for (size_t i = 0; i < count; ++i) end = std::max(end, offsets[i] + sizes[i]);
+    return end;
+  }();
+
+ public:
+  template <size_t I>
+  using Value = std::tuple_element_t<I, std::tuple<V...>>;
+  template <size_t I>
+  Value<I> get() const noexcept {
+    Value<I> v;
+    std::memcpy(static_cast<void*>(&v), raw_ + offsets[I], sizeof v);
+    return v;
+  }
+  template <size_t I>
+  void set(Value<I> const& v) noexcept {
+    std::memcpy(raw_ + offsets[I], static_cast<void const*>(&v), sizeof v);
+  }
+  uint8_t present() const noexcept { return raw_[presentAt]; }
+  void presentIs(uint8_t bits) noexcept { raw_[presentAt] = bits; }
+
+ private:
+  alignas(V...) unsigned char raw_[presentAt + 1]{};
+};
+
+// The same for values that do not copy as bytes: a tuple and a flag.
+template <class... V>
+class CacheTupleRow {
+ public:
+  template <size_t I>
+  using Value = std::tuple_element_t<I, std::tuple<V...>>;
+  template <size_t I>
+  Value<I> const& get() const noexcept {
+    return std::get<I>(values_);
+  }
+  template <size_t I>
+  void set(Value<I> const& v) {
+    std::get<I>(values_) = v;
+  }
+  uint8_t present() const noexcept { return present_; }
+  void presentIs(uint8_t bits) noexcept { present_ = bits; }
+
+ private:
+  std::tuple<V...> values_{};
+  uint8_t present_ = 0;
+};
+}  // namespace detail
+
 // Caches of one SM that share their key (the caches a pipeline keeps per port):
 // one table row per key holds every cache's value, so they cost one table slot per
 // key instead of one each. Each cache is a column with Cache's operations and traces.
 template <OperatorKey K, OperatorValue... V>
 class CacheRows {
-  using Values = std::tuple<V...>;
   static_assert(sizeof...(V) <= 8, "one presence bit per column");
-  struct Row {
-    using TriviallyRelocatable = std::conditional_t<(std::is_trivially_copyable_v<V> && ...), void, Row>;
-    Values values{};
-    uint8_t present = 0;  // bit I: column I holds a value
-  };
+  using Row = std::conditional_t<(std::is_trivially_copyable_v<V> && ...), detail::CacheRow<V...>,
+                                 detail::CacheTupleRow<V...>>;
 
  public:
   template <size_t I>
   class Column {
    public:
-    using Value = std::tuple_element_t<I, Values>;
+    using Value = std::tuple_element_t<I, std::tuple<V...>>;
     explicit Column(CacheRows& rows) noexcept : rows_(rows.rows_) {}
 
     std::optional<Value> get(K const& k) const {
       Row const* row = rows_.find(k);
-      return row && (row->present & bit) ? std::optional<Value>(std::get<I>(row->values)) : std::nullopt;
+      return row && (row->present() & bit) ? std::optional<Value>(row->template get<I>()) : std::nullopt;
     }
 
     // As Cache::update.
     ChangePair<Value> update(Tr const& tr, K const& k, std::optional<Value> const& newValue, char const* foreachText) {
       Row* row = rows_.find(k);
       return detail::cacheUpdate(
-          tr, k, row && (row->present & bit) ? std::optional<Value>(std::get<I>(row->values)) : std::nullopt,
+          tr, k, row && (row->present() & bit) ? std::optional<Value>(row->template get<I>()) : std::nullopt,
           newValue, foreachText,
           [&](Value const& v) {
             if (!row) row = &rows_.insert(k).first->second;
-            std::get<I>(row->values) = v;
-            row->present = uint8_t(row->present | bit);
+            row->template set<I>(v);
+            row->presentIs(uint8_t(row->present() | bit));
           },
           [&] {
             if (!row) return;
-            row->present = uint8_t(row->present & ~bit);
-            if (row->present == 0) rows_.erase(k);
+            row->presentIs(uint8_t(row->present() & ~bit));
+            if (row->present() == 0) rows_.erase(k);
           });
     }
 
@@ -198,6 +273,7 @@ class GroupByBase {
   }
   HashMap<GK, Coll> groups_;
 };
+
 }  // namespace detail
 
 // Group-by read as "does the group have members" (reference counting). A group

@@ -137,6 +137,35 @@ TEST(Engine, AnInputThatStopsListeningLeavesItsEntity) {
   EXPECT_FALSE(lag->hasSubscribers());
 }
 
+// A row of per-port caches packs its columns in whatever order leaves no padding:
+// each column keeps its own value, and the presence bits theirs, whatever the
+// others are set to.
+TEST(Engine, CacheRowColumnsKeepTheirOwnValues) {
+  static_assert(sizeof(detail::CacheRow<Hardware::Velt::SystemTcamId, IntfId, Hardware::Velt::SystemTcamId>) == 16);
+  detail::CacheRow<uint16_t, uint64_t, uint8_t, uint32_t> row;
+  static_assert(sizeof(row) == 16);
+  auto expect = [&](uint64_t a, uint64_t b, uint64_t c, uint64_t d, uint8_t bits) {
+    EXPECT_EQ(row.get<0>(), uint16_t(0x1111 * a));
+    EXPECT_EQ(row.get<1>(), 0x0101010101010101u * b);
+    EXPECT_EQ(row.get<2>(), uint8_t(0x11 * c));
+    EXPECT_EQ(row.get<3>(), uint32_t(0x11111111u * d));
+    EXPECT_EQ(row.present(), bits);
+  };
+  expect(0, 0, 0, 0, 0);
+  row.set<0>(uint16_t(0x1111 * 15));
+  row.set<1>(0x0101010101010101u * 15);
+  row.set<2>(uint8_t(0x11 * 15));
+  row.set<3>(uint32_t(0x11111111u * 15));
+  row.presentIs(0xff);
+  expect(15, 15, 15, 15, 0xff);
+  row.set<1>(0);
+  row.presentIs(0);
+  expect(15, 0, 15, 15, 0);
+  row.set<2>(0);
+  row.set<0>(uint16_t(0x1111 * 2));
+  expect(2, 0, 0, 15, 0);
+}
+
 // An agent that follows a machine's OutputState hears `ready` change first, then
 // the flag of the output that made it change.
 TEST(Engine, OutputStateAnnouncesReadyThenTheOutputsFlag) {
