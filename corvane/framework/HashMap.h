@@ -431,9 +431,10 @@ class HashTable {
     Slot* s = findIn(h, k);
     if (!s) return false;
     if (hole_) {
-      // Closing the hole moves the entries after it: the key's among them, maybe.
-      closeHole();
-      s = findIn(h, k);
+      // Closing the hole moves the entries after it down one: the key's among them, maybe.
+      Slot* const gap = hole_;
+      Slot* const emptied = closeHole();
+      s -= opaque(s > gap && s <= emptied);
     }
     // The entry leaves the table before anything of it is destroyed or handed over,
     // so a destructor that reads the table finds it whole.
@@ -492,6 +493,7 @@ class HashTable {
     bool found;
     bool old;  // in the old array of a migration
     bool far;  // more than longRun slots past the home slot
+    bool nearby = false;  // within `window` slots of home, in a table past the small sizes, not migrating
   };
 
   // The slot of (h, k) from its home slot s, or null. Most keys sit within a few
@@ -536,13 +538,13 @@ class HashTable {
         unsigned below = 0;
         for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
         s += below;
-        if (CORVANE_LIKELY(s->hash != h)) return Place{slots_, cap_, len_, s, false, false, false};
+        if (CORVANE_LIKELY(s->hash != h)) return Place{slots_, cap_, len_, s, false, false, false, true};
         if (CORVANE_LIKELY(s != hole_)) {
-          if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false};
+          if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false, true};
         } else if (s[1].hash != h) {
           // The open slot of the entry erased last, the only one of this hash: the
           // key is absent, and its place is there (as when that key comes back).
-          return Place{slots_, cap_, len_, s, false, false, false};
+          return Place{slots_, cap_, len_, s, false, false, false, true};
         }
       }
     }
@@ -571,10 +573,20 @@ class HashTable {
   }
 
   // Puts a new entry at p (from locate) and returns its slot, once any growth or
-  // migration step the insert brings has been made.
+  // migration step the insert brings has been made. The common case, a place near
+  // home with no hole open, goes inline.
   template <class U>
-  Slot* add(Place p, uint64_t h, K const& k, U&& v) {
+  [[gnu::always_inline]] Slot* add(Place p, uint64_t h, K const& k, U&& v) {
     Stored item = makeStored(k, std::forward<U>(v));
+    if constexpr (trivialSlots) {
+      if (CORVANE_LIKELY(p.nearby) && CORVANE_LIKELY(!hole_) && addNearby(p.at, h, item)) return p.at;
+    }
+    return addSlow(h, k, item);
+  }
+  // The rest, out of line: the place is found again there, so that the common case
+  // need not keep it for the call.
+  [[gnu::noinline]] Slot* addSlow(uint64_t h, K const& k, Stored& item) {
+    Place p = locate(h, k);
     if (hole_) {
       // The entry takes the slot of the last one erased when its place is there (the
       // same key put back, most often): no entry moves. Elsewhere the hole closes first.
@@ -703,10 +715,11 @@ class HashTable {
   }
 
   // Closes the hole: the entries after it that are away from home move back one.
-  void closeHole() noexcept {
+  // Returns the slot left empty.
+  Slot* closeHole() noexcept {
     Slot* const gap = hole_;
     hole_ = nullptr;
-    backShift(slots_, cap_, gap);
+    return backShift(slots_, cap_, gap);
   }
 
   // Whether the run up to `last` holds keys of different hashes, which a larger
@@ -718,7 +731,7 @@ class HashTable {
   // The common insert in a table not migrating: the run ends within `window` slots of
   // the place, which then moves up one slot whatever its length, without a branch on
   // it. Returns false, changing nothing, when the run is longer or growth is due.
-  bool addNearby(Slot* at, uint64_t h, Stored& item) noexcept {
+  [[gnu::always_inline]] bool addNearby(Slot* at, uint64_t h, Stored& item) noexcept {
     if (CORVANE_UNLIKELY(size_ >= limit_)) return false;
     unsigned emptyMask = 0;
     for (unsigned i = 0; i < window; ++i) emptyMask |= unsigned(empty(at + i)) << i;
@@ -792,8 +805,9 @@ class HashTable {
   }
 
   // Closes the gap at `gap` (its entry destroyed): each following entry away from
-  // its home slot moves down one, up to an empty slot or an entry at home.
-  static void backShift(Slot* base, uint32_t cap, Slot* gap) noexcept {
+  // its home slot moves down one, up to an empty slot or an entry at home. Returns
+  // the slot left empty: the entries after `gap` up to it have moved down one.
+  static Slot* backShift(Slot* base, uint32_t cap, Slot* gap) noexcept {
     if constexpr (trivialSlots) {
       if (CORVANE_LIKELY(cap >= smallCap)) {
         // The common case without a branch on the run: of the next window - 1 slots, the
@@ -812,7 +826,7 @@ class HashTable {
             gap[i] = tmp;
           }
           gap[moving].hash = emptyHash;
-          return;
+          return gap + moving;
         }
       }
     }
@@ -823,13 +837,14 @@ class HashTable {
         std::memcpy(static_cast<void*>(n - 1), static_cast<void const*>(n), sizeof(Slot));
       }
       n[-1].hash = emptyHash;
-      return;
+      return n - 1;
     }
     for (Slot* n = gap + 1; !empty(n) && homeSlot(n->hash, cap) <= uint32_t(gap - base); ++n) {
       relocate(gap, n);
       gap = n;
     }
     gap->hash = emptyHash;
+    return gap;
   }
 
   // The empty slot after the run that starts at home slot `home`, for an entry that
