@@ -12,12 +12,16 @@
 // array, and each entry sits at its home slot or after it, with no empty slot in
 // between. A lookup reads from the home slot up to the first larger hash, usually
 // within one cache line, and a miss stops as early as a hit. An insert shifts the
-// rest of its run up one slot; an erase shifts the entries after it that are away
-// from home back one, but not at once: the erased entry's slot stays a hole until
-// the next change, which fills it when it puts the same key back (a change to an
-// entry is often an erase and an insert of its key) and closes it otherwise. There
-// is never more than that one hole. Entries larger than 64 bytes, or that may
-// throw while moving, live in nodes of their own, their slots holding pointers.
+// rest of its run up one slot, or up to the first free slot in it. An erase leaves
+// its slot dead: the slot keeps its place in the order (the hash with its lowest bit
+// set, which no live entry has) and holds nothing, so nothing moves, and putting the
+// same key back, or any key whose place is there, fills it (a change to an entry is
+// often an erase and an insert of its key). Live and dead slots together stay under
+// 7/8 of the home slots: past that an erase closes its gap by moving the entries
+// after it that are away from home back one, and an insert that finds the table that
+// full moves its entries into a fresh array, as growth does, leaving the dead slots
+// behind. Entries larger than 64 bytes, or that may throw while moving, live in
+// nodes of their own, their slots holding pointers.
 //
 // Entries move when others are inserted or erased: pointers and iterators into a
 // table last until its next change. A Cursor lasts: it finds its key again.
@@ -72,11 +76,12 @@ inline constexpr bool triviallyRelocatable<MapEntry<K, V>> = triviallyRelocatabl
 
 namespace detail {
 
-// Hashes as the tables keep them: all ones marks an empty slot, so a key hashing
-// there is taken one below (the order of keys changes only against a key hashing to
-// exactly that value, one in 2^64).
+// Hashes as the tables keep them: even, and below all ones. A slot's hash with its
+// lowest bit set marks it free: all ones an empty slot, any other odd value a dead
+// one (an entry erased there). Keys whose hashes differ only in the lowest bit, or
+// hash within 3 of all ones, are ordered by key among themselves.
 inline constexpr uint64_t emptyHash = ~uint64_t(0);
-constexpr uint64_t tableHash(uint64_t h) noexcept { return h == emptyHash ? h - 1 : h; }
+constexpr uint64_t tableHash(uint64_t h) noexcept { return h >= emptyHash - 2 ? emptyHash - 3 : h & ~uint64_t(1); }
 
 // The home slot of hash h among `cap`: the hash's top bits scaled to the table, so
 // home slots never decrease as hashes increase.
@@ -144,6 +149,12 @@ class HashTable {
   }
   // The slots that may hold entries: all but the empty ones at the end.
   static uint32_t usable(uint32_t cap, uint32_t len) noexcept { return len - (cap < smallCap ? 1 : window); }
+  // Live and dead slots together stay below this many.
+  uint32_t deadLimit() const noexcept { return cap_ - cap_ / 8; }
+  void setLimit(uint32_t limit) noexcept {
+    limit_ = limit;
+    fastLimit_ = std::min(limit, deadLimit() - 1);
+  }
   // Tables of this many home slots or more grow step by step, moving this many
   // entries (and any that share the last one's hash) at each later insert or erase.
   static constexpr uint32_t incrementalFrom = 512;
@@ -162,14 +173,19 @@ class HashTable {
   }
   static K const& keyOf(Slot* s) noexcept { return entryOf(s).first; }
   static bool empty(Slot const* s) noexcept { return s->hash == emptyHash; }
-  // Moves slot src's contents into the empty slot dst.
+  // Empty or dead: a slot an insert may take.
+  static bool vacant(Slot const* s) noexcept { return (s->hash & 1) != 0; }
+  static bool live(Slot const* s) noexcept { return (s->hash & 1) == 0; }
+  // Moves slot src's contents (a dead slot's place only) into the empty slot dst.
   static void relocate(Slot* dst, Slot* src) noexcept {
     if constexpr (trivialSlots) {
       std::memcpy(static_cast<void*>(dst), static_cast<void const*>(src), sizeof(Slot));
     } else {
       dst->hash = src->hash;
-      ::new (static_cast<void*>(dst->raw)) Stored(std::move(stored(src)));
-      stored(src).~Stored();
+      if (live(src)) {
+        ::new (static_cast<void*>(dst->raw)) Stored(std::move(stored(src)));
+        stored(src).~Stored();
+      }
     }
   }
   void destroy(Slot* s) noexcept {
@@ -193,10 +209,9 @@ class HashTable {
 #endif
     return v;
   }
-  // Whether slot s sorts below (h, k). The hole (see hole_) counts as below a key
-  // of its own hash: its entry is gone.
-  static bool slotLess(Slot* s, uint64_t h, K const& k, Slot const* hole) noexcept {
-    return s->hash < h || (s->hash == h && (s == hole || keyOf(s) < k));
+  // Whether slot s sorts below (h, k). A dead slot's hash is odd: never h.
+  static bool slotLess(Slot* s, uint64_t h, K const& k) noexcept {
+    return s->hash < h || (s->hash == h && keyOf(s) < k);
   }
   // The empty table's one slot: every probe ends on it.
   static constexpr Slot emptySlot_{emptyHash, {}};
@@ -347,10 +362,11 @@ class HashTable {
   void swap(HashTable& o) noexcept {
     std::swap(slots_, o.slots_);
     std::swap(mig_, o.mig_);
-    std::swap(hole_, o.hole_);
+    std::swap(dead_, o.dead_);
     std::swap(size_, o.size_);
     std::swap(cap_, o.cap_);
     std::swap(limit_, o.limit_);
+    std::swap(fastLimit_, o.fastLimit_);
     std::swap(len_, o.len_);
     std::swap(hasher_, o.hasher_);
     std::swap(pool_, o.pool_);
@@ -430,18 +446,17 @@ class HashTable {
     uint64_t const h = hashOf(k);
     Slot* s = findIn(h, k);
     if (!s) return false;
-    if (hole_) {
-      // Closing the hole moves the entries after it down one: the key's among them, maybe.
-      Slot* const gap = hole_;
-      Slot* const emptied = closeHole();
-      s -= opaque(s > gap && s <= emptied);
-    }
     // The entry leaves the table before anything of it is destroyed or handed over,
     // so a destructor that reads the table finds it whole.
     Stored item(std::move(stored(s)));
     stored(s).~Stored();
-    if (CORVANE_LIKELY(!mig_)) {
-      hole_ = s;
+    // A dead slot sorts after every key of its hash: it may not stand before another.
+    if (CORVANE_LIKELY(!mig_) && CORVANE_LIKELY(cap_ >= smallCap) && CORVANE_LIKELY(size_ + dead_ < deadLimit()) &&
+        CORVANE_LIKELY(s[1].hash != h)) {
+      s->hash |= 1;
+      ++dead_;
+    } else if (!mig_) {
+      backShift(slots_, cap_, s);
     } else {
       bool const old = h >= mig_->boundary;
       backShift(old ? mig_->old : slots_, old ? mig_->oldCap : cap_, s);
@@ -463,10 +478,10 @@ class HashTable {
   void clear() {
     if (size_ == 0) return;
     destroyAll();
-    hole_ = nullptr;
     if (mig_) endMigration();
     clearSlots(slots_, len_);
     size_ = 0;
+    dead_ = 0;
     ++version_;
   }
 
@@ -500,31 +515,31 @@ class HashTable {
   // slots of home: the first `window` hashes are read together and the place is counted
   // from them, so a lookup takes no branch that depends on how far the key sits.
   // (Past an empty slot every hash is larger than h, so the slots below h come first.)
-  static Slot* probe(Slot* s, uint32_t cap, uint64_t h, K const& k, Slot const* hole) noexcept {
+  static Slot* probe(Slot* s, uint32_t cap, uint64_t h, K const& k) noexcept {
     if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(s[window - 1].hash >= h)) {
       unsigned below = 0;
       for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
       s += below;
       if (s->hash != h) return nullptr;
-      if (CORVANE_LIKELY(s != hole) && CORVANE_LIKELY(keyOf(s) == k)) return s;
+      if (CORVANE_LIKELY(keyOf(s) == k)) return s;
     }
     while (s->hash < h) ++s;
     for (; s->hash == h; ++s) {
-      if (s != hole && keyOf(s) == k) return s;
+      if (keyOf(s) == k) return s;
     }
     return nullptr;
   }
 
   Slot* findIn(uint64_t h, K const& k) const noexcept {
-    if (CORVANE_LIKELY(!mig_)) return probe(slots_ + homeSlot(h, cap_), cap_, h, k, hole_);
+    if (CORVANE_LIKELY(!mig_)) return probe(slots_ + homeSlot(h, cap_), cap_, h, k);
     Migration const& m = *mig_;
     if (h >= m.boundary) {
       uint32_t const home = homeSlot(h, m.oldCap);
-      return probe(m.old + (home > m.pos ? home : m.pos), m.oldCap, h, k, nullptr);
+      return probe(m.old + (home > m.pos ? home : m.pos), m.oldCap, h, k);
     }
     uint32_t const home = homeSlot(h, cap_);
-    return home + window <= m.cleared ? probe(slots_ + home, cap_, h, k, nullptr)
-           : home < m.cleared         ? probe(slots_ + home, 0, h, k, nullptr)
+    return home + window <= m.cleared ? probe(slots_ + home, cap_, h, k)
+           : home < m.cleared         ? probe(slots_ + home, 0, h, k)
                                       : nullptr;
   }
 
@@ -539,13 +554,7 @@ class HashTable {
         for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
         s += below;
         if (CORVANE_LIKELY(s->hash != h)) return Place{slots_, cap_, len_, s, false, false, false, true};
-        if (CORVANE_LIKELY(s != hole_)) {
-          if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false, true};
-        } else if (s[1].hash != h) {
-          // The open slot of the entry erased last, the only one of this hash: the
-          // key is absent, and its place is there (as when that key comes back).
-          return Place{slots_, cap_, len_, s, false, false, false, true};
-        }
+        if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false, true};
       }
     }
     return locateSlow(h, k);
@@ -565,7 +574,7 @@ class HashTable {
       }
     }
     Slot* s = p.base + start;
-    while (slotLess(s, h, k, hole_)) ++s;
+    while (slotLess(s, h, k)) ++s;
     p.at = s;
     p.found = s->hash == h && keyOf(s) == k;
     p.far = s - (p.base + start) > longRun;
@@ -574,12 +583,12 @@ class HashTable {
 
   // Puts a new entry at p (from locate) and returns its slot, once any growth or
   // migration step the insert brings has been made. The common case, a place near
-  // home with no hole open, goes inline.
+  // home, goes inline.
   template <class U>
   [[gnu::always_inline]] Slot* add(Place p, uint64_t h, K const& k, U&& v) {
     Stored item = makeStored(k, std::forward<U>(v));
     if constexpr (trivialSlots) {
-      if (CORVANE_LIKELY(p.nearby) && CORVANE_LIKELY(!hole_) && addNearby(p.at, h, item)) return p.at;
+      if (CORVANE_LIKELY(p.nearby) && addNearby(p.at, h, item)) return p.at;
     }
     return addSlow(h, k, item);
   }
@@ -587,21 +596,6 @@ class HashTable {
   // need not keep it for the call.
   [[gnu::noinline]] Slot* addSlow(uint64_t h, K const& k, Stored& item) {
     Place p = locate(h, k);
-    if (hole_) {
-      // The entry takes the slot of the last one erased when its place is there (the
-      // same key put back, most often): no entry moves. Elsewhere the hole closes first.
-      Slot* const hole = hole_;
-      if ((p.at == hole || hole + 1 == p.at) && homeSlot(h, cap_) <= uint32_t(hole - slots_)) {
-        hole_ = nullptr;
-        ::new (static_cast<void*>(hole->raw)) Stored(std::move(item));
-        hole->hash = h;
-        ++size_;
-        ++version_;
-        return hole;
-      }
-      closeHole();
-      p = locate(h, k);
-    }
     if (CORVANE_UNLIKELY(p.far) && !mig_ && crowded(p, p.at - 1)) {
       // Keys that come in hash order (one table copied into another, a scan) each
       // land after all the others: a table sized for its count holds them in one
@@ -624,7 +618,7 @@ class HashTable {
       }
     }
     Slot* end = p.at;
-    while (!empty(end)) ++end;
+    while (!vacant(end)) ++end;
     while (end >= p.base + usable(p.cap, p.len)) {
       // The overflow slots are full: the whole table moves to a larger array now
       // (the entry is not in yet, so a failure leaves the table as it was).
@@ -635,8 +629,9 @@ class HashTable {
         throw;
       }
       p = locate(h, k);
-      for (end = p.at; !empty(end);) ++end;
+      for (end = p.at; !vacant(end);) ++end;
     }
+    dead_ -= unsigned(!empty(end));
     shiftRight(p.at, end);
     ::new (static_cast<void*>(p.at->raw)) Stored(std::move(item));
     p.at->hash = h;
@@ -645,6 +640,13 @@ class HashTable {
     ++version_;
     if (mig_) {
       migrateSome();
+    } else if (CORVANE_UNLIKELY(size_ + dead_ >= deadLimit()) && size_ <= limit_ && dead_ > 0) {
+      // Dead slots have filled the table: its entries move to a fresh array of the
+      // same size, leaving them behind.
+      try {
+        renew(cap_);
+      } catch (std::bad_alloc const&) {
+      }
     } else if (size_ > limit_) {
       // In a fill in hash order that surely ends within a load of 7/8, the table
       // takes the rest of it rather than growing: a growth moves the entries over
@@ -652,7 +654,7 @@ class HashTable {
       // hold both arrays. Otherwise it grows, for the whole fill when it can tell.
       Estimate const fill = orderedFill(p.at + 1, h);
       if (fill.most > 0 && fill.most < double(cap_ - cap_ / 8)) {
-        limit_ = cap_ - cap_ / 8;
+        setLimit(cap_ - cap_ / 8);
         return p.at;
       }
       // The entry is in: if the table cannot grow now, it stays correct with a
@@ -714,33 +716,32 @@ class HashTable {
     return uint32_t(cap);
   }
 
-  // Closes the hole: the entries after it that are away from home move back one.
-  // Returns the slot left empty.
-  Slot* closeHole() noexcept {
-    Slot* const gap = hole_;
-    hole_ = nullptr;
-    return backShift(slots_, cap_, gap);
-  }
-
   // Whether the run up to `last` holds keys of different hashes, which a larger
   // table would spread (a run of one hash, as a poor hash makes, stays a run).
   static bool crowded(Place const& p, Slot* last) noexcept {
     return p.base[homeSlot(last->hash, p.cap)].hash != last->hash;
   }
 
-  // The common insert in a table not migrating: the run ends within `window` slots of
-  // the place, which then moves up one slot whatever its length, without a branch on
-  // it. Returns false, changing nothing, when the run is longer or growth is due.
+  // The common insert in a table not migrating: into the place itself when an erase
+  // left it dead (the same key put back, most often), else into an empty slot within
+  // `window` slots of the place, up to which the run moves up one slot whatever its
+  // length, without a branch on it (dead slots in the run move with it). Returns
+  // false, changing nothing, when the run is longer, or when growth or a renewal may
+  // be due.
   [[gnu::always_inline]] bool addNearby(Slot* at, uint64_t h, Stored& item) noexcept {
-    if (CORVANE_UNLIKELY(size_ >= limit_)) return false;
-    unsigned emptyMask = 0;
-    for (unsigned i = 0; i < window; ++i) emptyMask |= unsigned(empty(at + i)) << i;
-    if (CORVANE_UNLIKELY(emptyMask == 0)) return false;
-    unsigned const end = static_cast<unsigned>(__builtin_ctz(emptyMask));
-    for (unsigned i = window - 1; i > 0; --i) {
-      Slot const* from = at + i - opaque(i <= end);
-      Slot const tmp = *from;
-      at[i] = tmp;
+    if (CORVANE_UNLIKELY(size_ + dead_ >= fastLimit_)) return false;
+    if (vacant(at) && !empty(at)) {
+      --dead_;
+    } else {
+      unsigned emptyMask = 0;
+      for (unsigned i = 0; i < window; ++i) emptyMask |= unsigned(empty(at + i)) << i;
+      if (CORVANE_UNLIKELY(emptyMask == 0)) return false;
+      unsigned const end = static_cast<unsigned>(__builtin_ctz(emptyMask));
+      for (unsigned i = window - 1; i > 0; --i) {
+        Slot const* from = at + i - opaque(i <= end);
+        Slot const tmp = *from;
+        at[i] = tmp;
+      }
     }
     ::new (static_cast<void*>(at->raw)) Stored(std::move(item));
     at->hash = h;
@@ -860,7 +861,7 @@ class HashTable {
     if (CORVANE_LIKELY(!mig_)) {
       Slot* const end = slots_ + len_ - 1;
       for (; s < end; ++s) {
-        if (!empty(s) && s != hole_) return s;
+        if (live(s)) return s;
       }
       return nullptr;
     }
@@ -868,12 +869,12 @@ class HashTable {
     auto const at = reinterpret_cast<uintptr_t>(s);
     if (at >= reinterpret_cast<uintptr_t>(slots_) && at <= reinterpret_cast<uintptr_t>(slots_ + len_)) {
       for (Slot* const end = slots_ + m.cleared; s < end; ++s) {
-        if (!empty(s)) return s;
+        if (live(s)) return s;
       }
       s = m.old + m.pos;
     }
     for (Slot* const end = m.old + m.oldLen - 1; s < end; ++s) {
-      if (!empty(s)) return s;
+      if (live(s)) return s;
     }
     return nullptr;
   }
@@ -889,7 +890,7 @@ class HashTable {
       uint32_t const home = homeSlot(h, cap_);
       s = slots_ + (home < mig_->cleared ? home : mig_->cleared);
     }
-    while (!empty(s) && (slotLess(s, h, k, hole_) || (strictlyAfter && s->hash == h && keyOf(s) == k))) ++s;
+    while (!empty(s) && (slotLess(s, h, k) || (strictlyAfter && s->hash == h && keyOf(s) == k))) ++s;
     return settle(s);
   }
   iterator seek(uint64_t h, K const& k, bool strictlyAfter) { return iterator(this, seekSlot(h, k, strictlyAfter)); }
@@ -901,15 +902,18 @@ class HashTable {
     clearSlots(s, len);
     slots_ = s;
     cap_ = cap;
-    limit_ = maxSize(cap);
+    setLimit(maxSize(cap));
     len_ = len;
   }
 
   // Grows to `want` home slots when that is more than an eighth above today's
   // (and at most 2^30), else by the usual step.
   void grow(double want = 0) {
-    CORVANE_ASSERT(!hole_, "HashMap: grown with a hole open");
-    uint32_t const cap = want > cap_ + cap_ / 8 && want < double(1u << 30) ? uint32_t(want) : nextCap(cap_);
+    renew(want > cap_ + cap_ / 8 && want < double(1u << 30) ? uint32_t(want) : nextCap(cap_));
+  }
+  // Moves the entries to a fresh array of `cap` home slots: at once in a table that
+  // grows at once, else step by step.
+  void renew(uint32_t cap) {
     if (cap_ < incrementalFrom) {
       rehash(cap);
       return;
@@ -927,7 +931,7 @@ class HashTable {
     }
     slots_ = fresh;
     cap_ = cap;
-    limit_ = maxSize(cap);
+    setLimit(maxSize(cap));
     len_ = len;
     mig_ = m;
     migrateSome();
@@ -956,7 +960,6 @@ class HashTable {
 
   // Moves every entry into a new array of at least `cap` home slots at once.
   void rehash(uint32_t cap) {
-    CORVANE_ASSERT(!hole_, "HashMap: rehashed with a hole open");
     cap = capFitting(*this, cap);
     uint32_t const len = lenFor(cap);
     Slot* fresh = allocSlots(len);
@@ -975,8 +978,9 @@ class HashTable {
     if (cap_ != 0) ::operator delete(slots_);
     slots_ = fresh;
     cap_ = cap;
-    limit_ = maxSize(cap);
+    setLimit(maxSize(cap));
     len_ = len;
+    dead_ = 0;
   }
 
   // Makes the new array's slots up to `n` exist (empty) during a migration.
@@ -998,7 +1002,10 @@ class HashTable {
     uint64_t lastHash = 0;
     for (; i < last; ++i) {
       Slot* s = m.old + i;
-      if (empty(s)) continue;
+      if (vacant(s)) {
+        dead_ -= unsigned(!empty(s));
+        continue;
+      }
       if (moved >= entriesPerStep && s->hash != lastHash) break;
       uint32_t const home = homeSlot(s->hash, cap_);
       clearTo(home + 2);
@@ -1013,7 +1020,7 @@ class HashTable {
       lastHash = to->hash;
       ++moved;
     }
-    while (i < last && empty(m.old + i)) ++i;
+    for (; i < last && vacant(m.old + i); ++i) dead_ -= unsigned(!empty(m.old + i));
     if (i >= last) {
       endMigration();
       return;
@@ -1037,6 +1044,7 @@ class HashTable {
   // entries moved or destroyed by the caller).
   void endMigration() noexcept {
     clearTo(len_);
+    dead_ = 0;
     ::operator delete(mig_->old);
     delete mig_;
     mig_ = nullptr;
@@ -1066,13 +1074,12 @@ class HashTable {
   [[no_unique_address]] std::conditional_t<inlineEntries, NoNodes, NodePool> pool_;
   uint64_t version_ = 0;
   Migration* mig_ = nullptr;
-  // The slot of the entry erased last, not yet closed up: it keeps that entry's hash,
-  // so probes read past it as before, but holds nothing. Putting the same key back
-  // fills it without moving any entry; any other change closes it first (by the
-  // backward shift an erase makes). Never during a migration.
-  Slot* hole_ = nullptr;
   uint32_t size_ = 0;
+  uint32_t dead_ = 0;  // dead slots (made only while not migrating)
   uint32_t limit_ = 0;  // maxSize(cap_): the size past which the table grows
+  // Inserts take the inline path while live and dead slots together stay below this:
+  // then no growth or renewal can be due.
+  uint32_t fastLimit_ = 0;
   uint32_t cap_ = 0;  // home slots; 0 while the table holds no array
   uint32_t len_ = 1;  // slots in the array: home, overflow and the empty one at the end
   [[no_unique_address]] H hasher_{};

@@ -347,6 +347,40 @@ TEST(HashMap, FillsInHashOrderEndAtLeastHalfFull) {
   }
 }
 
+
+// Keys come and go at a steady count, each erase followed by the insert of a key
+// never seen before, so erased slots are seldom filled by the same key: the table
+// keeps its array (a renewal holds two for a while) rather than growing for the slots
+// its erases left, and every key stays where lookups and walks find it.
+TEST(HashMap, SteadyChurnOfNewKeysKeepsTheTablesSize) {
+  HashMap<uint32_t, uint32_t> m;
+  std::vector<uint32_t> live;
+  uint32_t next = 0;
+  for (; next < 20000; ++next) {
+    m.insert(next, next);
+    live.push_back(next);
+  }
+  size_t const filled = m.bytesHeld();
+  size_t most = filled;
+  std::mt19937 rng(5);
+  for (int step = 0; step < 300000; ++step) {
+    size_t const i = rng() % live.size();
+    ASSERT_TRUE(m.erase(live[i]));
+    live[i] = next;
+    m.insert(next, next);
+    ++next;
+    most = std::max(most, m.bytesHeld());
+  }
+  EXPECT_LE(most, filled * 2 + 4096);
+  ASSERT_EQ(m.size(), live.size());
+  for (uint32_t k : live) {
+    ASSERT_NE(m.find(k), nullptr) << k;
+    EXPECT_EQ(*m.find(k), k);
+  }
+  std::vector<uint32_t> got;
+  for (auto const& [k, v] : m) got.push_back(k);
+  EXPECT_EQ(got, expectedOrder<Hasher<uint32_t>>(std::set<uint32_t>(live.begin(), live.end())));
+}
 // A hash with few values (64) and hundreds of keys piled on each, as a weak hash
 // gives: long runs of equal hashes, the last of them at the top of the hash range.
 struct FewValuesHash {
