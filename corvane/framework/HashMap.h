@@ -16,12 +16,13 @@
 // its slot dead: the slot keeps its place in the order (the hash with its lowest bit
 // set, which no live entry has) and holds nothing, so nothing moves, and putting the
 // same key back, or any key whose place is there, fills it (a change to an entry is
-// often an erase and an insert of its key). Live and dead slots together stay under
-// 7/8 of the home slots: past that an erase closes its gap by moving the entries
-// after it that are away from home back one, and an insert that finds the table that
-// full moves its entries into a fresh array, as growth does, leaving the dead slots
-// behind. Entries larger than 64 bytes, or that may throw while moving, live in
-// nodes of their own, their slots holding pointers.
+// often an erase and an insert of its key), as does an insert whose run moves up
+// into it. Live and dead slots together stay within about 7/8 of the home slots:
+// there an erase closes its gap instead, by moving the entries after it that are
+// away from home back one, and each insert closes dead slots from a sweep that goes
+// round the array a few slots at a time. Growth leaves the dead slots behind.
+// Entries larger than 64 bytes, or that may throw while moving, live in nodes of
+// their own, their slots holding pointers.
 //
 // Entries move when others are inserted or erased: pointers and iterators into a
 // table last until its next change. A Cursor lasts: it finds its key again.
@@ -149,12 +150,11 @@ class HashTable {
   }
   // The slots that may hold entries: all but the empty ones at the end.
   static uint32_t usable(uint32_t cap, uint32_t len) noexcept { return len - (cap < smallCap ? 1 : window); }
-  // Live and dead slots together stay below this many.
+  // Erases leave dead slots while live and dead slots together stay below this many
+  // (in tables past the small sizes).
   uint32_t deadLimit() const noexcept { return cap_ - cap_ / 8; }
-  void setLimit(uint32_t limit) noexcept {
-    limit_ = limit;
-    fastLimit_ = std::min(limit, deadLimit() - 1);
-  }
+  // Slots a sweep step looks at (see sweepSome).
+  static constexpr uint32_t sweepSlots = 16;
   // Tables of this many home slots or more grow step by step, moving this many
   // entries (and any that share the last one's hash) at each later insert or erase.
   static constexpr uint32_t incrementalFrom = 512;
@@ -366,7 +366,7 @@ class HashTable {
     std::swap(size_, o.size_);
     std::swap(cap_, o.cap_);
     std::swap(limit_, o.limit_);
-    std::swap(fastLimit_, o.fastLimit_);
+    std::swap(sweep_, o.sweep_);
     std::swap(len_, o.len_);
     std::swap(hasher_, o.hasher_);
     std::swap(pool_, o.pool_);
@@ -640,13 +640,10 @@ class HashTable {
     ++version_;
     if (mig_) {
       migrateSome();
-    } else if (CORVANE_UNLIKELY(size_ + dead_ >= deadLimit()) && size_ <= limit_ && dead_ > 0) {
-      // Dead slots have filled the table: its entries move to a fresh array of the
-      // same size, leaving them behind.
-      try {
-        renew(cap_);
-      } catch (std::bad_alloc const&) {
-      }
+    } else if (size_ <= limit_ && dead_ > 0 && size_ + dead_ >= deadLimit()) {
+      // Live and dead slots have reached the limit: close some of the dead ones, so
+      // that the table neither grows for them nor gets fuller.
+      sweepSome();
     } else if (size_ > limit_) {
       // In a fill in hash order that surely ends within a load of 7/8, the table
       // takes the rest of it rather than growing: a growth moves the entries over
@@ -654,7 +651,7 @@ class HashTable {
       // hold both arrays. Otherwise it grows, for the whole fill when it can tell.
       Estimate const fill = orderedFill(p.at + 1, h);
       if (fill.most > 0 && fill.most < double(cap_ - cap_ / 8)) {
-        setLimit(cap_ - cap_ / 8);
+        limit_ = cap_ - cap_ / 8;
         return p.at;
       }
       // The entry is in: if the table cannot grow now, it stays correct with a
@@ -723,20 +720,21 @@ class HashTable {
   }
 
   // The common insert in a table not migrating: into the place itself when an erase
-  // left it dead (the same key put back, most often), else into an empty slot within
-  // `window` slots of the place, up to which the run moves up one slot whatever its
-  // length, without a branch on it (dead slots in the run move with it). Returns
-  // false, changing nothing, when the run is longer, or when growth or a renewal may
-  // be due.
+  // left it dead (the same key put back, most often), else up to the first free slot
+  // (empty or dead) within `window` slots of the place, the run moving up one slot
+  // whatever its length, without a branch on it. Returns false, changing nothing, when
+  // the run is longer, or live and dead slots have reached the limit (growth or a
+  // sweep is due).
   [[gnu::always_inline]] bool addNearby(Slot* at, uint64_t h, Stored& item) noexcept {
-    if (CORVANE_UNLIKELY(size_ + dead_ >= fastLimit_)) return false;
+    if (CORVANE_UNLIKELY(size_ >= limit_) || CORVANE_UNLIKELY(size_ + dead_ >= deadLimit())) return false;
     if (vacant(at) && !empty(at)) {
       --dead_;
     } else {
-      unsigned emptyMask = 0;
-      for (unsigned i = 0; i < window; ++i) emptyMask |= unsigned(empty(at + i)) << i;
-      if (CORVANE_UNLIKELY(emptyMask == 0)) return false;
-      unsigned const end = static_cast<unsigned>(__builtin_ctz(emptyMask));
+      unsigned freeMask = 0;
+      for (unsigned i = 0; i < window; ++i) freeMask |= unsigned(vacant(at + i)) << i;
+      if (CORVANE_UNLIKELY(freeMask == 0)) return false;
+      unsigned const end = static_cast<unsigned>(__builtin_ctz(freeMask));
+      dead_ -= unsigned(!empty(at + end));
       for (unsigned i = window - 1; i > 0; --i) {
         Slot const* from = at + i - opaque(i <= end);
         Slot const tmp = *from;
@@ -848,6 +846,25 @@ class HashTable {
     return gap;
   }
 
+  // Closes dead slots from sweep_ on, looking at sweepSlots slots (a slot whose dead
+  // entry closed holds the next entry then, and is looked at again), and starting
+  // over from the array's start past its end. Each insert that finds the table at
+  // its limit makes a step, until enough are closed.
+  void sweepSome() noexcept {
+    uint32_t const end = usable(cap_, len_);
+    uint32_t i = sweep_ < end ? sweep_ : 0;
+    for (uint32_t looked = 0; looked < sweepSlots && dead_ > 0; ++looked) {
+      Slot* const s = slots_ + i;
+      if (vacant(s) && !empty(s)) {
+        backShift(slots_, cap_, s);
+        --dead_;
+      } else if (++i == end) {
+        i = 0;
+      }
+    }
+    sweep_ = i;
+  }
+
   // The empty slot after the run that starts at home slot `home`, for an entry that
   // sorts after everything in the array (moved or copied in order).
   static Slot* appendSlot(Slot* base, uint32_t cap, uint32_t len, uint64_t h) noexcept {
@@ -902,18 +919,14 @@ class HashTable {
     clearSlots(s, len);
     slots_ = s;
     cap_ = cap;
-    setLimit(maxSize(cap));
+    limit_ = maxSize(cap);
     len_ = len;
   }
 
   // Grows to `want` home slots when that is more than an eighth above today's
   // (and at most 2^30), else by the usual step.
   void grow(double want = 0) {
-    renew(want > cap_ + cap_ / 8 && want < double(1u << 30) ? uint32_t(want) : nextCap(cap_));
-  }
-  // Moves the entries to a fresh array of `cap` home slots: at once in a table that
-  // grows at once, else step by step.
-  void renew(uint32_t cap) {
+    uint32_t const cap = want > cap_ + cap_ / 8 && want < double(1u << 30) ? uint32_t(want) : nextCap(cap_);
     if (cap_ < incrementalFrom) {
       rehash(cap);
       return;
@@ -931,7 +944,7 @@ class HashTable {
     }
     slots_ = fresh;
     cap_ = cap;
-    setLimit(maxSize(cap));
+    limit_ = maxSize(cap);
     len_ = len;
     mig_ = m;
     migrateSome();
@@ -978,7 +991,7 @@ class HashTable {
     if (cap_ != 0) ::operator delete(slots_);
     slots_ = fresh;
     cap_ = cap;
-    setLimit(maxSize(cap));
+    limit_ = maxSize(cap);
     len_ = len;
     dead_ = 0;
   }
@@ -1077,9 +1090,7 @@ class HashTable {
   uint32_t size_ = 0;
   uint32_t dead_ = 0;  // dead slots (made only while not migrating)
   uint32_t limit_ = 0;  // maxSize(cap_): the size past which the table grows
-  // Inserts take the inline path while live and dead slots together stay below this:
-  // then no growth or renewal can be due.
-  uint32_t fastLimit_ = 0;
+  uint32_t sweep_ = 0;  // where the next sweep step starts
   uint32_t cap_ = 0;  // home slots; 0 while the table holds no array
   uint32_t len_ = 1;  // slots in the array: home, overflow and the empty one at the end
   [[no_unique_address]] H hasher_{};

@@ -350,8 +350,8 @@ TEST(HashMap, FillsInHashOrderEndAtLeastHalfFull) {
 
 // Keys come and go at a steady count, each erase followed by the insert of a key
 // never seen before, so erased slots are seldom filled by the same key: the table
-// keeps its array (a renewal holds two for a while) rather than growing for the slots
-// its erases left, and every key stays where lookups and walks find it.
+// keeps its array rather than growing for the slots its erases left, and every key
+// stays where lookups and walks find it.
 TEST(HashMap, SteadyChurnOfNewKeysKeepsTheTablesSize) {
   HashMap<uint32_t, uint32_t> m;
   std::vector<uint32_t> live;
@@ -371,7 +371,7 @@ TEST(HashMap, SteadyChurnOfNewKeysKeepsTheTablesSize) {
     ++next;
     most = std::max(most, m.bytesHeld());
   }
-  EXPECT_LE(most, filled * 2 + 4096);
+  EXPECT_EQ(most, filled);
   ASSERT_EQ(m.size(), live.size());
   for (uint32_t k : live) {
     ASSERT_NE(m.find(k), nullptr) << k;
