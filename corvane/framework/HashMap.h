@@ -596,6 +596,11 @@ class HashTable {
   // need not keep it for the call.
   [[gnu::noinline]] Slot* addSlow(uint64_t h, K const& k, Stored& item) {
     Place p = locate(h, k);
+    if (CORVANE_UNLIKELY(p.far) && !mig_ && dead_ > 0) {
+      // Dead slots on the way make the run longer than its entries: close them first.
+      closeDead(slots_ + homeSlot(h, cap_), p.at);
+      p = locate(h, k);
+    }
     if (CORVANE_UNLIKELY(p.far) && !mig_ && crowded(p, p.at - 1)) {
       // Keys that come in hash order (one table copied into another, a scan) each
       // land after all the others: a table sized for its count holds them in one
@@ -844,6 +849,20 @@ class HashTable {
     }
     gap->hash = emptyHash;
     return gap;
+  }
+
+  // Closes the dead slots in [from, to), a stretch of one run (a close may move the
+  // slot at `to` down one).
+  void closeDead(Slot* from, Slot* to) noexcept {
+    for (Slot* s = from; s < to;) {
+      if (vacant(s) && !empty(s)) {
+        backShift(slots_, cap_, s);
+        --dead_;
+        --to;
+      } else {
+        ++s;
+      }
+    }
   }
 
   // Closes dead slots from sweep_ on, looking at sweepSlots slots (a slot whose dead
