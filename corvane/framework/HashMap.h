@@ -739,6 +739,8 @@ class HashTable {
       for (unsigned i = 0; i < window; ++i) freeMask |= unsigned(vacant(at + i)) << i;
       if (CORVANE_UNLIKELY(freeMask == 0)) return false;
       unsigned const end = static_cast<unsigned>(__builtin_ctz(freeMask));
+      // The run may not move into the empty slots that end the array.
+      if (CORVANE_UNLIKELY(at + end >= slots_ + usable(cap_, len_))) return false;
       dead_ -= unsigned(!empty(at + end));
       for (unsigned i = window - 1; i > 0; --i) {
         Slot const* from = at + i - opaque(i <= end);
