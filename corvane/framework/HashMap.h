@@ -176,6 +176,7 @@ class HashTable {
   // Empty or dead: a slot an insert may take.
   static bool vacant(Slot const* s) noexcept { return (s->hash & 1) != 0; }
   static bool live(Slot const* s) noexcept { return (s->hash & 1) == 0; }
+  static bool dead(Slot const* s) noexcept { return vacant(s) && !empty(s); }
   // Moves slot src's contents (a dead slot's place only) into the empty slot dst.
   static void relocate(Slot* dst, Slot* src) noexcept {
     if constexpr (trivialSlots) {
@@ -732,7 +733,7 @@ class HashTable {
   // sweep is due).
   [[gnu::always_inline]] bool addNearby(Slot* at, uint64_t h, Stored& item) noexcept {
     if (CORVANE_UNLIKELY(size_ >= limit_) || CORVANE_UNLIKELY(size_ + dead_ >= deadLimit())) return false;
-    if (vacant(at) && !empty(at)) {
+    if (dead(at)) {
       --dead_;
     } else {
       unsigned freeMask = 0;
@@ -857,7 +858,7 @@ class HashTable {
   // slot at `to` down one).
   void closeDead(Slot* from, Slot* to) noexcept {
     for (Slot* s = from; s < to;) {
-      if (vacant(s) && !empty(s)) {
+      if (dead(s)) {
         backShift(slots_, cap_, s);
         --dead_;
         --to;
@@ -876,7 +877,7 @@ class HashTable {
     uint32_t i = sweep_ < end ? sweep_ : 0;
     for (uint32_t looked = 0; looked < sweepSlots && dead_ > 0; ++looked) {
       Slot* const s = slots_ + i;
-      if (vacant(s) && !empty(s)) {
+      if (dead(s)) {
         backShift(slots_, cap_, s);
         --dead_;
       } else if (++i == end) {
