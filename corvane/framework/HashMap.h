@@ -887,14 +887,6 @@ class HashTable {
     sweep_ = i;
   }
 
-  // The empty slot after the run that starts at home slot `home`, for an entry that
-  // sorts after everything in the array (moved or copied in order).
-  static Slot* appendSlot(Slot* base, uint32_t cap, uint32_t len, uint64_t h) noexcept {
-    Slot* s = base + homeSlot(h, cap);
-    while (!empty(s)) ++s;
-    return s < base + usable(cap, len) ? s : nullptr;
-  }
-
   // The first entry at or after slot s in iteration order, or null.
   Slot* settle(Slot* s) const noexcept {
     if (CORVANE_LIKELY(!mig_)) {
@@ -1035,6 +1027,12 @@ class HashTable {
     uint32_t i = m.pos;
     uint32_t moved = 0;
     uint64_t lastHash = 0;
+    // Every entry of the new array sorts below the one moving, so it goes to the
+    // first empty slot from its home on; after the first move of the step that is
+    // its home or the slot after the entry moved before it, whichever is later
+    // (nothing is above that one).
+    Slot* next = nullptr;
+    Slot* const end = slots_ + usable(cap_, len_);
     for (; i < last; ++i) {
       Slot* s = m.old + i;
       if (vacant(s)) {
@@ -1042,16 +1040,21 @@ class HashTable {
         continue;
       }
       if (moved >= entriesPerStep && s->hash != lastHash) break;
-      uint32_t const home = homeSlot(s->hash, cap_);
-      clearTo(home + 2);
-      Slot* to = appendSlot(slots_, cap_, len_, s->hash);
-      if (!to) {
+      Slot* to = slots_ + homeSlot(s->hash, cap_);
+      if (next) {
+        if (to < next) to = next;
+      } else {
+        clearTo(uint32_t(to - slots_) + 2);
+        while (!empty(to)) ++to;
+      }
+      if (to >= end) {
         // The new array's overflow slots are full (a hash that piles keys on one
         // value): stop here, so that the next insert moves everything at once.
         break;
       }
-      relocate(to, s);
       clearTo(uint32_t(to - slots_) + 2);
+      relocate(to, s);
+      next = to + 1;
       lastHash = to->hash;
       ++moved;
     }
