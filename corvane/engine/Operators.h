@@ -213,6 +213,9 @@ class CacheRows {
       return row && (row->present() & bit) ? std::optional<Value>(row->template get<I>()) : std::nullopt;
     }
 
+    // Whether an update to v would leave the column as it is (both absent included).
+    bool holds(K const& k, std::optional<Value> const& v) const { return get(k) == v; }
+
     // As Cache::update.
     ChangePair<Value> update(Tr const& tr, K const& k, std::optional<Value> const& newValue, char const* foreachText) {
       Row* row = rows_.find(k);

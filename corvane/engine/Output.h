@@ -36,6 +36,8 @@ struct Tr {
   char const* fn;
   uint16_t mask;
   bool on(int level) const noexcept { return (mask >> level) & 1u; }
+  // No level is on: a pipeline may leave out work that would only have been traced.
+  bool quiet() const noexcept { return mask == 0; }
   template <class... A>
   void operator()(int level, fmt::format_string<A...> format, A&&... args) const {
     if (CORVANE_UNLIKELY(on(level))) sm.traceEmit(level, fn, sm.sourceName(), format, args...);
@@ -248,6 +250,7 @@ class FlatOutput final : public OutputBase {
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key const& k) {
+    root().outputRemoving();
     if (reconciling()) {
       if constexpr (HasState) {
         seen_.erase(k);
@@ -367,6 +370,7 @@ class NestedOutput final : public OutputBase {
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
+    root().outputRemoving();
     if (reconciling()) {
       if constexpr (HasState) {
         seen_.erase(Key{k1, k2});

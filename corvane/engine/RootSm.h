@@ -75,6 +75,12 @@ class CORVANE_API RootSm : public Entity {
   // True while doDeleteAll() runs: pipelines that read their inputs' current state
   // read them as empty, so every contribution is withdrawn.
   bool deletingAll() const noexcept { return deletingAll_; }
+  // True while a synchronous machine's start-up runs its pipelines over every input
+  // entry and they have only added to the outputs: nothing a run added has been
+  // withdrawn since.
+  bool synchronousEventPass() const noexcept { return eventPass_; }
+  // An output is withdrawing an entry (see synchronousEventPass).
+  void outputRemoving() noexcept { eventPass_ = false; }
 
   void handleInitialized();
   void handleInitialScanDone();
@@ -249,6 +255,7 @@ class CORVANE_API RootSm : public Entity {
   bool tornDown_ = false;
   bool deletingAll_ = false;
   bool retracted_ = false;
+  bool eventPass_ = false;
 };
 
 // Run by every SM module at library load: registers the SM's node type (after

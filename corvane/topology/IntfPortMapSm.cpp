@@ -83,6 +83,14 @@ void IntfPortMapSm::eventToLagStream(IntfId intfId) {
     if (PortMap const* p = intfIdToPortMap_->intfIdToPortMap().find(intfId)) portMap = *p;
     lag = lagConfig_->lagOf(intfId);
   }
+  // Each stream runs the merge, so the start-up runs it twice per port, the second
+  // time with both caches as they are. While no output has withdrawn anything, what
+  // the first run added stays (the group membership, the expanded output entries), so
+  // untraced that run is left out.
+  if (synchronousEventPass() && tr.quiet() && cacheAttr0_.holds(intfId, portMap) &&
+      (!portMap || cacheAttr1_.holds(intfId, lag))) {
+    return;
+  }
   auto portMaps = cacheAttr0_.update(
       tr, intfId, portMap,
       " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "

@@ -91,25 +91,35 @@ void IntfTcamSm::eventToStrm_pipeline0(IntfId intfId) {
   if (!initialScanDone()) return;
   auto tr = pipeline<"eventToStrm_pipeline0">(*this);
   tr(7, "Line 21: merge( strm_stream0, strm_stream1 ): intfId={}", intfId);
+  std::optional<SystemTcamId> const tcam = currentTcam(intfId);
+  std::optional<IntfId> const lag = currentLag(intfId);
+  // Each stream runs the merge, so the start-up runs it twice per port, the second
+  // time with both caches as they are. While no output has withdrawn anything, what
+  // the first run added stays (the group membership, the output entry), so untraced
+  // that run is left out.
+  if (synchronousEventPass() && tr.quiet() && cacheAttr0_.holds(intfId, tcam) &&
+      (!tcam || cacheAttr1_.holds(intfId, lag))) {
+    return;
+  }
   // The port's previous (LAG, TCAM) contribution is withdrawn and its current one
   // added, whichever of the two changed.
   auto tcams = cacheAttr0_.update(
-      tr, intfId, currentTcam(intfId),
+      tr, intfId, tcam,
       " foreach( [ ( if ( _oldValueOpt6 != _newValueOpt7 ) then _oldValueOpt6 else None, false ), ( "
       "_newValueOpt7, true ) ] ) flattening {} elements");
-  for (auto const& tcam : tcams) {
-    traceFlattening(tr, tcam);
-    if (!filterPass(tr, tcam.value.has_value(), "_valueOpt8")) continue;
+  for (auto const& t : tcams) {
+    traceFlattening(tr, t);
+    if (!filterPass(tr, t.value.has_value(), "_valueOpt8")) continue;
     auto lags = cacheAttr1_.update(
-        tr, intfId, currentLag(intfId),
+        tr, intfId, lag,
         " foreach( [ ( if ( _oldValueOpt16 != _newValueOpt17 ) then _oldValueOpt16 else None, false ), ( "
         "_newValueOpt17, true ) ] ) flattening {} elements");
-    for (auto const& lag : lags) {
-      traceFlattening(tr, lag);
-      if (!filterPass(tr, lag.value.has_value(), "_valueOpt18")) continue;
-      OutKey2<IntfId, SystemTcamId> group{*lag.value, *tcam.value};
-      bool supported = tcam.add && lag.add ? groupByAttr2_.add(tr, group, intfId)
-                                           : groupByAttr2_.remove(tr, group, intfId);
+    for (auto const& l : lags) {
+      traceFlattening(tr, l);
+      if (!filterPass(tr, l.value.has_value(), "_valueOpt18")) continue;
+      OutKey2<IntfId, SystemTcamId> group{*l.value, *t.value};
+      bool supported =
+          t.add && l.add ? groupByAttr2_.add(tr, group, intfId) : groupByAttr2_.remove(tr, group, intfId);
       if (supported) {
         output_.insert(tr, intoLag, group.k0, group.k1);
       } else {
