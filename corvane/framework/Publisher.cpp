@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "corvane/framework/Errors.h"
+#include "corvane/framework/Slab.h"
 #include "corvane/framework/internal/SpanScope.h"
 
 namespace Corvane {
@@ -26,33 +27,49 @@ void dispatchSpanned(Subscriber& s, uint32_t attrId, void const* key, void const
 }
 }  // namespace
 
+namespace {
+// Never destroyed, like the node types' pools: entities may outlive static objects.
+SlabPool& pairPool() {
+  static SlabPool* pool = new SlabPool("Corvane::Publisher (two subscribers)", 2 * sizeof(Subscriber*),
+                                       alignof(Subscriber*));
+  return *pool;
+}
+}  // namespace
+
+Subscriber** Publisher::arrayNew(uint8_t capLog) {
+  if (capLog == 1) return static_cast<Subscriber**>(pairPool().allocate());
+  return new Subscriber*[size_t(1) << capLog];
+}
+
+void Publisher::arrayDelete(Subscriber** a, uint8_t capLog) noexcept {
+  if (capLog == 1) {
+    pairPool().deallocate(a);
+  } else {
+    delete[] a;
+  }
+}
+
 Publisher::~Publisher() {
   // The delivery loop still reads the subscriber list: its owner must be held
   // until the delivery returns (Entity::publishChange does that).
   if (depth_ != 0) fatalInternalError("Publisher: destroyed while it delivers a change");
-  if (heap_) delete[] slots_.many;
-}
-
-uint32_t Publisher::capacityFor(uint32_t n) noexcept {
-  uint32_t c = 2;
-  while (c < n) c *= 2;
-  return c;
+  if (capLog_) arrayDelete(slots_.many, capLog_);
 }
 
 void Publisher::subscriberAdd(Subscriber* s) {
   if (!s) return;
   Subscriber** d = data();
   if (std::find(d, d + size_, s) != d + size_) return;
-  if (!heap_ && size_ == 0) {
+  if (!capLog_ && size_ == 0) {
     slots_.one = s;
-  } else if (!heap_ || (size_ >= 2 && size_ == capacityFor(size_))) {
+  } else if (size_ == (capLog_ ? uint32_t(1) << capLog_ : 1u)) {
     // Full (one inline, or a full array): twice the room, the old entries moved over.
-    uint32_t const cap = capacityFor(size_ + 1);
-    auto* grown = new Subscriber*[cap];
+    uint8_t const capLog = uint8_t(capLog_ + 1);
+    Subscriber** grown = arrayNew(capLog);
     std::copy(d, d + size_, grown);
-    if (heap_) delete[] slots_.many;
+    if (capLog_) arrayDelete(slots_.many, capLog_);
     slots_.many = grown;
-    heap_ = true;
+    capLog_ = capLog;
     grown[size_] = s;
   } else {
     d[size_] = s;
@@ -100,10 +117,10 @@ void Publisher::compact() noexcept {
   Subscriber** d = data();
   size_ = uint32_t(std::remove(d, d + size_, nullptr) - d);
   holes_ = false;
-  if (heap_ && size_ <= 1) {
+  if (capLog_ && size_ <= 1) {
     Subscriber* first = size_ ? d[0] : nullptr;
-    delete[] slots_.many;
-    heap_ = false;
+    arrayDelete(slots_.many, capLog_);
+    capLog_ = 0;
     slots_.one = first;
   }
 }

@@ -53,11 +53,12 @@ class CORVANE_API Publisher {
 
  private:
   // Most entities have one subscriber or none: the first sits in the publisher
-  // itself, more go to an array on the heap.
-  Subscriber* const* data() const noexcept { return heap_ ? slots_.many : &slots_.one; }
-  Subscriber** data() noexcept { return heap_ ? slots_.many : &slots_.one; }
-  // Room in the array: the power of two at or above the count (at least 2).
-  static uint32_t capacityFor(uint32_t n) noexcept;
+  // itself, more go to an array of a power of two slots. Arrays of two, the usual
+  // case past one (a port's configuration that two SMs follow), come from a pool.
+  Subscriber* const* data() const noexcept { return capLog_ ? slots_.many : &slots_.one; }
+  Subscriber** data() noexcept { return capLog_ ? slots_.many : &slots_.one; }
+  static Subscriber** arrayNew(uint8_t capLog);
+  static void arrayDelete(Subscriber** a, uint8_t capLog) noexcept;
   void deliver(uint32_t attrId, void const* key, void const* previous);
   void compact() noexcept;
 
@@ -69,7 +70,7 @@ class CORVANE_API Publisher {
   uint32_t live_ = 0;
   uint16_t depth_ = 0;
   bool holes_ = false;
-  bool heap_ = false;
+  uint8_t capLog_ = 0;  // 0: the subscriber sits inline; else the array has 1 << capLog_ slots
 };
 
 // Base of every entity: a counted node with a publisher. If a subscriber throws, the

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -137,16 +138,25 @@ TEST(Notification, SubscriberListGrowsAndShrinksDuringDispatch) {
 
 // A subscriber that joins and leaves between changes leaves no hole behind: an
 // entity followed and left many times while nothing changes holds no more memory.
+// Lists of two subscribers come from a pool, which keeps its first slab.
 TEST(Notification, SubscribersLeavingBetweenChangesLeaveNoHoles) {
   auto status = Hardware::Velt::Status::StatusIs("hw");
   Recorder stays, passing;
   status->subscriberAdd(&stays);
+  status->subscriberAdd(&passing);
+  SlabPool const* pairs = SlabPool::first();
+  while (pairs && std::string_view(pairs->typeName()) != "Corvane::Publisher (two subscribers)") pairs = pairs->next();
+  ASSERT_NE(pairs, nullptr);
+  uint64_t const pairsLive = pairs->objectsLive();
+  status->subscriberRemove(&passing);
+  EXPECT_EQ(pairs->objectsLive(), pairsLive - 1);
   size_t const before = mallinfo2().uordblks;
   for (int i = 0; i < 4096; ++i) {
     status->subscriberAdd(&passing);
     status->subscriberRemove(&passing);
   }
   EXPECT_LT(mallinfo2().uordblks, before + 1024);
+  EXPECT_EQ(pairs->objectsLive(), pairsLive - 1);
   status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(1));
   EXPECT_EQ(stays.seen.size(), 1u);
   EXPECT_TRUE(passing.seen.empty());
