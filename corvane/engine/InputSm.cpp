@@ -208,16 +208,26 @@ void InputSm::scanFinishTrace(uint32_t scan, bool initial) const {
 
 // ---- Follower ---------------------------------------------------------------
 
-Follower::~Follower() {
-  if (en_) en_->subscriberRemove(this);
+Follower::~Follower() { unsubscribe(); }
+
+void Follower::subscribe() {
+  if (!en_ || (flags_ & flagSubscribed)) return;
+  en_->subscriberAdd(this);
+  flags_ = uint8_t(flags_ | flagSubscribed);
+}
+
+void Follower::unsubscribe() noexcept {
+  if (!(flags_ & flagSubscribed)) return;
+  en_->subscriberRemove(this);
+  flags_ = uint8_t(flags_ & ~flagSubscribed);
 }
 
 void Follower::initialize() {
-  if (en_) en_->subscriberAdd(this);
+  subscribe();
   try {
     doInputScan();
   } catch (...) {
-    if (en_) en_->subscriberRemove(this);
+    unsubscribe();
     throw;
   }
 }
@@ -225,18 +235,16 @@ void Follower::initialize() {
 void Follower::hasNotificationActiveIs(bool active) {
   if (((flags_ & flagActive) != 0) == active) return;
   flags_ = active ? uint8_t((flags_ | flagActive) & ~flagZombie) : uint8_t((flags_ & ~flagActive) | flagZombie);
-  if (en_) {
-    if (active) {
-      en_->subscriberAdd(this);
-    } else {
-      en_->subscriberRemove(this);
-    }
+  if (active) {
+    subscribe();
+  } else {
+    unsubscribe();
   }
 }
 
 void Follower::drop() noexcept {
   flags_ = uint8_t((flags_ | flagZombie | flagDropped) & ~flagEnabled);
-  if (en_) en_->subscriberRemove(this);
+  unsubscribe();
   if (busy_ == 0) release();
 }
 

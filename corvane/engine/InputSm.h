@@ -394,6 +394,7 @@ class CORVANE_API Follower : public Subscriber {
   static constexpr uint8_t flagActive = 2;
   static constexpr uint8_t flagZombie = 4;
   static constexpr uint8_t flagDropped = 8;
+  static constexpr uint8_t flagSubscribed = 16;  // on the element's subscriber list
 
   Follower(InputSm& parent, Ptr<Entity const> en) noexcept : parent_(&parent), en_(std::move(en)) {}
   // Subscribes and runs the first scan; if that throws, the subscription goes
@@ -413,6 +414,11 @@ class CORVANE_API Follower : public Subscriber {
   uint8_t state_ = InputSm::scanFresh;
 
  private:
+  // Joining and leaving the element's subscribers; a follower that is already on
+  // (or off) the list does not touch the element, which at start-up is far away in
+  // memory for each of the followers switched on together.
+  void subscribe();
+  void unsubscribe() noexcept;
   [[gnu::cold, gnu::noinline]] void scanBeginTrace(char const* className, char const* fn) const;
   [[gnu::cold, gnu::noinline]] void scanFinishTrace(char const* className, char const* fn, bool collection,
                                                     size_t elements, bool initial) const;
