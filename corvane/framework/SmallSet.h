@@ -301,8 +301,11 @@ class SmallSet {
     Big* big;
   } u_;
   static_assert(std::is_trivially_copyable_v<K>, "inline keys are copied as bytes");
-  uint64_t version_ = 0;
-  uint8_t n_ = 0;
+  // One word for both: a set of four 8-byte keys takes 40 bytes, so that a table
+  // entry of a 24-byte key and such a set (a group of ports) stays within 64 bytes
+  // and in the table's own array. 2^56 changes do not wrap in a set's life.
+  uint64_t version_ : 56 = 0;
+  uint64_t n_ : 8 = 0;
 };
 
 }  // namespace Corvane
