@@ -73,6 +73,11 @@ class ConfigExpansionSm : public RootSm {
     if (!initialScanDone()) return;
     auto tr = pipeline<"eventToStrm_pipeline0">(*this);
     tr.text(7, Traits::pipeline0Line, intfId, optText(config));
+    // A synchronous start-up scans the sets first, and pipeline 1 writes each
+    // (interface, element) entry with the interface's payload as it is now; this run,
+    // from the payload scan after it, would write each of them again unchanged. While
+    // no output has withdrawn anything, it is left out untraced.
+    if (synchronousEventPass() && tr.quiet() && setSm1()->inputScanComplete(0)) return;
     auto const* set = Traits::outer(*set_).find(intfId);
     if (!filterPass(tr, set && *set, Traits::filterText)) return;
     auto const& elems = Traits::inner(**set);

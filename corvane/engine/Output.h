@@ -250,10 +250,9 @@ class FlatOutput final : public OutputBase {
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key const& k) {
-    root().outputRemoving();
     if (reconciling()) {
       if constexpr (HasState) {
-        seen_.erase(k);
+        if (seen_.erase(k)) root().outputRemoving();
       } else {
         seen_.insert(k);  // without a state every write counts as seen
       }
@@ -263,7 +262,10 @@ class FlatOutput final : public OutputBase {
     auto const& c = Adapter::coll(*entity_);
     size_t const size = c.size();
     Adapter::erase(*entity_, k);
-    if (c.size() < size) ++counters_.deleted;
+    if (c.size() < size) {
+      ++counters_.deleted;
+      root().outputRemoving();
+    }
   }
 
  protected:
@@ -370,10 +372,9 @@ class NestedOutput final : public OutputBase {
   }
 
   void remove(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
-    root().outputRemoving();
     if (reconciling()) {
       if constexpr (HasState) {
-        seen_.erase(Key{k1, k2});
+        if (seen_.erase(Key{k1, k2})) root().outputRemoving();
       } else {
         seen_.insert(Key{k1, k2});
       }
@@ -384,7 +385,10 @@ class NestedOutput final : public OutputBase {
     tr.text(7, line.deleting, k1, k2);
     size_t const size = Adapter::innerColl(*inner).size();
     Adapter::innerDel(*inner, k2);
-    if (Adapter::innerColl(*inner).size() < size) ++counters_.deleted;
+    if (Adapter::innerColl(*inner).size() < size) {
+      ++counters_.deleted;
+      root().outputRemoving();
+    }
     bool const emptied = Adapter::innerColl(*inner).empty();
     inner = nullptr;  // the outer collection alone holds it, so its entity may recycle it
     if (emptied) Adapter::outerDel(*entity_, k1);

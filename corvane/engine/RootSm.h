@@ -79,7 +79,7 @@ class CORVANE_API RootSm : public Entity {
   // entry and they have only added to the outputs: nothing a run added has been
   // withdrawn since.
   bool synchronousEventPass() const noexcept { return eventPass_; }
-  // An output is withdrawing an entry (see synchronousEventPass).
+  // An output withdrew an entry, or a held-back write (see synchronousEventPass).
   void outputRemoving() noexcept { eventPass_ = false; }
 
   void handleInitialized();

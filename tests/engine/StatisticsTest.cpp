@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -304,4 +308,73 @@ TEST(Statistics, ScanTasksCountTheWorkDoneBeforeEachYield) {
     EXPECT_GT(checked, 10u);
     EXPECT_TRUE(sm->ready());
   }
+}
+
+// A synchronous start-up leaves out the pipeline runs that would only write again
+// what the pass has written (the merge's second run per port, the payload scan after
+// the set scan) unless a trace level is on. Traced or not, it ends with the same
+// outputs and counts the same work, over stale outputs and a LAG with a TCAM of its
+// own, ports outside LAGs, ports without payloads and wildcard port maps.
+TEST(Statistics, StartUpEndsTheSameTracedOrNot) {
+  using Hardware::Velt::FapId;
+  using Hardware::Velt::FapPortId;
+  using Hardware::Velt::LocalCoreId;
+  using Hardware::Velt::PortMap;
+  using Hardware::Velt::SystemTcamId;
+  auto run = [](bool traced) {
+    std::vector<std::unique_ptr<CorvaneTest::TraceCapture>> captures;
+    if (traced) {
+      for (char const* sm : {"IntfTcamSm", "IntfPortMapSm", "ConfigExpSm"}) {
+        captures.push_back(std::make_unique<CorvaneTest::TraceCapture>(sm, uint16_t(1u << 6)));
+      }
+    }
+    auto status = Hardware::Velt::Status::StatusIs("veltStatus");
+    auto lagConfig = Lag::Config::ConfigIs("lagConfig");
+    auto portMaps = intfIdToPortMapFactory("portMaps");
+    auto config = intfFeatureConfigFactory();
+    auto sets = intfToTcamSetFactory("sets");
+    auto portMapSets = intfToPortMapSetFactory("portMapSets");
+    auto out = intfTcamFeatureConfigFactory();
+    std::map<FeatureConfigBase const*, int> payloads;
+    auto payload = [&] {
+      Ptr<FeatureConfigBase> p = makePtr<Payload>();
+      payloads[p.get()] = int(payloads.size());
+      return p;
+    };
+    for (uint16_t i = 1; i <= 24; ++i) {
+      IntfId const p = IntfId::ethernet(i);
+      status->intfIdToSystemTcamIdIs(p, SystemTcamId(uint16_t(1 + i % 3)));
+      if (i % 6 != 0) {
+        lagConfig->phyIntfIs(p)->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId::portChannel(1 + i % 4)));
+      }
+      portMaps->intfIdToPortMapIs(p, PortMap(FapId(i % 5 == 0 ? 2046u : i), FapPortId(8u + i), LocalCoreId(i % 2u)));
+      if (i % 5 != 1) config->configIs(p, payload());
+    }
+    status->intfIdToSystemTcamIdIs(IntfId::portChannel(2), SystemTcamId(3));
+    config->configIs(IntfId::portChannel(2), payload());
+    sets->intfToTcamSetIs(IntfId::ethernet(30))->tcamSetIs(SystemTcamId(1));
+    portMapSets->intfToPortMapSetIs(IntfId::ethernet(2))->portMapSetIs(PortMap(FapId(7u), FapPortId(9u), LocalCoreId(1u)));
+    out->configIs(IntfIdSystemTcamId(IntfId::ethernet(30), SystemTcamId(1)), payload());
+    out->configIs(IntfIdSystemTcamId(IntfId::ethernet(2), SystemTcamId(3)), payload());
+
+    auto tcamSm = intfTcamSmFactory(status, lagConfig, sets, control(SmControl::synchronousOn));
+    auto portMapSm = intfPortMapSmFactory(portMaps, lagConfig, 4, 2, portMapSets, control(SmControl::synchronousOn));
+    auto expSm = configExpSmFactory(sets, config, out, control(SmControl::synchronousOn));
+    EXPECT_TRUE(tcamSm->ready() && portMapSm->ready() && expSm->ready());
+    std::set<std::string> entries;
+    for (auto const& [i, set] : sets->intfToTcamSet()) {
+      for (SystemTcamId t : set->tcamSet()) entries.insert(fmt::format("tcam {} {}", i, t));
+    }
+    for (auto const& [i, set] : portMapSets->intfToPortMapSet()) {
+      for (PortMap const& m : set->portMapSet()) entries.insert(fmt::format("port map {} {}", i, m));
+    }
+    for (auto const& [k, v] : out->config()) entries.insert(fmt::format("payload {} {}", k, payloads.at(v.get())));
+    std::ostringstream text;
+    for (std::string const& e : entries) text << e << "\n";
+    text << tcamSm->statistics() << portMapSm->statistics() << expSm->statistics();
+    return text.str();
+  };
+  std::string const untraced = run(false);
+  EXPECT_NE(untraced.find("port map Port-Channel2"), std::string::npos);
+  EXPECT_EQ(untraced, run(true));
 }
