@@ -159,7 +159,7 @@ class HashTable {
   // entries (and any that share the last one's hash) at each later insert or erase.
   static constexpr uint32_t incrementalFrom = 512;
   static constexpr uint32_t entriesPerStep = 16;
-  static constexpr size_t releaseBytes = 64 * 1024;
+  static constexpr size_t releaseBytes = 16 * 1024;
   // An insert that finds its run this far past its home slot grows the table.
   static constexpr ptrdiff_t longRun = 32;
 
@@ -946,7 +946,9 @@ class HashTable {
       return;
     }
     // The new array comes in uninitialised; its slots are cleared as the old
-    // entries reach them, so no step touches all of it.
+    // entries reach them, so no step touches all of it. The first entries move at
+    // the next insert or erase: the allocation (a system call, and at a million
+    // entries as long as a whole step with its page faults) is this one's share.
     uint32_t const len = lenFor(cap);
     Slot* fresh = allocSlots(len);
     Migration* m;
@@ -961,7 +963,6 @@ class HashTable {
     limit_ = maxSize(cap);
     len_ = len;
     mig_ = m;
-    migrateSome();
   }
 
   // Where an entry goes when entries come in order, each after the one before: its
@@ -1065,8 +1066,9 @@ class HashTable {
     }
     m.pos = i;
     m.boundary = m.old[i].hash;
-    // The old array's memory goes back as the entries leave it, 64 KiB at a time:
-    // freeing tens of megabytes at once at the end took a millisecond.
+    // The old array's memory goes back as the entries leave it, 16 KiB at a time:
+    // freeing tens of megabytes at once at the end took a millisecond, and a give-back
+    // of 64 KiB took up to 30 us when the system call itself came in cold.
     auto* const passed = reinterpret_cast<unsigned char*>(m.old + i);
     if (size_t(passed - m.released) >= releaseBytes) {
       m.released = releasePages(m.released, passed);
