@@ -9,9 +9,11 @@
 #include <concepts>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "corvane/engine/Output.h"
 #include "corvane/engine/TraceText.h"
@@ -253,6 +255,99 @@ void traceFlattening(Tr const& tr, ChangeElement<V> const& e) {
 }
 
 namespace detail {
+// The members of one group of an ordered group-by, smallest first, each with a value.
+// Most groups have one member (a port map's interface, a port's LAG): it is kept in
+// the group itself, and only a group of two or more holds an ordered map.
+template <class M, class V>
+class GroupMembers {
+  static_assert(std::is_trivially_copyable_v<M> && std::is_trivially_copyable_v<V>);
+  using Many = OrderedMap<M, V>;
+  enum Form : uint8_t { none, one, many };
+
+ public:
+  // The member held inline is bytes, the map a pointer.
+  using TriviallyRelocatable = void;
+
+  GroupMembers() noexcept {}
+  GroupMembers(GroupMembers&& o) noexcept : u_(o.u_), form_(std::exchange(o.form_, none)) {}
+  GroupMembers& operator=(GroupMembers&& o) noexcept {
+    if (this != &o) {
+      release();
+      u_ = o.u_;
+      form_ = std::exchange(o.form_, none);
+    }
+    return *this;
+  }
+  ~GroupMembers() { release(); }
+
+  bool empty() const noexcept { return form_ == none; }
+  size_t size() const noexcept { return form_ == many ? u_.many->size() : size_t(form_); }
+  // The smallest member's value; the group must not be empty.
+  V const& firstValue() const noexcept { return form_ == one ? u_.one.v : u_.many->begin()->second; }
+  M const& firstMember() const noexcept { return form_ == one ? u_.one.m : u_.many->begin()->first; }
+
+  void assign(M const& m, V const& v) {
+    if (form_ == none || (form_ == one && u_.one.m == m)) {
+      u_.one = One{m, v};
+      form_ = one;
+    } else if (form_ == one) {
+      auto map = std::make_unique<Many>();
+      map->assign(u_.one.m, u_.one.v);
+      map->assign(m, v);
+      u_.many = map.release();
+      form_ = many;
+    } else {
+      u_.many->assign(m, v);
+    }
+  }
+  void erase(M const& m) {
+    if (form_ == one) {
+      if (u_.one.m == m) form_ = none;
+    } else if (form_ == many && u_.many->erase(m) && u_.many->size() == 1) {
+      One const last{u_.many->begin()->first, u_.many->begin()->second};
+      release();
+      u_.one = last;
+      form_ = one;
+    }
+  }
+
+  size_t bytesHeld() const noexcept { return form_ == many ? sizeof(Many) + u_.many->bytesHeld() : 0; }
+
+ private:
+  void release() noexcept {
+    if (form_ == many) delete u_.many;
+    form_ = none;
+  }
+  struct One {
+    M m;
+    [[no_unique_address]] V v;
+  };
+  union Storage {
+    One one;
+    Many* many;
+  } u_{};
+  Form form_ = none;
+};
+
+// The same for members or values that do not copy as bytes: always the map.
+template <class M, class V>
+class GroupMembersMap {
+ public:
+  bool empty() const noexcept { return map_.empty(); }
+  size_t size() const noexcept { return map_.size(); }
+  V const& firstValue() const noexcept { return map_.begin()->second; }
+  M const& firstMember() const noexcept { return map_.begin()->first; }
+  void assign(M const& m, V const& v) { map_.assign(m, v); }
+  void erase(M const& m) { map_.erase(m); }
+  size_t bytesHeld() const noexcept { return map_.bytesHeld(); }
+
+ private:
+  OrderedMap<M, V> map_;
+};
+template <class M, class V>
+using GroupOf = std::conditional_t<std::is_trivially_copyable_v<M> && std::is_trivially_copyable_v<V>,
+                                   GroupMembers<M, V>, GroupMembersMap<M, V>>;
+
 template <class GK, class Coll>
 class GroupByBase {
  public:
@@ -302,41 +397,41 @@ class GroupBySet : public detail::GroupByBase<GK, SmallSet<M, 4>> {
 
 // Group-by read as "the smallest member" (an ordered group).
 template <OperatorKey GK, OrderedMember M>
-class GroupBySmallest : public detail::GroupByBase<GK, OrderedSet<M>> {
+class GroupBySmallest : public detail::GroupByBase<GK, detail::GroupOf<M, Unit>> {
  public:
   // Return the smallest member afterwards, absent when the group is gone.
   std::optional<M> add(Tr const& tr, GK const& gk, M const& m) {
     auto& c = this->groupIs(gk);
     tr(6, "Inserting value {} with key {} into groupby collection with key {}", true, m, gk);
-    c.insert(m);
-    return *c.begin();
+    c.assign(m, Unit{});
+    return c.firstMember();
   }
   std::optional<M> remove(Tr const& tr, GK const& gk, M const& m) {
     auto& c = this->groupIs(gk);
     tr(6, "Deleting key {} from groupby collection with key {}", m, gk);
     c.erase(m);
     auto const* g = this->groupSettle(gk, c);
-    return g ? std::optional<M>(*g->begin()) : std::nullopt;
+    return g ? std::optional<M>(g->firstMember()) : std::nullopt;
   }
 };
 
 // Group-by whose members carry a value; read as the value of the first member in
 // the group's order (the smallest member).
 template <OperatorKey GK, OrderedMember M, OperatorValue V>
-class GroupByFirstValue : public detail::GroupByBase<GK, OrderedMap<M, V>> {
+class GroupByFirstValue : public detail::GroupByBase<GK, detail::GroupOf<M, V>> {
  public:
   std::optional<V> add(Tr const& tr, GK const& gk, M const& m, V const& v) {
     auto& c = this->groupIs(gk);
     tr(6, "Inserting value {} with key {} into groupby collection with key {}", v, m, gk);
     c.assign(m, v);
-    return c.begin()->second;
+    return c.firstValue();
   }
   std::optional<V> remove(Tr const& tr, GK const& gk, M const& m) {
     auto& c = this->groupIs(gk);
     tr(6, "Deleting key {} from groupby collection with key {}", m, gk);
     c.erase(m);
     auto const* g = this->groupSettle(gk, c);
-    return g ? std::optional<V>(g->begin()->second) : std::nullopt;
+    return g ? std::optional<V>(g->firstValue()) : std::nullopt;
   }
 };
 
