@@ -411,8 +411,6 @@ class CORVANE_API Follower : public Subscriber {
   void scanFinish(char const* className, char const* fn, bool collection, size_t elements);
   void checkEntity() const;
 
-  uint8_t state_ = InputSm::scanFresh;
-
  private:
   // Joining and leaving the element's subscribers; a follower that is already on
   // (or off) the list does not touch the element, which at start-up is far away in
@@ -425,9 +423,16 @@ class CORVANE_API Follower : public Subscriber {
 
   InputSm* parent_;
   Ptr<Entity const> en_;
+
+ protected:
+  // Beside the flags, so that the record takes 32 bytes before its key.
+  uint8_t state_ = InputSm::scanFresh;
+
+ private:
   uint8_t flags_ = flagEnabled;
   uint8_t busy_ = 0;
 };
+static_assert(sizeof(void*) != 8 || sizeof(Follower) == 32, "a follower per element: keep it packed");
 
 // Allocates a follower of type F for `parent` from F's slab and builds it; the
 // memory goes back if the constructor throws.
