@@ -998,11 +998,7 @@ class HashTable {
       relocate(fresh + orderedSlot(s->hash, cap, next), s);
       s = following;
     }
-    if (mig_) {
-      ::operator delete(mig_->old);
-      delete mig_;
-      mig_ = nullptr;
-    }
+    if (mig_) dropMigration();
     if (cap_ != 0) ::operator delete(slots_);
     slots_ = fresh;
     cap_ = cap;
@@ -1085,6 +1081,11 @@ class HashTable {
   void endMigration() noexcept {
     clearTo(len_);
     dead_ = 0;
+    dropMigration();
+  }
+  // Frees the old array and the record, leaving the new array's uncleared part as
+  // it is: for the end of a migration, and for a table going away or moved at once.
+  void dropMigration() noexcept {
     ::operator delete(mig_->old);
     delete mig_;
     mig_ = nullptr;
@@ -1100,7 +1101,9 @@ class HashTable {
     if (cap_ == 0) return;
     destroyAll();
     freeNodes();
-    if (mig_) endMigration();
+    // The new array goes as it is: clearing the slots no entry reached yet would
+    // only touch memory about to be freed.
+    if (mig_) dropMigration();
     ::operator delete(slots_);
   }
 
