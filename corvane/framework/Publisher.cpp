@@ -28,24 +28,29 @@ void dispatchSpanned(Subscriber& s, uint32_t attrId, void const* key, void const
 }  // namespace
 
 namespace {
+// An array is its count of slots in use, then its slots.
+constexpr size_t arrayBytes(uint8_t capLog) { return sizeof(size_t) + (size_t(1) << capLog) * sizeof(Subscriber*); }
+static_assert(sizeof(size_t) == sizeof(Subscriber*), "the count takes one slot's room");
+
 // Never destroyed, like the node types' pools: entities may outlive static objects.
 SlabPool& pairPool() {
-  static SlabPool* pool = new SlabPool("Corvane::Publisher (two subscribers)", 2 * sizeof(Subscriber*),
-                                       alignof(Subscriber*));
+  static SlabPool* pool = new SlabPool("Corvane::Publisher (two subscribers)", arrayBytes(1), alignof(Subscriber*));
   return *pool;
 }
 }  // namespace
 
 Subscriber** Publisher::arrayNew(uint8_t capLog) {
-  if (capLog == 1) return static_cast<Subscriber**>(pairPool().allocate());
-  return new Subscriber*[size_t(1) << capLog];
+  void* raw = capLog == 1 ? pairPool().allocate() : ::operator new(arrayBytes(capLog));
+  auto* a = reinterpret_cast<Subscriber**>(::new (raw) size_t(0) + 1);
+  return a;
 }
 
 void Publisher::arrayDelete(Subscriber** a, uint8_t capLog) noexcept {
+  void* raw = &arraySize(a);
   if (capLog == 1) {
-    pairPool().deallocate(a);
+    pairPool().deallocate(raw);
   } else {
-    delete[] a;
+    ::operator delete(raw);
   }
 }
 
@@ -59,29 +64,32 @@ Publisher::~Publisher() {
 void Publisher::subscriberAdd(Subscriber* s) {
   if (!s) return;
   Subscriber** d = data();
-  if (std::find(d, d + size_, s) != d + size_) return;
-  if (!capLog_ && size_ == 0) {
+  size_t const n = size();
+  if (std::find(d, d + n, s) != d + n) return;
+  if (!capLog_ && n == 0) {
     slots_.one = s;
-  } else if (size_ == (capLog_ ? uint32_t(1) << capLog_ : 1u)) {
+  } else if (n == size_t(1) << capLog_) {
     // Full (one inline, or a full array): twice the room, the old entries moved over.
     uint8_t const capLog = uint8_t(capLog_ + 1);
     Subscriber** grown = arrayNew(capLog);
-    std::copy(d, d + size_, grown);
+    std::copy(d, d + n, grown);
     if (capLog_) arrayDelete(slots_.many, capLog_);
     slots_.many = grown;
     capLog_ = capLog;
-    grown[size_] = s;
+    grown[n] = s;
+    sizeIs(n + 1);
   } else {
-    d[size_] = s;
+    d[n] = s;
+    sizeIs(n + 1);
   }
-  ++size_;
   ++live_;
 }
 
 void Publisher::subscriberRemove(Subscriber* s) {
   Subscriber** d = data();
-  Subscriber** it = std::find(d, d + size_, s);
-  if (!s || it == d + size_) return;
+  size_t const n = size();
+  Subscriber** it = std::find(d, d + n, s);
+  if (!s || it == d + n) return;
   --live_;
   *it = nullptr;
   if (depth_ > 0) {
@@ -101,24 +109,25 @@ void Publisher::deliver(uint32_t attrId, void const* key, void const* previous) 
   } guard(*this);
   // Subscribers added during delivery sit beyond n and first hear the next change.
   // The array may move while a subscriber runs: read it afresh each time.
-  uint32_t const n = size_;
+  size_t const n = size();
   if (CORVANE_UNLIKELY(detail::gSpansOn)) {
-    for (uint32_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
       if (Subscriber* s = data()[i]) dispatchSpanned(*s, attrId, key, previous);
     }
     return;
   }
-  for (uint32_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n; ++i) {
     if (Subscriber* s = data()[i]) s->dispatch(attrId, key, previous);
   }
 }
 
 void Publisher::compact() noexcept {
   Subscriber** d = data();
-  size_ = uint32_t(std::remove(d, d + size_, nullptr) - d);
+  size_t const n = size_t(std::remove(d, d + size(), nullptr) - d);
   holes_ = false;
-  if (capLog_ && size_ <= 1) {
-    Subscriber* first = size_ ? d[0] : nullptr;
+  sizeIs(n);
+  if (capLog_ && n <= 1) {
+    Subscriber* first = n ? d[0] : nullptr;
     arrayDelete(slots_.many, capLog_);
     capLog_ = 0;
     slots_.one = first;

@@ -55,8 +55,17 @@ class CORVANE_API Publisher {
   // Most entities have one subscriber or none: the first sits in the publisher
   // itself, more go to an array of a power of two slots. Arrays of two, the usual
   // case past one (a port's configuration that two SMs follow), come from a pool.
+  // An array's count of slots in use sits in a word just before its slots, which
+  // keeps the publisher, in every entity, at a pointer and 8 bytes.
   Subscriber* const* data() const noexcept { return capLog_ ? slots_.many : &slots_.one; }
   Subscriber** data() noexcept { return capLog_ ? slots_.many : &slots_.one; }
+  // Slots in use; null ones are subscribers removed during delivery. Inline, the one
+  // slot is in use while it holds a subscriber or the hole one left.
+  size_t size() const noexcept { return capLog_ ? arraySize(slots_.many) : size_t(slots_.one || holes_); }
+  static size_t& arraySize(Subscriber** a) noexcept { return reinterpret_cast<size_t*>(a)[-1]; }
+  void sizeIs(size_t n) noexcept {
+    if (capLog_) arraySize(slots_.many) = n;
+  }
   static Subscriber** arrayNew(uint8_t capLog);
   static void arrayDelete(Subscriber** a, uint8_t capLog) noexcept;
   void deliver(uint32_t attrId, void const* key, void const* previous);
@@ -66,16 +75,15 @@ class CORVANE_API Publisher {
     Subscriber* one;
     Subscriber** many;
   } slots_;
-  uint32_t size_ = 0;  // slots in use; null ones are subscribers removed during delivery
   uint32_t live_ = 0;
+  // Deliveries under way, nested: a subscriber's change to the same entity. Every
+  // level is a few stack frames deep, so the stack runs out long before this does.
   uint16_t depth_ = 0;
-  bool holes_ = false;
   uint8_t capLog_ = 0;  // 0: the subscriber sits inline; else the array has 1 << capLog_ slots
+  bool holes_ = false;
 };
+static_assert(sizeof(Publisher) == sizeof(void*) + 8, "a publisher is a pointer and its counts");
 
-// Base of every entity: a counted node with a publisher. If a subscriber throws, the
-// change stays made and later subscribers miss it: restart every SM that reads the
-// entity (docs/reliability.md).
 class CORVANE_API Entity : public Node {
   CORVANE_NODE_TYPE(Entity)
 
@@ -161,6 +169,7 @@ class CORVANE_API Entity : public Node {
 
   mutable Publisher publisher_;
 };
+static_assert(sizeof(void*) != 8 || sizeof(Entity) == 32, "an entity is 32 bytes before its attributes");
 
 // An entity that carries a name for its whole life.
 class CORVANE_API NamedEntity : public Entity {
