@@ -134,6 +134,20 @@ TEST(Notification, SubscriberListGrowsAndShrinksDuringDispatch) {
   EXPECT_EQ(extra[4].seen.size(), 2u);
   status->subscriberRemove(&extra[4]);
   EXPECT_FALSE(status->hasSubscribers());
+
+  // A lone subscriber leaves while called and another joins: the hole it leaves
+  // inline is kept (the newcomer goes after it) until the delivery ends.
+  Recorder next;
+  status->subscriberAdd(&only);
+  only.onDispatch = [&](uint32_t, void const*) {
+    status->subscriberRemove(&only);
+    status->subscriberAdd(&next);
+  };
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(4));
+  EXPECT_EQ(status->publisher()->subscriberCount(), 1u);
+  status->intfIdToSystemTcamIdIs(et(1), SystemTcamId(5));
+  EXPECT_EQ(only.seen.size(), 3u);
+  EXPECT_EQ(next.seen.size(), 1u);
 }
 
 // A subscriber that joins and leaves between changes leaves no hole behind: an
