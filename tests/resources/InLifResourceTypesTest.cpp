@@ -6,8 +6,12 @@
 #include <string>
 
 #include "corvane/Corvane.h"
+#include "tests/support/Support.h"
 
 using namespace VeltInLif;
+using CorvaneTest::errorText;
+using CorvaneTest::ParseFault;
+using CorvaneTest::parseFault;
 using Corvane::InternalError;
 using Corvane::ParseError;
 using Corvane::RangeError;
@@ -22,36 +26,10 @@ TEST(InLifResourceUtil, TableOfEachKind) {
                  InLifResourceType::vlanTrans, InLifResourceType::reflectorPort}) {
     EXPECT_EQ(InLifResourceUtil::resourceToTableType(t), InLifTableType::inLif1) << textForm(t);
   }
-  struct Bad {
-    InLifResourceType type;
-    char const* message;
-  } const bad[] = {{InLifResourceType::unknown, "Unknown InLifResourceType unknown"},
-                   {InLifResourceType::l2SubIntf, "Unknown InLifResourceType l2SubIntf"},
-                   {InLifResourceType{10}, "Unknown InLifResourceType 10"}};
-  for (Bad const& b : bad) {
-    try {
-      InLifResourceUtil::resourceToTableType(b.type);
-      FAIL() << b.message;
-    } catch (InternalError const& e) {
-      EXPECT_STREQ(e.what(), b.message);
-    }
-  }
-}
-
-TEST(InLifFeatureUtil, CohabTable) {
-  bool const cohab[] = {true, true, true, true, false, true, true, false, true, true};
-  for (uint8_t v = 0; v < 10; ++v) {
-    EXPECT_EQ(InLifFeatureUtil::isFeatureCohab(InLifFeature{v}), cohab[v]) << textForm(InLifFeature{v});
-  }
-  EXPECT_FALSE(InLifFeatureUtil::isFeatureCohab(InLifFeature::featureVeltMpls));
-  EXPECT_FALSE(InLifFeatureUtil::isFeatureCohab(InLifFeature::featureVeltReflectorPort));
-  for (uint8_t v : {10, 255}) {
-    try {
-      InLifFeatureUtil::isFeatureCohab(InLifFeature{v});
-      FAIL() << unsigned(v);
-    } catch (InternalError const& e) {
-      EXPECT_STREQ(e.what(), "feature has to be defined as either cohab or non-cohab");
-    }
+  for (auto [t, message] : {std::pair{InLifResourceType::unknown, "Unknown InLifResourceType unknown"},
+                            std::pair{InLifResourceType::l2SubIntf, "Unknown InLifResourceType l2SubIntf"},
+                            std::pair{InLifResourceType{10}, "Unknown InLifResourceType 10"}}) {
+    EXPECT_EQ(errorText<InternalError>([t] { InLifResourceUtil::resourceToTableType(t); }), message);
   }
 }
 
@@ -110,16 +88,15 @@ TEST(InLifKeys, TextRoundTripsAndErrors) {
       {"VeltInLif::InLifKey(table=inLif0)", "resKey"},
   };
   for (Bad const& b : bad) {
-    try {
-      if (std::string_view(b.text).find("InLifKey(") != std::string_view::npos) {
-        InLifKey{std::string_view(b.text)};
-      } else {
-        InLifResourceKey{std::string_view(b.text)};
-      }
-      FAIL() << b.text;
-    } catch (ParseError const& e) {
-      EXPECT_EQ(e.attribute(), b.attribute) << b.text << ": " << e.what();
-    }
+    EXPECT_EQ(parseFault([&] {
+                if (std::string_view(b.text).find("InLifKey(") != std::string_view::npos) {
+                  InLifKey{std::string_view(b.text)};
+                } else {
+                  InLifResourceKey{std::string_view(b.text)};
+                }
+              }).first,
+              b.attribute)
+        << b.text;
   }
   EXPECT_THROW(InLifResourceKey{std::string_view(t + ")")}, ParseError);
 }
@@ -168,19 +145,17 @@ TEST(InLifKeys, ErrorTextsNameTypeAttributeAndFault) {
        "VeltInLif::InLifEntry: error deserializing attribute fodo: value 4096 does not fit 12 bits"},
   };
   for (Bad const& b : bad) {
-    try {
-      if (b.text.rfind("VeltInLif::InLifKey", 0) == 0) {
-        InLifKey::parse(b.text);
-      } else if (b.text.rfind("VeltInLif::InLifEntry", 0) == 0) {
-        InLifEntry::parse(b.text);
-      } else {
-        InLifResourceKey::parse(b.text);
-      }
-      ADD_FAILURE() << b.text;
-    } catch (ParseError const& e) {
-      EXPECT_EQ(e.attribute(), b.attribute) << b.text;
-      EXPECT_STREQ(e.what(), b.message) << b.text;
-    }
+    EXPECT_EQ(parseFault([&] {
+                if (b.text.rfind("VeltInLif::InLifKey", 0) == 0) {
+                  InLifKey::parse(b.text);
+                } else if (b.text.rfind("VeltInLif::InLifEntry", 0) == 0) {
+                  InLifEntry::parse(b.text);
+                } else {
+                  InLifResourceKey::parse(b.text);
+                }
+              }),
+              (ParseFault{b.attribute, b.message}))
+        << b.text;
   }
 }
 
@@ -240,13 +215,8 @@ TEST(InLifEntry, FieldWidths) {
     (e.*w.set)(max);
     EXPECT_EQ(w.get(e), max) << w.name;
     InLifEntry const before = e;
-    try {
-      (e.*w.set)(max + 1);
-      FAIL() << w.name;
-    } catch (RangeError const& err) {
-      EXPECT_EQ(err.what(), "VeltInLif::InLifEntry::" + std::string(w.name) + " > " + std::to_string(max) +
-                                " not allowed");
-    }
+    EXPECT_EQ(errorText<RangeError>([&] { (e.*w.set)(max + 1); }),
+              "VeltInLif::InLifEntry::" + std::string(w.name) + " > " + std::to_string(max) + " not allowed");
     EXPECT_EQ(e, before) << w.name;
   }
 }
@@ -261,13 +231,8 @@ TEST(InLifEntry, TextStopsAtTheVlanEditKey) {
   EXPECT_EQ(t.rfind("VeltInLif::InLifEntry(resultType=acMp, fodoAssignmentMode=0, fodo=100, ", 0), 0u) << t;
   EXPECT_NE(t.find(", learnInfo=2097151, "), std::string::npos) << t;
   EXPECT_NE(t.find(", intfId=Ethernet3/1, systemTcamId=7, vlanEditResourceKey="), std::string::npos) << t;
-  try {
-    InLifEntry{std::string_view(t)};
-    FAIL();
-  } catch (ParseError const& err) {
-    EXPECT_EQ(err.attribute(), "vlanEditResourceKey");
-    EXPECT_STREQ(err.what(), "No String constructor for VlanEditResourceKey - has collection");
-  }
+  EXPECT_EQ(parseFault([&] { InLifEntry{std::string_view(t)}; }),
+            (ParseFault{"vlanEditResourceKey", "No String constructor for VlanEditResourceKey - has collection"}));
 
   // Fields before the key are still checked, each by its own name.
   auto replaced = [&t](std::string const& from, std::string const& to) {
@@ -286,20 +251,11 @@ TEST(InLifEntry, TextStopsAtTheVlanEditKey) {
                    {replaced("intfId=Ethernet3/1", "intfId=bogus"), "intfId"},
                    {replaced("resultType=acMp", "resultType=acSp"), "resultType"}};
   for (Bad const& b : bad) {
-    try {
-      InLifEntry{std::string_view(b.text)};
-      FAIL() << b.text;
-    } catch (ParseError const& err) {
-      EXPECT_EQ(err.attribute(), b.attribute) << err.what();
-    }
+    EXPECT_EQ(parseFault([&] { InLifEntry{std::string_view(b.text)}; }).first, b.attribute) << b.text;
   }
 }
 
-TEST(InLifReflection, TypesAreRegistered) {
-  for (char const* name : {"VeltInLif::InLifResourceKey", "VeltInLif::InLifKey", "VeltInLif::InLifEntry",
-                           "VeltInLif::InLifResourceUtil", "VeltInLif::InLifFeatureUtil"}) {
-    EXPECT_NE(Corvane::TypeRegistry::type(name), nullptr) << name;
-  }
+TEST(InLifEnums, PrintTheirNames) {
   EXPECT_EQ(textForm(InLifResourceType::vrfSelection), "vrfSelection");
   EXPECT_EQ(fmt::format("{}", InLifTableType::inLif0), "inLif0");
   EXPECT_EQ(textForm(ResultType::acMp), "acMp");

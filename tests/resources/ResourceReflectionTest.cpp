@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "corvane/Corvane.h"
+#include "tests/support/Support.h"
 
 using Corvane::ParseError;
 using Corvane::Reflect;
@@ -79,6 +81,40 @@ TEST(ResourceReflection, UtilityOperationsAnswerAsTheStaticFunctionsForEveryEnum
   EXPECT_EQ(Reflect::call("VeltInLif::InLifResourceUtil", "resourceToTableType", {"switchPort"}), "inLif1");
 }
 
+// Each feature list: cohabitation by number, as listed, and any number past the list
+// is the caller's error.
+TEST(ResourceReflection, FeatureListsCohabitAsListedAndRefuseNumbersPastThem) {
+  struct List {
+    std::function<std::string(uint64_t)> cohab;
+    char const* listed;  // 1: cohabits, 0: does not, per number from 0
+    std::vector<uint64_t> unlisted;
+  } const lists[] = {
+      {[](uint64_t v) { return direct(&VeltInLif::InLifFeatureUtil::isFeatureCohab, v); }, "1111011011", {10, 255}},
+      {[](uint64_t v) { return direct(&VeltVlanEdit::VlanEditFeatureUtil::isFeatureCohab, v); }, "1111111", {7, 200}},
+      {[](uint64_t v) { return direct(&VeltVlanDomain::VlanDomainFeatureUtil::isFeatureCohab, v); }, "1111",
+       {4, 5, 128, 255}},
+  };
+  for (List const& l : lists) {
+    SCOPED_TRACE(l.listed);
+    for (uint64_t v = 0; l.listed[v]; ++v) EXPECT_EQ(l.cohab(v), l.listed[v] == '1' ? "true" : "false") << v;
+    for (uint64_t v : l.unlisted) {
+      EXPECT_EQ(l.cohab(v), "InternalError: feature has to be defined as either cohab or non-cohab") << v;
+    }
+  }
+}
+
+TEST(ResourceReflection, EveryTypeIsRegistered) {
+  for (char const* name : {"Corvane::TagFormat", "Corvane::VlanOp", "Corvane::IngressVlanOp", "Corvane::EgressVlanOp",
+                           "Corvane::VlanEditResourceKey", "VeltVlanEdit::VlanEditFeatureUtil",
+                           "VeltInLif::InLifResourceKey", "VeltInLif::InLifKey", "VeltInLif::InLifEntry",
+                           "VeltInLif::InLifResourceUtil", "VeltInLif::InLifFeatureUtil"}) {
+    EXPECT_NE(Corvane::TypeRegistry::type(name), nullptr) << name;
+  }
+  EXPECT_EQ(Corvane::TypeRegistry::type("Corvane::EgressVlanOp")->parent(), &Reflect::type("Corvane::VlanOp"));
+  EXPECT_EQ(Corvane::TypeRegistry::type("VeltVlanDomain::VlanDomainFeatureUtil"),
+            &VeltVlanDomain::VlanDomainFeatureUtil::typeDataStatic());
+}
+
 TEST(ResourceReflection, ParsingOrderAndMisuse) {
   EXPECT_EQ(Reflect::parse("VeltInLif::InLifFeature", "featureVeltMpls"), "featureVeltMpls");
   EXPECT_EQ(Reflect::parse("VeltInLif::InLifFeature", "4"), "featureVeltMpls");
@@ -113,17 +149,11 @@ TEST(ResourceReflection, ParsingOrderAndMisuse) {
   EXPECT_THROW(Reflect::call("VeltVlanEdit::VlanEditFeatureUtil", "isFeatureCohabit", {"featureA"}), ReflectionError);
 
   for (char const* type : {"Corvane::TagFormat", "Corvane::IveProfile"}) {
-    try {
-      Reflect::constructFromPbMessage(type, "");
-      ADD_FAILURE() << type;
-    } catch (ReflectionError const& e) {
-      EXPECT_STREQ(e.what(), "Only value types support constructFromPbMessage") << type;
-    }
-    try {
-      Reflect::writePbMessage(type, "7");
-      ADD_FAILURE() << type;
-    } catch (ReflectionError const& e) {
-      EXPECT_STREQ(e.what(), "Only value types support witePbMessage") << type;
-    }
+    EXPECT_EQ(CorvaneTest::errorText<ReflectionError>([&] { Reflect::constructFromPbMessage(type, ""); }),
+              "Only value types support constructFromPbMessage")
+        << type;
+    EXPECT_EQ(CorvaneTest::errorText<ReflectionError>([&] { Reflect::writePbMessage(type, "7"); }),
+              "Only value types support witePbMessage")
+        << type;
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -51,9 +52,43 @@ uint64_t runUntilReady(Corvane::TaskScheduler& sched, Ready ready, ChangeNow cha
   return runs;
 }
 
+// Counts the notifications of one entity while alive.
+struct Heard : Corvane::Subscriber {
+  explicit Heard(Corvane::Entity const& e) : entity(e) { e.subscriberAdd(this); }
+  ~Heard() override { entity.subscriberRemove(this); }
+  void dispatch(uint32_t, void const*) override { ++n; }
+  Corvane::Entity const& entity;
+  int n = 0;
+};
+
 // A machine's control: its mode (SmControl::synchronousOn, synchronousOff or
 // synchronousDefault) and, when given, its scheduler.
 Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s = nullptr);
+
+// The text of the E that `f` raised, or "no error" when `f` returned. An exception of
+// another type passes through and fails the test.
+template <class E, class F>
+std::string errorText(F const& f) {
+  try {
+    f();
+  } catch (E const& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// The ParseError that `f` raised, as {attribute, text}; {"no error", ""} when `f`
+// returned.
+using ParseFault = std::pair<std::string, std::string>;
+template <class F>
+ParseFault parseFault(F const& f) {
+  try {
+    f();
+  } catch (Corvane::ParseError const& e) {
+    return {e.attribute(), e.what()};
+  }
+  return {"no error", ""};
+}
 
 std::string line(int level, std::string const& function, std::string const& className, std::string const& message);
 
