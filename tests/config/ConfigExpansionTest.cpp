@@ -214,11 +214,7 @@ TEST(ConfigExpSm, SamePayloadAgainIsSilentDownstream) {
   pl.config->configIs(port(0), p);
   EXPECT_EQ(out->config(IntfIdSystemTcamId(port(0), SystemTcamId(1))), p);
   EXPECT_EQ(out->config(IntfIdSystemTcamId(port(0), SystemTcamId(2))), p);
-  struct Count : Subscriber {
-    int n = 0;
-    void dispatch(uint32_t, void const*) override { ++n; }
-  } count;
-  out->subscriberAdd(&count);
+  CorvaneTest::Heard count(*out);
   static_cast<Payload&>(*p).tag = 7;  // changed in place and set again: invisible
   pl.config->configIs(port(0), p);
   EXPECT_EQ(count.n, 0);
@@ -233,7 +229,6 @@ TEST(ConfigExpSm, SamePayloadAgainIsSilentDownstream) {
   }
   EXPECT_EQ(count.n, 2);
   EXPECT_EQ(foreach, std::vector<std::string>{" foreach( ( *tcamSet ).tcamSet ) flattening 2 elements"});
-  out->subscriberRemove(&count);
 }
 
 TEST(ConfigLagMemberExpSm, MatchesReference) {

@@ -15,16 +15,12 @@
 
 #include "corvane/Corvane.h"
 #include "tests/faults/AllocationFaults.h"
+#include "tests/support/Support.h"
 
 namespace {
 
 using namespace Corvane;
 using namespace CorvaneTest;
-
-struct Heard : Subscriber {
-  int n = 0;
-  void dispatch(uint32_t, void const*) override { ++n; }
-};
 
 // The entries of a collection in its order, with its version.
 template <class Coll>
@@ -38,8 +34,7 @@ auto snapshot(Coll const& c) {
 // whose notifications are held back announces the write at announce().
 template <class Read, class Write>
 uint64_t everyFailureChangesNothing(Entity& e, Read read, Write write, void (*announce)(Entity&) = nullptr) {
-  Heard heard;
-  e.subscriberAdd(&heard);
+  Heard heard(e);
   auto const before = read();
   uint64_t points = 0;
   for (uint64_t k = 1; k < 10000; ++k) {
@@ -57,7 +52,6 @@ uint64_t everyFailureChangesNothing(Entity& e, Read read, Write write, void (*an
   if (announce) announce(e);
   EXPECT_NE(read(), before);
   EXPECT_EQ(heard.n, 1);
-  e.subscriberRemove(&heard);
   return points;
 }
 

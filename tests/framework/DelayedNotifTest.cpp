@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "corvane/Corvane.h"
+#include "tests/support/Support.h"
 
 using namespace Corvane;
 
@@ -49,10 +50,6 @@ TEST(DelayedNotif, OncePerDistinctKeyOnTrigger) {
   holder->trigger(pub);
   EXPECT_EQ(c.seen.size(), 2u);
   // One attribute holds keys of one type: another type is the caller's mistake.
-  try {
-    q->enqueue(1, uint32_t(5));
-    ADD_FAILURE();
-  } catch (InternalError const& e) {
-    EXPECT_STREQ(e.what(), "DelayedNotifDelegate: key type differs for one attribute");
-  }
+  EXPECT_EQ(CorvaneTest::errorText<InternalError>([&] { q->enqueue(1, uint32_t(5)); }),
+            "DelayedNotifDelegate: key type differs for one attribute");
 }

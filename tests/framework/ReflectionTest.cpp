@@ -12,8 +12,10 @@
 
 #include "corvane/Corvane.h"
 #include "examples/feature/ExampleFeature.h"
+#include "tests/support/Support.h"
 
 using namespace Corvane;
+using CorvaneTest::errorText;
 
 namespace {
 
@@ -75,12 +77,7 @@ TEST(Reflection, EveryLibraryTypeIsDescribedUnderItsName) {
   EXPECT_THROW(reflectParseSigned("n", "12x", -100, 100), ParseError);
   EXPECT_THROW(reflectParseUnsigned("n", "12x", 100), ParseError);
   EXPECT_THROW(reflectParseSigned("n", "-101", -100, 100), RangeError);
-  try {
-    Reflect::type("Corvane::Nothing");
-    ADD_FAILURE();
-  } catch (ReflectionError const& e) {
-    EXPECT_STREQ(e.what(), "unknown type 'Corvane::Nothing'");
-  }
+  EXPECT_EQ(errorText<ReflectionError>([] { Reflect::type("Corvane::Nothing"); }), "unknown type 'Corvane::Nothing'");
   // A described type keeps its description when a second one arrives, also when the
   // first has operations only.
   TypeData const& util = VeltInLif::InLifResourceUtil::typeDataStatic();
@@ -341,36 +338,24 @@ TEST(ReflectionWrites, PayloadsAreBuiltFromTextAndStoredByKey) {
             ExampleFeature::State::pending);
 
   // A payload of the other kind is refused, and nothing is stored.
-  try {
-    Reflect::referenceWrite(*config, "config", "Ethernet2", failed);
-    ADD_FAILURE();
-  } catch (ReflectionError const& e) {
-    EXPECT_STREQ(e.what(), "attribute config takes a Corvane::FeatureConfigBase, not a ReflectionTest::VlanStatus");
-  }
+  EXPECT_EQ(errorText<ReflectionError>([&] { Reflect::referenceWrite(*config, "config", "Ethernet2", failed); }),
+            "attribute config takes a Corvane::FeatureConfigBase, not a ReflectionTest::VlanStatus");
   EXPECT_TRUE(configLog.take().empty());
 
   // What the texts lack or cannot give.
-  auto missing = [](TypeDescription::AttributeTexts const& t) {
-    try {
-      Reflect::createFrom(Reflect::type("ReflectionTest::VlanConfig"), t);
-    } catch (ReflectionError const& e) {
-      return std::string(e.what());
-    }
-    return std::string("built");
+  auto missing = [](TypeData const& type, TypeDescription::AttributeTexts const& t) {
+    return errorText<ReflectionError>([&] { Reflect::createFrom(type, t); });
   };
-  EXPECT_EQ(missing(texts({{"vlan", "10"}, {"upLink", "Ethernet1"}})),
+  TypeData const& vlanType = Reflect::type("ReflectionTest::VlanConfig");
+  EXPECT_EQ(missing(vlanType, texts({{"vlan", "10"}, {"upLink", "Ethernet1"}})),
             "building a ReflectionTest::VlanConfig needs attribute 'uplink'");
-  EXPECT_EQ(missing(texts({})), "building a ReflectionTest::VlanConfig needs attribute 'vlan'") << "read in order";
+  EXPECT_EQ(missing(vlanType, texts({})), "building a ReflectionTest::VlanConfig needs attribute 'vlan'")
+      << "read in order";
+  EXPECT_EQ(missing(TcamSet::typeDataStatic(), texts({})), "type Corvane::TcamSet is not built from attributes");
   EXPECT_THROW(vlanConfig("ten"), ParseError);
   EXPECT_THROW(vlanConfig("4294967296"), RangeError);
   EXPECT_THROW(vlanConfig("10", "Ethernet"), ParseError);
   EXPECT_THROW(vlanStatus("lost"), ParseError);
-  try {
-    Reflect::createFrom(TcamSet::typeDataStatic(), texts({}));
-    ADD_FAILURE();
-  } catch (ReflectionError const& e) {
-    EXPECT_STREQ(e.what(), "type Corvane::TcamSet is not built from attributes");
-  }
 }
 
 TEST(ReflectionWrites, NotificationKeysReadBackAsTheTextThatWroteThem) {
@@ -423,12 +408,8 @@ TEST(ReflectionWrites, BadKeysAndMisusesChangeNothing) {
   Ptr<TcamSet> set(new TcamSet(IntfId("Ethernet1")));
   ChangeLog veltLog(*velt);
   ChangeLog setsLog(*sets);
-  try {
-    Reflect::write(*velt, "intfIdToSystemTcamId", "Nonsense9", "3");
-    ADD_FAILURE();
-  } catch (ParseError const& e) {
-    EXPECT_EQ(e.attribute(), "Net::IntfId");
-  }
+  EXPECT_EQ(CorvaneTest::parseFault([&] { Reflect::write(*velt, "intfIdToSystemTcamId", "Nonsense9", "3"); }).first,
+            "Net::IntfId");
   EXPECT_THROW(Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "3x"), ParseError);
   EXPECT_THROW(Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "65536"), RangeError);
   EXPECT_THROW(Reflect::entryDel(*velt, "intfIdToSystemTcamId", ""), ParseError);
@@ -443,14 +424,7 @@ TEST(ReflectionWrites, BadKeysAndMisusesChangeNothing) {
   EXPECT_TRUE(setsLog.take().empty());
 
   // Each write where the collection has no setter of that shape, or is no collection.
-  auto refused = [](std::function<void()> const& f) {
-    try {
-      f();
-    } catch (ReflectionError const& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
+  auto refused = [](auto const& f) { return errorText<ReflectionError>(f); };
   EXPECT_EQ(refused([&] { Reflect::write(*sets, "intfToTcamSet", "Ethernet1", ""); }),
             "collection Corvane::IntfToTcamSet::intfToTcamSet has no text write by key");
   EXPECT_EQ(refused([&] { Reflect::childIs(*velt, "intfIdToSystemTcamId", "Ethernet1"); }),

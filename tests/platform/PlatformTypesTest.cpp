@@ -6,9 +6,21 @@
 #include <random>
 
 #include "corvane/Corvane.h"
+#include "tests/support/Support.h"
 
 using namespace Corvane;
 using namespace Hardware::Velt;
+using CorvaneTest::errorText;
+using CorvaneTest::ParseFault;
+using CorvaneTest::parseFault;
+
+namespace {
+std::string const fapRange =
+    "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed";
+std::string const coreRange =
+    "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > Hardware::Velt::LocalCoreId::null not "
+    "allowed";
+}  // namespace
 
 TEST(IntfId, NamesParsePrintAndClassify) {
   struct Case {
@@ -30,13 +42,7 @@ TEST(IntfId, NamesParsePrintAndClassify) {
   EXPECT_EQ(IntfId().value(), 0u);
   for (char const* bad : {"", "Ethernet", "Ethernet1/", "Ethernet1x", "Port-Channel", "Eth1", "Ethernet70000",
                           "CpuTm-1", "Intf0x", "Ethernet1/2/3/4"}) {
-    EXPECT_THROW(IntfId{std::string_view(bad)}, ParseError) << bad;
-  }
-  try {
-    IntfId("bogus");
-    FAIL();
-  } catch (ParseError const& e) {
-    EXPECT_EQ(e.attribute(), "Net::IntfId");
+    EXPECT_EQ(parseFault([&] { IntfId{std::string_view(bad)}; }).first, "Net::IntfId") << bad;
   }
 }
 
@@ -61,23 +67,10 @@ TEST(VeltIds, RangesAndExactMessages) {
   EXPECT_EQ(FapId(2048).value(), 2048);
   EXPECT_TRUE(FapId().isNull());
   EXPECT_TRUE(FapId(2046).isWildcard() && FapId(2047).isWildcard() && !FapId(2045).isWildcard());
-  try {
-    FapId(2049);
-    FAIL();
-  } catch (RangeError const& e) {
-    EXPECT_STREQ(e.what(),
-                 "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed");
-  }
+  EXPECT_EQ(errorText<RangeError>([] { FapId(2049); }), fapRange);
   EXPECT_EQ(LocalCoreId(6).value(), 6);
   EXPECT_TRUE(LocalCoreId(4).isWildcard() && LocalCoreId(5).isWildcard() && !LocalCoreId(3).isWildcard());
-  try {
-    LocalCoreId(7);
-    FAIL();
-  } catch (RangeError const& e) {
-    EXPECT_STREQ(e.what(),
-                 "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
-                 "Hardware::Velt::LocalCoreId::null not allowed");
-  }
+  EXPECT_EQ(errorText<RangeError>([] { LocalCoreId(7); }), coreRange);
   EXPECT_EQ(SystemTcamId().value(), 2048);
   EXPECT_EQ(FapPortId().value(), 256u);
   EXPECT_TRUE(FapPortId(0).isCpuTmPort() && FapPortId(7).isCpuTmPort());
@@ -90,28 +83,16 @@ TEST(VeltIds, RangesAndExactMessages) {
 // 32 bits it once read as "not a number"); what is not a number is a parse error. The
 // texts are exact.
 TEST(VeltIds, TextErrorsAndExactMessages) {
-  auto rangeError = [](auto parse, std::string_view text) {
-    try {
-      parse(text);
-    } catch (RangeError const& e) {
-      return std::string(e.what());
-    } catch (std::exception const& e) {
-      return "other error: " + std::string(e.what());
-    }
-    return std::string("no error");
-  };
+  auto range = [](auto parse, std::string_view text) { return errorText<RangeError>([&] { parse(text); }); };
   auto parseTcam = [](std::string_view t) { return SystemTcamId::parse(t); };
   auto parsePortMap = [](std::string_view t) { return PortMap::parse(t); };
   std::string const tcamRange = "Hardware::Velt::SystemTcamId::value > Hardware::Velt::SystemTcamId::max not allowed";
   for (char const* big : {"65536", "4294967295", "4294967296", "6553565535", "99999999999999999999999"}) {
-    EXPECT_EQ(rangeError(parseTcam, big), tcamRange) << big;
+    EXPECT_EQ(range(parseTcam, big), tcamRange) << big;
   }
   EXPECT_EQ(SystemTcamId::parse("0065535"), SystemTcamId(65535));
-  EXPECT_EQ(rangeError(parsePortMap, "PortMap(fap=99999999999, port=1, core=1)"),
-            "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed");
-  EXPECT_EQ(rangeError(parsePortMap, "PortMap(fap=1, port=1, core=18446744073709551616)"),
-            "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
-            "Hardware::Velt::LocalCoreId::null not allowed");
+  EXPECT_EQ(range(parsePortMap, "PortMap(fap=99999999999, port=1, core=1)"), fapRange);
+  EXPECT_EQ(range(parsePortMap, "PortMap(fap=1, port=1, core=18446744073709551616)"), coreRange);
   EXPECT_EQ(PortMap::parse("PortMap(fap=1, port=4294967295, core=1)").fapPortId().value(), 4294967295u);
 
   struct Bad {
@@ -131,15 +112,7 @@ TEST(VeltIds, TextErrorsAndExactMessages) {
        "Hardware::Velt::PortMap: 'PortMap(fap=1, port=1)' is not of the form PortMap(fap=F, port=P, core=C)"},
       {[] { IntfId("Ethernet1/"); }, "Net::IntfId", "Net::IntfId: 'Ethernet1/' is not an interface name"},
   };
-  for (Bad const& b : bad) {
-    try {
-      b.parse();
-      ADD_FAILURE() << b.message;
-    } catch (ParseError const& e) {
-      EXPECT_EQ(e.attribute(), b.attribute);
-      EXPECT_STREQ(e.what(), b.message);
-    }
-  }
+  for (Bad const& b : bad) EXPECT_EQ(parseFault(b.parse), (ParseFault{b.attribute, b.message}));
 }
 
 TEST(PortMap, DefaultOrderHashAndText) {
@@ -193,23 +166,15 @@ TEST(LagHwMemberInfo, PrintsTextThatParsesBackAndRefusesOtherText) {
     EXPECT_EQ(Reflect::parse("Hardware::Velt::LagHwMemberInfo", textForm(m)), textForm(m));
   }
   EXPECT_EQ(textForm(LagHwMemberInfo(7, true)), "LagHwMemberInfo(index=7, active=true)");
-  try {
-    LagHwMemberInfo::parse("LagHwMemberInfo(index=4294967296, active=true)");
-    ADD_FAILURE();
-  } catch (RangeError const& e) {
-    EXPECT_STREQ(e.what(), "Hardware::Velt::LagHwMemberInfo: index 4294967296 is above 4294967295");
-  }
+  EXPECT_EQ(errorText<RangeError>([] { LagHwMemberInfo::parse("LagHwMemberInfo(index=4294967296, active=true)"); }),
+            "Hardware::Velt::LagHwMemberInfo: index 4294967296 is above 4294967295");
   for (char const* bad : {"", "LagHwMemberInfo(index=1, active=yes)", "LagHwMemberInfo(index=, active=true)",
                           "LagHwMemberInfo(index=-1, active=true)", "LagHwMemberInfo(index=1,active=true)",
                           "LagHwMemberInfo(index=1, active=true)x", "LagHwMemberInfo(index=1, active=true",
                           "LagHwMemberInfo(active=true, index=1)"}) {
-    try {
-      LagHwMemberInfo::parse(bad);
-      ADD_FAILURE() << bad;
-    } catch (ParseError const& e) {
-      EXPECT_EQ(e.attribute(), "Hardware::Velt::LagHwMemberInfo");
-      EXPECT_EQ(std::string(e.what()), "Hardware::Velt::LagHwMemberInfo: '" + std::string(bad) +
-                                           "' is not of the form LagHwMemberInfo(index=N, active=true|false)");
-    }
+    EXPECT_EQ(parseFault([&] { LagHwMemberInfo::parse(bad); }),
+              (ParseFault{"Hardware::Velt::LagHwMemberInfo",
+                          "Hardware::Velt::LagHwMemberInfo: '" + std::string(bad) +
+                              "' is not of the form LagHwMemberInfo(index=N, active=true|false)"}));
   }
 }

@@ -138,12 +138,8 @@ TEST(IntfFeatureStatusSm, NullMergeSmIsRefused) {
                                   [](IntfId, Ptr<TcamSet const>, Ptr<PerTcamFeatureStatus const>,
                                      Ptr<SingleIntfFeatureStatus>) { return Ptr<FeatureStatusMergeSmBase>(); });
   tcams->intfToTcamSetIs(port(0))->tcamSetIs(SystemTcamId(1));
-  try {
-    perTcam->statusIs(port(0));
-    ADD_FAILURE();
-  } catch (InternalError const& e) {
-    EXPECT_STREQ(e.what(), "featureStatusMergeSm: a null merge SM cannot be inserted");
-  }
+  EXPECT_EQ(CorvaneTest::errorText<InternalError>([&] { perTcam->statusIs(port(0)); }),
+            "featureStatusMergeSm: a null merge SM cannot be inserted");
   EXPECT_EQ(sm->featureStatusMergeSm(port(0)), nullptr);
   EXPECT_FALSE(sm->perIntfFeatureStatus()->statusHas(port(0)));
   EXPECT_FALSE(published->statusHas(port(0)));

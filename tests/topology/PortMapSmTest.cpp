@@ -11,6 +11,7 @@
 
 using namespace Corvane;
 using CorvaneTest::control;
+using CorvaneTest::errorText;
 using Hardware::Velt::FapId;
 using Hardware::Velt::FapPortId;
 using Hardware::Velt::LocalCoreId;
@@ -299,33 +300,18 @@ TEST(PortMapSms, RangeErrorsEndTheEventOnly) {
   auto table9 = IntfIdToPortMap::IntfIdToPortMapIs("t9");
   auto zero = intfPortMapSmFactory(table, lagConfig, 0, 2, sets0, control(SmControl::synchronousOn));
   auto wide = intfPortMapSmFactory(table9, lagConfig, 2050, 8, sets9, control(SmControl::synchronousOn));
-  try {
-    table->intfIdToPortMapIs(IntfId("Ethernet1"), pm(2046, 50, 1));
-    FAIL();
-  } catch (RangeError const& e) {
-    EXPECT_STREQ(e.what(), "KelStrom::Range::min >= _max not allowed");
-  }
+  EXPECT_EQ(errorText<RangeError>([&] { table->intfIdToPortMapIs(IntfId("Ethernet1"), pm(2046, 50, 1)); }),
+            "KelStrom::Range::min >= _max not allowed");
   EXPECT_TRUE(table->intfIdToPortMapHas(IntfId("Ethernet1")));  // the table keeps the change
   // Cores 0..7 with maxCores 8: core 7 is past the null core id 6.
-  try {
-    table9->intfIdToPortMapIs(IntfId("Ethernet2"), pm(3, 51, 5));
-    FAIL();
-  } catch (RangeError const& e) {
-    EXPECT_STREQ(e.what(),
-                 "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
-                 "Hardware::Velt::LocalCoreId::null not allowed");
-  }
+  EXPECT_EQ(errorText<RangeError>([&] { table9->intfIdToPortMapIs(IntfId("Ethernet2"), pm(3, 51, 5)); }),
+            "Hardware::Velt::LocalCoreId::value < Hardware::Velt::LocalCoreId::min or > "
+            "Hardware::Velt::LocalCoreId::null not allowed");
   // The cores before it were written.
   EXPECT_EQ(sets9->intfToPortMapSet(IntfId("Ethernet2"))->portMapSet().size(), 7u);
   // FAPs 0..2049 with maxFaps 2050: FAP 2049 fails after 0..2048 were written.
-  try {
-    table9->intfIdToPortMapIs(IntfId("Ethernet3"), pm(2047, 52, 0));
-    FAIL();
-  } catch (RangeError const& e) {
-    EXPECT_STREQ(e.what(),
-                 "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not "
-                 "allowed");
-  }
+  EXPECT_EQ(errorText<RangeError>([&] { table9->intfIdToPortMapIs(IntfId("Ethernet3"), pm(2047, 52, 0)); }),
+            "Hardware::Velt::FapId::value < Hardware::Velt::FapId::min or > Hardware::Velt::FapId::null not allowed");
   EXPECT_EQ(sets9->intfToPortMapSet(IntfId("Ethernet3"))->portMapSet().size(), 2049u);
   // Valid port maps of other interfaces are still served by both.
   EXPECT_NO_THROW(table->intfIdToPortMapIs(IntfId("Ethernet4"), pm(1, 53, 1)));
@@ -426,17 +412,10 @@ TEST(PortMapSms, RestartOverRightOutputsIsSilent) {
   table->intfIdToPortMapIs(intf(3), pm(2047, 50, 1));  // a wildcard of its own
   auto const rightOwners = contents(*owners);
   auto const rightSets = contents(*sets);
-  struct Count : Subscriber {
-    int n = 0;
-    void dispatch(uint32_t, void const*) override { ++n; }
-  } heardOwners, heardSets;
-  owners->subscriberAdd(&heardOwners);
-  sets->subscriberAdd(&heardSets);
+  CorvaneTest::Heard heardOwners(*owners), heardSets(*sets);
   w.start(2);
   EXPECT_EQ(heardOwners.n, 0);
   EXPECT_EQ(heardSets.n, 0);
   EXPECT_EQ(contents(*owners), rightOwners);
   EXPECT_EQ(contents(*sets), rightSets);
-  owners->subscriberRemove(&heardOwners);
-  sets->subscriberRemove(&heardSets);
 }
