@@ -22,14 +22,36 @@ struct CollidingHash {
   uint64_t operator()(uint32_t k) const noexcept { return hashFinalize(k % 7); }
 };
 
+// The documented iteration order: by hash, then by key.
+template <class H>
+bool hashBefore(uint32_t a, uint32_t b) {
+  H h;
+  return h(a) < h(b) || (h(a) == h(b) && a < b);
+}
+
 template <class H>
 std::vector<uint32_t> expectedOrder(std::set<uint32_t> const& keys) {
   std::vector<uint32_t> v(keys.begin(), keys.end());
-  H h;
-  std::sort(v.begin(), v.end(), [&](uint32_t a, uint32_t b) {
-    return h(a) < h(b) || (h(a) == h(b) && a < b);
-  });
+  std::sort(v.begin(), v.end(), hashBefore<H>);
   return v;
+}
+
+template <class H, class V>
+std::vector<uint32_t> expectedOrder(std::map<uint32_t, V> const& ref) {
+  std::set<uint32_t> keys;
+  for (auto const& [k, v] : ref) keys.insert(k);
+  return expectedOrder<H>(keys);
+}
+
+// lowerBound(probe), present or not, stands on the first key of `order` not before it.
+template <class H, class M>
+void expectLowerBound(M& m, std::vector<uint32_t> const& order, uint32_t probe) {
+  auto const want = std::find_if(order.begin(), order.end(), [&](uint32_t k) { return !hashBefore<H>(k, probe); });
+  auto const it = m.lowerBound(probe);
+  ASSERT_EQ(it == m.end(), want == order.end()) << probe;
+  if (want != order.end()) {
+    EXPECT_EQ(it->first, *want) << probe;
+  }
 }
 
 template <class H>
@@ -58,16 +80,7 @@ void randomModelRun(uint32_t seed) {
         // Right after an erase its slot may still be open: the key is gone from
         // lookups, walks and bookmarks alike.
         ASSERT_EQ(m.find(k), nullptr);
-        std::set<uint32_t> keys;
-        for (auto& [key, value] : ref) keys.insert(key);
-        auto const order = expectedOrder<H>(keys);
-        H h;
-        auto const want = std::find_if(order.begin(), order.end(), [&](uint32_t o) { return h(o) > h(k) || (h(o) == h(k) && o > k); });
-        auto const it = m.lowerBound(k);
-        ASSERT_EQ(it == m.end(), want == order.end());
-        if (want != order.end()) {
-          ASSERT_EQ(it->first, *want);
-        }
+        expectLowerBound<H>(m, expectedOrder<H>(ref), k);
         ASSERT_EQ(size_t(std::distance(m.begin(), m.end())), ref.size());
         break;
       }
@@ -80,29 +93,14 @@ void randomModelRun(uint32_t seed) {
     }
     ASSERT_EQ(m.size(), ref.size());
   }
-  std::set<uint32_t> keys;
-  for (auto& [k, v] : ref) keys.insert(k);
   std::vector<uint32_t> got;
   for (auto const& [k, v] : m) {
     got.push_back(k);
     EXPECT_EQ(v, ref[k]);
   }
-  EXPECT_EQ(got, expectedOrder<H>(keys));
-  // lowerBound of any key, present or not, is the first key not before it.
-  auto order = expectedOrder<H>(keys);
-  H h;
-  for (uint32_t probe = 0; probe < 310; ++probe) {
-    auto want = std::find_if(order.begin(), order.end(), [&](uint32_t k) {
-      return h(k) > h(probe) || (h(k) == h(probe) && k >= probe);
-    });
-    auto it = m.lowerBound(probe);
-    if (want == order.end()) {
-      EXPECT_TRUE(it == m.end());
-    } else {
-      ASSERT_FALSE(it == m.end());
-      EXPECT_EQ(it->first, *want);
-    }
-  }
+  auto const order = expectedOrder<H>(ref);
+  EXPECT_EQ(got, order);
+  for (uint32_t probe = 0; probe < 310; ++probe) expectLowerBound<H>(m, order, probe);
 }
 
 }  // namespace
@@ -181,8 +179,7 @@ TEST(HashMap, BookmarkResumesAfterInsertsAndDeletes) {
   want.erase(std::find(want.begin(), want.end(), order[70]));
   EXPECT_EQ(oldRest, want);
   // And nothing before the bookmark is revisited.
-  Hasher<uint32_t> h;
-  for (uint32_t k : rest) EXPECT_TRUE(h(k) > h(bookmark) || (h(k) == h(bookmark) && k > bookmark));
+  for (uint32_t k : rest) EXPECT_TRUE(hashBefore<Hasher<uint32_t>>(bookmark, k));
   // A present key: lowerBound stands on it, upperBound on the entry after it.
   uint32_t const present = rest[0], next = rest[1];
   EXPECT_EQ(m.lowerBound(present)->first, present);
@@ -410,8 +407,6 @@ void walkThroughMigrations(uint32_t seed) {
   HashMap<uint32_t, V, H> m;
   std::set<uint32_t> ref;
   std::mt19937 rng(seed);
-  H h;
-  auto before = [&](uint32_t a, uint32_t b) { return h(a) < h(b) || (h(a) == h(b) && a < b); };
   auto cur = m.cursor();
   bool walking = false;
   uint32_t last = 0;
@@ -441,7 +436,7 @@ void walkThroughMigrations(uint32_t seed) {
         EXPECT_EQ(e->second, valueFor<V>(cur.key()));
       }
       if (walking) {
-        EXPECT_TRUE(before(last, cur.key()));
+        EXPECT_TRUE(hashBefore<H>(last, cur.key()));
       }
       walking = true;
       last = cur.key();
@@ -458,12 +453,7 @@ void walkThroughMigrations(uint32_t seed) {
         if (found) {
           EXPECT_EQ(*found, valueFor<V>(p));
         }
-        auto want = std::find_if(got.begin(), got.end(), [&](uint32_t x) { return !before(x, p); });
-        auto it = m.lowerBound(p);
-        ASSERT_EQ(it == m.end(), want == got.end());
-        if (want != got.end()) {
-          EXPECT_EQ(it->first, *want);
-        }
+        expectLowerBound<H>(m, got, p);
       }
     }
   }

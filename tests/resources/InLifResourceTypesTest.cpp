@@ -73,18 +73,15 @@ TEST(InLifKeys, TextRoundTripsAndErrors) {
   EXPECT_EQ(InLifKey(textForm(key)), key);
   EXPECT_EQ(fmt::format("{}", key), textForm(key));
 
+  // The attribute each fault names (exact texts of other faults: the next test).
   struct Bad {
     char const* text;
     char const* attribute;
   } const bad[] = {
       {"VeltInLif::InLifResourceKey(type=l2SubIntf, dword0=18446744073709551616, dword1=0)", "dword0"},
-      {"VeltInLif::InLifResourceKey(type=l4SubIntf, dword0=1, dword1=0)", "type"},
       {"VeltInLif::InLifResourceKey(type=dropLif, dword0=1)", "dword1"},
-      {"VeltInLif::InLifResourceKey(type=dropLif; dword0=1, dword1=0)", "dword0"},
       {"VeltInLif::InLifKey(table=inLif2, resKey=VeltInLif::InLifResourceKey(type=dropLif, dword0=1, dword1=0))",
        "table"},
-      {"VeltInLif::InLifKey(table=inLif0, resKey=VeltInLif::InLifResourceKey(type=dropLif, dword0=x, dword1=0))",
-       "dword0"},
       {"VeltInLif::InLifKey(table=inLif0)", "resKey"},
   };
   for (Bad const& b : bad) {
@@ -98,7 +95,6 @@ TEST(InLifKeys, TextRoundTripsAndErrors) {
               b.attribute)
         << b.text;
   }
-  EXPECT_THROW(InLifResourceKey{std::string_view(t + ")")}, ParseError);
 }
 
 // Every way the reader can fail, with the exact text: type, attribute, fault.

@@ -459,35 +459,13 @@ void Driver::change() {
     wipe();
     return;
   }
-  switch (pick(14)) {
-    case 0:
-    case 1:
-      changeVeltStatus();
-      break;
-    case 2:
-    case 3:
-      changeVeltLagStatus();
-      break;
-    case 4:
-    case 5:
-      changeLagConfig();
-      break;
-    case 6:
-    case 7:
-      changePortMap();
-      break;
-    case 8:
-      portMapBurst();
-      break;
-    case 9:
-    case 10:
-    case 11:
-      changeFeatureConfig();
-      break;
-    default:
-      changeHardware();
-      break;
-  }
+  // Each kind of change as often as it appears here.
+  static constexpr void (Driver::*kinds[])() = {
+      &Driver::changeVeltStatus,    &Driver::changeVeltStatus,    &Driver::changeVeltLagStatus, &Driver::changeVeltLagStatus,
+      &Driver::changeLagConfig,     &Driver::changeLagConfig,     &Driver::changePortMap,       &Driver::changePortMap,
+      &Driver::portMapBurst,        &Driver::changeFeatureConfig, &Driver::changeFeatureConfig, &Driver::changeFeatureConfig,
+      &Driver::changeHardware,      &Driver::changeHardware};
+  (this->*kinds[pick(std::size(kinds))])();
 }
 
 void Driver::yieldCounts() {
