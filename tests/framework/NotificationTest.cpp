@@ -248,21 +248,30 @@ TEST(Notification, PreviousPayloadComesWithReplaceAndDelete) {
   config->subscriberRemove(&plain);
   config->subscriberRemove(&withPrevious);
 
-  // A single reference attribute: the LAG reference of a port.
-  auto port = Lag::EthPhyIntfLagConfig::EthPhyIntfLagConfigIs(i);
+  // A single reference attribute, the LAG reference of a port (an element of the LAG
+  // configuration): announced without a key, and only on real changes.
+  auto lagConfig = Lag::Config::ConfigIs("lag");
+  auto port = lagConfig->phyIntfIs(i);
+  EXPECT_EQ(lagConfig->phyIntfIs(i), port);
   struct LagPrevious : Subscriber {
     std::vector<IntfId> previous;
     void dispatch(uint32_t, void const*) override {}
-    void dispatch(uint32_t, void const*, void const* p) override {
+    void dispatch(uint32_t attr, void const* key, void const* p) override {
+      EXPECT_EQ(attr, Lag::EthPhyIntfLagConfig::attrLag);
+      EXPECT_EQ(key, nullptr);
       auto const* ref = static_cast<Ptr<Interface::EthLagIntfConfig const> const*>(p);
       previous.push_back(ref ? (*ref)->intfId() : IntfId());
     }
   } lagPrevious;
   port->subscriberAdd(&lagPrevious);
-  port->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId::portChannel(1)));
+  auto po1 = Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId::portChannel(1));
+  port->lagIs(po1);
+  port->lagIs(po1);  // the same object: silent
   port->lagIs(Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId::portChannel(2)));
   port->lagIs(nullptr);
+  port->lagIs(nullptr);  // null again: silent
   EXPECT_EQ(lagPrevious.previous, (std::vector<IntfId>{IntfId(), IntfId::portChannel(1), IntfId::portChannel(2)}));
+  EXPECT_EQ(po1->refCount(), 1u);
   port->subscriberRemove(&lagPrevious);
 }
 

@@ -225,15 +225,12 @@ CORVANE_NODE_TYPE_DEFINE(DerivedConfig, "ReflectionTest::DerivedConfig", IntfFea
 TEST(ReflectionWrites, ValueMapsAndSetsAnnounceRealChangesOnly) {
   Ptr<Hardware::Velt::Status> velt = Hardware::Velt::Status::StatusIs("velt");
   ChangeLog veltLog(*velt);
+  // (A repeated or changed value written from text: TableCodec.EveryTableOfTheWiringReadsBackWhatWasWritten.)
   Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "3");
   EXPECT_EQ(velt->intfIdToSystemTcamId(IntfId("Ethernet1")), SystemTcamId(3));
-  Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "3");
-  EXPECT_EQ(veltLog.take(), Changes{"intfIdToSystemTcamId[Ethernet1]"}) << "the repeated write is silent";
-  Reflect::write(*velt, "intfIdToSystemTcamId", "Ethernet1", "4");
-  EXPECT_EQ(velt->intfIdToSystemTcamId(IntfId("Ethernet1")), SystemTcamId(4));
   EXPECT_TRUE(Reflect::entryDel(*velt, "intfIdToSystemTcamId", "Ethernet1"));
   EXPECT_FALSE(Reflect::entryDel(*velt, "intfIdToSystemTcamId", "Ethernet1"));
-  EXPECT_EQ(veltLog.take(), Changes({"intfIdToSystemTcamId[Ethernet1]", "intfIdToSystemTcamId[Ethernet1]"}));
+  EXPECT_EQ(veltLog.take(), Changes(2, "intfIdToSystemTcamId[Ethernet1]"));
   EXPECT_FALSE(velt->intfIdToSystemTcamIdHas(IntfId("Ethernet1")));
 
   // A delete that answers the removed value (a PortMap) still tells whether one went.
@@ -288,12 +285,7 @@ TEST(ReflectionWrites, ChildrenAreCreatedByKeyAndFilledByName) {
   EXPECT_TRUE(Reflect::entryDel(*veltLag, "lagHwConfig", "Port-Channel1"));
   EXPECT_FALSE(Reflect::entryDel(*veltLag, "lagHwConfig", "Port-Channel1"));
   EXPECT_EQ(lagLog.take(), Changes{"lagHwConfig[Port-Channel1]"});
-
-  // The LAG configuration: a port's element, then its settable reference to the LAG.
-  Ptr<Lag::Config> lagConfig = Lag::Config::ConfigIs("lag");
-  Ptr<Node> port = Reflect::childIs(*lagConfig, "phyIntf", "Ethernet3");
-  Reflect::referenceWrite(*port, "lag", Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId("Port-Channel1")));
-  EXPECT_EQ(lagConfig->lagOf(IntfId("Ethernet3")), IntfId("Port-Channel1"));
+  // (The LAG configuration, a port's element and then its LAG reference: TableCodec's LAG_CONFIG.)
 }
 
 TEST(ReflectionWrites, PayloadsAreBuiltFromTextAndStoredByKey) {

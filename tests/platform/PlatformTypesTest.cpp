@@ -137,29 +137,6 @@ TEST(PortMap, DefaultOrderHashAndText) {
   EXPECT_THROW(PortMap::parse("PortMap(fap=1,port=1,core=1)"), ParseError);
 }
 
-TEST(LagConfig, LagReferenceNotifiesOnRealChangesOnly) {
-  struct Count : Subscriber {
-    int n = 0;
-    void dispatch(uint32_t attr, void const* key) override {
-      EXPECT_EQ(attr, Lag::EthPhyIntfLagConfig::attrLag);
-      EXPECT_EQ(key, nullptr);
-      ++n;
-    }
-  } c;
-  auto cfg = Lag::Config::ConfigIs("lag");
-  auto port = cfg->phyIntfIs(IntfId("Ethernet1"));
-  EXPECT_EQ(cfg->phyIntfIs(IntfId("Ethernet1")), port);
-  port->subscriberAdd(&c);
-  auto po1 = Interface::EthLagIntfConfig::EthLagIntfConfigIs(IntfId("Port-Channel1"));
-  port->lagIs(po1);
-  port->lagIs(po1);
-  port->lagIs(nullptr);
-  port->lagIs(nullptr);
-  EXPECT_EQ(c.n, 2);
-  EXPECT_EQ(po1->refCount(), 1u);
-  port->subscriberRemove(&c);
-}
-
 TEST(LagHwMemberInfo, PrintsTextThatParsesBackAndRefusesOtherText) {
   for (LagHwMemberInfo const m : {LagHwMemberInfo(), LagHwMemberInfo(7, true), LagHwMemberInfo(4294967295u, false)}) {
     EXPECT_EQ(LagHwMemberInfo::parse(textForm(m)), m) << textForm(m);
