@@ -13,9 +13,10 @@ using CorvaneTest::control;
 
 namespace {
 
-std::string escaped(std::string const& text) {
+// A death test's pattern for exactly `text` and a newline.
+std::string exactly(std::string const& text) {
   static std::regex const special(R"([.^$|()\[\]{}*+?\\])");
-  return std::regex_replace(text, special, R"(\$&)");
+  return "^" + std::regex_replace(text, special, R"(\$&)") + "\n$";
 }
 
 }  // namespace
@@ -24,11 +25,9 @@ TEST(EngineDeathTest, NullArgumentIsFatalWithItsAccessor) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   EXPECT_DEATH(lagHwConfigPortToLagSmFactory(nullptr, PortToLag::PortToLagIs(), control(SmControl::synchronousOn)),
-               "^" + escaped("veltLagStatus() && \"Pointer SM args cannot be null unless they are marked Optional\"") +
-                   "\n$");
+               exactly("veltLagStatus() && \"Pointer SM args cannot be null unless they are marked Optional\""));
   EXPECT_DEATH(lagHwConfigPortToLagSmFactory(status, nullptr, SmControl()),
-               "^" + escaped("portToLag() && \"Pointer SM args cannot be null unless they are marked Optional\"") +
-                   "\n$");
+               exactly("portToLag() && \"Pointer SM args cannot be null unless they are marked Optional\""));
 }
 
 TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
@@ -39,9 +38,7 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
   sm->veltLagStatusSm0()->hasNotificationActiveIs(false);
   status->lagHwConfigIs(IntfId("Port-Channel1"));
   EXPECT_DEATH(sm->doDeleteAll(),
-               "^" + escaped("We missed notifications that happened to lagHwConfig before the enclosing entity got "
-                             "deleted") +
-                   "\n$");
+               exactly("We missed notifications that happened to lagHwConfig before the enclosing entity got deleted"));
   sm->veltLagStatusSm0()->hasNotificationActiveIs(true);
   // The same for an input over a collection of values.
   auto velt = Hardware::Velt::Status::StatusIs("velt");
@@ -49,10 +46,8 @@ TEST(EngineDeathTest, MissedNotificationsAreFatalAtDeleteAll) {
                                   control(SmControl::synchronousOn));
   tcamSm->veltStatusSm0()->hasNotificationActiveIs(false);
   velt->intfIdToSystemTcamIdIs(IntfId::ethernet(1), Hardware::Velt::SystemTcamId(1));
-  EXPECT_DEATH(tcamSm->doDeleteAll(), "^" +
-                                          escaped("We missed notifications that happened to intfIdToSystemTcamId "
-                                                  "before the enclosing entity got deleted") +
-                                          "\n$");
+  EXPECT_DEATH(tcamSm->doDeleteAll(), exactly("We missed notifications that happened to intfIdToSystemTcamId "
+                                              "before the enclosing entity got deleted"));
   tcamSm->veltStatusSm0()->hasNotificationActiveIs(true);
 }
 

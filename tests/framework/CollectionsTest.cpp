@@ -112,18 +112,6 @@ TEST(HashMap, MatchesReferenceModelAndHashOrder) {
   }
 }
 
-TEST(HashMap, OrderDoesNotDependOnTableSize) {
-  // Same keys reached through different growth histories iterate identically.
-  HashMap<uint32_t, int> a, b;
-  for (uint32_t k = 0; k < 1000; ++k) a.assign(k, 1);
-  for (uint32_t k = 0; k < 5000; ++k) b.assign(k, 1);
-  for (uint32_t k = 1000; k < 5000; ++k) b.erase(k);
-  std::vector<uint32_t> ka, kb;
-  for (auto const& [k, v] : a) ka.push_back(k);
-  for (auto const& [k, v] : b) kb.push_back(k);
-  EXPECT_EQ(ka, kb);
-}
-
 TEST(HashMap, CursorSurvivesDeletionOfItsMemberAndChanges) {
   HashMap<uint32_t, int> m;
   for (uint32_t k = 0; k < 200; ++k) m.assign(k, int(k));
@@ -202,16 +190,6 @@ TEST(HashMap, PtrValuesAreReleasedOnEraseClearAndDestruction) {
     for (uint32_t k = 0; k < 50; ++k) m.assign(k, RingTrace::RingTraceIs(1));
   }
   EXPECT_EQ(RingTrace::typeDataStatic().liveCount(), before);
-}
-
-TEST(HashSet, CopyKeepsContentAndOrder) {
-  HashSet<uint32_t> s;
-  for (uint32_t k = 0; k < 64; ++k) EXPECT_TRUE(s.insert(k * 3));
-  EXPECT_FALSE(s.insert(3));
-  HashSet<uint32_t> c(s);
-  std::vector<uint32_t> a(s.begin(), s.end()), b(c.begin(), c.end());
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(c.size(), 64u);
 }
 
 TEST(OrderedMap, CursorAndBookmarkFollowKeyOrder) {
@@ -316,6 +294,8 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   one.insert(1);
   HashSet<uint32_t> many;
   for (uint32_t k = 0; k < 5000; ++k) many.insert(k);
+  HashSet<uint32_t> const copy(many);  // a large set copied: the same keys in the same order
+  EXPECT_TRUE(std::equal(copy.begin(), copy.end(), many.begin(), many.end()));
   EXPECT_LT(one.bytesHeld(), 64u);
   EXPECT_GT(many.bytesHeld(), 5000 * sizeof(uint32_t));
 }
