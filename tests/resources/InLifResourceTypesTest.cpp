@@ -239,11 +239,9 @@ TEST(InLifEntry, TextStopsAtTheVlanEditKey) {
   struct Bad {
     std::string text;
     char const* attribute;
-  } const bad[] = {{replaced("fodo=100", "fodo=4096"), "fodo"},
-                   {replaced("learnInfo=2097151", "learnInfo=2097152"), "learnInfo"},
+  } const bad[] = {{replaced("learnInfo=2097151", "learnInfo=2097152"), "learnInfo"},
                    {replaced("statObjectCmd=0", "statObjectCmd=32"), "statObjectCmd"},
                    {replaced("fodoAssignmentMode=0", "fodoAssignmentMode=2"), "fodoAssignmentMode"},
-                   {replaced("systemTcamId=7", "systemTcamId=65536"), "systemTcamId"},
                    {replaced("intfId=Ethernet3/1", "intfId=bogus"), "intfId"},
                    {replaced("resultType=acMp", "resultType=acSp"), "resultType"}};
   for (Bad const& b : bad) {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "tests/support/Support.h"
+#include "tests/support/WiringReference.h"
 
 using namespace Corvane;
 using CorvaneTest::control;
@@ -25,24 +26,7 @@ PortMap pm(uint32_t fap, uint32_t port, uint32_t core) { return PortMap(FapId(fa
 // Distinct FAP ports, so no two pool entries expand to a common port map.
 PortMap const pool[] = {pm(1, 20, 0), pm(2046, 21, 1), pm(0, 22, 5), pm(2047, 23, 4), pm(2, 3, 0), pm(2048, 24, 6)};
 
-std::vector<PortMap> expand(PortMap const& p) {
-  std::vector<PortMap> out;
-  std::vector<uint32_t> faps, cores;
-  if (p.fapId().isWildcard()) {
-    for (uint32_t f = 0; f < kFaps; ++f) faps.push_back(f);
-  } else {
-    faps.push_back(p.fapId().value());
-  }
-  if (p.localCoreId().isWildcard()) {
-    for (uint32_t c = 0; c < kCores; ++c) cores.push_back(c);
-  } else {
-    cores.push_back(p.localCoreId().value());
-  }
-  for (uint32_t f : faps) {
-    for (uint32_t c : cores) out.push_back(pm(f, p.fapPortId().value(), c));
-  }
-  return out;
-}
+std::vector<PortMap> expand(PortMap const& p) { return CorvaneTest::expansion(p, kFaps, kCores); }
 
 IntfId intf(int n) { return n < 8 ? IntfId::ethernet(uint16_t(n + 1)) : IntfId::cpuTm(uint32_t(n - 8)); }
 
@@ -94,9 +78,8 @@ struct PortMapWorld {
     std::map<IntfId, std::set<PortMap>> out;
     for (auto const& [i, p] : table->intfIdToPortMap()) {
       for (PortMap const& e : expand(p)) out[i].insert(e);
-      auto element = lagConfig->phyIntf(i);
-      if (element && element->lag()) {
-        for (PortMap const& e : expand(p)) out[element->lag()->intfId()].insert(e);
+      if (auto lag = CorvaneTest::configuredLag(*lagConfig, i)) {
+        for (PortMap const& e : expand(p)) out[*lag].insert(e);
       }
     }
     return out;
