@@ -425,32 +425,22 @@ void Driver::changeHardware() {
 
 // Now and then an input is emptied at once, the way an agent clears a table.
 void Driver::wipe() {
-  switch (pick(6)) {
-    case 0:
-      w_->veltStatus->intfIdToSystemTcamIdDelAll();
-      note("veltStatus: all deleted");
-      break;
-    case 1:
-      w_->veltLagStatus->lagHwConfigDelAll();
-      note("veltLagStatus: all deleted");
-      break;
-    case 2:
-      w_->lagConfig->phyIntfDelAll();
-      note("lagConfig: all deleted");
-      break;
-    case 3:
-      w_->intfIdToPortMap->intfIdToPortMapDelAll();
-      note("portMap: all deleted", holder_ ? " (held)" : "");
-      break;
-    case 4:
-      w_->featureConfig->configDelAll();
-      note("featureConfig: all deleted");
-      break;
-    default:
-      w_->tcamStatus->statusDelAll();
-      note("hardware: every status deleted");
-      break;
-  }
+  struct Wipe {
+    void (*clear)(Wiring&);
+    char const* what;
+    bool portMaps = false;  // notifications may be held back
+  };
+  static constexpr Wipe wipes[] = {
+      {[](Wiring& w) { w.veltStatus->intfIdToSystemTcamIdDelAll(); }, "veltStatus: all deleted"},
+      {[](Wiring& w) { w.veltLagStatus->lagHwConfigDelAll(); }, "veltLagStatus: all deleted"},
+      {[](Wiring& w) { w.lagConfig->phyIntfDelAll(); }, "lagConfig: all deleted"},
+      {[](Wiring& w) { w.intfIdToPortMap->intfIdToPortMapDelAll(); }, "portMap: all deleted", true},
+      {[](Wiring& w) { w.featureConfig->configDelAll(); }, "featureConfig: all deleted"},
+      {[](Wiring& w) { w.tcamStatus->statusDelAll(); }, "hardware: every status deleted"},
+  };
+  Wipe const& chosen = wipes[pick(std::size(wipes))];
+  chosen.clear(*w_);
+  note(chosen.what, chosen.portMaps && holder_ ? " (held)" : "");
   ++changes_;
 }
 
