@@ -4,26 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "corvane/Corvane.h"
 #include "corvane/store/TableCodec.h"
+#include "tests/support/Support.h"
 #include "tools/agent/AgentTables.h"
 
 using namespace Corvane;
+using CorvaneTest::Heard;
 
 namespace {
 
 RedisValue str(std::string s) { return RedisValue::ofString(std::move(s)); }
 RedisValue set(std::vector<std::string> m) { return RedisValue::ofMembers(std::move(m)); }
 RedisValue hash(std::vector<std::pair<std::string, std::string>> f) { return RedisValue::ofFields(std::move(f)); }
-
-// Counts what an entity and the children of its entries announce.
-struct Heard : Subscriber {
-  int count = 0;
-  void dispatch(uint32_t, void const*) override { ++count; }
-};
 
 struct Codecs {
   ExampleWiring::Wiring w;
@@ -72,8 +69,7 @@ TEST(TableCodec, EveryTableOfTheWiringReadsBackWhatWasWritten) {
     SCOPED_TRACE(k.table);
     TableCodec& codec = c[k.table];
     EXPECT_EQ(codec.kind(), k.value.kind);
-    Heard heard;
-    codec.entity().subscriberAdd(&heard);
+    Heard heard(codec.entity());
     EXPECT_TRUE(codec.read(k.key).absent());
     codec.write(k.key, k.value);
     EXPECT_EQ(codec.read(k.key), k.value);
@@ -81,20 +77,18 @@ TEST(TableCodec, EveryTableOfTheWiringReadsBackWhatWasWritten) {
     codec.keys([&](std::string const& key, Node const*) { keys.push_back(key); });
     EXPECT_EQ(keys, std::vector<std::string>{k.key});
     // The same value again changes nothing, so nothing is announced.
-    int const before = heard.count;
-    Heard inner;
-    Node const* child = codec.child(k.key);
-    if (child) static_cast<Entity const*>(child)->subscriberAdd(&inner);
+    int const before = heard.n;
+    std::optional<Heard> inner;  // what the child of the entry announces
+    if (Node const* child = codec.child(k.key)) inner.emplace(static_cast<Entity const&>(*child));
     codec.write(k.key, k.value);
-    EXPECT_EQ(heard.count, before);
-    EXPECT_EQ(inner.count, 0);
+    EXPECT_EQ(heard.n, before);
+    EXPECT_EQ(inner ? inner->n : 0, 0);
     codec.write(k.key, k.changed);
     EXPECT_EQ(codec.read(k.key), k.changed);
-    EXPECT_GT(heard.count + inner.count, before);
-    if (child) static_cast<Entity const*>(child)->subscriberRemove(&inner);
+    EXPECT_GT(heard.n + (inner ? inner->n : 0), before);
+    inner.reset();
     codec.write(k.key, RedisValue());
     EXPECT_TRUE(codec.read(k.key).absent());
-    codec.entity().subscriberRemove(&heard);
   }
 }
 
@@ -145,12 +139,10 @@ TEST(TableCodec, BadValuesChangeNothing) {
     SCOPED_TRACE(std::string(k.table) + " " + k.key + " " + k.value.text());
     TableCodec& codec = c[k.table];
     RedisValue const before = codec.read("Ethernet1");
-    Heard heard;
-    codec.entity().subscriberAdd(&heard);
+    Heard heard(codec.entity());
     EXPECT_ANY_THROW(codec.write(k.key, k.value));
-    EXPECT_EQ(heard.count, 0);
+    EXPECT_EQ(heard.n, 0);
     EXPECT_EQ(codec.read("Ethernet1"), before);
-    codec.entity().subscriberRemove(&heard);
   }
   EXPECT_THROW(TableCodec(c.w.featureConfig, "config", "", nullptr), ReflectionError);
   EXPECT_THROW(TableCodec(c.w.featureConfig, "nothing", "", nullptr), ReflectionError);
