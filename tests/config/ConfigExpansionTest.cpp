@@ -140,8 +140,7 @@ void expansionMatchesReference() {
   int32_t nodes = Node::liveNodes();
   for (uint32_t seed = 1; seed <= 10; ++seed) {
     bool async = seed % 2 == 0;
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(1 + seed % 3);
+    auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
     ExpansionWorld<Case> w(seed);
     for (int n = 0; n < 40; ++n) w.change();
     auto out = Case::output();
@@ -235,8 +234,7 @@ TEST(ConfigLagMemberExpSm, MatchesReference) {
   int32_t nodes = Node::liveNodes();
   for (uint32_t seed = 1; seed <= 10; ++seed) {
     bool async = seed % 2 == 0;
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(1 + seed % 3);
+    auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
     std::mt19937 rng(seed);
     Payloads pl;
     auto lags = Lag::Config::ConfigIs("lags");
@@ -335,8 +333,7 @@ TEST(ConfigLagMemberExpSm, PortLeavingItsLagDuringTheStartUpPass) {
   for (bool removeElement : {false, true}) {
     bool windowHit = false;
     for (int steps = 0; steps < 40; ++steps) {
-      auto sched = TaskScheduler::TaskSchedulerIs();
-      sched->yieldEveryIs(1);
+      auto sched = CorvaneTest::yieldingScheduler(1);
       Payloads pl;
       auto lags = Lag::Config::ConfigIs("lags");
       Ptr<FeatureConfigBase> pL(new Payload(1)), p1(new Payload(2));
@@ -369,8 +366,7 @@ TEST(ConfigLagMemberExpSm, PortLeavingItsLagDuringTheStartUpPass) {
 TEST(ConfigRoad, WiredEndToEnd) {
   for (uint32_t seed = 1; seed <= 4; ++seed) {
     std::mt19937 rng(seed);
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(2);
+    auto sched = CorvaneTest::yieldingScheduler(2);
     SmControl ctl = control(seed % 2 ? SmControl::synchronousOn : SmControl::synchronousOff, sched);
     auto hw = Hardware::Velt::Status::StatusIs("hw");
     auto lags = Lag::Config::ConfigIs("lags");

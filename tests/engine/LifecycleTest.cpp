@@ -212,8 +212,7 @@ TEST(Engine, SynchronousSmHasNoTasksAndIsReadyOnReturn) {
 }
 
 TEST(Engine, AsynchronousSmIsNotIdleUntilScansAndReconciliationRan) {
-  auto sched = TaskScheduler::TaskSchedulerIs();
-  sched->yieldEveryIs(3);
+  auto sched = CorvaneTest::yieldingScheduler(3);
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   for (int i = 1; i <= 20; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
   SmControl c;
@@ -259,8 +258,7 @@ TEST(Engine, TraceNameAndRingHandleAreUsed) {
 TEST(Engine, TeardownFreesEverything) {
   int32_t nodes = Node::liveNodes();
   {
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(2);
+    auto sched = CorvaneTest::yieldingScheduler(2);
     auto status = Hardware::VeltLag::Status::StatusIs("s");
     for (int i = 1; i <= 10; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i % 3)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
     auto out = PortToLag::PortToLagIs();

@@ -192,8 +192,7 @@ TEST(Statistics, ReconciliationCountsMatchTheOutputsNotifications) {
 }
 
 TEST(Statistics, ProgressRisesAndCompletesExactlyAtReady) {
-  Ptr<TaskScheduler> scheduler = TaskScheduler::TaskSchedulerIs();
-  scheduler->yieldEveryIs(3);
+  auto scheduler = CorvaneTest::yieldingScheduler(3);
   Ptr<IntfToTcamSet> sets = intfToTcamSetFactory("sets");
   Ptr<IntfFeatureConfig> config = intfFeatureConfigFactory();
   Ptr<IntfTcamFeatureConfig> out = intfTcamFeatureConfigFactory();
@@ -287,8 +286,7 @@ TEST(Statistics, MemoryByTypeAccountsForTheHeap) {
 // LAG's members are not items of the input).
 TEST(Statistics, ScanTasksCountTheWorkDoneBeforeEachYield) {
   for (auto [lags, members] : {std::pair{10u, 3u}, std::pair{2u, 30u}}) {
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(4);
+    auto sched = CorvaneTest::yieldingScheduler(4);
     auto status = Hardware::VeltLag::Status::StatusIs("s");
     for (uint32_t l = 1; l <= lags; ++l) {
       for (uint32_t m = 0; m < members; ++m) {

@@ -22,11 +22,8 @@ TEST(StatusRoad, PublishedStatusIsTheMergeOfCurrentTcamStatuses) {
   int32_t nodes = Node::liveNodes();
   for (uint32_t seed = 1; seed <= 6; ++seed) {
     std::mt19937 rng(seed);
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(1 + seed % 3);
-    SmControl ctl;
-    ctl.schedulerIs(sched);
-    ctl.synchronousIs(seed % 2 ? SmControl::synchronousOn : SmControl::synchronousOff);
+    auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
+    SmControl const ctl = CorvaneTest::control(seed % 2 ? SmControl::synchronousOn : SmControl::synchronousOff, sched);
     auto hw = Hardware::Velt::Status::StatusIs("hw");
     auto lags = Lag::Config::ConfigIs("lags");
     auto tcams = IntfToTcamSet::IntfToTcamSetIs("tcams");

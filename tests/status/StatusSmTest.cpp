@@ -48,8 +48,7 @@ TEST(IntfPerTcamFeatureStatusSm, MatchesReference) {
   int32_t nodes = Node::liveNodes();
   for (uint32_t seed = 1; seed <= 10; ++seed) {
     std::mt19937 rng(seed);
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(1 + seed % 3);
+    auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
     auto in = IntfTcamFeatureStatus::IntfTcamFeatureStatusIs();
     auto change = [&] {
       IntfIdSystemTcamId k(port(int(rng() % 6)), SystemTcamId(uint16_t(rng() % 4)));
@@ -80,8 +79,7 @@ TEST(IntfFeatureStatusOutputSm, MatchesReference) {
   int32_t nodes = Node::liveNodes();
   for (uint32_t seed = 1; seed <= 10; ++seed) {
     std::mt19937 rng(seed);
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(1 + seed % 3);
+    auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
     auto in = PerIntfFeatureStatus::PerIntfFeatureStatusIs();
     auto change = [&] {
       IntfId i = port(int(rng() % 6));

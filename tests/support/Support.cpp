@@ -17,6 +17,12 @@ TraceCapture::~TraceCapture() {
   handler_->levelMaskIs(oldMask_);
 }
 
+Corvane::Ptr<Corvane::TaskScheduler> yieldingScheduler(uint32_t n) {
+  auto s = Corvane::TaskScheduler::TaskSchedulerIs();
+  s->yieldEveryIs(n);
+  return s;
+}
+
 Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s) {
   Corvane::SmControl c;
   c.synchronousIs(synchronous);

@@ -61,6 +61,10 @@ struct Heard : Corvane::Subscriber {
   int n = 0;
 };
 
+// A scheduler of its own that tells its tasks to yield at every `n`-th question:
+// start-ups spread over task runs the same way on every machine.
+Corvane::Ptr<Corvane::TaskScheduler> yieldingScheduler(uint32_t n);
+
 // A machine's control: its mode (SmControl::synchronousOn, synchronousOff or
 // synchronousDefault) and, when given, its scheduler.
 Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s = nullptr);

@@ -107,8 +107,7 @@ TEST(IntfTcamSm, MatchesReferenceSynchronousOrYielding) {
   for (bool synchronous : {true, false}) {
     for (uint32_t seed = 1; seed <= (synchronous ? 8u : 12u); ++seed) {
       SCOPED_TRACE(fmt::format("{} seed {}", synchronous ? "synchronous" : "asynchronous", seed));
-      auto sched = TaskScheduler::TaskSchedulerIs();
-      sched->yieldEveryIs(1 + seed % 3);
+      auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
       TcamWorld w(synchronous ? seed : seed * 31);
       for (int i = 0; i < (synchronous ? 25 : 40); ++i) w.change();
       auto out = IntfToTcamSet::IntfToTcamSetIs("out");
@@ -138,8 +137,7 @@ TEST(IntfTcamSm, MatchesReferenceSynchronousOrYielding) {
 
 TEST(IntfTcamSm, RestartKeepsPairsStillProduced) {
   for (uint8_t mode : {SmControl::synchronousOn, SmControl::synchronousOff}) {
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(2);
+    auto sched = CorvaneTest::yieldingScheduler(2);
     TcamWorld w(5);
     for (int i = 0; i < 60; ++i) w.change();
     Sets expected = w.expected();

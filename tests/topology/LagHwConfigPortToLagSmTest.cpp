@@ -100,8 +100,7 @@ TEST(LagHwConfigPortToLagSm, MatchesReferenceSynchronousOrYielding) {
   for (bool synchronous : {true, false}) {
     for (uint32_t seed = 1; seed <= (synchronous ? 8u : 12u); ++seed) {
       SCOPED_TRACE(fmt::format("{} seed {}", synchronous ? "synchronous" : "asynchronous", seed));
-      auto sched = TaskScheduler::TaskSchedulerIs();
-      sched->yieldEveryIs(1 + seed % 3);
+      auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
       LagWorld w(seed);
       w.populate(synchronous ? 30 : 40);
       auto out = PortToLag::PortToLagIs();
@@ -132,8 +131,7 @@ TEST(LagHwConfigPortToLagSm, MatchesReferenceSynchronousOrYielding) {
 
 TEST(LagHwConfigPortToLagSm, RestartNeverDeletesCorrectEntries) {
   for (uint8_t mode : {SmControl::synchronousOn, SmControl::synchronousOff}) {
-    auto sched = TaskScheduler::TaskSchedulerIs();
-    sched->yieldEveryIs(2);
+    auto sched = CorvaneTest::yieldingScheduler(2);
     LagWorld w(77);
     w.populate(60);
     auto first = lagHwConfigPortToLagSmFactory(w.status, PortToLag::PortToLagIs(), control(SmControl::synchronousOn));
@@ -256,8 +254,7 @@ TEST(LagHwConfigPortToLagSm, SynchronousStartupTranscript) {
 // task after one item; a nested scan that yields makes its parent yield ("child").
 TEST(LagHwConfigPortToLagSm, AsynchronousStartupTranscript) {
   CorvaneTest::TraceCapture cap("LagHwConfigPortToLagSm", 0xffff);
-  auto sched = TaskScheduler::TaskSchedulerIs();
-  sched->yieldEveryIs(1);
+  auto sched = CorvaneTest::yieldingScheduler(1);
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   status->lagHwConfigIs(IntfId("Port-Channel1"))->memberInfoIs(IntfId("Ethernet1"), {});
   status->lagHwConfigIs(IntfId("Port-Channel1"))->memberInfoIs(IntfId("Ethernet2"), {});

@@ -202,8 +202,7 @@ TEST(PortMapSms, MatchReferencesSynchronousOrYielding) {
   for (bool synchronous : {true, false}) {
     for (uint32_t seed = 1; seed <= (synchronous ? 6u : 10u); ++seed) {
       SCOPED_TRACE(fmt::format("{} seed {}", synchronous ? "synchronous" : "asynchronous", seed));
-      auto sched = TaskScheduler::TaskSchedulerIs();
-      sched->yieldEveryIs(1 + seed % 3);
+      auto sched = CorvaneTest::yieldingScheduler(1 + seed % 3);
       PortMapWorld w(synchronous ? seed : seed * 7);
       for (int i = 0; i < (synchronous ? 30 : 40); ++i) w.change();
       auto sets = IntfToPortMapSet::IntfToPortMapSetIs("sets");
