@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "corvane/Corvane.h"
+#include "tests/support/Support.h"
 
 using namespace Corvane;
 
@@ -326,29 +327,16 @@ TEST_F(FeatureEntities, EmptiedSetsAreReusedOnlyWhenNobodyCanSeeThem) {
 
 // ---- Type registration ------------------------------------------------------------------
 
-// Where each type sits in the registry; every one must be there under its name.
-std::vector<size_t> registryPlaces(std::vector<TypeData const*> const& wanted) {
-  auto const all = TypeRegistry::types();
-  std::vector<size_t> places;
-  for (TypeData const* t : wanted) {
-    places.push_back(size_t(std::find(all.begin(), all.end(), t) - all.begin()));
-    EXPECT_LT(places.back(), all.size()) << t->name();
-    EXPECT_EQ(TypeRegistry::type(t->name()), t);
-  }
-  return places;
-}
-
 TEST(FeatureTypes, EachModuleRegistersItsTypesInOrder) {
   // The payload bases first, whichever module's initializer runs first.
-  auto const model = registryPlaces(
+  EXPECT_TRUE(CorvaneTest::registeredInOrder(
       {&FeatureConfigBase::typeDataStatic(), &FeatureStatusBase::typeDataStatic(), &LagMemberSet::typeDataStatic(),
        &LagToMemberSet::typeDataStatic(), &IntfIdSystemTcamId::typeDataStatic(),
        &IntfIdPortMap::typeDataStatic(), &IntfFeatureConfig::typeDataStatic(),
        &IntfTcamFeatureConfig::typeDataStatic(), &IntfTcamFeatureStatus::typeDataStatic(),
        &PerTcamFeatureStatus::typeDataStatic(), &IntfPerTcamFeatureStatus::typeDataStatic(),
        &SingleIntfFeatureStatus::typeDataStatic(), &PerIntfFeatureStatus::typeDataStatic(),
-       &IntfFeatureStatus::typeDataStatic(), &IntfPortMapFeatureConfig::typeDataStatic()});
-  EXPECT_TRUE(std::is_sorted(model.begin(), model.end()));
+       &IntfFeatureStatus::typeDataStatic(), &IntfPortMapFeatureConfig::typeDataStatic()}));
   EXPECT_STREQ(IntfIdPortMap::typeDataStatic().name(), "Corvane::IntfIdPortMap");
   EXPECT_EQ(IntfIdSystemTcamId::typeDataStatic().parent(), nullptr);
 }

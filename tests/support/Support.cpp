@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace CorvaneTest {
 
 TraceCapture::TraceCapture(std::string source, uint16_t mask)
@@ -21,6 +23,20 @@ Corvane::Ptr<Corvane::TaskScheduler> yieldingScheduler(uint32_t n) {
   auto s = Corvane::TaskScheduler::TaskSchedulerIs();
   s->yieldEveryIs(n);
   return s;
+}
+
+::testing::AssertionResult registeredInOrder(std::vector<Corvane::TypeData const*> const& types) {
+  auto const all = Corvane::TypeRegistry::types();
+  size_t last = 0;
+  for (Corvane::TypeData const* t : types) {
+    size_t const place = size_t(std::find(all.begin(), all.end(), t) - all.begin());
+    if (place == all.size() || Corvane::TypeRegistry::type(t->name()) != t) {
+      return ::testing::AssertionFailure() << t->name() << " is not registered under its name";
+    }
+    if (place < last) return ::testing::AssertionFailure() << t->name() << " is registered before the type listed before it";
+    last = place;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s) {

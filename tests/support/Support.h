@@ -65,6 +65,9 @@ struct Heard : Corvane::Subscriber {
 // start-ups spread over task runs the same way on every machine.
 Corvane::Ptr<Corvane::TaskScheduler> yieldingScheduler(uint32_t n);
 
+// Whether each of `types` is in the type registry under its name, in this order.
+::testing::AssertionResult registeredInOrder(std::vector<Corvane::TypeData const*> const& types);
+
 // A machine's control: its mode (SmControl::synchronousOn, synchronousOff or
 // synchronousDefault) and, when given, its scheduler.
 Corvane::SmControl control(uint8_t synchronous, Corvane::Ptr<Corvane::TaskScheduler> s = nullptr);

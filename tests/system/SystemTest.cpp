@@ -659,14 +659,11 @@ bool Driver::run() {
   std::vector<std::pair<Ptr<DebugHandler>, uint16_t>> masks;
   if (seed_ % 5 == 0) {
     opt.ringTrace = RingTrace::RingTraceIs(64);
-    for (SmKind k : ExampleWiring::allSmKinds) {
-      auto h = getDebugHandler(ExampleWiring::smKindName(k), true);
+    for (std::string_view name : smSourceNames) {  // the wiring's SMs and the status output SM
+      auto h = getDebugHandler(std::string(name), true);
       masks.emplace_back(h, h->levelMask());
       h->levelMaskIs(0x3c0);
     }
-    auto h = getDebugHandler("IntfFeatureStatusOutputSm", true);
-    masks.emplace_back(h, h->levelMask());
-    h->levelMaskIs(0x3c0);
   }
   bool ok = true;
   {
@@ -773,8 +770,7 @@ int main(int argc, char** argv) {
   auto process = TaskSchedulerRoot::findOrCreateScheduler();
   // So are the trace handlers (the library makes them at load; the traced seeds
   // would make any that were missing, for good).
-  for (SmKind k : ExampleWiring::allSmKinds) getDebugHandler(ExampleWiring::smKindName(k), true);
-  getDebugHandler("IntfFeatureStatusOutputSm", true);
+  for (std::string_view name : smSourceNames) getDebugHandler(std::string(name), true);
   if (!traced.empty()) {
     getDebugHandler(traced, true)->levelMaskIs(0x3c0);
     traceSinkIs([traced](TraceRecord const& r) {
