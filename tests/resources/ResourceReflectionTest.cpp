@@ -4,9 +4,9 @@
 // with the interface's own errors.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corvane/Corvane.h"
@@ -135,13 +135,11 @@ TEST(ResourceReflection, ParsingOrderAndMisuse) {
   EXPECT_THROW(Reflect::parse("Corvane::VlanEditResourceKey", "x"), ReflectionError);
 
   // Each module registers its enumerations before its other types.
-  auto const position = [](char const* name) {
-    auto const types = Corvane::TypeRegistry::types();
-    return std::find(types.begin(), types.end(), &Reflect::type(name)) - types.begin();
-  };
-  EXPECT_LT(position("VeltInLif::ResultType"), position("VeltInLif::InLifResourceKey"));
-  EXPECT_LT(position("VeltVlanEdit::VlanEditFeature"), position("Corvane::TagFormat"));
-  EXPECT_LT(position("VeltVlanDomain::VlanDomainFeature"), position("VeltVlanDomain::VlanDomainFeatureUtil"));
+  for (auto [enumeration, other] : {std::pair{"VeltInLif::ResultType", "VeltInLif::InLifResourceKey"},
+                                    std::pair{"VeltVlanEdit::VlanEditFeature", "Corvane::TagFormat"},
+                                    std::pair{"VeltVlanDomain::VlanDomainFeature", "VeltVlanDomain::VlanDomainFeatureUtil"}}) {
+    EXPECT_TRUE(CorvaneTest::registeredInOrder({&Reflect::type(enumeration), &Reflect::type(other)}));
+  }
 
   EXPECT_THROW(Reflect::call("VeltInLif::InLifFeatureUtil", "isFeatureCohab", {}), ReflectionError);
   EXPECT_THROW(Reflect::call("VeltVlanDomain::VlanDomainFeatureUtil", "isFeatureCohab", {"featureUnknown", "x"}),
