@@ -215,8 +215,7 @@ TEST(Engine, AsynchronousSmIsNotIdleUntilScansAndReconciliationRan) {
   auto sched = CorvaneTest::yieldingScheduler(3);
   auto status = Hardware::VeltLag::Status::StatusIs("s");
   for (int i = 1; i <= 20; ++i) status->lagHwConfigIs(IntfId::portChannel(uint32_t(i)))->memberInfoIs(IntfId::ethernet(uint16_t(i)), {});
-  SmControl c;
-  c.schedulerIs(sched);
+  SmControl c = control(SmControl::synchronousDefault, sched);
   c.taskPriorityIs(7);
   auto sm = lagHwConfigPortToLagSmFactory(status, PortToLag::PortToLagIs(), c);
   EXPECT_FALSE(sm->ready());
