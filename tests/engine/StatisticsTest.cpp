@@ -317,8 +317,6 @@ TEST(Statistics, StartUpEndsTheSameTracedOrNot) {
   using Hardware::Velt::FapId;
   using Hardware::Velt::FapPortId;
   using Hardware::Velt::LocalCoreId;
-  using Hardware::Velt::PortMap;
-  using Hardware::Velt::SystemTcamId;
   auto run = [](bool traced) {
     std::vector<std::unique_ptr<CorvaneTest::TraceCapture>> captures;
     if (traced) {

@@ -71,9 +71,7 @@ TEST(Notification, OncePerChangeNeverForNoOpWrites) {
 TEST(Notification, SubscribersChangingDuringDispatch) {
   auto status = Hardware::Velt::Status::StatusIs("hw");
   Recorder a, b, c, late;
-  status->subscriberAdd(&a);
-  status->subscriberAdd(&b);
-  status->subscriberAdd(&c);
+  for (Recorder* r : {&a, &b, &c}) status->subscriberAdd(r);
   // a removes b (not yet called) and itself, and adds `late`.
   a.onDispatch = [&](uint32_t, void const*) {
     status->subscriberRemove(&b);
