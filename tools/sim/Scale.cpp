@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -43,6 +44,10 @@ Scenario scaleScenario(uint32_t n) {
   s.maxFaps = 16;
   s.maxCores = 2;
   uint32_t const lagged = (n / 2) / 8 * 8;
+  // Sized up front: the scenario stays for the whole run, in the resident figure.
+  s.interfaces.reserve(n);
+  s.features.reserve(n - lagged + lagged / 8);
+  s.lags.reserve(lagged / 8);
   for (uint32_t i = 0; i < n; ++i) {
     InterfaceSpec spec;
     spec.id = port(i);
@@ -56,22 +61,23 @@ Scenario scaleScenario(uint32_t n) {
   for (uint32_t l = 0; l < lagged / 8; ++l) {
     LagSpec lag{IntfId::portChannel(l + 1), {}};
     for (uint32_t m = 0; m < 8; ++m) lag.members.push_back(port(l * 8 + m));
-    s.lags.push_back(lag);
     s.features.push_back({lag.id, l % 4096});
+    s.lags.push_back(std::move(lag));
   }
   return s;
 }
 
 int runScale(uint32_t n, RunMode mode, bool memory) {
   uint64_t const rss0 = residentBytes();
-  Scenario const s = scaleScenario(n);
+  // The simulator keeps the scenario; it is read back from there, not held twice.
+  Simulator sim(scaleScenario(n), mode);
+  Scenario const& s = sim.scenario();
   std::size_t wildcards = 0;
   for (auto const& i : s.interfaces) wildcards += i.portMap->fapId().isWildcard();
   std::printf("scale: %u interfaces, %zu LAGs of 8, %zu wildcard port maps, %zu payloads; %s SMs\n", n,
               s.lags.size(), wildcards, s.features.size(),
               modeText(mode).c_str());
 
-  Simulator sim(s, mode);
   auto t0 = Clock::now();
   sim.writeInputs();
   auto& w = sim.wiring();

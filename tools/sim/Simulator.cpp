@@ -137,8 +137,8 @@ ExampleWiring::Options wiringOptions(Scenario const& s, RunMode mode) {
 }
 }  // namespace
 
-Simulator::Simulator(Scenario const& scenario, RunMode mode)
-    : scenario_(scenario), wiring_(wiringOptions(scenario, mode)) {}
+Simulator::Simulator(Scenario scenario, RunMode mode)
+    : scenario_(std::move(scenario)), wiring_(wiringOptions(scenario_, mode)) {}
 
 Simulator::~Simulator() {
   wiring_.stopAll();
@@ -205,17 +205,16 @@ void Simulator::lagMember(IntfId lag, IntfId member, bool add, LagScope scope) {
     auto& hw = *wiring_.veltLagStatus;
     if (add) {
       // A port sits in one LAG of the hardware at a time.
-      auto& current = hwLagOf_[member];
-      if (current && current != lag) {
-        if (auto other = hw.lagHwConfig(current)) other->memberInfoDel(member);
+      if (IntfId const* current = hwLagOf_.find(member); current && *current != lag) {
+        if (auto other = hw.lagHwConfig(*current)) other->memberInfoDel(member);
       }
-      current = lag;
+      hwLagOf_.assign(member, lag);
       auto config = hw.lagHwConfig(lag);
       if (!config) config = hw.lagHwConfigIs(lag);
       config->memberInfoIs(member, Hardware::Velt::LagHwMemberInfo(uint32_t(config->memberInfo().size()), true));
     } else if (auto config = hw.lagHwConfig(lag)) {
       config->memberInfoDel(member);
-      if (hwLagOf_[member] == lag) hwLagOf_.erase(member);
+      if (IntfId const* current = hwLagOf_.find(member); current && *current == lag) hwLagOf_.erase(member);
     }
   }
 }

@@ -44,7 +44,7 @@ struct RunMode {
 
 class Simulator {
  public:
-  Simulator(Scenario const& scenario, RunMode mode);
+  Simulator(Scenario scenario, RunMode mode);
   ~Simulator();
 
   // Writes the scenario's inputs, creates every SM and runs the scheduler until idle;
@@ -85,7 +85,7 @@ class Simulator {
   Scenario scenario_;
   ExampleWiring::Wiring wiring_;
   std::map<IntfId, Corvane::Ptr<Interface::EthLagIntfConfig>> lagIntfConfigs_;
-  std::map<IntfId, IntfId> hwLagOf_;  // the hardware LAG of each member port
+  Corvane::HashMap<IntfId, IntfId> hwLagOf_;  // the hardware LAG of each member port
   Corvane::Ptr<Corvane::DelayedNotifHolder> holder_;
   uint32_t payloads_ = 0;
   bool inputsWritten_ = false;
