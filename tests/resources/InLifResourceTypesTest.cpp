@@ -29,7 +29,7 @@ TEST(InLifResourceUtil, TableOfEachKind) {
   for (auto [t, message] : {std::pair{InLifResourceType::unknown, "Unknown InLifResourceType unknown"},
                             std::pair{InLifResourceType::l2SubIntf, "Unknown InLifResourceType l2SubIntf"},
                             std::pair{InLifResourceType{10}, "Unknown InLifResourceType 10"}}) {
-    EXPECT_EQ(errorText<InternalError>([t] { InLifResourceUtil::resourceToTableType(t); }), message);
+    EXPECT_EQ(errorText<InternalError>([type = t] { InLifResourceUtil::resourceToTableType(type); }), message);
   }
 }
 
