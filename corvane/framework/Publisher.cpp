@@ -41,8 +41,7 @@ SlabPool& pairPool() {
 
 Subscriber** Publisher::arrayNew(uint8_t capLog) {
   void* raw = capLog == 1 ? pairPool().allocate() : ::operator new(arrayBytes(capLog));
-  auto* a = reinterpret_cast<Subscriber**>(::new (raw) size_t(0) + 1);
-  return a;
+  return reinterpret_cast<Subscriber**>(::new (raw) size_t(0) + 1);
 }
 
 void Publisher::arrayDelete(Subscriber** a, uint8_t capLog) noexcept {
