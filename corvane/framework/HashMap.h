@@ -663,7 +663,7 @@ class HashTable {
       // The entry is in: if the table cannot grow now, it stays correct with a
       // fuller array, and a later insert tries again.
       try {
-        grow(fill.fewest * 1.6);
+        grow(fillCap(fill));
       } catch (std::bad_alloc const&) {
       }
     } else {
@@ -677,9 +677,8 @@ class HashTable {
   // eight points): such a fill covers the hashes evenly, so it holds about
   // size / (h / 2^64) keys, give or take 1 / sqrt(size) of it. The bounds are two of
   // those deviations either side; both 0 when the array does not look so. A table
-  // sized for the fewest keys the estimate allows (too many would leave it emptier
-  // than growth ever does) estimates again, more closely, when its run grows long
-  // or it fills.
+  // sized from a wide estimate estimates again, more closely, when its run grows
+  // long or it fills.
   struct Estimate {
     double fewest = 0;
     double most = 0;
@@ -697,11 +696,20 @@ class HashTable {
     double const deviation = count / std::sqrt(seen);
     return {count - 2 * deviation, count + 2 * deviation};
   }
+  // Home slots for the whole of a fill in hash order: its expected count at the
+  // usual load of 3/4 when the most it may hold still fits within 7/8 (so from a
+  // few hundred keys on); a fill that turns out larger takes the rest up to there
+  // rather than growing. While the estimate is wider, room for its fewest keys at a
+  // load of 5/8.
+  static double fillCap(Estimate const& fill) noexcept {
+    double const expected = (fill.fewest + fill.most) / 2;
+    return fill.most * 6 <= expected * 7 ? expected * 4 / 3 + 2 : fill.fewest * 1.6;
+  }
 
   // The home slots to rehash to when an insert found its run too long in a table
   // mostly empty: those for the whole of a fill in hash order when it looks like one
-  // (the array empty past the run), else twice today's. Room for the fill's keys at a
-  // load of 5/8 keeps the rest of it from growing the table more than once. Only at
+  // (the array empty past the run), else twice today's. Room for the whole fill
+  // keeps the rest of it from growing the table more than once. Only at
   // the fill's start (most entries in the one run, their hashes spread evenly below
   // the new key's) may the estimate go past twice today's: a poor hash that piles
   // keys on a few small values makes runs too, and estimates far too high.
@@ -710,12 +718,12 @@ class HashTable {
     while (runStart > p.base && !empty(runStart - 1)) --runStart;
     Slot* runEnd = p.at;
     while (!empty(runEnd)) ++runEnd;
-    double const count = orderedFill(runEnd, h).fewest;
-    if (count <= 0) return cap_ * 2;
+    Estimate const fill = orderedFill(runEnd, h);
+    if (fill.fewest <= 0) return cap_ * 2;
     uint64_t const middle = runStart[(runEnd - runStart) / 2].hash;
     bool const start = size_t(runEnd - runStart) * 2 >= size_ && middle >= h / 4 && middle <= h / 4 * 3;
     double const most = start ? double(1u << 30) : cap_ * 2.0;
-    double const cap = std::min(std::max(count * 1.6, double(nextCap(cap_))), most);
+    double const cap = std::min(std::max(fillCap(fill), cap_ * 1.125 + 1), most);
     return uint32_t(cap);
   }
 

@@ -304,12 +304,14 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
 // itself for the whole walk from its first keys. However the first keys fall, it
 // ends about as full as a table filled in random order can (just grown: half its
 // home slots taken, and a few overflow slots), and never holding two arrays, as a
-// table that grew near the end of the fill would until later changes.
+// table that grew near the end of the fill would until later changes. Once the
+// estimate rests on thousands of keys it sizes for the usual load of 3/4, so large
+// fills end fuller than that on average.
 TEST(HashMap, FillsInHashOrderEndAtLeastHalfFull) {
   constexpr size_t slotBytes = sizeof(uint64_t) + sizeof(MapEntry<uint64_t, uint64_t>);
   std::mt19937_64 rng(11);
   for (uint32_t n : {40u, 300u, 1000u, 5000u, 60000u}) {
-    double fullest = 0, emptiest = 1;
+    double fullest = 0, emptiest = 1, sum = 0;
     for (int seed = 0; seed < 12; ++seed) {
       HashMap<uint64_t, uint64_t> source;
       while (source.size() < n) source.insert(rng(), 0);
@@ -318,8 +320,12 @@ TEST(HashMap, FillsInHashOrderEndAtLeastHalfFull) {
       double const load = double(n * slotBytes) / double(copy.bytesHeld());
       fullest = std::max(fullest, load);
       emptiest = std::min(emptiest, load);
+      sum += load;
     }
     EXPECT_GE(emptiest, n < 100 ? 0.4 : 0.5) << n << " keys";
+    if (n >= 5000) {
+      EXPECT_GE(sum / 12, 0.7) << n << " keys";
+    }
     EXPECT_LE(fullest, 0.95) << n << " keys";
   }
 }
