@@ -172,17 +172,24 @@ class HashTable {
     }
   }
   static K const& keyOf(Slot* s) noexcept { return entryOf(s).first; }
-  static bool empty(Slot const* s) noexcept { return s->hash == emptyHash; }
+  // A slot's place in the order: its entry's hash; that hash with its lowest bit
+  // set when the slot is dead; all ones when it is empty.
+  static uint64_t hashAt(Slot const* s) noexcept { return s->hash; }
+  static void hashIs(Slot* s, uint64_t h) noexcept { s->hash = h; }
+  static void emptyIs(Slot* s) noexcept { s->hash = emptyHash; }
+  // The entry of a live slot has gone: the slot stays in its place, dead.
+  static void deadIs(Slot* s) noexcept { s->hash |= 1; }
+  static bool empty(Slot const* s) noexcept { return hashAt(s) == emptyHash; }
   // Empty or dead: a slot an insert may take.
-  static bool vacant(Slot const* s) noexcept { return (s->hash & 1) != 0; }
-  static bool live(Slot const* s) noexcept { return (s->hash & 1) == 0; }
+  static bool vacant(Slot const* s) noexcept { return (hashAt(s) & 1) != 0; }
+  static bool live(Slot const* s) noexcept { return (hashAt(s) & 1) == 0; }
   static bool dead(Slot const* s) noexcept { return vacant(s) && !empty(s); }
   // Moves slot src's contents (a dead slot's place only) into the empty slot dst.
   static void relocate(Slot* dst, Slot* src) noexcept {
     if constexpr (trivialSlots) {
       std::memcpy(static_cast<void*>(dst), static_cast<void const*>(src), sizeof(Slot));
     } else {
-      dst->hash = src->hash;
+      hashIs(dst, hashAt(src));
       if (live(src)) {
         ::new (static_cast<void*>(dst->raw)) Stored(std::move(stored(src)));
         stored(src).~Stored();
@@ -198,7 +205,7 @@ class HashTable {
   }
   static Slot* allocSlots(uint32_t len) { return static_cast<Slot*>(::operator new(sizeof(Slot) * size_t(len))); }
   static void clearSlots(Slot* s, uint32_t n) noexcept {
-    for (uint32_t i = 0; i < n; ++i) s[i].hash = emptyHash;
+    for (uint32_t i = 0; i < n; ++i) emptyIs(s + i);
   }
   // A condition as a number the compiler cannot turn back into a branch: where it
   // depends on a slot just read from memory, a mispredicted branch would stall the
@@ -212,7 +219,7 @@ class HashTable {
   }
   // Whether slot s sorts below (h, k). A dead slot's hash is odd: never h.
   static bool slotLess(Slot* s, uint64_t h, K const& k) noexcept {
-    return s->hash < h || (s->hash == h && keyOf(s) < k);
+    return hashAt(s) < h || (hashAt(s) == h && keyOf(s) < k);
   }
   // The empty table's one slot: every probe ends on it.
   static constexpr Slot emptySlot_{emptyHash, {}};
@@ -258,7 +265,7 @@ class HashTable {
     Entry* entry() const { return s_ ? &entryOf(s_) : nullptr; }
     uint64_t hash() const {
       CORVANE_ASSERT(s_, "HashMap: the hash of an iterator at end() read");
-      return s_->hash;
+      return hashAt(s_);
     }
 
    private:
@@ -316,7 +323,7 @@ class HashTable {
       version_ = t_->version_;
       if (it_.s_) {
         key_ = keyOf(it_.s_);
-        hash_ = it_.s_->hash;
+        hash_ = hashAt(it_.s_);
       }
     }
     Table* t_ = nullptr;
@@ -338,9 +345,9 @@ class HashTable {
     try {
       uint32_t next = 0;
       for (Slot* s = o.settle(o.slots_); s; s = o.settle(s + 1)) {
-        Slot* to = slots_ + orderedSlot(s->hash, cap_, next);
+        Slot* to = slots_ + orderedSlot(hashAt(s), cap_, next);
         ::new (static_cast<void*>(to->raw)) Stored(makeStored(entryOf(s).first, entryOf(s).second));
-        to->hash = s->hash;
+        hashIs(to, hashAt(s));
         ++size_;
       }
     } catch (...) {
@@ -453,8 +460,8 @@ class HashTable {
     stored(s).~Stored();
     // A dead slot sorts after every key of its hash: it may not stand before another.
     if (CORVANE_LIKELY(!mig_) && CORVANE_LIKELY(cap_ >= smallCap) && CORVANE_LIKELY(size_ + dead_ < deadLimit()) &&
-        CORVANE_LIKELY(s[1].hash != h)) {
-      s->hash |= 1;
+        CORVANE_LIKELY(hashAt(s + 1) != h)) {
+      deadIs(s);
       ++dead_;
     } else if (!mig_) {
       backShift(slots_, cap_, s);
@@ -517,15 +524,15 @@ class HashTable {
   // from them, so a lookup takes no branch that depends on how far the key sits.
   // (Past an empty slot every hash is larger than h, so the slots below h come first.)
   static Slot* probe(Slot* s, uint32_t cap, uint64_t h, K const& k) noexcept {
-    if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(s[window - 1].hash >= h)) {
+    if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(hashAt(s + window - 1) >= h)) {
       unsigned below = 0;
-      for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
+      for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
       s += below;
-      if (s->hash != h) return nullptr;
+      if (hashAt(s) != h) return nullptr;
       if (CORVANE_LIKELY(keyOf(s) == k)) return s;
     }
-    while (s->hash < h) ++s;
-    for (; s->hash == h; ++s) {
+    while (hashAt(s) < h) ++s;
+    for (; hashAt(s) == h; ++s) {
       if (keyOf(s) == k) return s;
     }
     return nullptr;
@@ -550,11 +557,11 @@ class HashTable {
       // As in probe(): the place counted from the first `window` hashes when the
       // last of them is larger.
       Slot* s = slots_ + homeSlot(h, cap_);
-      if (CORVANE_LIKELY(s[window - 1].hash > h)) {
+      if (CORVANE_LIKELY(hashAt(s + window - 1) > h)) {
         unsigned below = 0;
-        for (unsigned i = 0; i + 1 < window; ++i) below += s[i].hash < h;
+        for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
         s += below;
-        if (CORVANE_LIKELY(s->hash != h)) return Place{slots_, cap_, len_, s, false, false, false, true};
+        if (CORVANE_LIKELY(hashAt(s) != h)) return Place{slots_, cap_, len_, s, false, false, false, true};
         if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false, true};
       }
     }
@@ -577,7 +584,7 @@ class HashTable {
     Slot* s = p.base + start;
     while (slotLess(s, h, k)) ++s;
     p.at = s;
-    p.found = s->hash == h && keyOf(s) == k;
+    p.found = hashAt(s) == h && keyOf(s) == k;
     p.far = s - (p.base + start) > longRun;
     return p;
   }
@@ -640,7 +647,7 @@ class HashTable {
     dead_ -= unsigned(!empty(end));
     shiftRight(p.at, end);
     ::new (static_cast<void*>(p.at->raw)) Stored(std::move(item));
-    p.at->hash = h;
+    hashIs(p.at, h);
     if (mig_ && !p.old) clearTo(uint32_t(end - slots_) + 2);
     ++size_;
     ++version_;
@@ -720,7 +727,7 @@ class HashTable {
     while (!empty(runEnd)) ++runEnd;
     Estimate const fill = orderedFill(runEnd, h);
     if (fill.fewest <= 0) return cap_ * 2;
-    uint64_t const middle = runStart[(runEnd - runStart) / 2].hash;
+    uint64_t const middle = hashAt(runStart + (runEnd - runStart) / 2);
     bool const start = size_t(runEnd - runStart) * 2 >= size_ && middle >= h / 4 && middle <= h / 4 * 3;
     double const most = start ? double(1u << 30) : cap_ * 2.0;
     double const cap = std::min(std::max(fillCap(fill), cap_ * 1.125 + 1), most);
@@ -730,7 +737,7 @@ class HashTable {
   // Whether the run up to `last` holds keys of different hashes, which a larger
   // table would spread (a run of one hash, as a poor hash makes, stays a run).
   static bool crowded(Place const& p, Slot* last) noexcept {
-    return p.base[homeSlot(last->hash, p.cap)].hash != last->hash;
+    return hashAt(p.base + homeSlot(hashAt(last), p.cap)) != hashAt(last);
   }
 
   // The common insert in a table not migrating: into the place itself when an erase
@@ -758,7 +765,7 @@ class HashTable {
       }
     }
     ::new (static_cast<void*>(at->raw)) Stored(std::move(item));
-    at->hash = h;
+    hashIs(at, h);
     ++size_;
     ++version_;
     return true;
@@ -831,7 +838,7 @@ class HashTable {
         unsigned moving = 0;
         unsigned all = 1;
         for (unsigned i = 1; i < window; ++i) {
-          all &= unsigned(!empty(gap + i)) & unsigned(homeSlot(gap[i].hash, cap) < g + i);
+          all &= unsigned(!empty(gap + i)) & unsigned(homeSlot(hashAt(gap + i), cap) < g + i);
           moving += all;
         }
         if (CORVANE_LIKELY(moving < window - 1)) {
@@ -840,7 +847,7 @@ class HashTable {
             Slot const tmp = *from;
             gap[i] = tmp;
           }
-          gap[moving].hash = emptyHash;
+          emptyIs(gap + moving);
           return gap + moving;
         }
       }
@@ -848,17 +855,17 @@ class HashTable {
     if constexpr (trivialSlots) {
       // Each entry away from home after the gap moves down one as it is found.
       Slot* n = gap + 1;
-      for (uint32_t at = uint32_t(n - base); !empty(n) && homeSlot(n->hash, cap) < at; ++at, ++n) {
+      for (uint32_t at = uint32_t(n - base); !empty(n) && homeSlot(hashAt(n), cap) < at; ++at, ++n) {
         std::memcpy(static_cast<void*>(n - 1), static_cast<void const*>(n), sizeof(Slot));
       }
-      n[-1].hash = emptyHash;
+      emptyIs(n - 1);
       return n - 1;
     }
-    for (Slot* n = gap + 1; !empty(n) && homeSlot(n->hash, cap) <= uint32_t(gap - base); ++n) {
+    for (Slot* n = gap + 1; !empty(n) && homeSlot(hashAt(n), cap) <= uint32_t(gap - base); ++n) {
       relocate(gap, n);
       gap = n;
     }
-    gap->hash = emptyHash;
+    emptyIs(gap);
     return gap;
   }
 
@@ -929,7 +936,7 @@ class HashTable {
       uint32_t const home = homeSlot(h, cap_);
       s = slots_ + (home < mig_->cleared ? home : mig_->cleared);
     }
-    while (!empty(s) && (slotLess(s, h, k) || (strictlyAfter && s->hash == h && keyOf(s) == k))) ++s;
+    while (!empty(s) && (slotLess(s, h, k) || (strictlyAfter && hashAt(s) == h && keyOf(s) == k))) ++s;
     return settle(s);
   }
   iterator seek(uint64_t h, K const& k, bool strictlyAfter) { return iterator(this, seekSlot(h, k, strictlyAfter)); }
@@ -989,7 +996,7 @@ class HashTable {
       uint32_t const last = usable(cap, lenFor(cap));
       uint32_t next = 0;
       Slot* s = from.settle(from.slots_);
-      while (s && orderedSlot(s->hash, cap, next) < last) s = from.settle(s + 1);
+      while (s && orderedSlot(hashAt(s), cap, next) < last) s = from.settle(s + 1);
       if (!s) return cap;
     }
   }
@@ -1003,7 +1010,7 @@ class HashTable {
     uint32_t next = 0;
     for (Slot* s = settle(slots_); s;) {
       Slot* following = settle(s + 1);
-      relocate(fresh + orderedSlot(s->hash, cap, next), s);
+      relocate(fresh + orderedSlot(hashAt(s), cap, next), s);
       s = following;
     }
     if (mig_) dropMigration();
@@ -1044,8 +1051,8 @@ class HashTable {
         dead_ -= unsigned(!empty(s));
         continue;
       }
-      if (moved >= entriesPerStep && s->hash != lastHash) break;
-      Slot* to = slots_ + homeSlot(s->hash, cap_);
+      if (moved >= entriesPerStep && hashAt(s) != lastHash) break;
+      Slot* to = slots_ + homeSlot(hashAt(s), cap_);
       if (next) {
         if (to < next) to = next;
       } else {
@@ -1060,7 +1067,7 @@ class HashTable {
       clearTo(uint32_t(to - slots_) + 2);
       relocate(to, s);
       next = to + 1;
-      lastHash = to->hash;
+      lastHash = hashAt(to);
       ++moved;
     }
     for (; i < last && vacant(m.old + i); ++i) dead_ -= unsigned(!empty(m.old + i));
@@ -1069,7 +1076,7 @@ class HashTable {
       return;
     }
     m.pos = i;
-    m.boundary = m.old[i].hash;
+    m.boundary = hashAt(m.old + i);
     // The old array's memory goes back as the entries leave it, 16 KiB at a time:
     // freeing tens of megabytes at once at the end took a millisecond, and a give-back
     // of 64 KiB took up to 30 us when the system call itself came in cold.
