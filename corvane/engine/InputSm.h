@@ -594,6 +594,11 @@ class ElementFollower final : public Follower {
   static inline std::atomic<SlabPool*> pool_{nullptr};
 };
 
+// A follower comes from its pool, aligned to its words: the table of a parent's
+// followers needs no hash in its slots.
+template <class Desc>
+inline constexpr bool lowBitFree<ElementFollower<Desc>*> = true;
+
 // ---- EntityCollInput ------------------------------------------------------
 template <EntityInputDeclaration Desc>
 class EntityCollInput final : public InputSm {

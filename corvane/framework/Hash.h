@@ -44,6 +44,20 @@ inline uint64_t hashValue(std::string_view s) noexcept {
 }
 inline uint64_t hashValue(std::string const& s) noexcept { return hashValue(std::string_view(s)); }
 
+// Key types whose hash a table may work out again from the key whenever it needs
+// it, rather than keep it beside the entry: a finalizer of one word away, and every
+// pattern of their bytes a key. Specialized true by such types of the library.
+template <class K>
+inline constexpr bool hashFromKey = std::is_integral_v<K> || std::is_enum_v<K>;
+
+// Value types whose every value has its lowest bit clear: pointers to objects
+// aligned to two bytes or more, held in one word. A table of such values keyed by
+// keys of hashFromKey marks its free slots in that bit and keeps no hash at all.
+// Specialized true by such types of the library (counted references, the engine's
+// follower pointers).
+template <class V>
+inline constexpr bool lowBitFree = false;
+
 // The hash a collection uses: hashValue() found by argument-dependent lookup.
 template <class K>
 struct Hasher {

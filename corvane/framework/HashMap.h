@@ -35,6 +35,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -115,10 +116,22 @@ class HashTable {
   static constexpr bool inlineEntries = sizeof(Entry) <= 64 && std::is_nothrow_move_constructible_v<Entry>;
   using Stored = std::conditional_t<inlineEntries, Entry, Entry*>;
   static constexpr bool trivialSlots = triviallyRelocatable<Stored>;
-  struct Slot {
+  // Entries of a key of hashFromKey and a value of lowBitFree keep no hash in their
+  // slots: a slot's hash is worked out from its key when needed, and the lowest bit
+  // of the value's word marks a free slot (the word is 1 in an empty slot, 3 in a
+  // dead one, whose key stays for its place in the order).
+  static constexpr bool keyedSlots =
+      inlineEntries && hashFromKey<K> && lowBitFree<V> && std::is_trivially_copyable_v<K> &&
+      std::is_default_constructible_v<K> && triviallyRelocatable<Entry> && std::is_standard_layout_v<Entry> &&
+      std::is_empty_v<H> && std::is_default_constructible_v<H> && sizeof(V) == sizeof(uintptr_t);
+  struct HashedSlot {
     uint64_t hash;  // emptyHash when the slot is empty
     alignas(Stored) unsigned char raw[sizeof(Stored)];
   };
+  struct KeyedSlot {
+    alignas(Stored) unsigned char raw[sizeof(Stored)];
+  };
+  using Slot = std::conditional_t<keyedSlots, KeyedSlot, HashedSlot>;
   // While a table grows step by step, the old array and how far it has moved.
   struct Migration {
     Slot* old;
@@ -172,17 +185,69 @@ class HashTable {
     }
   }
   static K const& keyOf(Slot* s) noexcept { return entryOf(s).first; }
+  // The word of a keyed slot's value: even in a live slot, 1 or 3 in a free one.
+  static uintptr_t markOf(Slot const* s) noexcept {
+    uintptr_t w;
+    std::memcpy(&w, s->raw + offsetof(Entry, second), sizeof w);
+    return w;
+  }
+  static void markIs(Slot* s, uintptr_t w) noexcept { std::memcpy(s->raw + offsetof(Entry, second), &w, sizeof w); }
   // A slot's place in the order: its entry's hash; that hash with its lowest bit
   // set when the slot is dead; all ones when it is empty.
-  static uint64_t hashAt(Slot const* s) noexcept { return s->hash; }
-  static void hashIs(Slot* s, uint64_t h) noexcept { s->hash = h; }
-  static void emptyIs(Slot* s) noexcept { s->hash = emptyHash; }
-  // The entry of a live slot has gone: the slot stays in its place, dead.
-  static void deadIs(Slot* s) noexcept { s->hash |= 1; }
-  static bool empty(Slot const* s) noexcept { return hashAt(s) == emptyHash; }
+  static uint64_t hashAt(Slot const* s) noexcept {
+    if constexpr (keyedSlots) {
+      uintptr_t const w = markOf(s);
+      K k;
+      std::memcpy(static_cast<void*>(&k), s->raw + offsetof(Entry, first), sizeof(K));
+      uint64_t const h = tableHash(H{}(k)) | (w & 1);
+      return w == 1 ? emptyHash : h;
+    } else {
+      return s->hash;
+    }
+  }
+  // Records the hash of the entry just put in slot s (a keyed slot has it already).
+  static void hashIs(Slot* s, uint64_t h) noexcept {
+    if constexpr (keyedSlots) {
+      static_cast<void>(s);
+      static_cast<void>(h);
+    } else {
+      s->hash = h;
+    }
+  }
+  static void emptyIs(Slot* s) noexcept {
+    if constexpr (keyedSlots) {
+      markIs(s, 1);
+    } else {
+      s->hash = emptyHash;
+    }
+  }
+  // The entry of key k has left slot s (and been destroyed): the slot stays in its
+  // place, dead.
+  static void deadIs(Slot* s, K const& k) noexcept {
+    if constexpr (keyedSlots) {
+      std::memcpy(s->raw + offsetof(Entry, first), static_cast<void const*>(&k), sizeof(K));
+      markIs(s, 3);
+    } else {
+      static_cast<void>(k);
+      s->hash |= 1;
+    }
+  }
+  static bool empty(Slot const* s) noexcept {
+    if constexpr (keyedSlots) {
+      return markOf(s) == 1;
+    } else {
+      return s->hash == emptyHash;
+    }
+  }
   // Empty or dead: a slot an insert may take.
-  static bool vacant(Slot const* s) noexcept { return (hashAt(s) & 1) != 0; }
-  static bool live(Slot const* s) noexcept { return (hashAt(s) & 1) == 0; }
+  static bool vacant(Slot const* s) noexcept {
+    if constexpr (keyedSlots) {
+      return (markOf(s) & 1) != 0;
+    } else {
+      return (s->hash & 1) != 0;
+    }
+  }
+  static bool live(Slot const* s) noexcept { return !vacant(s); }
   static bool dead(Slot const* s) noexcept { return vacant(s) && !empty(s); }
   // Moves slot src's contents (a dead slot's place only) into the empty slot dst.
   static void relocate(Slot* dst, Slot* src) noexcept {
@@ -205,7 +270,12 @@ class HashTable {
   }
   static Slot* allocSlots(uint32_t len) { return static_cast<Slot*>(::operator new(sizeof(Slot) * size_t(len))); }
   static void clearSlots(Slot* s, uint32_t n) noexcept {
-    for (uint32_t i = 0; i < n; ++i) emptyIs(s + i);
+    if constexpr (keyedSlots) {
+      // The whole slot, so that an empty slot's key reads as a key too.
+      for (uint32_t i = 0; i < n; ++i) std::memcpy(static_cast<void*>(s + i), &emptySlot_, sizeof(Slot));
+    } else {
+      for (uint32_t i = 0; i < n; ++i) emptyIs(s + i);
+    }
   }
   // A condition as a number the compiler cannot turn back into a branch: where it
   // depends on a slot just read from memory, a mispredicted branch would stall the
@@ -221,8 +291,18 @@ class HashTable {
   static bool slotLess(Slot* s, uint64_t h, K const& k) noexcept {
     return hashAt(s) < h || (hashAt(s) == h && keyOf(s) < k);
   }
-  // The empty table's one slot: every probe ends on it.
-  static constexpr Slot emptySlot_{emptyHash, {}};
+  // The empty table's one slot: every probe ends on it. Keyed: a key of zero bytes
+  // and the value's word 1, whose set byte sits first in memory on a little-endian
+  // machine and last on a big-endian one.
+  static constexpr Slot emptySlot_ = [] {
+    Slot s{};
+    if constexpr (keyedSlots) {
+      s.raw[offsetof(Entry, second) + (std::endian::native == std::endian::little ? 0 : sizeof(uintptr_t) - 1)] = 1;
+    } else {
+      s.hash = emptyHash;
+    }
+    return s;
+  }();
 
  public:
   template <bool Const>
@@ -461,7 +541,7 @@ class HashTable {
     // A dead slot sorts after every key of its hash: it may not stand before another.
     if (CORVANE_LIKELY(!mig_) && CORVANE_LIKELY(cap_ >= smallCap) && CORVANE_LIKELY(size_ + dead_ < deadLimit()) &&
         CORVANE_LIKELY(hashAt(s + 1) != h)) {
-      deadIs(s);
+      deadIs(s, k);
       ++dead_;
     } else if (!mig_) {
       backShift(slots_, cap_, s);

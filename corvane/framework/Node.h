@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "corvane/framework/Export.h"
+#include "corvane/framework/Hash.h"
 #include "corvane/framework/Slab.h"
 
 namespace Corvane {
@@ -283,6 +284,10 @@ class Ptr {
  private:
   T* p_ = nullptr;
 };
+
+// A counted reference is one pointer to a node, and nodes are aligned to their words.
+template <class T>
+inline constexpr bool lowBitFree<Ptr<T>> = true;
 
 template <class T, class U>
 bool operator==(Ptr<T> const& a, Ptr<U> const& b) noexcept {

@@ -80,7 +80,10 @@ constexpr uint64_t hashValue(IntfId i) noexcept { return Corvane::hashFinalize(i
 
 namespace Corvane {
 using Net::IntfId;
-}
+// One word, finalized: tables work the hash out again rather than keep it.
+template <>
+inline constexpr bool hashFromKey<IntfId> = true;
+}  // namespace Corvane
 
 template <>
 struct std::hash<Net::IntfId> {

@@ -459,3 +459,87 @@ TEST(HashMap, CursorWalksATableThatGrowsAndShrinksThroughMigrations) {
   walkThroughMigrations<uint32_t, FewValuesHash>(10);
   walkThroughMigrations<std::string, FewValuesHash>(11);
 }
+
+// Pointers to word-aligned objects, which the tables keep with no hash beside them.
+struct alignas(8) Pointee {
+  uint64_t v;
+};
+template <>
+inline constexpr bool Corvane::lowBitFree<Pointee*> = true;
+struct FewValuesHash64 {
+  uint64_t operator()(uint64_t k) const noexcept { return hashFinalize(k % 64); }
+};
+
+// A table that works out its hashes from its keys and marks free slots in its
+// values' lowest bit, against one that keeps the hashes, through the same changes
+// (growths, migrations, dead slots, shrinking): the same entries, the same order
+// and hashes, the same lookups, bookmarks and cursor, and the same slots in a
+// smaller array.
+template <class H>
+void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
+  static std::vector<Pointee> pointees(4096);
+  HashMap<uint64_t, Pointee*, H> keyed;
+  HashMap<uint64_t, uintptr_t, H> hashed;
+  std::mt19937_64 rng(seed);
+  auto cur = keyed.cursor();
+  for (int step = 0; step < steps; ++step) {
+    uint64_t const k = rng() % range;
+    bool const growing = (step / 20000) % 2 == 0;
+    if (rng() % 4 < (growing ? 3u : 1u)) {
+      Pointee* v = &pointees[rng() % pointees.size()];
+      ASSERT_EQ(keyed.assign(k, v), hashed.assign(k, uintptr_t(v)));
+    } else {
+      Pointee* out = nullptr;
+      uintptr_t want = 0;
+      ASSERT_EQ(keyed.erase(k, &out), hashed.erase(k, &want));
+      ASSERT_EQ(uintptr_t(out), want);
+    }
+    ASSERT_EQ(keyed.size(), hashed.size());
+    if (cur.done()) {
+      cur = keyed.cursor();
+    } else {
+      if (auto* e = cur.entry()) {
+        ASSERT_EQ(uintptr_t(e->second), *hashed.find(cur.key()));
+      }
+      cur.next();
+    }
+    if (step % 1000 != 0) continue;
+    auto j = hashed.begin();
+    for (auto i = keyed.begin(); i != keyed.end(); ++i, ++j) {
+      ASSERT_NE(j, hashed.end());
+      ASSERT_EQ(i->first, j->first) << "step " << step;
+      ASSERT_EQ(uintptr_t(i->second), j->second);
+      ASSERT_EQ(i.hash(), j.hash());
+    }
+    ASSERT_EQ(j, hashed.end());
+    for (int probe = 0; probe < 50; ++probe) {
+      uint64_t const q = rng() % range;
+      Pointee* const* found = keyed.find(q);
+      ASSERT_EQ(found != nullptr, hashed.contains(q));
+      if (found) {
+        ASSERT_EQ(uintptr_t(*found), *hashed.find(q));
+      }
+      auto const lb = keyed.lowerBound(q);
+      auto const want = hashed.lowerBound(q);
+      ASSERT_EQ(lb == keyed.end(), want == hashed.end());
+      if (want != hashed.end()) {
+        ASSERT_EQ(lb->first, want->first);
+      }
+    }
+  }
+  struct HashedSlot {
+    uint64_t hash;
+    MapEntry<uint64_t, uintptr_t> entry;
+  };
+  EXPECT_EQ(keyed.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, Pointee*>));
+  keyed.clear();
+  EXPECT_EQ(keyed.begin(), keyed.end());
+}
+
+TEST(HashMap, TablesThatKeepNoHashMatchTablesThatDo) {
+  for (uint32_t seed = 1; seed <= 2; ++seed) {
+    keyedAgainstHashed<Hasher<uint64_t>>(seed, 300, 20000);
+    keyedAgainstHashed<Hasher<uint64_t>>(seed, 50000, 200000);
+    keyedAgainstHashed<FewValuesHash64>(seed, 3000, 100000);
+  }
+}
