@@ -603,8 +603,24 @@ class HashTable {
   // slots of home: the first `window` hashes are read together and the place is counted
   // from them, so a lookup takes no branch that depends on how far the key sits.
   // (Past an empty slot every hash is larger than h, so the slots below h come first.)
-  static Slot* probe(Slot* s, uint32_t cap, uint64_t h, K const& k) noexcept {
-    if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(hashAt(s + window - 1) >= h)) {
+  [[gnu::always_inline]] static Slot* probe(Slot* s, uint32_t cap, uint64_t h, K const& k) noexcept {
+    if constexpr (keyedSlots) {
+      // Keys compare quicker than hashes are worked out: the keys are compared
+      // `window` slots at a time, up to an empty slot, and only the last slot of
+      // each such stretch has its hash worked out, to tell whether the key could
+      // be past it. (Reading stops at an empty slot: past it, the new array of a
+      // migration may not be initialised.)
+      for (;; s += window) {
+        for (unsigned i = 0; i + 1 < window; ++i) {
+          uintptr_t const w = markOf(s + i);
+          if (w == 1) return nullptr;
+          if ((w & 1) == 0 && keyOf(s + i) == k) return s + i;
+        }
+        uint64_t const last = hashAt(s + window - 1);
+        if (CORVANE_LIKELY(last > h)) return nullptr;
+        if (last == h && keyOf(s + window - 1) == k) return s + window - 1;
+      }
+    } else if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(hashAt(s + window - 1) >= h)) {
       unsigned below = 0;
       for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
       s += below;
@@ -637,6 +653,12 @@ class HashTable {
       // As in probe(): the place counted from the first `window` hashes when the
       // last of them is larger.
       Slot* s = slots_ + homeSlot(h, cap_);
+      if constexpr (keyedSlots) {
+        // As in probe(): the key itself first.
+        for (unsigned i = 0; i + 1 < window; ++i) {
+          if (live(s + i) && keyOf(s + i) == k) return Place{slots_, cap_, len_, s + i, true, false, false, true};
+        }
+      }
       if (CORVANE_LIKELY(hashAt(s + window - 1) > h)) {
         unsigned below = 0;
         for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
