@@ -222,10 +222,10 @@ class HashTable {
     }
   }
   // The entry of key k has left slot s (and been destroyed): the slot stays in its
-  // place, dead.
+  // place, dead. (k may be the very key the slot held: erase(it->first).)
   static void deadIs(Slot* s, K const& k) noexcept {
     if constexpr (keyedSlots) {
-      std::memcpy(s->raw + offsetof(Entry, first), static_cast<void const*>(&k), sizeof(K));
+      std::memmove(s->raw + offsetof(Entry, first), static_cast<void const*>(&k), sizeof(K));
       markIs(s, 3);
     } else {
       static_cast<void>(k);

@@ -532,6 +532,12 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
     MapEntry<uint64_t, uintptr_t> entry;
   };
   EXPECT_EQ(keyed.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, Pointee*>));
+  // Erased by the key the table holds itself.
+  for (int i = 0; i < 100 && !keyed.empty(); ++i) {
+    ASSERT_TRUE(hashed.erase(keyed.begin()->first));
+    ASSERT_TRUE(keyed.erase(keyed.begin()->first));
+    ASSERT_EQ(keyed.begin() == keyed.end() ? 0 : keyed.begin().hash(), hashed.begin() == hashed.end() ? 0 : hashed.begin().hash());
+  }
   keyed.clear();
   EXPECT_EQ(keyed.begin(), keyed.end());
 }
