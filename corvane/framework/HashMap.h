@@ -289,7 +289,8 @@ class HashTable {
   }
   // Whether slot s sorts below (h, k). A dead slot's hash is odd: never h.
   static bool slotLess(Slot* s, uint64_t h, K const& k) noexcept {
-    return hashAt(s) < h || (hashAt(s) == h && keyOf(s) < k);
+    uint64_t const at = hashAt(s);
+    return at < h || (at == h && keyOf(s) < k);
   }
   // The empty table's one slot: every probe ends on it. Keyed: a key of zero bytes
   // and the value's word 1, whose set byte sits first in memory on a little-endian
@@ -1153,8 +1154,9 @@ class HashTable {
         dead_ -= unsigned(!empty(s));
         continue;
       }
-      if (moved >= entriesPerStep && hashAt(s) != lastHash) break;
-      Slot* to = slots_ + homeSlot(hashAt(s), cap_);
+      uint64_t const hs = hashAt(s);
+      if (moved >= entriesPerStep && hs != lastHash) break;
+      Slot* to = slots_ + homeSlot(hs, cap_);
       if (next) {
         if (to < next) to = next;
       } else {
@@ -1169,7 +1171,7 @@ class HashTable {
       clearTo(uint32_t(to - slots_) + 2);
       relocate(to, s);
       next = to + 1;
-      lastHash = hashAt(to);
+      lastHash = hs;
       ++moved;
     }
     for (; i < last && vacant(m.old + i); ++i) dead_ -= unsigned(!empty(m.old + i));
