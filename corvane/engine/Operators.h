@@ -167,6 +167,11 @@ class CacheRow {
   uint8_t present() const noexcept { return raw_[presentAt]; }
   void presentIs(uint8_t bits) noexcept { raw_[presentAt] = bits; }
 
+  // With fewer than 8 columns the presence byte's top bit is never set: a table of
+  // rows marks its free slots there (see FreeMark).
+  static constexpr size_t freeMarkAt = presentAt;
+  static constexpr uint8_t freeMarkBit = count < 8 ? 0x80 : 0;
+
  private:
   alignas(V...) unsigned char raw_[presentAt + 1]{};
 };
@@ -268,8 +273,13 @@ class GroupMembers {
   // The member held inline is bytes, the map a pointer.
   using TriviallyRelocatable = void;
 
+  // The form's byte comes first and holds 0 to 2: a table of groups marks its free
+  // slots in its top bit (see FreeMark).
+  static constexpr size_t freeMarkAt = 0;
+  static constexpr uint8_t freeMarkBit = 0x80;
+
   GroupMembers() noexcept {}
-  GroupMembers(GroupMembers&& o) noexcept : u_(o.u_), form_(std::exchange(o.form_, none)) {}
+  GroupMembers(GroupMembers&& o) noexcept : form_(std::exchange(o.form_, none)), u_(o.u_) {}
   GroupMembers& operator=(GroupMembers&& o) noexcept {
     if (this != &o) {
       release();
@@ -325,8 +335,9 @@ class GroupMembers {
   union Storage {
     One one;
     Many* many;
-  } u_{};
+  };
   Form form_ = none;
+  Storage u_{};
 };
 
 // The same for members or values that do not copy as bytes: always the map.

@@ -3,7 +3,9 @@
 // everywhere.
 #pragma once
 
+#include <bit>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,12 +53,41 @@ template <class K>
 inline constexpr bool hashFromKey = std::is_integral_v<K> || std::is_enum_v<K>;
 
 // Value types whose every value has its lowest bit clear: pointers to objects
-// aligned to two bytes or more, held in one word. A table of such values keyed by
-// keys of hashFromKey marks its free slots in that bit and keeps no hash at all.
-// Specialized true by such types of the library (counted references, the engine's
-// follower pointers).
+// aligned to two bytes or more, held in one word (see FreeMark). Specialized true
+// by such types of the library (counted references, the engine's follower pointers).
 template <class V>
 inline constexpr bool lowBitFree = false;
+
+// Where a value type keeps a bit that no value of it sets: `at` is the byte's offset
+// in the value and `bit` the bit. A table of such values keyed by keys of
+// hashFromKey keeps no hash: it marks an empty slot with that byte set to `bit`
+// alone and a dead one with `dead`. One-word values of lowBitFree have it in the
+// word's lowest bit; a type may name its own with static members freeMarkAt and
+// freeMarkBit (a flag byte with a spare top bit, say; a bit of 0 names none).
+template <class V>
+struct FreeMark {
+  static constexpr bool exists = false;
+};
+template <class V>
+  requires(lowBitFree<V> && sizeof(V) == sizeof(std::uintptr_t))
+struct FreeMark<V> {
+  static constexpr bool exists = true;
+  static constexpr std::size_t at = std::endian::native == std::endian::little ? 0 : sizeof(V) - 1;
+  static constexpr std::uint8_t bit = 1;
+  static constexpr std::uint8_t dead = 3;
+};
+template <class V>
+  requires requires {
+    { V::freeMarkAt } -> std::convertible_to<std::size_t>;
+    { V::freeMarkBit } -> std::convertible_to<std::uint8_t>;
+  } && (V::freeMarkBit != 0)
+struct FreeMark<V> {
+  static_assert(V::freeMarkAt < sizeof(V) && std::has_single_bit(unsigned(V::freeMarkBit)));
+  static constexpr bool exists = true;
+  static constexpr std::size_t at = V::freeMarkAt;
+  static constexpr std::uint8_t bit = V::freeMarkBit;
+  static constexpr std::uint8_t dead = std::uint8_t(bit | (bit == 1 ? 2 : bit >> 1));
+};
 
 // The hash a collection uses: hashValue() found by argument-dependent lookup.
 template <class K>

@@ -116,14 +116,15 @@ class HashTable {
   static constexpr bool inlineEntries = sizeof(Entry) <= 64 && std::is_nothrow_move_constructible_v<Entry>;
   using Stored = std::conditional_t<inlineEntries, Entry, Entry*>;
   static constexpr bool trivialSlots = triviallyRelocatable<Stored>;
-  // Entries of a key of hashFromKey and a value of lowBitFree keep no hash in their
-  // slots: a slot's hash is worked out from its key when needed, and the lowest bit
-  // of the value's word marks a free slot (the word is 1 in an empty slot, 3 in a
-  // dead one, whose key stays for its place in the order).
+  // Entries of a key of hashFromKey and a value with a FreeMark keep no hash in
+  // their slots: a slot's hash is worked out from its key when needed, and the
+  // value's free bit marks a free slot (its byte is FreeMark::bit in an empty slot,
+  // FreeMark::dead in a dead one, whose key stays for its place in the order).
+  using Mark = FreeMark<V>;
   static constexpr bool keyedSlots =
-      inlineEntries && hashFromKey<K> && lowBitFree<V> && std::is_trivially_copyable_v<K> &&
+      inlineEntries && hashFromKey<K> && Mark::exists && std::is_trivially_copyable_v<K> &&
       std::is_default_constructible_v<K> && triviallyRelocatable<Entry> && std::is_standard_layout_v<Entry> &&
-      std::is_empty_v<H> && std::is_default_constructible_v<H> && sizeof(V) == sizeof(uintptr_t);
+      std::is_empty_v<H> && std::is_default_constructible_v<H>;
   struct HashedSlot {
     uint64_t hash;  // emptyHash when the slot is empty
     alignas(Stored) unsigned char raw[sizeof(Stored)];
@@ -185,22 +186,26 @@ class HashTable {
     }
   }
   static K const& keyOf(Slot* s) noexcept { return entryOf(s).first; }
-  // The word of a keyed slot's value: even in a live slot, 1 or 3 in a free one.
-  static uintptr_t markOf(Slot const* s) noexcept {
-    uintptr_t w;
-    std::memcpy(&w, s->raw + offsetof(Entry, second), sizeof w);
-    return w;
+  // The byte of a keyed slot's value that holds its free bit: the bit clear in a
+  // live slot, Mark::bit alone in an empty one, Mark::dead in a dead one.
+  static constexpr size_t markAt() noexcept {
+    if constexpr (keyedSlots) {
+      return offsetof(Entry, second) + Mark::at;
+    } else {
+      return 0;
+    }
   }
-  static void markIs(Slot* s, uintptr_t w) noexcept { std::memcpy(s->raw + offsetof(Entry, second), &w, sizeof w); }
+  static uint8_t markOf(Slot const* s) noexcept { return s->raw[markAt()]; }
+  static void markIs(Slot* s, uint8_t b) noexcept { s->raw[markAt()] = b; }
   // A slot's place in the order: its entry's hash; that hash with its lowest bit
   // set when the slot is dead; all ones when it is empty.
   static uint64_t hashAt(Slot const* s) noexcept {
     if constexpr (keyedSlots) {
-      uintptr_t const w = markOf(s);
+      uint8_t const b = markOf(s);
       K k;
       std::memcpy(static_cast<void*>(&k), s->raw + offsetof(Entry, first), sizeof(K));
-      uint64_t const h = tableHash(H{}(k)) | (w & 1);
-      return w == 1 ? emptyHash : h;
+      uint64_t const h = tableHash(H{}(k)) | uint64_t((b & Mark::bit) != 0);
+      return b == Mark::bit ? emptyHash : h;
     } else {
       return s->hash;
     }
@@ -216,7 +221,7 @@ class HashTable {
   }
   static void emptyIs(Slot* s) noexcept {
     if constexpr (keyedSlots) {
-      markIs(s, 1);
+      markIs(s, Mark::bit);
     } else {
       s->hash = emptyHash;
     }
@@ -226,7 +231,7 @@ class HashTable {
   static void deadIs(Slot* s, K const& k) noexcept {
     if constexpr (keyedSlots) {
       std::memmove(s->raw + offsetof(Entry, first), static_cast<void const*>(&k), sizeof(K));
-      markIs(s, 3);
+      markIs(s, Mark::dead);
     } else {
       static_cast<void>(k);
       s->hash |= 1;
@@ -234,7 +239,7 @@ class HashTable {
   }
   static bool empty(Slot const* s) noexcept {
     if constexpr (keyedSlots) {
-      return markOf(s) == 1;
+      return markOf(s) == Mark::bit;
     } else {
       return s->hash == emptyHash;
     }
@@ -242,7 +247,7 @@ class HashTable {
   // Empty or dead: a slot an insert may take.
   static bool vacant(Slot const* s) noexcept {
     if constexpr (keyedSlots) {
-      return (markOf(s) & 1) != 0;
+      return (markOf(s) & Mark::bit) != 0;
     } else {
       return (s->hash & 1) != 0;
     }
@@ -292,13 +297,12 @@ class HashTable {
     uint64_t const at = hashAt(s);
     return at < h || (at == h && keyOf(s) < k);
   }
-  // The empty table's one slot: every probe ends on it. Keyed: a key of zero bytes
-  // and the value's word 1, whose set byte sits first in memory on a little-endian
-  // machine and last on a big-endian one.
+  // The empty table's one slot: every probe ends on it. Keyed: zero bytes but the
+  // free bit.
   static constexpr Slot emptySlot_ = [] {
     Slot s{};
     if constexpr (keyedSlots) {
-      s.raw[offsetof(Entry, second) + (std::endian::native == std::endian::little ? 0 : sizeof(uintptr_t) - 1)] = 1;
+      s.raw[markAt()] = Mark::bit;
     } else {
       s.hash = emptyHash;
     }
@@ -613,9 +617,9 @@ class HashTable {
       // migration may not be initialised.)
       for (;; s += window) {
         for (unsigned i = 0; i + 1 < window; ++i) {
-          uintptr_t const w = markOf(s + i);
-          if (w == 1) return nullptr;
-          if ((w & 1) == 0 && keyOf(s + i) == k) return s + i;
+          uint8_t const b = markOf(s + i);
+          if (b == Mark::bit) return nullptr;
+          if ((b & Mark::bit) == 0 && keyOf(s + i) == k) return s + i;
         }
         uint64_t const last = hashAt(s + window - 1);
         if (CORVANE_LIKELY(last > h)) return nullptr;

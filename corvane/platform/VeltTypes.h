@@ -3,7 +3,9 @@
 // arithmetic, order field by field and print and parse a text form of their own.
 #pragma once
 
+#include <bit>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -137,6 +139,11 @@ class CORVANE_API PortMap {
   // Reads one port map at the start of text; returns the characters used (0: none).
   static size_t parsePrefix(std::string_view text, PortMap& out);
 
+  // A FAP id is at most 2048: the top bit of its high byte is never set, and a
+  // table of port maps marks its free slots there (see Corvane::FreeMark).
+  static constexpr size_t freeMarkAt = std::endian::native == std::endian::little ? 1 : 0;
+  static constexpr uint8_t freeMarkBit = 0x80;
+
   friend constexpr bool operator==(PortMap const&, PortMap const&) noexcept = default;
   friend constexpr std::strong_ordering operator<=>(PortMap const& a, PortMap const& b) noexcept {
     if (auto c = a.fapId_ <=> b.fapId_; c != 0) return c;
@@ -151,7 +158,7 @@ class CORVANE_API PortMap {
   LocalCoreId localCoreId_;
   FapPortId fapPortId_;
 };
-static_assert(sizeof(PortMap) == 8);
+static_assert(sizeof(PortMap) == 8 && FapId::null < 0x8000);
 
 CORVANE_API std::ostream& operator<<(std::ostream& os, SystemTcamId const& v);
 CORVANE_API std::ostream& operator<<(std::ostream& os, FapId const& v);
@@ -166,6 +173,13 @@ constexpr uint64_t hashValue(FapPortId v) noexcept { return Corvane::hashFinaliz
 inline uint64_t hashValue(PortMap const& v) noexcept { return v.hash(0); }
 
 }  // namespace Hardware::Velt
+
+namespace Corvane {
+// One 16-bit word, finalized: tables work the hash out again rather than keep it
+// (an interface's statuses by TCAM, mostly one entry, take 16-byte slots).
+template <>
+inline constexpr bool hashFromKey<Hardware::Velt::SystemTcamId> = true;
+}  // namespace Corvane
 
 CORVANE_FORMATTER(Hardware::Velt::SystemTcamId);
 CORVANE_FORMATTER(Hardware::Velt::FapId);

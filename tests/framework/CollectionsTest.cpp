@@ -466,40 +466,62 @@ struct alignas(8) Pointee {
 };
 template <>
 inline constexpr bool Corvane::lowBitFree<Pointee*> = true;
+// A value with a flag byte, after a word, whose top bit no value sets: the tables
+// mark free slots in that bit.
+struct Flagged {
+  uint32_t word;
+  uint8_t flags;  // below 0x80
+  static constexpr size_t freeMarkAt = 4;
+  static constexpr uint8_t freeMarkBit = 0x80;
+  friend bool operator==(Flagged, Flagged) = default;
+};
+static_assert(FreeMark<Flagged>::exists && FreeMark<Pointee*>::exists && !FreeMark<uint64_t>::exists);
+template <class V>
+V markedValue(uint64_t r);
+template <>
+Pointee* markedValue<Pointee*>(uint64_t r) {
+  static std::vector<Pointee> pointees(4096);
+  return &pointees[r % pointees.size()];
+}
+template <>
+Flagged markedValue<Flagged>(uint64_t r) {
+  return Flagged{uint32_t(r >> 8), uint8_t(r & 0x7f)};
+}
+uint64_t wordOf(Pointee* v) { return uintptr_t(v); }
+uint64_t wordOf(Flagged v) { return uint64_t(v.word) << 8 | v.flags; }
 struct FewValuesHash64 {
   uint64_t operator()(uint64_t k) const noexcept { return hashFinalize(k % 64); }
 };
 
 // A table that works out its hashes from its keys and marks free slots in its
-// values' lowest bit, against one that keeps the hashes, through the same changes
+// values' free bit, against one that keeps the hashes, through the same changes
 // (growths, migrations, dead slots, shrinking): the same entries, the same order
 // and hashes, the same lookups, bookmarks and cursor, and the same slots in a
 // smaller array.
-template <class H>
+template <class V, class H>
 void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
-  static std::vector<Pointee> pointees(4096);
-  HashMap<uint64_t, Pointee*, H> keyed;
-  HashMap<uint64_t, uintptr_t, H> hashed;
+  HashMap<uint64_t, V, H> keyed;
+  HashMap<uint64_t, uint64_t, H> hashed;
   std::mt19937_64 rng(seed);
   auto cur = keyed.cursor();
   for (int step = 0; step < steps; ++step) {
     uint64_t const k = rng() % range;
     bool const growing = (step / 20000) % 2 == 0;
     if (rng() % 4 < (growing ? 3u : 1u)) {
-      Pointee* v = &pointees[rng() % pointees.size()];
-      ASSERT_EQ(keyed.assign(k, v), hashed.assign(k, uintptr_t(v)));
+      V const v = markedValue<V>(rng());
+      ASSERT_EQ(keyed.assign(k, v), hashed.assign(k, wordOf(v)));
     } else {
-      Pointee* out = nullptr;
-      uintptr_t want = 0;
+      V out{};
+      uint64_t want = 0;
       ASSERT_EQ(keyed.erase(k, &out), hashed.erase(k, &want));
-      ASSERT_EQ(uintptr_t(out), want);
+      ASSERT_EQ(wordOf(out), want);
     }
     ASSERT_EQ(keyed.size(), hashed.size());
     if (cur.done()) {
       cur = keyed.cursor();
     } else {
       if (auto* e = cur.entry()) {
-        ASSERT_EQ(uintptr_t(e->second), *hashed.find(cur.key()));
+        ASSERT_EQ(wordOf(e->second), *hashed.find(cur.key()));
       }
       cur.next();
     }
@@ -508,16 +530,16 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
     for (auto i = keyed.begin(); i != keyed.end(); ++i, ++j) {
       ASSERT_NE(j, hashed.end());
       ASSERT_EQ(i->first, j->first) << "step " << step;
-      ASSERT_EQ(uintptr_t(i->second), j->second);
+      ASSERT_EQ(wordOf(i->second), j->second);
       ASSERT_EQ(i.hash(), j.hash());
     }
     ASSERT_EQ(j, hashed.end());
     for (int probe = 0; probe < 50; ++probe) {
       uint64_t const q = rng() % range;
-      Pointee* const* found = keyed.find(q);
+      V const* found = keyed.find(q);
       ASSERT_EQ(found != nullptr, hashed.contains(q));
       if (found) {
-        ASSERT_EQ(uintptr_t(*found), *hashed.find(q));
+        ASSERT_EQ(wordOf(*found), *hashed.find(q));
       }
       auto const lb = keyed.lowerBound(q);
       auto const want = hashed.lowerBound(q);
@@ -529,9 +551,9 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
   }
   struct HashedSlot {
     uint64_t hash;
-    MapEntry<uint64_t, uintptr_t> entry;
+    MapEntry<uint64_t, uint64_t> entry;
   };
-  EXPECT_EQ(keyed.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, Pointee*>));
+  EXPECT_EQ(keyed.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, V>));
   // Erased by the key the table holds itself.
   for (int i = 0; i < 100 && !keyed.empty(); ++i) {
     ASSERT_TRUE(hashed.erase(keyed.begin()->first));
@@ -544,8 +566,11 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
 
 TEST(HashMap, TablesThatKeepNoHashMatchTablesThatDo) {
   for (uint32_t seed = 1; seed <= 2; ++seed) {
-    keyedAgainstHashed<Hasher<uint64_t>>(seed, 300, 20000);
-    keyedAgainstHashed<Hasher<uint64_t>>(seed, 50000, 200000);
-    keyedAgainstHashed<FewValuesHash64>(seed, 3000, 100000);
+    keyedAgainstHashed<Pointee*, Hasher<uint64_t>>(seed, 300, 20000);
+    keyedAgainstHashed<Pointee*, Hasher<uint64_t>>(seed, 50000, 200000);
+    keyedAgainstHashed<Pointee*, FewValuesHash64>(seed, 3000, 100000);
   }
+  // The free bit in a byte of its own, the top one.
+  keyedAgainstHashed<Flagged, Hasher<uint64_t>>(3, 50000, 200000);
+  keyedAgainstHashed<Flagged, FewValuesHash64>(3, 3000, 100000);
 }
