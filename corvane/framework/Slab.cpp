@@ -1,6 +1,10 @@
 #include "corvane/framework/Slab.h"
 
 #include <cstdint>
+#include <mutex>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -45,6 +49,86 @@ struct SlabPool::Slab {
 };
 
 namespace {
+// Where slabs come from. Taking each slab from the allocator aligned to its own
+// size cost up to twice its size in resident memory: glibc cuts the aligned block
+// out of one larger by the alignment, and the pieces left either side are touched
+// and held. Slabs are cut instead from regions of 1 MiB, aligned to the largest
+// slab size, in address order; a slab of less than 16 KiB is cut from a 16 KiB
+// piece whose other parts wait for the next slabs of that size. A slab given back
+// waits for the next slab of its size; a 16 KiB one gives its pages past the first
+// back to the system meanwhile. Regions are not freed: they are the slabs' memory
+// for the rest of the process, as glibc's heap would be.
+class SlabSource {
+ public:
+  static constexpr size_t regionBytes = size_t(1) << 20;
+
+  void* take(size_t bytes) {
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    if (detail::gThreadSafeCounting) lock.lock();
+    void*& head = free_[classOf(bytes)];
+    if (!head) {
+      unsigned char* piece = carve();
+      for (size_t at = bytes; at < SlabPool::slabBytes; at += bytes) {
+        push(head, piece + at);
+        CORVANE_POISON(piece + at + sizeof(void*), bytes - sizeof(void*));
+      }
+      CORVANE_UNPOISON(piece, bytes);
+      return piece;
+    }
+    void* p = head;
+    CORVANE_UNPOISON(p, bytes);
+    head = *static_cast<void**>(p);
+    return p;
+  }
+
+  void give(void* p, size_t bytes) noexcept {
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    if (detail::gThreadSafeCounting) lock.lock();
+    if (bytes == SlabPool::slabBytes && pageBytes() < bytes) {
+      madvise(static_cast<unsigned char*>(p) + pageBytes(), bytes - pageBytes(), MADV_DONTNEED);
+    }
+    push(free_[classOf(bytes)], p);
+    CORVANE_POISON(static_cast<unsigned char*>(p) + sizeof(void*), bytes - sizeof(void*));
+  }
+
+ private:
+  static constexpr size_t classes = 5;  // 1, 2, 4, 8 and 16 KiB
+  static size_t classOf(size_t bytes) noexcept {
+    size_t c = 0;
+    while ((size_t(1024) << c) < bytes) ++c;
+    return c;
+  }
+  static size_t pageBytes() noexcept {
+    static size_t const page = size_t(sysconf(_SC_PAGESIZE));
+    return page;
+  }
+  static void push(void*& head, void* p) noexcept {
+    *static_cast<void**>(p) = head;
+    head = p;
+  }
+  // The next 16 KiB of the current region (a new region when it is used up).
+  unsigned char* carve() {
+    if (next_ == end_) {
+      next_ = static_cast<unsigned char*>(::operator new(regionBytes, std::align_val_t(SlabPool::slabBytes)));
+      end_ = next_ + regionBytes;
+    }
+    unsigned char* piece = next_;
+    next_ += SlabPool::slabBytes;
+    return piece;
+  }
+
+  std::mutex mutex_;
+  void* free_[classes] = {};
+  unsigned char* next_ = nullptr;
+  unsigned char* end_ = nullptr;
+};
+// Never destroyed: objects freed by other statics' destructors at exit still
+// return their slabs.
+SlabSource& slabSource() {
+  static SlabSource* source = new SlabSource;
+  return *source;
+}
+
 bool isPowerOfTwo(size_t n) noexcept { return n != 0 && (n & (n - 1)) == 0; }
 size_t roundUp(size_t n, size_t align) noexcept { return (n + align - 1) / align * align; }
 size_t cellAlignFor(size_t objectAlign) noexcept {
@@ -106,7 +190,7 @@ SlabPool::~SlabPool() {
 SlabPool const* SlabPool::first() noexcept { return gPools; }
 
 SlabPool::Slab* SlabPool::newSlab() {
-  void* raw = ::operator new(slabBytes_, std::align_val_t(slabBytes_));
+  void* raw = slabSource().take(slabBytes_);
   Slab* s = ::new (raw) Slab();
 #if CORVANE_ASSERTIONS_ON
   s->owner = this;
@@ -119,7 +203,7 @@ SlabPool::Slab* SlabPool::newSlab() {
 void SlabPool::releaseSlab(Slab* s) noexcept {
   CORVANE_UNPOISON(s, slabBytes_);
   s->~Slab();
-  ::operator delete(static_cast<void*>(s), std::align_val_t(slabBytes_));
+  slabSource().give(s, slabBytes_);
   --slabs_;
 }
 

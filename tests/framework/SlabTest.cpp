@@ -61,6 +61,53 @@ TEST(Slab, CellsAreAlignedDistinctReusedAndCounted) {
   EXPECT_TRUE(listed);
 }
 
+// Slabs are cut from shared regions: whatever its size, a slab is aligned to it
+// (cells find their slab by address), a slab one pool gives back is the next one a
+// pool of that size takes, and a 16 KiB slab given back (its pages returned to the
+// system) holds new objects as before.
+TEST(Slab, SlabsOfEverySizeShareRegionsAndComeBack) {
+  for (size_t bytes : {size_t(1024), size_t(4096), SlabPool::slabBytes}) {
+    SlabPool a("Record", sizeof(Record), alignof(Record), bytes);
+    SlabPool b("Record", sizeof(Record), alignof(Record), bytes);
+    size_t const perSlab = a.objectsPerSlab();
+    auto slabOf = [bytes](void* p) { return reinterpret_cast<uintptr_t>(p) & ~uintptr_t(bytes - 1); };
+    std::vector<void*> cells;
+    for (size_t i = 0; i < perSlab * 3 - 1; ++i) {
+      void* p = a.allocate();
+      std::memset(p, 0xcd, sizeof(Record));
+      cells.push_back(p);
+    }
+    std::set<uintptr_t> slabs;
+    for (void* p : cells) slabs.insert(slabOf(p));
+    EXPECT_EQ(slabs.size(), 3u) << bytes;
+    EXPECT_EQ(a.slabsHeld(), 3u) << bytes;
+    // The first slab emptied goes back (the last has room) and is b's first.
+    uintptr_t const first = slabOf(cells[0]);
+    for (size_t i = 0; i < perSlab; ++i) a.deallocate(cells[i]);
+    EXPECT_EQ(a.slabsHeld(), 2u) << bytes;
+    std::vector<void*> fresh;
+    for (size_t i = 0; i < perSlab; ++i) {
+      void* p = b.allocate();
+      EXPECT_EQ(slabOf(p), first) << bytes;
+      std::memset(p, 0x5a, sizeof(Record));
+      fresh.push_back(p);
+    }
+    for (size_t i = perSlab; i < cells.size(); ++i) {
+      Record r;
+      std::memcpy(&r, cells[i], sizeof r);
+      EXPECT_EQ(r.b, 0xcdcd) << bytes;
+      a.deallocate(cells[i]);
+    }
+    for (void* p : fresh) {
+      Record r;
+      std::memcpy(&r, p, sizeof r);
+      EXPECT_EQ(r.b, 0x5a5a) << bytes;
+      b.deallocate(p);
+    }
+    EXPECT_EQ(a.objectsLive() + b.objectsLive(), 0u) << bytes;
+  }
+}
+
 namespace {
 // An entity type of an agent that declares no allocation of its own.
 struct AgentEntity : Entity {
