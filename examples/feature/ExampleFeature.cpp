@@ -14,6 +14,8 @@ std::ostream& operator<<(std::ostream& os, State s) { return states.print(os, ui
 
 CORVANE_NODE_TYPE_DEFINE(Config, "ExampleFeature::Config", Corvane::FeatureConfigBase)
 CORVANE_NODE_TYPE_DEFINE(Status, "ExampleFeature::Status", Corvane::FeatureStatusBase)
+CORVANE_NODE_TYPE_DEFINE_SLABS(StatusMergeSm, "ExampleFeature::StatusMergeSm", Corvane::FeatureStatusMergeSmBase,
+                               Corvane::SlabPool::slabBytes)
 
 std::optional<State> mergedState(Corvane::TcamSet const& tcams, Corvane::PerTcamFeatureStatus const& statuses) {
   if (tcams.tcamSet().empty()) return std::nullopt;

@@ -53,7 +53,9 @@ std::optional<State> mergedState(Corvane::TcamSet const& tcams, Corvane::PerTcam
 
 // [snippet:mergeSm]
 class StatusMergeSm : public Corvane::FeatureStatusMergeSmBase {
- public:
+  // One per interface: from a slab pool of its own (see the .cpp).
+  CORVANE_NODE_TYPE(StatusMergeSm)
+
   StatusMergeSm(Corvane::IntfId intfId, Ptr<Corvane::TcamSet const> tcamSet,
                 Ptr<Corvane::PerTcamFeatureStatus const> perTcamFeatureStatus,
                 Ptr<Corvane::SingleIntfFeatureStatus> singleIntfFeatureStatus);
