@@ -145,13 +145,16 @@ class HashTable {
   };
 
   // Up to 4 home slots a table fills completely; larger ones grow at 3/4 of their
-  // home slots (to half, or to 3/8 below 16): an insert or erase moves about 1/(1 - load)^2 / 2 slots,
+  // home slots (to half, or to 3/8 below 8): an insert or erase moves about 1/(1 - load)^2 / 2 slots,
   // 8 at 3/4 and 32 at 7/8. Past the home slots come a few overflow slots for the
   // entries pushed beyond the last home, then slots that always stay empty and end
-  // every probe.
+  // every probe. Capacities run 1, 2, 4, 8, 12, 16, 24, 36...: a group of 7 to 9 (a
+  // LAG's members) takes 13 slots, not the 24 of 16 home slots and their overflow.
   static constexpr uint32_t smallCap = 16;
   static uint32_t maxSize(uint32_t cap) noexcept { return cap <= 4 ? cap : cap - cap / 4; }
-  static uint32_t nextCap(uint32_t cap) noexcept { return cap == 0 ? 1 : cap < smallCap ? cap * 2 : cap + cap / 2; }
+  static uint32_t nextCap(uint32_t cap) noexcept {
+    return cap == 0 ? 1 : cap < 8 ? cap * 2 : cap < smallCap ? cap + 4 : cap + cap / 2;
+  }
   // A lookup in a table past the small sizes reads this many slots from home at once,
   // and an erase as many from its slot: such tables end with that many empty slots.
   // Four slots of up to 24 bytes (two cache lines at most), three of up to 40, else two.

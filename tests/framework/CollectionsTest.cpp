@@ -298,6 +298,11 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   EXPECT_TRUE(std::equal(copy.begin(), copy.end(), many.begin(), many.end()));
   EXPECT_LT(one.bytesHeld(), 64u);
   EXPECT_GT(many.bytesHeld(), 5000 * sizeof(uint32_t));
+  // A group of eight (a LAG's members) takes 13 slots, as many bytes as 6.5 sets of
+  // one (two slots), not the 24 slots of the next power of two with its overflow.
+  HashSet<uint32_t> eight;
+  for (uint32_t k = 0; k < 8; ++k) eight.insert(k * 7919u);
+  EXPECT_EQ(eight.bytesHeld() * 2, one.bytesHeld() * 13);
 }
 
 // A table filled from a walk of another gets its keys in hash order, and sizes
