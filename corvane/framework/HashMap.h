@@ -662,12 +662,24 @@ class HashTable {
       // last of them is larger.
       Slot* s = slots_ + homeSlot(h, cap_);
       if constexpr (keyedSlots) {
-        // As in probe(): the key itself first.
-        for (unsigned i = 0; i + 1 < window; ++i) {
-          if (live(s + i) && keyOf(s + i) == k) return Place{slots_, cap_, len_, s + i, true, false, false, true};
+        // As in probe(): the key itself first, up to the window's first empty slot;
+        // a new key goes at or before that slot, after the slots that sort below it,
+        // so most inserts work out one hash or none.
+        for (unsigned i = 0; i < window; ++i) {
+          Slot* const at = s + i;
+          if (empty(at)) {
+            while (s < at && slotLess(s, h, k)) ++s;
+            return Place{slots_, cap_, len_, s, false, false, false, true};
+          }
+          if (live(at) && keyOf(at) == k) return Place{slots_, cap_, len_, at, true, false, false, true};
         }
-      }
-      if (CORVANE_LIKELY(hashAt(s + window - 1) > h)) {
+        // No empty slot (dead ones, a crowded stretch): the place is in the window
+        // if its last slot sorts after the key.
+        if (CORVANE_LIKELY(!slotLess(s + window - 1, h, k))) {
+          while (slotLess(s, h, k)) ++s;
+          return Place{slots_, cap_, len_, s, false, false, false, true};
+        }
+      } else if (CORVANE_LIKELY(hashAt(s + window - 1) > h)) {
         unsigned below = 0;
         for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
         s += below;
@@ -692,9 +704,46 @@ class HashTable {
       }
     }
     Slot* s = p.base + start;
-    while (slotLess(s, h, k)) ++s;
-    p.at = s;
-    p.found = hashAt(s) == h && keyOf(s) == k;
+    if constexpr (keyedSlots) {
+      // Keys compare quicker than hashes are worked out: as in probe(), the keys
+      // from home are compared `window` slots at a time, up to an empty slot or a
+      // stretch whose last slot sorts after the key, and the place of a new key is
+      // then found in the slots passed by halving (they are in order). A fill in hash
+      // order puts each key at the end of a run.
+      Slot* e = s;
+      for (bool end = false; !end;) {
+        for (unsigned i = 0; i < window; ++i, ++e) {
+          if (empty(e)) {
+            end = true;
+            break;
+          }
+          if (live(e) && keyOf(e) == k) {
+            p.at = e;
+            p.found = true;
+            p.far = e - s > longRun;
+            return p;
+          }
+        }
+        if (!end && !slotLess(e - 1, h, k)) {
+          --e;
+          end = true;
+        }
+      }
+      while (s < e) {
+        Slot* const mid = s + (e - s) / 2;
+        if (slotLess(mid, h, k)) {
+          s = mid + 1;
+        } else {
+          e = mid;
+        }
+      }
+      p.at = s;
+      p.found = false;
+    } else {
+      while (slotLess(s, h, k)) ++s;
+      p.at = s;
+      p.found = hashAt(s) == h && keyOf(s) == k;
+    }
     p.far = s - (p.base + start) > longRun;
     return p;
   }
