@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <mutex>
 
+#ifdef __linux__
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <fmt/format.h>
 
@@ -84,9 +86,7 @@ class SlabSource {
   void give(void* p, size_t bytes) noexcept {
     std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
     if (detail::gThreadSafeCounting) lock.lock();
-    if (bytes == SlabPool::slabBytes && pageBytes() < bytes) {
-      madvise(static_cast<unsigned char*>(p) + pageBytes(), bytes - pageBytes(), MADV_DONTNEED);
-    }
+    if (bytes == SlabPool::slabBytes) pagesBack(p, bytes);
     push(free_[classOf(bytes)], p);
     CORVANE_POISON(static_cast<unsigned char*>(p) + sizeof(void*), bytes - sizeof(void*));
   }
@@ -98,9 +98,16 @@ class SlabSource {
     while ((size_t(1024) << c) < bytes) ++c;
     return c;
   }
-  static size_t pageBytes() noexcept {
+  // The pages of a slab past its first (which holds the link) go back to the
+  // system; they read as zeros when the slab is taken again.
+  static void pagesBack(void* p, size_t bytes) noexcept {
+#ifdef __linux__
     static size_t const page = size_t(sysconf(_SC_PAGESIZE));
-    return page;
+    if (page < bytes) static_cast<void>(madvise(static_cast<unsigned char*>(p) + page, bytes - page, MADV_DONTNEED));
+#else
+    static_cast<void>(p);
+    static_cast<void>(bytes);
+#endif
   }
   static void push(void*& head, void* p) noexcept {
     *static_cast<void**>(p) = head;
