@@ -68,6 +68,20 @@ uint64_t hashValue(OutKey2<K1, K2> const& k) noexcept {
   return hashMix(Hasher<K1>{}(k.k0), Hasher<K2>{}(k.k1));
 }
 
+// The order a nested output stages its keys in: the outer key's hash above, so that
+// keys walk grouped by outer key and in the outer collection's own order. The
+// insertion scan then fills the outer collection in its order, makes each inner
+// collection once and fills it in a row, and the deletion scan's lookups follow the
+// walk of the output.
+template <class K1, class K2>
+struct OuterFirstHasher {
+  uint64_t operator()(OutKey2<K1, K2> const& k) const noexcept {
+    uint64_t const outer = Hasher<K1>{}(k.k0);
+    return (outer & ~innerBits) | (hashMix(outer, Hasher<K2>{}(k.k1)) & innerBits);
+  }
+  static constexpr uint64_t innerBits = 0xffff;
+};
+
 }  // namespace Corvane
 
 template <class K1, class K2>
@@ -350,7 +364,8 @@ class NestedOutput final : public OutputBase {
   NestedOutput(RootSm& root, char const* name, Ptr<Entity> const& entity, IntoLine reconcileLine = {})
       : OutputBase(root, name, HasState), entity_(entity), line_(reconcileLine) {}
 
-  HashSet<Key> const& seen() const noexcept { return seen_; }
+  using Seen = HashSet<Key, OuterFirstHasher<Key1, Key2>>;
+  Seen const& seen() const noexcept { return seen_; }
   size_t seenBytes() const noexcept override { return seen_.bytesHeld(); }
 
   void insert(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
@@ -489,7 +504,7 @@ class NestedOutput final : public OutputBase {
 
   Ptr<Entity> entity_;
   IntoLine line_;
-  HashSet<Key> seen_;
+  Seen seen_;
   Key bookmark_{};
   bool k0Valid_ = false;
   bool k1Valid_ = false;
