@@ -25,6 +25,7 @@
 #include "corvane/engine/ResumableWalk.h"
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
+#include "corvane/framework/Prefetch.h"
 #include "corvane/framework/Slab.h"
 #include "corvane/framework/TypeRegistry.h"
 
@@ -323,10 +324,28 @@ class ValueCollInput final : public InputSm {
     checkEntity();
     Coll const& c = Desc::coll(*en_);
     if (runCollectionScan(scan, c, bookmarks_[scan], version_, [&](auto& cur) {
-          if (enabled()) handle(scan, c, cur.key(), [&] { return cursorLookup<Coll>(cur); });
+          if (enabled()) {
+            readAhead(scan, cur);
+            handle(scan, c, cur.key(), [&] { return cursorLookup<Coll>(cur); });
+          }
           return true;
         })) {
       scanFinish(scan);
+    }
+  }
+
+  // A handler that reads other tables by the element's key (a port's LAG, say) waits
+  // on memory far from the scan's. Its input may name what it reads with
+  // Desc::readAhead(root, feed, key, near), feed the index of the feed scanning (0
+  // or 1), called for the element about eight entries on (near false: fetch the
+  // first step) and four on (near true: the step after, whose address the first
+  // one holds by then). It only reads.
+  template <class Cur>
+  void readAhead(uint32_t feed, Cur const& cur) {
+    if constexpr (requires(Root& r, Key const& k) { Desc::readAhead(r, feed, k, true); }) {
+      auto& r = static_cast<Root&>(root());
+      if (auto const* a = cur.ahead(8u)) Desc::readAhead(r, feed, a->first, false);
+      if (auto const* a = cur.ahead(4u)) Desc::readAhead(r, feed, a->first, true);
     }
   }
 
@@ -671,6 +690,7 @@ class EntityCollInput final : public InputSm {
     Coll const& c = Desc::coll(*en_);
     if (runCollectionScan(scan, c, bookmark_, version_, [&](auto& cur) {
           if (!enabled()) return true;
+          readAhead(cur);
           auto const* e = cur.entry();
           Followed now = follow(c, cur.key(), e ? &e->second : nullptr);
           if (!now.follower) {
@@ -688,6 +708,18 @@ class EntityCollInput final : public InputSm {
   }
 
  private:
+  // The elements are entities wherever they were made, mostly far from the last one;
+  // handling one (its follower, its attributes) takes far longer than fetching the
+  // next, so the scan fetches the one a few entries on into the caches meanwhile.
+  template <class Cur>
+  static void readAhead(Cur const& cur) noexcept {
+    if constexpr (requires { cur.ahead(4u); }) {
+      if (auto const* a = cur.ahead(4u)) {
+        if (auto const* en = a->second.get()) prefetchObject(en);
+      }
+    }
+  }
+
   // The follower under a key after follow(), and whether follow() built it.
   struct Followed {
     Child* follower;

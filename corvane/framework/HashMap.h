@@ -395,6 +395,12 @@ class HashTable {
       }
       return &entryOf(it_.s_);
     }
+    // The entry d slots further on, or null: a hint to read ahead (say, to
+    // fetch what the entry points to into the caches), never a step of the walk.
+    Entry const* ahead(uint32_t d) const noexcept {
+      if (!it_.s_ || stale_ || version_ != t_->version_) return nullptr;
+      return t_->entryAhead(it_.s_, d);
+    }
     void next() {
       if (!it_.s_) return;
       if (stale_ || version_ != t_->version_) {
@@ -1059,6 +1065,13 @@ class HashTable {
       }
     }
     sweep_ = i;
+  }
+
+  // The entry d slots after slot s when that slot holds one in the same array; null
+  // past the array's end, on an empty or dead slot, and while the table grows.
+  Entry const* entryAhead(Slot* s, uint32_t d) const noexcept {
+    if (mig_ || d >= uint32_t(slots_ + len_ - 1 - s)) return nullptr;
+    return live(s + d) ? &entryOf(s + d) : nullptr;
   }
 
   // The first entry at or after slot s in iteration order, or null.

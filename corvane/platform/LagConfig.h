@@ -7,6 +7,7 @@
 #include <string>
 
 #include "corvane/framework/HashMap.h"
+#include "corvane/framework/Prefetch.h"
 #include "corvane/framework/Publisher.h"
 #include "corvane/platform/IntfId.h"
 
@@ -77,6 +78,17 @@ class CORVANE_API Config : public Corvane::NamedEntity {
   std::optional<IntfId> lagOf(IntfId port) const {
     auto const* e = phyIntf_.find(port);
     return e && *e ? (*e)->lagIntfId() : std::nullopt;
+  }
+  // Fetches into the caches what lagOf(port) reads: the port's configuration, or
+  // when `near` the LAG it names (by then the configuration is in the caches).
+  void lagOfAhead(IntfId port, bool near) const noexcept {
+    auto const* e = phyIntf_.find(port);
+    if (!e || !*e) return;
+    if (!near) {
+      Corvane::prefetchObject(e->get());
+    } else if (auto const& lag = (*e)->lag()) {
+      Corvane::prefetchObject(lag.get());
+    }
   }
   void phyIntfDelAll();
 

@@ -423,8 +423,17 @@ void walkThroughMigrations(uint32_t seed) {
       walking = false;
       ++walks;
     } else {
+      // The hint to read ahead names an entry the walk has yet to reach, or none:
+      // none before the cursor found its place again after a change.
+      auto const expectAhead = [&](auto const* a) {
+        if (!a) return;
+        EXPECT_EQ(a->second, valueFor<V>(a->first));
+        EXPECT_TRUE(hashBefore<H>(cur.key(), a->first));
+      };
+      expectAhead(cur.ahead(4));
       if (auto* e = cur.entry()) {
         EXPECT_EQ(e->second, valueFor<V>(cur.key()));
+        expectAhead(cur.ahead(4));
       }
       if (walking) {
         EXPECT_TRUE(hashBefore<H>(last, cur.key()));
