@@ -19,6 +19,7 @@
 #include "corvane/engine/ResumableWalk.h"
 #include "corvane/engine/RootSm.h"
 #include "corvane/framework/HashMap.h"
+#include "corvane/framework/SmallSet.h"
 
 namespace Corvane {
 
@@ -67,20 +68,6 @@ template <class K1, class K2>
 uint64_t hashValue(OutKey2<K1, K2> const& k) noexcept {
   return hashMix(Hasher<K1>{}(k.k0), Hasher<K2>{}(k.k1));
 }
-
-// The order a nested output stages its keys in: the outer key's hash above, so that
-// keys walk grouped by outer key and in the outer collection's own order. The
-// insertion scan then fills the outer collection in its order, makes each inner
-// collection once and fills it in a row, and the deletion scan's lookups follow the
-// walk of the output.
-template <class K1, class K2>
-struct OuterFirstHasher {
-  uint64_t operator()(OutKey2<K1, K2> const& k) const noexcept {
-    uint64_t const outer = Hasher<K1>{}(k.k0);
-    return (outer & ~innerBits) | (hashMix(outer, Hasher<K2>{}(k.k1)) & innerBits);
-  }
-  static constexpr uint64_t innerBits = 0xffff;
-};
 
 }  // namespace Corvane
 
@@ -364,12 +351,19 @@ class NestedOutput final : public OutputBase {
   NestedOutput(RootSm& root, char const* name, Ptr<Entity> const& entity, IntoLine reconcileLine = {})
       : OutputBase(root, name, HasState), entity_(entity), line_(reconcileLine) {}
 
-  using Seen = HashSet<Key, OuterFirstHasher<Key1, Key2>>;
+  // The keys seen, by outer key: walked in the outer collection's own order, so that
+  // the insertion scan fills the outer collection in its order and each inner
+  // collection at once, and the deletion scan's lookups follow its walk.
+  using Seen = HashMap<Key1, SmallSet<Key2, 2>>;
   Seen const& seen() const noexcept { return seen_; }
-  size_t seenBytes() const noexcept override { return seen_.bytesHeld(); }
+  size_t seenBytes() const noexcept override {
+    size_t n = seen_.bytesHeld();
+    for (auto const& [k1, inner] : seen_) n += inner.bytesHeld();
+    return n;
+  }
 
   void insert(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
-    if (reconciling()) seen_.insert(Key{k1, k2});
+    if (reconciling()) seenAdd(k1, k2);
     if (skipInsert()) return;
     write(tr, line, k1, k2);
   }
@@ -377,7 +371,7 @@ class NestedOutput final : public OutputBase {
   // For an inner collection of values: output[k1].inner[k2] = v.
   template <class V>
   void insertValue(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2, V const& v) {
-    if (reconciling()) seen_.insert(Key{k1, k2});
+    if (reconciling()) seenAdd(k1, k2);
     if (skipInsert()) return;
     Ptr<Inner> inner = Adapter::innerIs(*entity_, k1);
     tr.text(7, line.inserting, k1, k2, v);
@@ -389,9 +383,9 @@ class NestedOutput final : public OutputBase {
   void remove(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
     if (reconciling()) {
       if constexpr (HasState) {
-        if (seen_.erase(Key{k1, k2})) root().outputRemoving();
+        if (seenErase(k1, k2)) root().outputRemoving();
       } else {
-        seen_.insert(Key{k1, k2});
+        seenAdd(k1, k2);
       }
     }
     if (skipDelete()) return;
@@ -412,7 +406,10 @@ class NestedOutput final : public OutputBase {
  protected:
   bool outputHasEntries() const override { return !Adapter::outer(*entity_).empty(); }
   // Reconciliation is over for good: the seen set's memory goes back too.
-  void seenClear() override { decltype(seen_)().swap(seen_); }
+  void seenClear() override {
+    decltype(seen_)().swap(seen_);
+    seenCount_ = 0;
+  }
   void bookmarkReset() override {
     bookmark_ = Key{};
     k0Valid_ = k1Valid_ = false;
@@ -446,7 +443,7 @@ class NestedOutput final : public OutputBase {
               [&](auto& ic2) {
                 ++visited;
                 Key2 const k2 = ic2.key();
-                if (!seen_.contains(Key{k1, k2})) {
+                if (!seenHas(k1, k2)) {
                   Adapter::innerDel(*inner, k2);
                   ++deleted;
                 }
@@ -477,18 +474,44 @@ class NestedOutput final : public OutputBase {
     return true;
   }
 
+  // Walks the seen keys from the bookmark, one outer key's inner keys at a time. The
+  // inner set is looked up again for every key: writing may change the seen keys
+  // (an SM reacting to the output), and with them where the sets are.
   bool insertionScan() override {
     if constexpr (HasState) {
-      return insertionPass(
-          seen_, bookmark_,
-          [&](Key const& k) {
-            bookmark_ = k;
+      reconcileScanBegins(seenCount_);
+      bool const resume = useBookmark() && k0Valid_;
+      auto cur = resume ? seen_.cursorAt(bookmark_.k0) : seen_.cursor();
+      uint64_t visited = 0;
+      Tr tr{root(), fn()};
+      bool innerResume = resume && k1Valid_;
+      while (!cur.done()) {
+        Key1 const k1 = cur.key();
+        bool const started = innerResume && k1 == bookmark_.k0;
+        innerResume = false;
+        Key2 after = started ? bookmark_.k1 : Key2{};
+        for (bool first = true;; first = false) {
+          auto const* e = seen_.findEntry(k1);
+          if (!e) break;
+          auto in = (first && !started) ? e->second.cursor() : e->second.cursorAt(after);
+          // After the first key, the walk goes on past the key it wrote.
+          if (!first && !in.done() && in.key() == after) in.next();
+          if (in.done()) break;
+          Key2 const k2 = in.key();
+          if (yieldBefore(visited)) {
+            bookmark_ = Key{k1, k2};
             k0Valid_ = k1Valid_ = true;
-          },
-          [&](Tr const& tr, auto& cur) {
-            Key const k = cur.key();
-            write(tr, line_, k.k0, k.k1);
-          });
+            yieldNow(visited, 0);
+            return false;
+          }
+          ++visited;
+          ++counters_.reconcileInserted;
+          write(tr, line_, k1, k2);
+          after = k2;
+        }
+        cur.next();
+      }
+      insertionDone(visited, seenCount_);
     }
     return true;
   }
@@ -502,9 +525,25 @@ class NestedOutput final : public OutputBase {
     if (Adapter::innerColl(*inner).size() > size) ++counters_.inserted;
   }
 
+  void seenAdd(Key1 const& k1, Key2 const& k2) {
+    if (seen_.insert(k1).first->second.insert(k2)) ++seenCount_;
+  }
+  bool seenErase(Key1 const& k1, Key2 const& k2) {
+    auto* e = seen_.findEntry(k1);
+    if (!e || !e->second.erase(k2)) return false;
+    --seenCount_;
+    if (e->second.empty()) seen_.erase(k1);
+    return true;
+  }
+  bool seenHas(Key1 const& k1, Key2 const& k2) const {
+    auto const* e = seen_.findEntry(k1);
+    return e && e->second.contains(k2);
+  }
+
   Ptr<Entity> entity_;
   IntoLine line_;
   Seen seen_;
+  uint64_t seenCount_ = 0;
   Key bookmark_{};
   bool k0Valid_ = false;
   bool k1Valid_ = false;

@@ -4,6 +4,7 @@
 // from the hardware status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -179,6 +180,40 @@ TEST(IntfTcamSm, RestartKeepsPairsStillProduced) {
     std::sort(deleted.begin(), deleted.end());
     EXPECT_EQ(deleted, (std::vector<std::pair<IntfId, uint16_t>>{{port(3), 9}, {IntfId::ethernet(99), 1}}));
   }
+}
+
+// A LAG whose members sit on many TCAMs: its set is one outer key with many inner
+// keys while the start-up stages them. The insertion scan yields inside that set
+// and goes on from where it stopped; the staging stays the size of what it holds.
+TEST(IntfTcamSm, ALagOnManyTcamsStagesAndResumesInsideItsSet) {
+  int32_t nodes = Node::liveNodes();
+  for (bool synchronous : {true, false}) {
+    SCOPED_TRACE(synchronous ? "synchronous" : "asynchronous");
+    auto sched = CorvaneTest::yieldingScheduler(2);
+    TcamWorld w(3);
+    auto big = Interface::EthLagIntfConfig::EthLagIntfConfigIs(lag(0));
+    for (int p = 0; p < 300; ++p) {
+      w.status->intfIdToSystemTcamIdIs(port(p), SystemTcamId(uint16_t(1 + p % 150)));
+      if (p < 200) w.lagConfig->phyIntfIs(port(p))->lagIs(big);
+    }
+    auto out = IntfToTcamSet::IntfToTcamSetIs("out");
+    out->intfToTcamSetIs(lag(0))->tcamSetIs(SystemTcamId(999));  // stale
+    auto sm = intfTcamSmFactory(w.status, w.lagConfig, out,
+                                control(synchronous ? SmControl::synchronousOn : SmControl::synchronousOff, sched));
+    size_t staged = 0;
+    CorvaneTest::runUntilReady(
+        *sched, [&] { return sm->ready(); },
+        [&] {
+          staged = std::max(staged, sm->intfToTcamSetIntfToTcamSetTcamSetOutput().seenBytes());
+          return false;
+        },
+        [] {});
+    ASSERT_EQ(contents(*out), w.expected());
+    EXPECT_EQ(out->intfToTcamSet(lag(0))->tcamSet().size(), 150u);
+    EXPECT_LT(staged, 64u * 1024) << "450 keys staged";
+    sm = nullptr;
+  }
+  EXPECT_EQ(Node::liveNodes(), nodes);
 }
 
 TEST(IntfTcamSm, LagMembershipEdgeCases) {
