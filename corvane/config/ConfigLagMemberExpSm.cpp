@@ -13,12 +13,8 @@ struct ConfigLagMemberExpSm::IntfFeatureConfigSm2
     : ValueInput<"IntfFeatureConfigSm2", attribute(&IntfFeatureConfig::config), IntfFeatureConfig::attrConfig,
                  "config",
                  Feed<1, "handleConfig1", "featureConfigStream",
-                      &ConfigLagMemberExpSm::eventToFeatureConfigStream>> {
-  // Each interface's payload goes with its LAG's membership.
-  static void readAhead(ConfigLagMemberExpSm& sm, uint32_t, IntfId intf, bool near) {
-    sm.lagConfig_->lagOfAhead(intf, near);
-  }
-};
+                      &ConfigLagMemberExpSm::eventToFeatureConfigStream>>,
+      MergesPortsWithLags<0> {};
 
 // lagConfig.phyIntf[] and each port's lag.
 struct ConfigLagMemberExpSm::LagConfigSm0

@@ -16,4 +16,15 @@ using LagConfigInput = EntityInput<ClassName, attribute(&Lag::Config::phyIntf), 
                                    FollowAttr<ChildClassName, attribute(&Lag::EthPhyIntfLagConfig::lagIntfId),
                                               Lag::EthPhyIntfLagConfig::attrLag, ChildHandler, Entry>>;
 
+// Mixed into the declaration of a port-keyed value input whose feed `Feed` merges each
+// port with its LAG (Lag::Config::lagOf through the SM's lagConfig()): the scan
+// fetches the port's configuration and its LAG a few entries ahead.
+template <uint32_t Feed>
+struct MergesPortsWithLags {
+  template <class Sm>
+  static void readAhead(Sm& sm, uint32_t feed, Net::IntfId port, bool near) {
+    if (feed == Feed) sm.lagConfig()->lagOfAhead(port, near);
+  }
+};
+
 }  // namespace Corvane

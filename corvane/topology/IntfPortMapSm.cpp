@@ -17,12 +17,8 @@ struct IntfPortMapSm::IntfIdToPortMapSm0
                  IntfIdToPortMap::attrIntfIdToPortMap, "intfIdToPortMap",
                  Feed<0, "handleIntfIdToPortMap0", "strm_stream0", &IntfPortMapSm::eventToStrm_stream0>,
                  Feed<2, "handleIntfIdToPortMap2", "nonLagStream",
-                      &IntfPortMapSm::eventToNonLagStream>> {
-  // Its first feed merges each port with its LAG.
-  static void readAhead(IntfPortMapSm& sm, uint32_t feed, IntfId port, bool near) {
-    if (feed == 0) sm.lagConfig_->lagOfAhead(port, near);
-  }
-};
+                      &IntfPortMapSm::eventToNonLagStream>>,
+      MergesPortsWithLags<0> {};
 
 // lagConfig.phyIntf[] and each port's lag.
 struct IntfPortMapSm::LagConfigSm1

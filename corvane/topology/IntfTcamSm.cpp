@@ -20,12 +20,8 @@ struct IntfTcamSm::VeltStatusSm0
     : ValueInput<"VeltStatusSm0", attribute(&Status::intfIdToSystemTcamId), Status::attrIntfIdToSystemTcamId,
                  "intfIdToSystemTcamId",
                  Feed<0, "handleIntfIdToSystemTcamId0", "strm_stream0", &IntfTcamSm::eventToStrm_stream0>,
-                 Feed<2, "handleIntfIdToSystemTcamId2", "strm_pipeline1", &IntfTcamSm::eventToStrm_pipeline1>> {
-  // Its first feed merges each port with its LAG.
-  static void readAhead(IntfTcamSm& sm, uint32_t feed, IntfId port, bool near) {
-    if (feed == 0) sm.lagConfig_->lagOfAhead(port, near);
-  }
-};
+                 Feed<2, "handleIntfIdToSystemTcamId2", "strm_pipeline1", &IntfTcamSm::eventToStrm_pipeline1>>,
+      MergesPortsWithLags<0> {};
 
 // lagConfig.phyIntf[] and each port's lag: feed stream 1.
 struct IntfTcamSm::LagConfigSm1 : LagConfigInput<"LagConfigSm1", "handlePhyIntf1", "PhyIntfSm2", "handleLag1", 1,
