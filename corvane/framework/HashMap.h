@@ -47,6 +47,7 @@
 #include "corvane/framework/Export.h"
 #include "corvane/framework/Errors.h"
 #include "corvane/framework/Hash.h"
+#include "corvane/framework/Prefetch.h"
 
 namespace Corvane {
 
@@ -479,6 +480,9 @@ class HashTable {
   size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
   uint64_t version() const noexcept { return version_; }
+  // Fetches the start of the slot array into the caches for a read soon: all of a
+  // table of a few entries.
+  void readAhead() const noexcept { prefetchRead(slots_); }
   uint64_t hashOf(K const& k) const noexcept { return tableHash(hasher_(k)); }
 
   iterator begin() { return iterator(this, settle(slots_)); }

@@ -71,7 +71,14 @@ void IntfFeatureStatusSm::handleInitialized() {
   traceHandle_->trace(8, source, "handleInitialized", source, nullptr, "");
   perIntf_ = PerIntfFeatureStatus::PerIntfFeatureStatusIs();
   // Interfaces present only in intfToTcamSet cannot qualify yet.
+  // Each interface's merge reads its TCAM set and its per-TCAM statuses, objects
+  // far from the last ones: they are fetched a few interfaces ahead.
   for (auto cur = perTcam_->status().cursor(); !cur.done(); cur.next()) {
+    if (auto const* a = cur.ahead(8u)) {
+      prefetchObject(a->second.get());
+      if (Ptr<TcamSet> const* set = intfToTcamSet_->intfToTcamSet().find(a->first)) prefetchObject(set->get());
+    }
+    if (auto const* a = cur.ahead(4u); a && a->second) a->second->status().readAhead();
     handleIntfId(cur.key());
   }
   // Created after the walk: its scans see every merge the walk made.
