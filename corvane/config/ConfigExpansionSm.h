@@ -68,11 +68,18 @@ class ConfigExpansionSm : public RootSm {
   Ptr<InputSm> intfFeatureConfigSm0() const { return inputSm(Declaration::template slot<IntfFeatureConfigSm0>); }
   Ptr<InputSm> setSm1() const { return inputSm(Declaration::template slot<SetSm1>); }
 
-  // Pipeline 0: the payload of intfId changed.
-  void eventToStrm_pipeline0(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const& config) {
+  // Pipeline 0: the payload of intfId changed. The stream carries the key alone: the
+  // payload is read from the collection when a run traces or writes it, so that a
+  // run left out below reads no payload object (each far from the scan's last).
+  // Retracting everything, the stream announces every payload gone.
+  void eventToStrm_pipeline0(IntfId intfId) {
     if (!initialScanDone()) return;
     auto tr = pipeline<"eventToStrm_pipeline0">(*this);
-    tr.text(7, Traits::pipeline0Line, intfId, optText(config));
+    Ptr<FeatureConfigBase> const* held = deletingAll() ? nullptr : config_->config().find(intfId);
+    if (tr.on(7)) {
+      tr.text(7, Traits::pipeline0Line, intfId,
+              optText(held ? std::optional<Ptr<FeatureConfigBase>>(*held) : std::nullopt));
+    }
     // A synchronous start-up scans the sets first, and pipeline 1 writes each
     // (interface, element) entry with the interface's payload as it is now; this run,
     // from the payload scan after it, would write each of them again unchanged. While
@@ -82,10 +89,11 @@ class ConfigExpansionSm : public RootSm {
     if (!filterPass(tr, set && *set, Traits::filterText)) return;
     auto const& elems = Traits::inner(**set);
     tr.text(6, Traits::foreachText, elems.size());
+    Ptr<FeatureConfigBase> const payload = held ? *held : nullptr;
     for (auto cur = elems.cursor(); !cur.done(); cur.next()) {
       Elem const e = cur.key();
       traceFlattening(tr, e);
-      write(tr, OutKey(intfId, e), config ? *config : nullptr);
+      write(tr, OutKey(intfId, e), payload);
     }
   }
 

@@ -60,7 +60,7 @@ void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
   }
 }
 
-void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const&) {
+void ConfigLagMemberExpSm::eventToFeatureConfigStream(IntfId intfId) {
   if (!initialScanDone()) return;
   auto tr = pipeline<"eventToFeatureConfigStream">(*this);
   tr(7, "featureConfigStream = from( intfFeatureConfig.config[] ): intfId={}", intfId);

@@ -34,7 +34,8 @@ class CORVANE_API ConfigLagMemberExpSm : public RootSm {
   Ptr<LagToMemberSet const> lagToMemberSet() const noexcept { return lagToMemberSet_; }
   OutputBase const& intfExpFeatureConfigConfigOutput() const noexcept { return output_; }
 
-  void eventToFeatureConfigStream(IntfId intfId, std::optional<Ptr<FeatureConfigBase>> const& config);
+  // The stream carries the key alone: the merge reads the payload it writes itself.
+  void eventToFeatureConfigStream(IntfId intfId);
   void eventToLagConfigStream(IntfId phyIntfId, std::optional<IntfId> const& lag);
   void eventToStrm_pipeline0(IntfId phyIntfId);
 
