@@ -70,11 +70,11 @@ IntfFeatureStatusSm::~IntfFeatureStatusSm() {
 void IntfFeatureStatusSm::handleInitialized() {
   traceHandle_->trace(8, source, "handleInitialized", source, nullptr, "");
   perIntf_ = PerIntfFeatureStatus::PerIntfFeatureStatusIs();
-  // Interfaces present only in intfToTcamSet cannot qualify yet.
-  // Each interface's merge reads its TCAM set and its per-TCAM statuses, objects
-  // far from the last ones: they are fetched a few interfaces ahead.
+  // Interfaces present only in intfToTcamSet cannot qualify yet. Each merge reads
+  // the interface's per-TCAM statuses and its TCAM set, objects far from the last
+  // ones: they are fetched a few interfaces ahead.
   for (auto cur = perTcam_->status().cursor(); !cur.done(); cur.next()) {
-    if (auto const* a = cur.ahead(8u)) {
+    if (auto const* a = cur.ahead(8u); a && a->second) {
       prefetchObject(a->second.get());
       if (Ptr<TcamSet> const* set = intfToTcamSet_->intfToTcamSet().find(a->first)) prefetchObject(set->get());
     }
