@@ -547,6 +547,22 @@ class HashTable {
   // Marks an in-place change of a value (through findEntry) as a change.
   void touch() noexcept { ++version_; }
 
+  // Makes room for n entries, so that a fill up to n grows no further: for a table
+  // about to take many entries whose count is known. An empty table takes its array
+  // at once; one holding entries grows to it step by step, as at any growth. Entries
+  // and the version stay as they are; a table that holds room enough already, or is
+  // growing, is left alone.
+  void reserve(size_t n) {
+    if (n <= limit_ || n >= (size_t(1) << 29) || mig_) return;
+    uint32_t cap = uint32_t(n <= 4 ? n : n + n / 3 + 1);
+    while (maxSize(cap) < n) ++cap;
+    if (size_ == 0) {
+      rehash(cap);
+    } else {
+      grow(double(cap));
+    }
+  }
+
   // Removes k; its value is moved into *removed when given. Returns whether k was present.
   bool erase(K const& k, V* removed = nullptr) {
     uint64_t const h = hashOf(k);

@@ -243,6 +243,18 @@ class SmallSet {
     return true;
   }
 
+  // Room for n keys: past the inline room, an empty set takes the table they will
+  // need at once. The keys and the version stay as they are.
+  void reserve(size_t n) {
+    if (n <= N) return;
+    if (!big()) {
+      if (n_ != 0) return;
+      u_.big = new Big;
+      n_ = bigForm;
+    }
+    u_.big->reserve(n);
+  }
+
   bool erase(K const& k) {
     if (big()) {
       if (!u_.big->erase(k)) return false;

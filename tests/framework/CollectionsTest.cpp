@@ -588,3 +588,56 @@ TEST(HashMap, TablesThatKeepNoHashMatchTablesThatDo) {
   keyedAgainstHashed<Flagged, Hasher<uint64_t>>(3, 50000, 200000);
   keyedAgainstHashed<Flagged, FewValuesHash64>(3, 3000, 100000);
 }
+
+// reserve(n): an empty table takes its array for n entries at once and grows no more
+// on the way to n; a table holding entries grows to it step by step, its entries,
+// order, cursors and version untouched; a table with room already keeps its array.
+TEST(HashMap, ReserveSizesOnceAndKeepsEntriesOrderAndVersion) {
+  std::mt19937 rng(21);
+  std::vector<uint32_t> keys(60000);
+  for (auto& k : keys) k = rng();
+  HashMap<uint32_t, uint32_t> reserved, grown;
+  reserved.reserve(keys.size());
+  size_t const room = reserved.bytesHeld();
+  EXPECT_EQ(reserved.version(), 0u);
+  for (uint32_t k : keys) {
+    reserved.insert(k, k);
+    grown.insert(k, k);
+  }
+  EXPECT_EQ(reserved.bytesHeld(), room);
+  EXPECT_LE(room, grown.bytesHeld());
+  EXPECT_TRUE(std::equal(reserved.begin(), reserved.end(), grown.begin(), grown.end(),
+                         [](auto const& a, auto const& b) { return a.first == b.first; }));
+  reserved.reserve(keys.size() / 2);
+  EXPECT_EQ(reserved.bytesHeld(), room);
+
+  // From 20,000 entries to room for 80,000, with a cursor half-way through a walk:
+  // the walk ends with every key once, in order, while the growth moves them.
+  HashMap<uint32_t, uint32_t> m;
+  std::set<uint32_t> ref;
+  for (size_t i = 0; i < 20000; ++i) m.insert(keys[i], 1), ref.insert(keys[i]);
+  auto cur = m.cursor();
+  std::vector<uint32_t> walked;
+  for (int i = 0; i < 5000; ++i, cur.next()) walked.push_back(cur.key());
+  uint64_t const version = m.version();
+  m.reserve(80000);
+  EXPECT_EQ(m.version(), version);
+  size_t const bigger = m.bytesHeld();
+  for (size_t i = 20000; i < 80000; ++i) {
+    m.insert(keys[i % keys.size()] ^ 0x5a5a5a5au, 1);
+    ref.insert(keys[i % keys.size()] ^ 0x5a5a5a5au);
+    if (!cur.done()) {
+      walked.push_back(cur.key());
+      cur.next();
+    }
+  }
+  EXPECT_LE(m.bytesHeld(), bigger);  // the old array gone, no growth past the room taken
+  std::vector<uint32_t> got;
+  for (auto const& [k, v] : m) got.push_back(k);
+  EXPECT_EQ(got, expectedOrder<Hasher<uint32_t>>(ref));
+  for (uint32_t k : ref) ASSERT_NE(m.find(k), nullptr) << k;
+  std::vector<uint32_t> sortedWalk = walked;
+  std::sort(sortedWalk.begin(), sortedWalk.end(), hashBefore<Hasher<uint32_t>>);
+  EXPECT_EQ(walked, sortedWalk);
+  EXPECT_EQ(std::adjacent_find(walked.begin(), walked.end()), walked.end());
+}
