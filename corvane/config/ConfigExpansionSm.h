@@ -124,6 +124,17 @@ class ConfigExpansionSm : public RootSm {
   struct SetSm1;
 
  private:
+  // The event pass writes an entry per (interface, element) the first pass followed,
+  // for the interfaces with a payload: an empty output takes room for about as many
+  // at once (the elements scaled by the share of interfaces with a payload).
+  void eventPassBegins() override {
+    auto const* sets = static_cast<EntityCollInput<SetSm1> const*>(setSm1().get());
+    if (!sets) return;
+    double const followed = double(sets->followedEntries());
+    double const intfs = double(Traits::outer(*set_).size());
+    double const payloads = double(config_->config().size());
+    output_.reserve(size_t(intfs > payloads ? followed * payloads / intfs : followed));
+  }
 
   void write(Tr const& tr, OutKey const& key, Ptr<FeatureConfigBase> const& payload) {
     if (payload) {

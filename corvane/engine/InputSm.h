@@ -503,6 +503,14 @@ class ElementFollower final : public Follower {
     return *p;
   }
   ParentKey const& smKey() const noexcept { return key_; }
+  // The entries it follows: its element's collection's, or one attribute.
+  size_t entries() const {
+    if constexpr (collection) {
+      return coll().size();
+    } else {
+      return 1;
+    }
+  }
   bool spanNames(char const*& name, char const*& category) const noexcept override {
     name = Desc::className;
     category = root().sourceName();
@@ -644,6 +652,9 @@ class EntityCollInput final : public InputSm {
   }
 
   HashMap<Key, Child*> const& children() const noexcept { return children_; }
+  // The entries followed by the followers its scans made: after the first pass of a
+  // start-up, how many the elements held.
+  uint64_t followedEntries() const noexcept { return followedEntries_; }
   size_t bytesHeld() const noexcept override {
     return sizeof(*this) + children_.bytesHeld() + children_.size() * sizeof(Child);
   }
@@ -688,6 +699,9 @@ class EntityCollInput final : public InputSm {
     if (!scanBegin(scan)) return;
     checkEntity();
     Coll const& c = Desc::coll(*en_);
+    // A synchronous start-up makes a follower for each element in one go: the table
+    // of followers takes its size at once rather than growing through every size.
+    if (synchronous()) children_.reserve(c.size());
     if (runCollectionScan(scan, c, bookmark_, version_, [&](auto& cur) {
           if (!enabled()) return true;
           readAhead(cur);
@@ -700,7 +714,11 @@ class EntityCollInput final : public InputSm {
             now.follower = *put;
           }
           Follower::Scope scope(*now.follower);
-          if (!now.fresh) now.follower->doInputScan();
+          if (now.fresh) {
+            followedEntries_ += now.follower->entries();
+          } else {
+            now.follower->doInputScan();
+          }
           return now.follower->inputScanComplete();
         })) {
       scanFinish(scan);
@@ -761,6 +779,7 @@ class EntityCollInput final : public InputSm {
   Ptr<Entity const> en_;
   Key bookmark_{};
   uint64_t version_ = 0;
+  uint64_t followedEntries_ = 0;
   // Owns the followers: they go with the table, also when a constructor throws.
   struct Children : HashMap<Key, Child*> {
     Children() = default;

@@ -247,6 +247,8 @@ class CacheRows {
   };
 
   size_t size() const noexcept { return rows_.size(); }
+  // Room for n rows (HashMap::reserve).
+  void reserve(size_t n) { rows_.reserve(n); }
 
   size_t bytesHeld() const noexcept { return rows_.bytesHeld(); }
 

@@ -233,6 +233,14 @@ class FlatOutput final : public OutputBase {
   Seen const& seen() const noexcept { return seen_; }
   size_t seenBytes() const noexcept override { return seen_.bytesHeld(); }
 
+  // Room for n entries in the output collection while it holds none: for a
+  // synchronous start-up that can tell how many entries it is about to write.
+  void reserve(size_t n) {
+    if constexpr (requires(Entity& e) { Adapter::reserve(e, n); }) {
+      if (root().synchronous() && Adapter::coll(*entity_).empty()) Adapter::reserve(*entity_, n);
+    }
+  }
+
   void insert(Tr const& tr, IntoLine const& line, Key const& k, Value const& v) {
     if (reconciling()) {
       if constexpr (HasState) {
@@ -303,6 +311,7 @@ class FlatOutput final : public OutputBase {
 
   bool insertionScan() override {
     if constexpr (HasState) {
+      if (!useBookmark()) reserve(seen_.size());
       return insertionPass(
           seen_, bookmark_, [&](Key const& k) { bookmark_ = k; },
           [&](Tr const& tr, auto& cur) {
@@ -481,6 +490,13 @@ class NestedOutput final : public OutputBase {
     if constexpr (HasState) {
       reconcileScanBegins(seenCount_);
       bool const resume = useBookmark() && k0Valid_;
+      // A synchronous start-up writing into an empty output makes its outer entries
+      // in one go: the outer collection takes their number at once.
+      if constexpr (requires(Entity& e) { Adapter::outerReserve(e, size_t(0)); }) {
+        if (!resume && root().synchronous() && Adapter::outer(*entity_).empty()) {
+          Adapter::outerReserve(*entity_, seen_.size());
+        }
+      }
       auto cur = resume ? seen_.cursorAt(bookmark_.k0) : seen_.cursor();
       uint64_t visited = 0;
       Tr tr{root(), fn()};
@@ -506,7 +522,7 @@ class NestedOutput final : public OutputBase {
           }
           ++visited;
           ++counters_.reconcileInserted;
-          write(tr, line_, k1, k2);
+          write(tr, line_, k1, k2, first && !started ? e->second.size() : 0);
           after = k2;
         }
         cur.next();
@@ -517,8 +533,13 @@ class NestedOutput final : public OutputBase {
   }
 
  private:
-  void write(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
+  // `expected`: the keys about to be written under k1 in a row, which an empty inner
+  // collection takes room for at once.
+  void write(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2, size_t expected = 0) {
     Ptr<Inner> inner = Adapter::innerIs(*entity_, k1);
+    if constexpr (requires(Inner& in) { Adapter::innerReserve(in, size_t(0)); }) {
+      if (expected > 1 && Adapter::innerColl(*inner).empty()) Adapter::innerReserve(*inner, expected);
+    }
     tr.text(7, line.inserting, k1, k2);
     size_t const size = Adapter::innerColl(*inner).size();
     Adapter::innerAdd(*inner, k2);

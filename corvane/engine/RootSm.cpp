@@ -194,6 +194,7 @@ void RootSm::handleInitialScanDone() {
   for (uint32_t i = 0; i < scanState_->scanCount(); ++i) scanState_->scanIs(i, false);
   // The event pass: the pipelines now run for every existing input entry.
   eventPass_ = synchronous_;
+  if (synchronous_) eventPassBegins();
   for (size_t i = 0; i < inputSms_.size(); ++i) {
     Ptr<InputSm> sm = inputSms_[i];  // a reactor may replace the slot meanwhile
     if (sm && sm->enabled()) sm->doInputScan();

@@ -194,6 +194,10 @@ class CORVANE_API RootSm : public Entity {
   virtual void createInputSms();
   // Adds the bytes of the SM's caches and group-by collections.
   virtual void stateMemory(EngineMemory&) const {}
+  // A synchronous start-up is about to run the pipelines over every input entry: a
+  // machine that can tell how many entries its caches or outputs will take sizes
+  // them here, so that they do not grow through every size on the way.
+  virtual void eventPassBegins() {}
   void inputSmIs(uint32_t slot, Ptr<InputSm> sm);
 
   // Builds a root SM and switches its notification on, as every factory does.

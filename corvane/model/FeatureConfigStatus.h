@@ -166,6 +166,7 @@ CORVANE_API Ptr<LagToMemberSet> lagToMemberSetFactory();
       e.name##Is(k, v);                                                 \
     }                                                                   \
     static void erase(Entity& e, Key const& k) { e.name##Del(k); }      \
+    static void reserve(Entity& e, size_t n) { e.name##_.reserve(n); }  \
   };                                                                    \
                                                                         \
  private:                                                               \

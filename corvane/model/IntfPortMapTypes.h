@@ -72,6 +72,8 @@ class CORVANE_API IntfToPortMapSet : public NamedEntity {
     static void innerAdd(Inner& i, Key2 k) { i.portMapSetIs(k); }
     static void innerDel(Inner& i, Key2 k) { i.portMapSetDel(k); }
     static void outerDel(Entity& e, Key1 k) { e.intfToPortMapSetDel(k); }
+    static void outerReserve(Entity& e, size_t n) { e.intfToPortMapSet_.reserve(n); }
+    static void innerReserve(Inner& i, size_t n) { i.portMapSet_.reserve(n); }
   };
 
  private:

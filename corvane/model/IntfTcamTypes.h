@@ -71,6 +71,8 @@ class CORVANE_API IntfToTcamSet : public NamedEntity {
     static void innerAdd(Inner& i, Key2 k) { i.tcamSetIs(k); }
     static void innerDel(Inner& i, Key2 k) { i.tcamSetDel(k); }
     static void outerDel(Entity& e, Key1 k) { e.intfToTcamSetDel(k); }
+    static void outerReserve(Entity& e, size_t n) { e.intfToTcamSet_.reserve(n); }
+    static void innerReserve(Inner& i, size_t n) { i.tcamSet_.reserve(n); }
   };
 
  private:

@@ -5,6 +5,7 @@
 // from its members': the last event that touched a TCAM decides it (docs/wiring.md).
 #pragma once
 
+#include <algorithm>
 #include <optional>
 
 #include "corvane/engine/InputSm.h"
@@ -48,6 +49,11 @@ class CORVANE_API IntfTcamSm : public RootSm {
   void stateMemory(EngineMemory& m) const override {
     m.caches += portCaches_.bytesHeld();
     m.groupBys += groupByAttr2_.bytesHeld();
+  }
+  // A port's row holds its TCAM, its LAG, or both: about one row per port of the
+  // larger input.
+  void eventPassBegins() override {
+    portCaches_.reserve(std::max(veltStatus_->intfIdToSystemTcamId().size(), lagConfig_->phyIntf().size()));
   }
 
  public:
