@@ -371,6 +371,12 @@ class NestedOutput final : public OutputBase {
     return n;
   }
 
+  // Room for n outer keys among the keys seen, while there are none: for a
+  // synchronous start-up that can tell about how many it will write.
+  void seenReserve(size_t n) {
+    if (reconciling() && root().synchronous() && seen_.empty()) seen_.reserve(n);
+  }
+
   void insert(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {
     if (reconciling()) seenAdd(k1, k2);
     if (skipInsert()) return;

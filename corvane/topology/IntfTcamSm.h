@@ -53,7 +53,9 @@ class CORVANE_API IntfTcamSm : public RootSm {
   // A port's row holds its TCAM, its LAG, or both: about one row per port of the
   // larger input.
   void eventPassBegins() override {
-    portCaches_.reserve(std::max(veltStatus_->intfIdToSystemTcamId().size(), lagConfig_->phyIntf().size()));
+    size_t const ports = std::max(veltStatus_->intfIdToSystemTcamId().size(), lagConfig_->phyIntf().size());
+    portCaches_.reserve(ports);
+    output_.seenReserve(ports);
   }
 
  public:
