@@ -549,15 +549,19 @@ class HashTable {
 
   // Makes room for n entries, so that a fill up to n grows no further: for a table
   // about to take many entries whose count is known. An empty table takes its array
-  // at once; one holding entries grows to it step by step, as at any growth. Entries
-  // and the version stay as they are; a table that holds room enough already, or is
-  // growing, is left alone.
+  // at once, and the version stays. A large one holding entries grows to it step by
+  // step, as at any growth: nothing moves yet, and the version stays too. A small
+  // one moves its entries at once, which counts as a change (cursors find their keys
+  // again). A table that holds room enough already, or is growing, is left alone.
   void reserve(size_t n) {
     if (n <= limit_ || n >= (size_t(1) << 29) || mig_) return;
     uint32_t cap = uint32_t(n <= 4 ? n : n + n / 3 + 1);
     while (maxSize(cap) < n) ++cap;
     if (size_ == 0) {
       rehash(cap);
+    } else if (cap_ < incrementalFrom) {
+      rehash(cap);
+      ++version_;
     } else {
       grow(double(cap));
     }

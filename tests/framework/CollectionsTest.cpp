@@ -640,4 +640,17 @@ TEST(HashMap, ReserveSizesOnceAndKeepsEntriesOrderAndVersion) {
   std::sort(sortedWalk.begin(), sortedWalk.end(), hashBefore<Hasher<uint32_t>>);
   EXPECT_EQ(walked, sortedWalk);
   EXPECT_EQ(std::adjacent_find(walked.begin(), walked.end()), walked.end());
+
+  // A small table moves its entries at once: a cursor on it finds its place again.
+  HashMap<uint32_t, uint32_t> small;
+  for (uint32_t k = 0; k < 40; ++k) small.insert(k, k);
+  std::vector<uint32_t> smallWalk;
+  auto sc = small.cursor();
+  for (int i = 0; i < 10; ++i, sc.next()) smallWalk.push_back(sc.key());
+  small.reserve(300);
+  ASSERT_NE(sc.entry(), nullptr);
+  for (; !sc.done(); sc.next()) smallWalk.push_back(sc.key());
+  std::vector<uint32_t> smallOrder;
+  for (auto const& [k, v] : small) smallOrder.push_back(k);
+  EXPECT_EQ(smallWalk, smallOrder);
 }
