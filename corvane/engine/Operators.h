@@ -93,6 +93,8 @@ class Cache {
     return v ? std::optional<V>(*v) : std::nullopt;
   }
   size_t size() const noexcept { return map_.size(); }
+  // Room for n keys (HashMap::reserve).
+  void reserve(size_t n) { map_.reserve(n); }
 
   // Stores the new value and returns the change pair (old if different, false),
   // (new, true), tracing the cache and foreach lines with the program's text.
@@ -373,6 +375,8 @@ class GroupByBase {
   }
   bool groupHas(GK const& gk) const { return groups_.contains(gk); }
   size_t size() const noexcept { return groups_.size(); }
+  // Room for n groups (HashMap::reserve).
+  void reserve(size_t n) { groups_.reserve(n); }
 
  protected:
   Coll& groupIs(GK const& gk) { return groups_.insert(gk).first->second; }

@@ -241,6 +241,12 @@ class FlatOutput final : public OutputBase {
     }
   }
 
+  // Room for n keys among the keys seen, while there are none: for a synchronous
+  // start-up that can tell about how many it will write.
+  void seenReserve(size_t n) {
+    if (reconciling() && root().synchronous() && seen_.empty()) seen_.reserve(n);
+  }
+
   void insert(Tr const& tr, IntoLine const& line, Key const& k, Value const& v) {
     if (reconciling()) {
       if constexpr (HasState) {
@@ -375,6 +381,14 @@ class NestedOutput final : public OutputBase {
   // synchronous start-up that can tell about how many it will write.
   void seenReserve(size_t n) {
     if (reconciling() && root().synchronous() && seen_.empty()) seen_.reserve(n);
+  }
+
+  // Room for n outer entries in the output while it holds none, for an output
+  // written in the event pass of a synchronous start-up.
+  void reserve(size_t n) {
+    if constexpr (requires(Entity& e) { Adapter::outerReserve(e, size_t(0)); }) {
+      if (root().synchronous() && Adapter::outer(*entity_).empty()) Adapter::outerReserve(*entity_, n);
+    }
   }
 
   void insert(Tr const& tr, IntoLine const& line, Key1 const& k1, Key2 const& k2) {

@@ -247,6 +247,8 @@ class CORVANE_API IntfPerTcamFeatureStatus : public Entity {
   Ptr<PerTcamFeatureStatus> statusDel(IntfId i);
   // Announces every removal, subscribers or not.
   void statusDelAll();
+  // Room for n interfaces (HashMap::reserve); announces nothing.
+  void statusReserve(size_t n) { status_.reserve(n); }
 
  private:
   StatusColl status_;

@@ -42,12 +42,15 @@ class CORVANE_API IntfPerTcamFeatureStatusSm : public RootSm {
     static void innerSet(Inner& i, Key2 k, Ptr<FeatureStatusBase> const& v) { i.statusIs(k, v); }
     static void innerDel(Inner& i, Key2 k) { i.statusDel(k); }
     static void outerDel(Entity& e, Key1 k) { e.statusDel(k); }
+    static void outerReserve(Entity& e, size_t n) { e.statusReserve(n); }
   };
 
  protected:
   friend class RootSm;
   IntfPerTcamFeatureStatusSm(Ptr<IntfTcamFeatureStatus const> intfTcamFeatureStatus,
                              Ptr<IntfPerTcamFeatureStatus> intfPerTcamFeatureStatus, SmControl const& control);
+  // The event pass writes the output itself: an interface per input entry, or fewer.
+  void eventPassBegins() override { output_.reserve(input_->status().size()); }
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.

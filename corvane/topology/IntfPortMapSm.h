@@ -15,6 +15,7 @@
 // failed on expands it again: create the SM with valid limits.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -58,6 +59,13 @@ class CORVANE_API IntfPortMapSm : public RootSm {
   void stateMemory(EngineMemory& m) const override {
     m.caches += portCaches_.bytesHeld();
     m.groupBys += groupByAttr2_.bytesHeld();
+  }
+  // A port's row holds what either stream last saw of it: about one row per port of
+  // the larger input. A (LAG, port map) group per LAG member at most.
+  void eventPassBegins() override {
+    size_t const members = lagConfig_->phyIntf().size();
+    portCaches_.reserve(std::max(intfIdToPortMap_->intfIdToPortMap().size(), members));
+    groupByAttr2_.reserve(members);
   }
 
  public:

@@ -34,6 +34,14 @@ LagHwConfigPortToLagSm::LagHwConfigPortToLagSm(Ptr<Hardware::VeltLag::Status con
   handleInitialized();
 }
 
+void LagHwConfigPortToLagSm::eventPassBegins() {
+  auto const* lags = static_cast<EntityCollInput<VeltLagStatusSm0> const*>(veltLagStatusSm0().get());
+  if (!lags) return;
+  size_t const members = size_t(lags->followedEntries());
+  groupByAttr0_.reserve(members);
+  portToLagPortToLagOutput_.seenReserve(members);
+}
+
 void LagHwConfigPortToLagSm::eventToStrm_pipeline0(IntfId lagIntfId, IntfId intfId,
                                                    std::optional<LagHwMemberInfo> const& memberInfoOpt) {
   if (!initialScanDone()) return;

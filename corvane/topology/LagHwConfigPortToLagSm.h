@@ -39,6 +39,9 @@ class CORVANE_API LagHwConfigPortToLagSm : public RootSm {
   void stateMemory(EngineMemory& m) const override {
     m.groupBys += groupByAttr0_.bytesHeld();
   }
+  // A port per member the first pass followed: the groups and the output's staged
+  // entries take about that many.
+  void eventPassBegins() override;
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.

@@ -60,6 +60,14 @@ class CORVANE_API PortMapToIntfSm : public RootSm {
     m.caches += cacheAttr0_.bytesHeld();
     m.groupBys += groupByAttr1_.bytesHeld();
   }
+  // An interface's port map is usually its own and names no wildcard: the cache, the
+  // groups and the output's staged entries each take about one per interface.
+  void eventPassBegins() override {
+    size_t const n = intfIdToPortMap_->intfIdToPortMap().size();
+    cacheAttr0_.reserve(n);
+    groupByAttr1_.reserve(n);
+    output_.seenReserve(n);
+  }
 
  public:
   // Its inputs (declared in the source file), each an input SM type of its own.
