@@ -48,6 +48,10 @@ void ConfigLagMemberExpSm::eventToStrm_pipeline0(IntfId phyIntfId) {
   // Written as a member of a LAG the LAG stream has not met for this port yet (the
   // start-up event pass has not reached it): see eventToLagConfigStream.
   if (source != phyIntfId && cacheAttr0_.get(phyIntfId) != source) {
+    // In a synchronous start-up's event pass nothing changes the inputs before the
+    // LAG stream reaches this port, and it runs this pipeline for it again, to the
+    // same end: untraced, this run is left to it.
+    if (synchronousEventPass() && tr.quiet()) return;
     aheadOfLagStream_.insert(phyIntfId);
   } else {
     aheadOfLagStream_.erase(phyIntfId);
