@@ -555,8 +555,13 @@ class HashTable {
   // again). A table that holds room enough already, or is growing, is left alone.
   void reserve(size_t n) {
     if (n <= limit_ || n >= (size_t(1) << 29) || mig_) return;
-    uint32_t cap = uint32_t(n <= 4 ? n : n + n / 3 + 1);
-    while (maxSize(cap) < n) ++cap;
+    uint32_t cap;
+    if (n < smallCap) {
+      // A small table takes the size its growth would have reached.
+      for (cap = cap_ ? cap_ : 1; maxSize(cap) < n;) cap = nextCap(cap);
+    } else {
+      for (cap = uint32_t(n + n / 3 + 1); maxSize(cap) < n;) ++cap;
+    }
     if (size_ == 0) {
       rehash(cap);
     } else if (cap_ < incrementalFrom) {

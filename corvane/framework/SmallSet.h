@@ -223,9 +223,11 @@ class SmallSet {
       if (less(h, k, hashOf(cur), cur)) break;
     }
     if (n_ == N) {
-      // Past the inline room: every key to a table of its own.
+      // Past the inline room: every key to a table of its own, sized for them at
+      // once rather than grown through every small size on the way.
       auto* b = new Big;
       try {
+        b->reserve(N + 1);
         for (uint32_t i = 0; i < n_; ++i) b->insert(u_.keys[i]);
         b->insert(k);
       } catch (...) {

@@ -61,11 +61,15 @@ class CORVANE_API IntfPortMapSm : public RootSm {
     m.groupBys += groupByAttr2_.bytesHeld();
   }
   // A port's row holds what either stream last saw of it: about one row per port of
-  // the larger input. A (LAG, port map) group per LAG member at most.
+  // the larger input. A (LAG, port map) group per LAG member at most. The output
+  // has an entry per interface with a port map and one per LAG: taken as LAGs of
+  // two members or more (a table that finds more grows, as it would have anyway).
   void eventPassBegins() override {
     size_t const members = lagConfig_->phyIntf().size();
-    portCaches_.reserve(std::max(intfIdToPortMap_->intfIdToPortMap().size(), members));
+    size_t const portMaps = intfIdToPortMap_->intfIdToPortMap().size();
+    portCaches_.reserve(std::max(portMaps, members));
     groupByAttr2_.reserve(members);
+    output_.seenReserve(portMaps + members / 2);
   }
 
  public:
