@@ -45,9 +45,8 @@ class IntfTcamBaseline : Corvane::Subscriber {
   struct IntfHash {
     size_t operator()(IntfId i) const noexcept { return size_t(Net::hashValue(i)); }
   };
-  // Its own combination of the two fields, as hand-written code would have it (and
-  // as the library's key hash was until it put the interface above the TCAM): the
-  // yardstick does not move with the library's choice of layout.
+  // Its own combination of the two fields, as hand-written code would have it: the
+  // yardstick does not move with the library's choice of hash.
   struct KeyHash {
     size_t operator()(IntfIdSystemTcamId const& k) const noexcept {
       return size_t(Corvane::hashMix(Corvane::hashMix(0, Net::hashValue(k.intfId())), k.systemTcamId().value()));
