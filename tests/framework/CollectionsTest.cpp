@@ -654,3 +654,22 @@ TEST(HashMap, ReserveSizesOnceAndKeepsEntriesOrderAndVersion) {
   for (auto const& [k, v] : small) smallOrder.push_back(k);
   EXPECT_EQ(smallWalk, smallOrder);
 }
+
+// A small table reserved for n takes the size growing to n would have reached, so
+// that filled it holds what a grown one does; a set past its inline room too.
+TEST(HashMap, SmallReserveTakesTheSizeGrowthWouldReach) {
+  for (uint32_t n = 1; n < 16; ++n) {
+    HashSet<uint32_t> reserved, grown;
+    reserved.reserve(n);
+    for (uint32_t k = 0; k < n; ++k) {
+      reserved.insert(k * 7919u);
+      grown.insert(k * 7919u);
+    }
+    EXPECT_EQ(reserved.bytesHeld(), grown.bytesHeld()) << n;
+    SmallSet<uint32_t, 2> set;
+    for (uint32_t k = 0; k < n; ++k) set.insert(k * 7919u);
+    if (n > 2) {
+      EXPECT_EQ(set.bytesHeld() - sizeof(HashSet<uint32_t>), grown.bytesHeld()) << n;
+    }
+  }
+}
