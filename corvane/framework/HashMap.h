@@ -928,10 +928,23 @@ class HashTable {
     return uint32_t(cap);
   }
 
-  // Whether the run up to `last` holds keys of different hashes, which a larger
-  // table would spread (a run of one hash, as a poor hash makes, stays a run).
+  // Whether the run from last's home slot to `last` holds keys that a larger table
+  // would spread: keys of at least crowdedHashes different hashes, counting hashes
+  // that share their top 32 bits as one. Keys that share those keep one home in a
+  // table of any size: a run of one hash (a poor hash), or of keys hashed by a part
+  // they share (an interface's TCAMs), or two such runs whose homes are neighbours,
+  // stays a run however far the table grows.
+  static constexpr unsigned crowdedHashes = 8;
   static bool crowded(Place const& p, Slot* last) noexcept {
-    return hashAt(p.base + homeSlot(hashAt(last), p.cap)) != hashAt(last);
+    Slot* s = p.base + homeSlot(hashAt(last), p.cap);
+    uint64_t top = hashAt(s) >> 32;
+    unsigned hashes = 1;
+    while (s < last && hashes < crowdedHashes) {
+      uint64_t const t = hashAt(++s) >> 32;
+      hashes += unsigned(t != top);
+      top = t;
+    }
+    return hashes >= crowdedHashes;
   }
 
   // The common insert in a table not migrating: into the place itself when an erase

@@ -369,6 +369,38 @@ TEST(HashMap, SteadyChurnOfNewKeysKeepsTheTablesSize) {
   for (auto const& [k, v] : m) got.push_back(k);
   EXPECT_EQ(got, expectedOrder<Hasher<uint32_t>>(std::set<uint32_t>(live.begin(), live.end())));
 }
+
+// A hash built from a part keys share (an interface) above and the rest below: keys
+// of one group share their top 48 bits, so their home slot, in a table of any size.
+struct GroupedHash {
+  static constexpr uint32_t group = 24;
+  uint64_t operator()(uint32_t k) const noexcept {
+    return (hashFinalize(k / group) & ~uint64_t(0xffff)) | uint64_t(k % group) << 1;
+  }
+};
+
+// Runs of such keys cannot be spread by growing, nor two runs whose homes are
+// neighbours: the table keeps them as runs, at its usual size, whether they come in
+// random order or in hash order.
+TEST(HashMap, RunsOfKeysSharingTheirHomeDoNotGrowTheTable) {
+  constexpr size_t n = 40000;
+  constexpr size_t slotBytes = sizeof(uint64_t) + sizeof(MapEntry<uint32_t, uint32_t>);
+  std::vector<uint32_t> keys(n);
+  for (uint32_t k = 0; k < n; ++k) keys[k] = k;
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
+  HashMap<uint32_t, uint32_t, GroupedHash> random;
+  for (uint32_t k : keys) random.insert(k, k);
+  HashMap<uint32_t, uint32_t, GroupedHash> ordered;
+  for (auto const& [k, v] : random) ordered.insert(k, v);
+  for (auto const* m : {&random, &ordered}) {
+    EXPECT_LE(m->bytesHeld(), 6 * n * slotBytes);
+    for (uint32_t k = 0; k < n; ++k) {
+      ASSERT_NE(m->find(k), nullptr) << k;
+      ASSERT_EQ(*m->find(k), k);
+    }
+  }
+}
+
 // A hash with few values (64) and hundreds of keys piled on each, as a weak hash
 // gives: long runs of equal hashes, the last of them at the top of the hash range.
 struct FewValuesHash {
