@@ -39,8 +39,12 @@ class CORVANE_API IntfIdSystemTcamId {
   void intfIdIs(IntfId i) noexcept { intfId_ = i; }
   void systemTcamIdIs(SystemTcamId t) noexcept { systemTcamId_ = t; }
 
+  // The interface's hash above, the TCAM below: a table of these keys holds an
+  // interface's TCAMs side by side, in the order of the interfaces' own tables, so
+  // that a walk of those (a start-up's scan) fills it and reads it in order.
   uint64_t hash(uint64_t seed = 0) const noexcept {
-    return hashMix(hashMix(seed, hashValue(intfId_)), systemTcamId_.value());
+    uint64_t const h = seed ? hashMix(seed, hashValue(intfId_)) : hashValue(intfId_);
+    return (h & ~uint64_t(0x1ffff)) | uint64_t(systemTcamId_.value()) << 1;
   }
   static IntfIdSystemTcamId parse(std::string_view text);
   // Reads a key at the start of text; returns the characters used (0: none).
