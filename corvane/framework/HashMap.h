@@ -803,7 +803,7 @@ class HashTable {
       closeDead(slots_ + homeSlot(h, cap_), p.at);
       p = locate(h, k);
     }
-    if (CORVANE_UNLIKELY(p.far) && !mig_ && crowded(p, p.at - 1)) {
+    if (CORVANE_UNLIKELY(p.far) && !mig_ && crowded(p, p.at - 1) && !holdsWholeFill(p, h)) {
       // Keys that come in hash order (one table copied into another, a scan) each
       // land after all the others: a table sized for its count holds them in one
       // long run at its start, which every insert walks. It grows until the run
@@ -928,19 +928,33 @@ class HashTable {
     return uint32_t(cap);
   }
 
-  // Whether the run from last's home slot to `last` holds keys that a larger table
+  // Whether the table is in a fill in hash order that it is already sized to hold
+  // whole: a long run there is of keys piled on a few homes, which growing would
+  // not spread.
+  bool holdsWholeFill(Place const& p, uint64_t h) const noexcept {
+    Slot* runEnd = p.at;
+    while (!empty(runEnd)) ++runEnd;
+    Estimate const fill = orderedFill(runEnd, h);
+    return fill.fewest > 0 && fillCap(fill) <= cap_;
+  }
+
+  // Whether the run from last's home slot to `last` is of keys that a larger table
   // would spread: keys of at least crowdedHashes different hashes, counting hashes
-  // that share their top 32 bits as one. Keys that share those keep one home in a
-  // table of any size: a run of one hash (a poor hash), or of keys hashed by a part
-  // they share (an interface's TCAMs), or two such runs whose homes are neighbours,
-  // stays a run however far the table grows.
+  // that share their top 32 bits as one, and no more than longRun / 2 keys of any
+  // one of those. Keys that share them keep one home in a table of any size: a run
+  // of one hash (a poor hash), or of keys hashed by a part they share (an
+  // interface's port maps), stays as long however far the table grows, and so do
+  // the runs of the keys whose homes it covers.
   static constexpr unsigned crowdedHashes = 8;
   static bool crowded(Place const& p, Slot* last) noexcept {
     Slot* s = p.base + homeSlot(hashAt(last), p.cap);
     uint64_t top = hashAt(s) >> 32;
     unsigned hashes = 1;
-    while (s < last && hashes < crowdedHashes) {
+    unsigned same = 1;
+    while (s < last) {
       uint64_t const t = hashAt(++s) >> 32;
+      same = t == top ? same + 1 : 1;
+      if (same > longRun / 2) return false;
       hashes += unsigned(t != top);
       top = t;
     }

@@ -370,33 +370,43 @@ TEST(HashMap, SteadyChurnOfNewKeysKeepsTheTablesSize) {
   EXPECT_EQ(got, expectedOrder<Hasher<uint32_t>>(std::set<uint32_t>(live.begin(), live.end())));
 }
 
-// A hash built from a part keys share (an interface) above and the rest below: keys
-// of one group share their top 48 bits, so their home slot, in a table of any size.
+// A hash built from a part keys share (an interface) above and the rest below: the
+// keys of a group (the key's bits from 8 up) share their top 48 bits, so their home
+// slot, in a table of any size.
 struct GroupedHash {
-  static constexpr uint32_t group = 24;
   uint64_t operator()(uint32_t k) const noexcept {
-    return (hashFinalize(k / group) & ~uint64_t(0xffff)) | uint64_t(k % group) << 1;
+    return (hashFinalize(k >> 8) & ~uint64_t(0xffff)) | uint64_t(k & 0xff) << 1;
   }
 };
 
-// Runs of such keys cannot be spread by growing, nor two runs whose homes are
-// neighbours: the table keeps them as runs, at its usual size, whether they come in
-// random order or in hash order.
+// Runs of such keys cannot be spread by growing, nor the runs of the keys whose
+// homes they cover: the table keeps them as runs, at its usual size, filled in
+// random order, in hash order, and in hash order after a reserve. Groups of 24 keys,
+// and groups of one with every fourth of 12.
 TEST(HashMap, RunsOfKeysSharingTheirHomeDoNotGrowTheTable) {
-  constexpr size_t n = 40000;
   constexpr size_t slotBytes = sizeof(uint64_t) + sizeof(MapEntry<uint32_t, uint32_t>);
-  std::vector<uint32_t> keys(n);
-  for (uint32_t k = 0; k < n; ++k) keys[k] = k;
-  std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
-  HashMap<uint32_t, uint32_t, GroupedHash> random;
-  for (uint32_t k : keys) random.insert(k, k);
-  HashMap<uint32_t, uint32_t, GroupedHash> ordered;
-  for (auto const& [k, v] : random) ordered.insert(k, v);
-  for (auto const* m : {&random, &ordered}) {
-    EXPECT_LE(m->bytesHeld(), 6 * n * slotBytes);
-    for (uint32_t k = 0; k < n; ++k) {
-      ASSERT_NE(m->find(k), nullptr) << k;
-      ASSERT_EQ(*m->find(k), k);
+  for (bool mixed : {false, true}) {
+    std::vector<uint32_t> keys;
+    for (uint32_t g = 0; keys.size() < 40000; ++g) {
+      uint32_t const size = mixed ? (g % 4 == 0 ? 12 : 1) : 24;
+      for (uint32_t i = 0; i < size; ++i) keys.push_back(g << 8 | i);
+    }
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
+    HashMap<uint32_t, uint32_t, GroupedHash> random;
+    for (uint32_t k : keys) random.insert(k, k);
+    HashMap<uint32_t, uint32_t, GroupedHash> ordered;
+    HashMap<uint32_t, uint32_t, GroupedHash> reserved;
+    reserved.reserve(keys.size());
+    for (auto const& [k, v] : random) {
+      ordered.insert(k, v);
+      reserved.insert(k, v);
+    }
+    for (auto const* m : {&random, &ordered, &reserved}) {
+      EXPECT_LE(m->bytesHeld(), 4 * keys.size() * slotBytes) << (mixed ? "mixed groups" : "groups of 24");
+      for (uint32_t k : keys) {
+        ASSERT_NE(m->find(k), nullptr) << k;
+        ASSERT_EQ(*m->find(k), k);
+      }
     }
   }
 }
