@@ -72,7 +72,11 @@ class CORVANE_API IntfIdPortMap {
   void intfIdIs(IntfId i) noexcept { intfId_ = i; }
   void portMapIs(PortMap p) noexcept { portMap_ = p; }
 
-  uint64_t hash(uint64_t seed = 0) const noexcept { return hashMix(hashMix(seed, hashValue(intfId_)), portMap_.hash(0)); }
+  // As an IntfIdSystemTcamId: the interface's hash above, the port map's below.
+  uint64_t hash(uint64_t seed = 0) const noexcept {
+    uint64_t const h = seed ? hashMix(seed, hashValue(intfId_)) : hashValue(intfId_);
+    return (h & ~uint64_t(0xffffffff)) | (portMap_.hash(h) & 0xffffffff);
+  }
   static IntfIdPortMap parse(std::string_view text);
   static size_t parsePrefix(std::string_view text, IntfIdPortMap& out);
 
