@@ -103,6 +103,11 @@ inline uint32_t homeSlot(uint64_t h, uint32_t cap) noexcept {
 // Returns where the pages given back end (begin when there were none), so that the
 // next call starts there: a page the range only partly covers stays held until then.
 CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end) noexcept;
+// The same for an array emptied from its start `first` on: each 2 MiB block of it
+// wholly given back by now is given back once more as one range, which lets the
+// system free that block's page table as well, so that freeing the array at the end
+// has fewer of them left to free.
+CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end, void const* first) noexcept;
 
 template <class K, class V, class H, bool IsSet>
 class HashTable {
@@ -1311,7 +1316,7 @@ class HashTable {
     // of 64 KiB took up to 30 us when the system call itself came in cold.
     auto* const passed = reinterpret_cast<unsigned char*>(m.old + i);
     if (size_t(passed - m.released) >= releaseBytes) {
-      m.released = releasePages(m.released, passed);
+      m.released = releasePages(m.released, passed, m.old);
     }
     // Keep the cleared part of the new array in step with the old array's progress
     // through its home slots, so that the new array's overflow slots are cleared by

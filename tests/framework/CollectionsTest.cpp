@@ -305,6 +305,29 @@ TEST(HashSet, SmallTablesThroughGrowthClearCopyAndSwap) {
   EXPECT_EQ(eight.bytesHeld() * 2, one.bytesHeld() * 13);
 }
 
+// A growing table gives its old array's memory back from the array's start, 16 KiB
+// at a time, and each 2 MiB block once more when it is wholly given back. Nothing
+// outside the range given moves: not the bytes before the array in its first block,
+// nor the part of a page the range only partly covers, nor what comes after.
+TEST(HashMap, PagesGivenBackStayWithinTheirRange) {
+  size_t const bytes = size_t(9) << 20;
+  std::vector<unsigned char> buf(bytes, 0xab);
+  unsigned char* const first = buf.data() + 12345;
+  unsigned char* const stop = first + (size_t(7) << 20) + 777;
+  unsigned char* released = first;
+  for (unsigned char* p = first; p < stop; p += 16 * 1024) released = detail::releasePages(released, p, first);
+  released = detail::releasePages(released, stop, first);
+  auto const page = uintptr_t(4096);
+  auto const firstPage = reinterpret_cast<unsigned char*>((reinterpret_cast<uintptr_t>(first) + page - 1) & ~(page - 1));
+  ASSERT_LE(stop - released, ptrdiff_t(page));
+  auto all = [](unsigned char const* from, unsigned char const* to, unsigned char v) {
+    return std::all_of(from, to, [v](unsigned char c) { return c == v; });
+  };
+  EXPECT_TRUE(all(buf.data(), firstPage, 0xab));
+  EXPECT_TRUE(all(firstPage, released, 0));
+  EXPECT_TRUE(all(released, buf.data() + bytes, 0xab));
+}
+
 // A table filled from a walk of another gets its keys in hash order, and sizes
 // itself for the whole walk from its first keys. However the first keys fall, it
 // ends about as full as a table filled in random order can (just grown: half its
