@@ -1,6 +1,7 @@
 // HashMap/HashSet/OrderedMap against a reference model: contents, the documented
 // iteration order, bookmarks and cursors under random inserts and deletes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -317,7 +318,7 @@ TEST(HashMap, PagesGivenBackStayWithinTheirRange) {
   unsigned char* released = first;
   for (unsigned char* p = first; p < stop; p += 16 * 1024) released = detail::releasePages(released, p, first);
   released = detail::releasePages(released, stop, first);
-  auto const page = uintptr_t(4096);
+  auto const page = uintptr_t(sysconf(_SC_PAGESIZE));
   auto const firstPage = reinterpret_cast<unsigned char*>((reinterpret_cast<uintptr_t>(first) + page - 1) & ~(page - 1));
   ASSERT_LE(stop - released, ptrdiff_t(page));
   auto all = [](unsigned char const* from, unsigned char const* to, unsigned char v) {
