@@ -70,10 +70,11 @@ using CountedStdUnordered =
 bool gTallyNew = false;
 size_t gTalliedBytes = 0;
 
-// Everything the heap has handed out, malloc's own per-block overhead included.
+// Everything the heap has handed out, malloc's own per-block overhead included, and
+// the slot arrays large enough for the tables to map themselves.
 size_t heapInUse() {
   struct mallinfo2 mi = mallinfo2();
-  return mi.uordblks + mi.hblkhd;
+  return mi.uordblks + mi.hblkhd + Corvane::detail::slotArrayMappedBytes();
 }
 
 // Interface ids as the library sees them: up to 64 ports per card, in random order.

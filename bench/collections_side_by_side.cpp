@@ -195,10 +195,11 @@ struct Counted<std::unordered_set<K, H, E, A>> {
   using type = std::unordered_set<K, H, E, CountingAlloc<K>>;
 };
 
-// Everything the heap has handed out, malloc's own per-block overhead included.
+// Everything the heap has handed out, malloc's own per-block overhead included, and
+// the slot arrays large enough for the tables to map themselves.
 size_t heapInUse() {
   struct mallinfo2 mi = mallinfo2();
-  return mi.uordblks + mi.hblkhd;
+  return mi.uordblks + mi.hblkhd + Corvane::detail::slotArrayMappedBytes();
 }
 
 // One spelling per operation, so that every benchmark body serves all twelve tables.

@@ -109,6 +109,24 @@ CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end
 // has fewer of them left to free.
 CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end, void const* first) noexcept;
 
+// Slot arrays. One of `bytes` comes from operator new, or from 32 MiB on (16 on
+// 32-bit systems) from a mapping of the table's own (not in builds with AddressSanitizer): a growing table
+// then unmaps its old array from the front, 2 MiB at a time, as the entries leave
+// it, so that the end of a growth has little left to free; from the allocator,
+// freeing an array of 36 MB whose pages had all been given back took 40 to 60 us.
+CORVANE_API void* slotArrayNew(size_t bytes);
+// Frees an array of slotArrayNew(bytes) whose memory before `kept` (the array itself
+// unless slotArrayGiveBack returned more) has been given back already.
+CORVANE_API void slotArrayDelete(void* array, size_t bytes, void const* kept) noexcept;
+// Gives back the whole pages of [begin, end) of an array of slotArrayNew(bytes)
+// being emptied from the front (see releasePages); begin is the array's start or
+// what the call before returned.
+CORVANE_API unsigned char* slotArrayGiveBack(void* array, size_t bytes, unsigned char* begin,
+                                             unsigned char* end) noexcept;
+// The bytes of slot arrays held in mappings of their own, for memory accounting
+// beside what operator new has handed out.
+CORVANE_API size_t slotArrayMappedBytes() noexcept;
+
 template <class K, class V, class H, bool IsSet>
 class HashTable {
  public:
@@ -282,7 +300,10 @@ class HashTable {
       dropStored(stored(s));
     }
   }
-  static Slot* allocSlots(uint32_t len) { return static_cast<Slot*>(::operator new(sizeof(Slot) * size_t(len))); }
+  static Slot* allocSlots(uint32_t len) { return static_cast<Slot*>(slotArrayNew(sizeof(Slot) * size_t(len))); }
+  static void freeSlots(Slot* s, uint32_t len, void const* kept) noexcept {
+    slotArrayDelete(s, sizeof(Slot) * size_t(len), kept);
+  }
   static void clearSlots(Slot* s, uint32_t n) noexcept {
     if constexpr (keyedSlots) {
       // The whole slot, so that an empty slot's key reads as a key too.
@@ -1203,7 +1224,7 @@ class HashTable {
     try {
       m = new Migration{slots_, cap_, len_, 0, 0, 0, reinterpret_cast<unsigned char*>(slots_)};
     } catch (...) {
-      ::operator delete(fresh);
+      freeSlots(fresh, len, fresh);
       throw;
     }
     slots_ = fresh;
@@ -1247,7 +1268,7 @@ class HashTable {
       s = following;
     }
     if (mig_) dropMigration();
-    if (cap_ != 0) ::operator delete(slots_);
+    if (cap_ != 0) freeSlots(slots_, len_, slots_);
     slots_ = fresh;
     cap_ = cap;
     limit_ = maxSize(cap);
@@ -1316,7 +1337,7 @@ class HashTable {
     // of 64 KiB took up to 30 us when the system call itself came in cold.
     auto* const passed = reinterpret_cast<unsigned char*>(m.old + i);
     if (size_t(passed - m.released) >= releaseBytes) {
-      m.released = releasePages(m.released, passed, m.old);
+      m.released = slotArrayGiveBack(m.old, sizeof(Slot) * size_t(m.oldLen), m.released, passed);
     }
     // Keep the cleared part of the new array in step with the old array's progress
     // through its home slots, so that the new array's overflow slots are cleared by
@@ -1335,7 +1356,7 @@ class HashTable {
   // Frees the old array and the record, leaving the new array's uncleared part as
   // it is: for the end of a migration, and for a table going away or moved at once.
   void dropMigration() noexcept {
-    ::operator delete(mig_->old);
+    freeSlots(mig_->old, mig_->oldLen, mig_->released);
     delete mig_;
     mig_ = nullptr;
   }
@@ -1353,7 +1374,7 @@ class HashTable {
     // The new array goes as it is: clearing the slots no entry reached yet would
     // only touch memory about to be freed.
     if (mig_) dropMigration();
-    ::operator delete(slots_);
+    freeSlots(slots_, len_, slots_);
   }
 
   struct NodePool {

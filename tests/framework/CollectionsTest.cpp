@@ -329,6 +329,60 @@ TEST(HashMap, PagesGivenBackStayWithinTheirRange) {
   EXPECT_TRUE(all(released, buf.data() + bytes, 0xab));
 }
 
+// Arrays of 32 MiB and more are mappings of the table's own, unmapped from the
+// front as a growth moves their entries: a read of a slot already moved may fault.
+// Grown, erased from and read during growths, copied, and dropped mid-growth, such
+// tables keep every entry and give every mapping back.
+TEST(HashMap, LargeArraysUnmappedAsTheyEmptyKeepEveryEntry) {
+  size_t const mappedBefore = detail::slotArrayMappedBytes();
+  constexpr uint64_t n = 1200000;
+  auto key = [](uint64_t i) { return i * 0x9e3779b97f4a7c15u; };
+  size_t mappedPeak = 0;
+  {
+    HashMap<uint64_t, uint64_t> m;
+    for (uint64_t i = 0; i < n; ++i) {
+      m.insert(key(i), i);
+      if (i % 7 == 3) m.erase(key(i - 3));
+      if (i > 8 && i % 1001 == 0) {
+        ASSERT_EQ(m.find(key(i / 2 + 1)) != nullptr, (i / 2 + 1) % 7 != 0) << i;
+      }
+      mappedPeak = std::max(mappedPeak, detail::slotArrayMappedBytes());
+    }
+    HashMap<uint64_t, uint64_t> const copy(m);
+    for (auto const* t : std::array<HashMap<uint64_t, uint64_t> const*, 2>{&m, &copy}) {
+      ASSERT_EQ(t->size(), n - (n + 3) / 7);
+      uint64_t last = 0;
+      size_t walked = 0;
+      for (auto it = t->begin(); it != t->end(); ++it, ++walked) {
+        EXPECT_NE(it->second % 7, 0u);
+        EXPECT_EQ(it->first, key(it->second));
+        EXPECT_LE(last, Hasher<uint64_t>{}(it->first));
+        last = Hasher<uint64_t>{}(it->first);
+      }
+      EXPECT_EQ(walked, t->size());
+    }
+    // A growth left halfway: the table goes with its old array partly unmapped.
+    HashMap<uint64_t, uint64_t> half(m);
+    size_t const held = half.bytesHeld();
+    uint64_t i = n;
+    while (half.bytesHeld() <= held) half.insert(key(i), i), ++i;
+    for (uint64_t const grown = i; i < grown + 20000; ++i) half.insert(key(i), i);
+    EXPECT_GT(half.bytesHeld(), held);
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  static_cast<void>(mappedPeak);  // arrays come from the sanitizer's allocator
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  static_cast<void>(mappedPeak);
+#else
+  EXPECT_GT(mappedPeak, mappedBefore);
+#endif
+#else
+  EXPECT_GT(mappedPeak, mappedBefore);
+#endif
+  EXPECT_EQ(detail::slotArrayMappedBytes(), mappedBefore);
+}
+
 // A table filled from a walk of another gets its keys in hash order, and sizes
 // itself for the whole walk from its first keys. However the first keys fall, it
 // ends about as full as a table filled in random order can (just grown: half its
