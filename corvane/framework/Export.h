@@ -11,3 +11,13 @@
 #define CORVANE_LIKELY(x) (x)
 #define CORVANE_UNLIKELY(x) (x)
 #endif
+
+// Defined in code built with AddressSanitizer, which checks only memory that comes
+// from its own allocator.
+#if defined(__SANITIZE_ADDRESS__)
+#define CORVANE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_ASAN 1
+#endif
+#endif

@@ -11,14 +11,6 @@ namespace Corvane::detail {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CORVANE_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_ASAN 1
-#endif
-#endif
-
 // From this size on glibc maps every block on its own, so a mapping of the table's
 // own costs the same to make; below it, glibc may serve an array from memory freed
 // before, and takes it back in 2 to 4 us. AddressSanitizer checks only what comes

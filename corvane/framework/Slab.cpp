@@ -13,14 +13,6 @@
 #include "corvane/framework/Errors.h"
 #include "corvane/framework/Node.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CORVANE_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_ASAN 1
-#endif
-#endif
-
 #ifdef CORVANE_ASAN
 #include <sanitizer/asan_interface.h>
 #define CORVANE_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
