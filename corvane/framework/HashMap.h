@@ -110,10 +110,11 @@ CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end
 CORVANE_API unsigned char* releasePages(unsigned char* begin, unsigned char* end, void const* first) noexcept;
 
 // Slot arrays. One of `bytes` comes from operator new, or from 32 MiB on (16 on
-// 32-bit systems) from a mapping of the table's own (not in builds with AddressSanitizer): a growing table
-// then unmaps its old array from the front, 2 MiB at a time, as the entries leave
-// it, so that the end of a growth has little left to free; from the allocator,
-// freeing an array of 36 MB whose pages had all been given back took 40 to 60 us.
+// 32-bit systems) from a mapping of the table's own (not in builds with
+// AddressSanitizer): a growing table then unmaps its old array from the front,
+// 2 MiB at a time, as the entries leave it, so that the end of a growth has little
+// left to free; from the allocator, freeing an array of 36 MB whose pages had all
+// been given back took 40 to 60 us.
 CORVANE_API void* slotArrayNew(size_t bytes);
 // Frees an array of slotArrayNew(bytes) whose memory before `kept` (the array itself
 // unless slotArrayGiveBack returned more) has been given back already.
