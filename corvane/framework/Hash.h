@@ -52,6 +52,13 @@ inline uint64_t hashValue(std::string const& s) noexcept { return hashValue(std:
 template <class K>
 inline constexpr bool hashFromKey = std::is_integral_v<K> || std::is_enum_v<K>;
 
+// Key types whose hash holds a part of the key in its low 32 bits, below a hash of
+// the rest that many keys share (an interface's TCAMs, or its port maps). Tables
+// keep whole hashes for them: with only the top half kept, most of their keys would
+// be ordered by working their hashes out again. Specialized true by such types.
+template <class K>
+inline constexpr bool hashSharesTopHalf = false;
+
 // Value types whose every value has its lowest bit clear: pointers to objects
 // aligned to two bytes or more, held in one word (see FreeMark). Specialized true
 // by such types of the library (counted references, the engine's follower pointers).

@@ -85,6 +85,23 @@ namespace detail {
 // hash within 3 of all ones, are ordered by key among themselves.
 inline constexpr uint64_t emptyHash = ~uint64_t(0);
 constexpr uint64_t tableHash(uint64_t h) noexcept { return h >= emptyHash - 2 ? emptyHash - 3 : h & ~uint64_t(1); }
+// The part of a hash that a slot keeping half a hash holds: the top 31 bits of its
+// table hash, as the top of a 64-bit hash with the rest clear. Ordered as the table
+// hashes are (a key's full hash decides among keys that share these bits), and, as
+// they are, below all ones with bit 32 set too.
+constexpr uint64_t halfHash(uint64_t h) noexcept {
+  constexpr uint64_t top = uint64_t(0xfffffffc) << 32;
+  uint64_t const half = h & ~((uint64_t(1) << 33) - 1);
+  return half < top ? half : top;
+}
+// Where the bytes after both members of an entry begin: from there to the entry's
+// end is padding, which may hold half of the entry's hash.
+template <class E>
+constexpr size_t entryEnd() noexcept {
+  size_t const key = offsetof(E, first) + sizeof(E::first);
+  size_t const value = offsetof(E, second) + sizeof(E::second);
+  return key > value ? key : value;
+}
 
 // The home slot of hash h among `cap`: the hash's top bits scaled to the table, so
 // home slots never decrease as hashes increase.
@@ -150,6 +167,23 @@ class HashTable {
       inlineEntries && hashFromKey<K> && Mark::exists && std::is_trivially_copyable_v<K> &&
       std::is_default_constructible_v<K> && triviallyRelocatable<Entry> && std::is_standard_layout_v<Entry> &&
       std::is_empty_v<H> && std::is_default_constructible_v<H>;
+  // Map entries with four bytes of padding after their members (an IntfId and a
+  // 2-byte value) keep the top half of their hash there, so that the slot is the
+  // entry alone, 16 bytes instead of 24 for that pair: the slot's place in the order
+  // is those 32 bits (halfHash() of the entry's hash; all ones when empty, the
+  // lowest bit set when dead), and among slots that share them a key's hash is
+  // worked out again to order it. Not for keys whose hashes share their top half
+  // by design (hashSharesTopHalf), nor for hashers with a state.
+  static constexpr size_t halfAt = [] {
+    if constexpr (!IsSet && !keyedSlots && !hashSharesTopHalf<K> && inlineEntries && trivialSlots &&
+                  std::is_standard_layout_v<Entry> && std::is_empty_v<H> && std::is_default_constructible_v<H>) {
+      size_t const at = (detail::entryEnd<Entry>() + 3) / 4 * 4;
+      return at + 4 <= sizeof(Entry) ? at : 0;
+    } else {
+      return size_t(0);
+    }
+  }();
+  static constexpr bool halfSlots = halfAt != 0;
   struct HashedSlot {
     uint64_t hash;  // emptyHash when the slot is empty
     alignas(Stored) unsigned char raw[sizeof(Stored)];
@@ -157,7 +191,7 @@ class HashTable {
   struct KeyedSlot {
     alignas(Stored) unsigned char raw[sizeof(Stored)];
   };
-  using Slot = std::conditional_t<keyedSlots, KeyedSlot, HashedSlot>;
+  using Slot = std::conditional_t<keyedSlots || halfSlots, KeyedSlot, HashedSlot>;
   // While a table grows step by step, the old array and how far it has moved.
   struct Migration {
     Slot* old;
@@ -225,10 +259,21 @@ class HashTable {
   }
   static uint8_t markOf(Slot const* s) noexcept { return s->raw[markAt()]; }
   static void markIs(Slot* s, uint8_t b) noexcept { s->raw[markAt()] = b; }
+  // The half of a hash a slot keeps, in the entry's padding.
+  static uint32_t halfOf(Slot const* s) noexcept {
+    uint32_t x;
+    std::memcpy(&x, s->raw + halfAt, sizeof(x));
+    return x;
+  }
+  static void halfIs(Slot* s, uint32_t x) noexcept { std::memcpy(s->raw + halfAt, &x, sizeof(x)); }
   // A slot's place in the order: its entry's hash; that hash with its lowest bit
   // set when the slot is dead; all ones when it is empty.
   static uint64_t hashAt(Slot const* s) noexcept {
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      // The 32 bits as the top of a hash, the rest clear: what an empty slot keeps
+      // sorts after every entry, and what a dead one does after its entry's hash.
+      return uint64_t(halfOf(s)) << 32;
+    } else if constexpr (keyedSlots) {
       uint8_t const b = markOf(s);
       K k;
       std::memcpy(static_cast<void*>(&k), s->raw + offsetof(Entry, first), sizeof(K));
@@ -238,9 +283,23 @@ class HashTable {
       return s->hash;
     }
   }
+  // A slot's place as a lookup's window compares it with a key's hash h, taken as
+  // rankOf(h): for slots keeping half a hash the 32 bits alone (a key's hash has the
+  // rest clear), else hashAt().
+  using Rank = std::conditional_t<halfSlots, uint32_t, uint64_t>;
+  static Rank rankAt(Slot const* s) noexcept {
+    if constexpr (halfSlots) {
+      return halfOf(s);
+    } else {
+      return hashAt(s);
+    }
+  }
+  static Rank rankOf(uint64_t h) noexcept { return Rank(h >> (halfSlots ? 32 : 0)); }
   // Records the hash of the entry just put in slot s (a keyed slot has it already).
   static void hashIs(Slot* s, uint64_t h) noexcept {
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      halfIs(s, uint32_t(h >> 32));
+    } else if constexpr (keyedSlots) {
       static_cast<void>(s);
       static_cast<void>(h);
     } else {
@@ -248,7 +307,9 @@ class HashTable {
     }
   }
   static void emptyIs(Slot* s) noexcept {
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      halfIs(s, ~uint32_t(0));
+    } else if constexpr (keyedSlots) {
       markIs(s, Mark::bit);
     } else {
       s->hash = emptyHash;
@@ -257,7 +318,10 @@ class HashTable {
   // The entry of key k has left slot s (and been destroyed): the slot stays in its
   // place, dead. (k may be the very key the slot held: erase(it->first).)
   static void deadIs(Slot* s, K const& k) noexcept {
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      static_cast<void>(k);
+      halfIs(s, halfOf(s) | 1);
+    } else if constexpr (keyedSlots) {
       std::memmove(s->raw + offsetof(Entry, first), static_cast<void const*>(&k), sizeof(K));
       markIs(s, Mark::dead);
     } else {
@@ -266,7 +330,9 @@ class HashTable {
     }
   }
   static bool empty(Slot const* s) noexcept {
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      return halfOf(s) == ~uint32_t(0);
+    } else if constexpr (keyedSlots) {
       return markOf(s) == Mark::bit;
     } else {
       return s->hash == emptyHash;
@@ -274,7 +340,9 @@ class HashTable {
   }
   // Empty or dead: a slot an insert may take.
   static bool vacant(Slot const* s) noexcept {
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      return (halfOf(s) & 1) != 0;
+    } else if constexpr (keyedSlots) {
       return (markOf(s) & Mark::bit) != 0;
     } else {
       return (s->hash & 1) != 0;
@@ -326,13 +394,22 @@ class HashTable {
   // Whether slot s sorts below (h, k). A dead slot's hash is odd: never h.
   static bool slotLess(Slot* s, uint64_t h, K const& k) noexcept {
     uint64_t const at = hashAt(s);
+    if constexpr (halfSlots) {
+      if (at != h) return at < h;
+      if (keyOf(s) == k) return false;
+      uint64_t const full = tableHash(H{}(keyOf(s)));
+      uint64_t const want = tableHash(H{}(k));
+      return full < want || (full == want && keyOf(s) < k);
+    }
     return at < h || (at == h && keyOf(s) < k);
   }
   // The empty table's one slot: every probe ends on it. Keyed: zero bytes but the
   // free bit.
   static constexpr Slot emptySlot_ = [] {
     Slot s{};
-    if constexpr (keyedSlots) {
+    if constexpr (halfSlots) {
+      for (size_t i = 0; i < 4; ++i) s.raw[halfAt + i] = 0xff;
+    } else if constexpr (keyedSlots) {
       s.raw[markAt()] = Mark::bit;
     } else {
       s.hash = emptyHash;
@@ -381,6 +458,7 @@ class HashTable {
     Entry* entry() const { return s_ ? &entryOf(s_) : nullptr; }
     uint64_t hash() const {
       CORVANE_ASSERT(s_, "HashMap: the hash of an iterator at end() read");
+      if constexpr (halfSlots) return tableHash(H{}(entryOf(s_).first));
       return hashAt(s_);
     }
 
@@ -511,6 +589,11 @@ class HashTable {
   // table of a few entries.
   void readAhead() const noexcept { prefetchRead(slots_); }
   uint64_t hashOf(K const& k) const noexcept { return tableHash(hasher_(k)); }
+  // The hash as the slots keep it.
+  uint64_t slotHash(K const& k) const noexcept {
+    if constexpr (halfSlots) return halfHash(hasher_(k));
+    return hashOf(k);
+  }
 
   iterator begin() { return iterator(this, settle(slots_)); }
   iterator end() { return iterator(this, nullptr); }
@@ -518,10 +601,10 @@ class HashTable {
   const_iterator end() const { return const_iterator(this, nullptr); }
 
   // First entry at or after `k` in iteration order (k need not be present).
-  iterator lowerBound(K const& k) { return seek(hashOf(k), k, false); }
-  const_iterator lowerBound(K const& k) const { return const_iterator(this, seekSlot(hashOf(k), k, false)); }
+  iterator lowerBound(K const& k) { return seek(slotHash(k), k, false); }
+  const_iterator lowerBound(K const& k) const { return const_iterator(this, seekSlot(slotHash(k), k, false)); }
   // First entry strictly after `k`.
-  iterator upperBound(K const& k) { return seek(hashOf(k), k, true); }
+  iterator upperBound(K const& k) { return seek(slotHash(k), k, true); }
 
   Cursor cursor() { return Cursor(this, begin()); }
   Cursor cursorAt(K const& k) { return Cursor(this, lowerBound(k)); }
@@ -529,22 +612,22 @@ class HashTable {
   ConstCursor cursorAt(K const& k) const { return ConstCursor(this, lowerBound(k)); }
 
   Entry* findEntry(K const& k) noexcept {
-    Slot* s = findIn(hashOf(k), k);
+    Slot* s = findIn(slotHash(k), k);
     return s ? &entryOf(s) : nullptr;
   }
   Entry const* findEntry(K const& k) const noexcept {
-    Slot* s = findIn(hashOf(k), k);
+    Slot* s = findIn(slotHash(k), k);
     return s ? &entryOf(s) : nullptr;
   }
-  bool contains(K const& k) const noexcept { return findIn(hashOf(k), k) != nullptr; }
+  bool contains(K const& k) const noexcept { return findIn(slotHash(k), k) != nullptr; }
 
-  iterator find(K const& k) { return iterator(this, findIn(hashOf(k), k)); }
-  const_iterator find(K const& k) const { return const_iterator(this, findIn(hashOf(k), k)); }
+  iterator find(K const& k) { return iterator(this, findIn(slotHash(k), k)); }
+  const_iterator find(K const& k) const { return const_iterator(this, findIn(slotHash(k), k)); }
 
   // Inserts (k, v) if k is absent. Returns the entry and whether it was inserted.
   template <class U = V>
   std::pair<Entry*, bool> insert(K const& k, U&& v = U()) {
-    uint64_t const h = hashOf(k);
+    uint64_t const h = slotHash(k);
     Place p = locate(h, k);
     if (p.found) return {&entryOf(p.at), false};
     return {&entryOf(add(p, h, k, std::forward<U>(v))), true};
@@ -554,7 +637,7 @@ class HashTable {
   // step). On replace, the old value is moved into *previous when given.
   template <class U>
   AssignResult assign(K const& k, U&& v, V* previous = nullptr) {
-    uint64_t const h = hashOf(k);
+    uint64_t const h = slotHash(k);
     Place p = locate(h, k);
     if (p.found) {
       V& cur = entryOf(p.at).second;
@@ -601,7 +684,7 @@ class HashTable {
 
   // Removes k; its value is moved into *removed when given. Returns whether k was present.
   bool erase(K const& k, V* removed = nullptr) {
-    uint64_t const h = hashOf(k);
+    uint64_t const h = slotHash(k);
     Slot* s = findIn(h, k);
     if (!s) return false;
     // The entry leaves the table before anything of it is destroyed or handed over,
@@ -690,11 +773,11 @@ class HashTable {
         if (CORVANE_LIKELY(last > h)) return nullptr;
         if (last == h && keyOf(s + window - 1) == k) return s + window - 1;
       }
-    } else if (CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(hashAt(s + window - 1) >= h)) {
+    } else if (Rank const r = rankOf(h); CORVANE_LIKELY(cap >= smallCap) && CORVANE_LIKELY(rankAt(s + window - 1) >= r)) {
       unsigned below = 0;
-      for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
+      for (unsigned i = 0; i + 1 < window; ++i) below += rankAt(s + i) < r;
       s += below;
-      if (hashAt(s) != h) return nullptr;
+      if (rankAt(s) != r) return nullptr;
       if (CORVANE_LIKELY(keyOf(s) == k)) return s;
     }
     while (hashAt(s) < h) ++s;
@@ -741,11 +824,11 @@ class HashTable {
           while (slotLess(s, h, k)) ++s;
           return Place{slots_, cap_, len_, s, false, false, false, true};
         }
-      } else if (CORVANE_LIKELY(hashAt(s + window - 1) > h)) {
+      } else if (Rank const r = rankOf(h); CORVANE_LIKELY(rankAt(s + window - 1) > r)) {
         unsigned below = 0;
-        for (unsigned i = 0; i + 1 < window; ++i) below += hashAt(s + i) < h;
+        for (unsigned i = 0; i + 1 < window; ++i) below += rankAt(s + i) < r;
         s += below;
-        if (CORVANE_LIKELY(hashAt(s) != h)) return Place{slots_, cap_, len_, s, false, false, false, true};
+        if (CORVANE_LIKELY(rankAt(s) != r)) return Place{slots_, cap_, len_, s, false, false, false, true};
         if (CORVANE_LIKELY(keyOf(s) == k)) return Place{slots_, cap_, len_, s, true, false, false, true};
       }
     }

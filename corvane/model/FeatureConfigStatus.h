@@ -94,6 +94,10 @@ CORVANE_API std::ostream& operator<<(std::ostream& os, IntfIdSystemTcamId const&
 CORVANE_API std::ostream& operator<<(std::ostream& os, IntfIdPortMap const& k);
 inline uint64_t hashValue(IntfIdSystemTcamId const& k) noexcept { return k.hash(0); }
 inline uint64_t hashValue(IntfIdPortMap const& k) noexcept { return k.hash(0); }
+template <>
+inline constexpr bool hashSharesTopHalf<IntfIdSystemTcamId> = true;
+template <>
+inline constexpr bool hashSharesTopHalf<IntfIdPortMap> = true;
 
 // A LAG's member ports. Never notifies.
 class CORVANE_API LagMemberSet : public Entity {

@@ -615,38 +615,53 @@ template <>
 Flagged markedValue<Flagged>(uint64_t r) {
   return Flagged{uint32_t(r >> 8), uint8_t(r & 0x7f)};
 }
+template <>
+uint32_t markedValue<uint32_t>(uint64_t r) {
+  return uint32_t(r);
+}
 uint64_t wordOf(Pointee* v) { return uintptr_t(v); }
 uint64_t wordOf(Flagged v) { return uint64_t(v.word) << 8 | v.flags; }
+uint64_t wordOf(uint32_t v) { return v; }
 struct FewValuesHash64 {
   uint64_t operator()(uint64_t k) const noexcept { return hashFinalize(k % 64); }
 };
+// Hashes whose top half takes 64 values (one of them all ones, the top of the
+// range) and whose bottom half differs for every key: tables that keep the top half
+// alone must order keys that share it by the rest.
+struct SharedTopHash64 {
+  uint64_t operator()(uint64_t k) const noexcept {
+    uint64_t const top = k % 64 == 63 ? ~uint64_t(0) : hashFinalize(k % 64);
+    return (top & ~uint64_t(0xffffffff)) | (hashFinalize(k) & 0xffffffff);
+  }
+};
 
-// A table that works out its hashes from its keys and marks free slots in its
-// values' free bit, against one that keeps the hashes, through the same changes
-// (growths, migrations, dead slots, shrinking): the same entries, the same order
-// and hashes, the same lookups, bookmarks and cursor, and the same slots in a
-// smaller array.
+// A table with smaller slots against one that keeps whole hashes, through the same
+// changes (growths, migrations, dead slots, shrinking): the same entries, the same
+// order and hashes, the same lookups, bookmarks and cursor, and the same slots in a
+// smaller array. The smaller slots either keep no hash (the table works it out from
+// the key, and marks free slots in the value's free bit) or keep its top half in
+// the entry's padding (a 32-bit value after a 64-bit key).
 template <class V, class H>
-void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
-  HashMap<uint64_t, V, H> keyed;
+void leanAgainstHashed(uint32_t seed, uint64_t range, int steps) {
+  HashMap<uint64_t, V, H> lean;
   HashMap<uint64_t, uint64_t, H> hashed;
   std::mt19937_64 rng(seed);
-  auto cur = keyed.cursor();
+  auto cur = lean.cursor();
   for (int step = 0; step < steps; ++step) {
     uint64_t const k = rng() % range;
     bool const growing = (step / 20000) % 2 == 0;
     if (rng() % 4 < (growing ? 3u : 1u)) {
       V const v = markedValue<V>(rng());
-      ASSERT_EQ(keyed.assign(k, v), hashed.assign(k, wordOf(v)));
+      ASSERT_EQ(lean.assign(k, v), hashed.assign(k, wordOf(v)));
     } else {
       V out{};
       uint64_t want = 0;
-      ASSERT_EQ(keyed.erase(k, &out), hashed.erase(k, &want));
+      ASSERT_EQ(lean.erase(k, &out), hashed.erase(k, &want));
       ASSERT_EQ(wordOf(out), want);
     }
-    ASSERT_EQ(keyed.size(), hashed.size());
+    ASSERT_EQ(lean.size(), hashed.size());
     if (cur.done()) {
-      cur = keyed.cursor();
+      cur = lean.cursor();
     } else {
       if (auto* e = cur.entry()) {
         ASSERT_EQ(wordOf(e->second), *hashed.find(cur.key()));
@@ -655,7 +670,7 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
     }
     if (step % 1000 != 0) continue;
     auto j = hashed.begin();
-    for (auto i = keyed.begin(); i != keyed.end(); ++i, ++j) {
+    for (auto i = lean.begin(); i != lean.end(); ++i, ++j) {
       ASSERT_NE(j, hashed.end());
       ASSERT_EQ(i->first, j->first) << "step " << step;
       ASSERT_EQ(wordOf(i->second), j->second);
@@ -664,14 +679,14 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
     ASSERT_EQ(j, hashed.end());
     for (int probe = 0; probe < 50; ++probe) {
       uint64_t const q = rng() % range;
-      V const* found = keyed.find(q);
+      V const* found = lean.find(q);
       ASSERT_EQ(found != nullptr, hashed.contains(q));
       if (found) {
         ASSERT_EQ(wordOf(*found), *hashed.find(q));
       }
-      auto const lb = keyed.lowerBound(q);
+      auto const lb = lean.lowerBound(q);
       auto const want = hashed.lowerBound(q);
-      ASSERT_EQ(lb == keyed.end(), want == hashed.end());
+      ASSERT_EQ(lb == lean.end(), want == hashed.end());
       if (want != hashed.end()) {
         ASSERT_EQ(lb->first, want->first);
       }
@@ -681,26 +696,34 @@ void keyedAgainstHashed(uint32_t seed, uint64_t range, int steps) {
     uint64_t hash;
     MapEntry<uint64_t, uint64_t> entry;
   };
-  EXPECT_EQ(keyed.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, V>));
+  EXPECT_EQ(lean.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, V>));
   // Erased by the key the table holds itself.
-  for (int i = 0; i < 100 && !keyed.empty(); ++i) {
-    ASSERT_TRUE(hashed.erase(keyed.begin()->first));
-    ASSERT_TRUE(keyed.erase(keyed.begin()->first));
-    ASSERT_EQ(keyed.begin() == keyed.end() ? 0 : keyed.begin().hash(), hashed.begin() == hashed.end() ? 0 : hashed.begin().hash());
+  for (int i = 0; i < 100 && !lean.empty(); ++i) {
+    ASSERT_TRUE(hashed.erase(lean.begin()->first));
+    ASSERT_TRUE(lean.erase(lean.begin()->first));
+    ASSERT_EQ(lean.begin() == lean.end() ? 0 : lean.begin().hash(), hashed.begin() == hashed.end() ? 0 : hashed.begin().hash());
   }
-  keyed.clear();
-  EXPECT_EQ(keyed.begin(), keyed.end());
+  lean.clear();
+  EXPECT_EQ(lean.begin(), lean.end());
 }
 
 TEST(HashMap, TablesThatKeepNoHashMatchTablesThatDo) {
   for (uint32_t seed = 1; seed <= 2; ++seed) {
-    keyedAgainstHashed<Pointee*, Hasher<uint64_t>>(seed, 300, 20000);
-    keyedAgainstHashed<Pointee*, Hasher<uint64_t>>(seed, 50000, 200000);
-    keyedAgainstHashed<Pointee*, FewValuesHash64>(seed, 3000, 100000);
+    leanAgainstHashed<Pointee*, Hasher<uint64_t>>(seed, 300, 20000);
+    leanAgainstHashed<Pointee*, Hasher<uint64_t>>(seed, 50000, 200000);
+    leanAgainstHashed<Pointee*, FewValuesHash64>(seed, 3000, 100000);
   }
   // The free bit in a byte of its own, the top one.
-  keyedAgainstHashed<Flagged, Hasher<uint64_t>>(3, 50000, 200000);
-  keyedAgainstHashed<Flagged, FewValuesHash64>(3, 3000, 100000);
+  leanAgainstHashed<Flagged, Hasher<uint64_t>>(3, 50000, 200000);
+  leanAgainstHashed<Flagged, FewValuesHash64>(3, 3000, 100000);
+}
+
+TEST(HashMap, TablesThatKeepHalfAHashMatchTablesThatKeepItAll) {
+  leanAgainstHashed<uint32_t, Hasher<uint64_t>>(4, 300, 20000);
+  leanAgainstHashed<uint32_t, Hasher<uint64_t>>(4, 50000, 200000);
+  leanAgainstHashed<uint32_t, FewValuesHash64>(4, 3000, 100000);
+  leanAgainstHashed<uint32_t, SharedTopHash64>(4, 3000, 100000);
+  leanAgainstHashed<uint32_t, SharedTopHash64>(5, 50000, 200000);
 }
 
 // reserve(n): an empty table takes its array for n entries at once and grows no more
