@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -696,7 +697,17 @@ void leanAgainstHashed(uint32_t seed, uint64_t range, int steps) {
     uint64_t hash;
     MapEntry<uint64_t, uint64_t> entry;
   };
-  EXPECT_EQ(lean.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, V>));
+  if (std::is_same_v<V, uint32_t> && sizeof(MapEntry<uint64_t, V>) == sizeof(uint64_t) + sizeof(V)) {
+    // On 32-bit systems a 64-bit key and a 32-bit value leave no padding: the
+    // table keeps whole hashes there.
+    struct Whole {
+      uint64_t hash;
+      MapEntry<uint64_t, V> entry;
+    };
+    EXPECT_EQ(lean.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(Whole));
+  } else {
+    EXPECT_EQ(lean.bytesHeld() * sizeof(HashedSlot), hashed.bytesHeld() * sizeof(MapEntry<uint64_t, V>));
+  }
   // Erased by the key the table holds itself.
   for (int i = 0; i < 100 && !lean.empty(); ++i) {
     ASSERT_TRUE(hashed.erase(lean.begin()->first));
