@@ -87,8 +87,9 @@ inline constexpr uint64_t emptyHash = ~uint64_t(0);
 constexpr uint64_t tableHash(uint64_t h) noexcept { return h >= emptyHash - 2 ? emptyHash - 3 : h & ~uint64_t(1); }
 // The part of a hash that a slot keeping half a hash holds: the top 31 bits of its
 // table hash, as the top of a 64-bit hash with the rest clear. Ordered as the table
-// hashes are (a key's full hash decides among keys that share these bits), and, as
-// they are, below all ones with bit 32 set too.
+// hashes are (a key's full hash decides among keys that share these bits). Bit 32,
+// the lowest of the half kept, is clear, as a dead slot sets it; and the half stays
+// below all ones with it set, which marks an empty slot.
 constexpr uint64_t halfHash(uint64_t h) noexcept {
   constexpr uint64_t top = uint64_t(0xfffffffc) << 32;
   uint64_t const half = h & ~((uint64_t(1) << 33) - 1);
@@ -391,7 +392,8 @@ class HashTable {
 #endif
     return v;
   }
-  // Whether slot s sorts below (h, k). A dead slot's hash is odd: never h.
+  // Whether slot s sorts below (h, k). A dead slot's hash is never h: it is odd, or
+  // in a slot keeping half a hash, has bit 32 set.
   static bool slotLess(Slot* s, uint64_t h, K const& k) noexcept {
     uint64_t const at = hashAt(s);
     if constexpr (halfSlots) {
