@@ -142,6 +142,11 @@ CORVANE_API void slotArrayDelete(void* array, size_t bytes, void const* kept) no
 // what the call before returned.
 CORVANE_API unsigned char* slotArrayGiveBack(void* array, size_t bytes, unsigned char* begin,
                                              unsigned char* end) noexcept;
+// Has the system supply the pages of an array of slotArrayNew(bytes) about to be
+// written from end to end, all in one call: taking them one page fault at a time
+// cost about 2.5 us a page here, in one call 1.5. Arrays of less than 256 KiB are
+// left alone.
+CORVANE_API void slotArrayPopulate(void* array, size_t bytes) noexcept;
 // The bytes of slot arrays held in mappings of their own, for memory accounting
 // beside what operator new has handed out.
 CORVANE_API size_t slotArrayMappedBytes() noexcept;
@@ -1285,6 +1290,7 @@ class HashTable {
   void adopt(uint32_t cap) {
     uint32_t const len = lenFor(cap);
     Slot* s = allocSlots(len);
+    slotArrayPopulate(s, sizeof(Slot) * size_t(len));
     clearSlots(s, len);
     slots_ = s;
     cap_ = cap;
@@ -1346,6 +1352,7 @@ class HashTable {
     cap = capFitting(*this, cap);
     uint32_t const len = lenFor(cap);
     Slot* fresh = allocSlots(len);
+    slotArrayPopulate(fresh, sizeof(Slot) * size_t(len));
     clearSlots(fresh, len);
     uint32_t next = 0;
     for (Slot* s = settle(slots_); s;) {
