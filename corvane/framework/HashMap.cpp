@@ -29,6 +29,9 @@ uintptr_t pageSize() noexcept {
   return page;
 }
 size_t mappedLength(size_t bytes) noexcept { return (bytes + pageSize() - 1) & ~(pageSize() - 1); }
+// The first page boundary at or after p, and the last at or before it.
+uintptr_t pageUp(void const* p) noexcept { return (reinterpret_cast<uintptr_t>(p) + pageSize() - 1) & ~(pageSize() - 1); }
+uintptr_t pageDown(void const* p) noexcept { return reinterpret_cast<uintptr_t>(p) & ~(pageSize() - 1); }
 #endif
 
 }  // namespace
@@ -39,9 +42,8 @@ unsigned char* releasePages(unsigned char* begin, unsigned char* end) noexcept {
 
 unsigned char* releasePages(unsigned char* begin, unsigned char* end, void const* first) noexcept {
 #ifdef __linux__
-  uintptr_t const page = pageSize();
-  uintptr_t const from = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
-  uintptr_t const to = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
+  uintptr_t const from = pageUp(begin);
+  uintptr_t const to = pageDown(end);
   if (to <= from) return begin;
   // The pages read as zeros if touched again; a failure leaves them held, nothing more.
   static_cast<void>(madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED));
@@ -52,7 +54,7 @@ unsigned char* releasePages(unsigned char* begin, unsigned char* end, void const
     // 60 to 140 us here, and about 40 us once its whole blocks had been given back
     // again (a 2 MiB block's give-back, 5 to 11 us).
     constexpr uintptr_t block = uintptr_t(2) << 20;
-    uintptr_t const start = (reinterpret_cast<uintptr_t>(first) + page - 1) & ~(page - 1);
+    uintptr_t const start = pageUp(first);
     for (uintptr_t x = (from & ~(block - 1)) + block; x <= to && x > from; x += block) {
       if (x - block >= start) static_cast<void>(madvise(reinterpret_cast<void*>(x - block), block, MADV_DONTNEED));
     }
@@ -128,9 +130,8 @@ unsigned char* slotArrayGiveBack(void* array, size_t bytes, unsigned char* begin
 void slotArrayPopulate(void* array, size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
   if (bytes < (size_t(256) << 10)) return;
-  uintptr_t const page = pageSize();
-  uintptr_t const from = (reinterpret_cast<uintptr_t>(array) + page - 1) & ~(page - 1);
-  uintptr_t const to = (reinterpret_cast<uintptr_t>(array) + bytes) & ~(page - 1);
+  uintptr_t const from = pageUp(array);
+  uintptr_t const to = pageDown(static_cast<unsigned char*>(array) + bytes);
   // A kernel without it (before Linux 5.14) refuses; the pages then come as touched.
   if (to > from) static_cast<void>(madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE));
 #else

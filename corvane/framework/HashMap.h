@@ -387,6 +387,13 @@ class HashTable {
       for (uint32_t i = 0; i < n; ++i) emptyIs(s + i);
     }
   }
+  // A new array of `len` empty slots, written whole at once.
+  static Slot* clearedSlots(uint32_t len) {
+    Slot* s = allocSlots(len);
+    slotArrayPopulate(s, sizeof(Slot) * size_t(len));
+    clearSlots(s, len);
+    return s;
+  }
   // A condition as a number the compiler cannot turn back into a branch: where it
   // depends on a slot just read from memory, a mispredicted branch would stall the
   // next operation behind that read.
@@ -1289,10 +1296,7 @@ class HashTable {
   // Takes a fresh array of `cap` home slots for an empty table.
   void adopt(uint32_t cap) {
     uint32_t const len = lenFor(cap);
-    Slot* s = allocSlots(len);
-    slotArrayPopulate(s, sizeof(Slot) * size_t(len));
-    clearSlots(s, len);
-    slots_ = s;
+    slots_ = clearedSlots(len);
     cap_ = cap;
     limit_ = maxSize(cap);
     len_ = len;
@@ -1351,9 +1355,7 @@ class HashTable {
   void rehash(uint32_t cap) {
     cap = capFitting(*this, cap);
     uint32_t const len = lenFor(cap);
-    Slot* fresh = allocSlots(len);
-    slotArrayPopulate(fresh, sizeof(Slot) * size_t(len));
-    clearSlots(fresh, len);
+    Slot* fresh = clearedSlots(len);
     uint32_t next = 0;
     for (Slot* s = settle(slots_); s;) {
       Slot* following = settle(s + 1);
