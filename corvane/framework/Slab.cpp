@@ -48,9 +48,10 @@ namespace {
 // out of one larger by the alignment, and the pieces left either side are touched
 // and held. Slabs are cut instead from regions of 1 MiB, aligned to the largest
 // slab size, in address order; a slab of less than 16 KiB is cut from a 16 KiB
-// piece whose other parts wait for the next slabs of that size. A piece's pages
-// are supplied as it is cut, in one call: a slab's cells are written in address
-// order, so every page of it is soon touched anyway. A slab given back
+// piece whose other parts wait for the next slabs of that size. A pool that holds
+// many slabs already has a new piece's pages supplied as it is cut, in one call:
+// its cells are written in address order, so every page of it is soon touched. A
+// pool of a few objects would touch only its first page. A slab given back
 // waits for the next slab of its size; a 16 KiB one gives its pages past the first
 // back to the system meanwhile. Regions are not freed: they are the slabs' memory
 // for the rest of the process, as glibc's heap would be.
@@ -58,12 +59,16 @@ class SlabSource {
  public:
   static constexpr size_t regionBytes = size_t(1) << 20;
 
-  void* take(size_t bytes) {
+  // A slab of `bytes`; with `supplyFresh`, a new piece's pages come at once. A slab
+  // given back and taken again is left alone: that happens in steady state, where
+  // the change that took it would pay for all of its pages at once.
+  void* take(size_t bytes, bool supplyFresh) {
     std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
     if (detail::gThreadSafeCounting) lock.lock();
     void*& head = free_[classOf(bytes)];
     if (!head) {
       unsigned char* piece = carve();
+      if (supplyFresh) pagesIn(piece, SlabPool::slabBytes);
       for (size_t at = bytes; at < SlabPool::slabBytes; at += bytes) {
         push(head, piece + at);
         CORVANE_POISON(piece + at + sizeof(void*), bytes - sizeof(void*));
@@ -126,7 +131,6 @@ class SlabSource {
     }
     unsigned char* piece = next_;
     next_ += SlabPool::slabBytes;
-    pagesIn(piece, SlabPool::slabBytes);
     return piece;
   }
 
@@ -141,6 +145,9 @@ SlabSource& slabSource() {
   static SlabSource* source = new SlabSource;
   return *source;
 }
+
+// The slabs a pool holds before its new ones have their pages supplied at once.
+constexpr uint64_t suppliedFrom = 8;
 
 bool isPowerOfTwo(size_t n) noexcept { return n != 0 && (n & (n - 1)) == 0; }
 size_t roundUp(size_t n, size_t align) noexcept { return (n + align - 1) / align * align; }
@@ -203,7 +210,7 @@ SlabPool::~SlabPool() {
 SlabPool const* SlabPool::first() noexcept { return gPools; }
 
 SlabPool::Slab* SlabPool::newSlab() {
-  void* raw = slabSource().take(slabBytes_);
+  void* raw = slabSource().take(slabBytes_, slabs_ >= suppliedFrom);
   Slab* s = ::new (raw) Slab();
 #if CORVANE_ASSERTIONS_ON
   s->owner = this;
