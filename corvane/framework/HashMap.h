@@ -175,16 +175,21 @@ class HashTable {
       std::is_empty_v<H> && std::is_default_constructible_v<H>;
   // Map entries with four bytes of padding after their members (an IntfId and a
   // 2-byte value) keep the top half of their hash there, so that the slot is the
-  // entry alone, 16 bytes instead of 24 for that pair: the slot's place in the order
-  // is those 32 bits (halfHash() of the entry's hash; all ones when empty, the
-  // lowest bit set when dead), and among slots that share them a key's hash is
-  // worked out again to order it. Not for keys whose hashes share their top half
-  // by design (hashSharesTopHalf), nor for hashers with a state.
+  // entry alone, 16 bytes instead of 24 for that pair; set keys of 4-byte alignment
+  // or less keep it after the key, 8 bytes instead of 16 for an IntfId. The slot's
+  // place in the order is those 32 bits (halfHash() of the entry's hash; all ones
+  // when empty, the lowest bit set when dead), and among slots that share them a
+  // key's hash is worked out again to order it. Not for keys whose hashes share
+  // their top half by design (hashSharesTopHalf), nor for hashers with a state.
   static constexpr size_t halfAt = [] {
-    if constexpr (!IsSet && !keyedSlots && !hashSharesTopHalf<K> && inlineEntries && trivialSlots &&
+    if constexpr (!keyedSlots && !hashSharesTopHalf<K> && inlineEntries && trivialSlots &&
                   std::is_standard_layout_v<Entry> && std::is_empty_v<H> && std::is_default_constructible_v<H>) {
-      size_t const at = (detail::entryEnd<Entry>() + 3) / 4 * 4;
-      return at + 4 <= sizeof(Entry) ? at : 0;
+      if constexpr (IsSet) {
+        return alignof(Stored) <= 4 ? (sizeof(Stored) + 3) / 4 * 4 : size_t(0);
+      } else {
+        size_t const at = (detail::entryEnd<Entry>() + 3) / 4 * 4;
+        return at + 4 <= sizeof(Entry) ? at : 0;
+      }
     } else {
       return size_t(0);
     }
@@ -197,7 +202,12 @@ class HashTable {
   struct KeyedSlot {
     alignas(Stored) unsigned char raw[sizeof(Stored)];
   };
-  using Slot = std::conditional_t<keyedSlots || halfSlots, KeyedSlot, HashedSlot>;
+  // A set's key and the half of its hash after it.
+  struct HalfAfterSlot {
+    alignas(Stored) alignas(uint32_t) unsigned char raw[(sizeof(Stored) + 3) / 4 * 4 + 4];
+  };
+  using Slot = std::conditional_t<halfSlots && IsSet, HalfAfterSlot,
+                                  std::conditional_t<keyedSlots || halfSlots, KeyedSlot, HashedSlot>>;
   // While a table grows step by step, the old array and how far it has moved.
   struct Migration {
     Slot* old;

@@ -737,6 +737,71 @@ TEST(HashMap, TablesThatKeepHalfAHashMatchTablesThatKeepItAll) {
   leanAgainstHashed<uint32_t, SharedTopHash64>(5, 50000, 200000);
 }
 
+// A 4-byte key aligned as a word, so that a set of it keeps whole hashes everywhere.
+struct alignas(8) WideKey {
+  uint32_t v;
+  friend bool operator==(WideKey, WideKey) = default;
+  friend auto operator<=>(WideKey, WideKey) = default;
+};
+template <class H>
+struct OnWide {
+  uint64_t operator()(WideKey k) const noexcept { return H{}(k.v); }
+};
+
+// A set of 4-byte keys keeps half of each hash after the key, in 8-byte slots,
+// against a set of the same keys and hashes that keeps whole hashes in 16: the same
+// keys in the same order through the same growths, migrations and dead slots, the
+// same lookups, bookmarks and cursor, and half the bytes.
+template <class H>
+void setKeepingHalfAgainstHashed(uint32_t seed, uint32_t range, int steps) {
+  HashSet<uint32_t, H> lean;
+  HashSet<WideKey, OnWide<H>> hashed;
+  std::mt19937 rng(seed);
+  auto cur = lean.cursor();
+  for (int step = 0; step < steps; ++step) {
+    uint32_t const k = rng() % range;
+    bool const growing = (step / 20000) % 2 == 0;
+    if (rng() % 4 < (growing ? 3u : 1u)) {
+      ASSERT_EQ(lean.insert(k), hashed.insert(WideKey{k}));
+    } else {
+      ASSERT_EQ(lean.erase(k), hashed.erase(WideKey{k}));
+    }
+    ASSERT_EQ(lean.size(), hashed.size());
+    if (cur.done()) {
+      cur = lean.cursor();
+    } else {
+      if (cur.entry()) {
+        ASSERT_TRUE(hashed.contains(WideKey{cur.key()}));
+      }
+      cur.next();
+    }
+    if (step % 1000 != 0) continue;
+    ASSERT_TRUE(std::equal(lean.begin(), lean.end(), hashed.begin(), hashed.end(),
+                           [](uint32_t a, WideKey b) { return a == b.v; }))
+        << "step " << step;
+    auto j = hashed.begin();
+    for (auto i = lean.begin(); i != lean.end(); ++i, ++j) ASSERT_EQ(i.hash(), j.hash());
+    for (int probe = 0; probe < 50; ++probe) {
+      uint32_t const q = rng() % range;
+      ASSERT_EQ(lean.contains(q), hashed.contains(WideKey{q}));
+      auto const lb = lean.lowerBound(q);
+      auto const want = hashed.lowerBound(WideKey{q});
+      ASSERT_EQ(lb == lean.end(), want == hashed.end());
+      if (want != hashed.end()) {
+        ASSERT_EQ(*lb, want->v);
+      }
+    }
+  }
+  EXPECT_EQ(lean.bytesHeld() * 2, hashed.bytesHeld());
+}
+
+TEST(HashSet, SetsThatKeepHalfAHashMatchSetsThatKeepItAll) {
+  setKeepingHalfAgainstHashed<Hasher<uint64_t>>(6, 300, 20000);
+  setKeepingHalfAgainstHashed<Hasher<uint64_t>>(6, 50000, 200000);
+  setKeepingHalfAgainstHashed<FewValuesHash64>(7, 3000, 100000);
+  setKeepingHalfAgainstHashed<SharedTopHash64>(8, 50000, 200000);
+}
+
 // reserve(n): an empty table takes its array for n entries at once and grows no more
 // on the way to n; a table holding entries grows to it step by step, its entries,
 // order, cursors and version untouched; a table with room already keeps its array.
