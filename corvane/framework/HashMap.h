@@ -176,7 +176,8 @@ class HashTable {
   // Map entries with four bytes of padding after their members (an IntfId and a
   // 2-byte value) keep the top half of their hash there, so that the slot is the
   // entry alone, 16 bytes instead of 24 for that pair; set keys of 4-byte alignment
-  // or less keep it after the key, 8 bytes instead of 16 for an IntfId. The slot's
+  // or less keep it after the key, 8 bytes instead of 16 for a 32-bit key (and 12
+  // for an IntfId on 32-bit systems, where it is aligned to 4). The slot's
   // place in the order is those 32 bits (halfHash() of the entry's hash; all ones
   // when empty, the lowest bit set when dead), and among slots that share them a
   // key's hash is worked out again to order it. Not for keys whose hashes share
@@ -204,7 +205,7 @@ class HashTable {
   };
   // A set's key and the half of its hash after it.
   struct HalfAfterSlot {
-    alignas(Stored) alignas(uint32_t) unsigned char raw[(sizeof(Stored) + 3) / 4 * 4 + 4];
+    alignas(Stored) alignas(uint32_t) unsigned char raw[halfAt + 4];
   };
   using Slot = std::conditional_t<halfSlots && IsSet, HalfAfterSlot,
                                   std::conditional_t<keyedSlots || halfSlots, KeyedSlot, HashedSlot>>;
